@@ -1,0 +1,154 @@
+// Streams, string lists and the component root of the class library, as the system's code uses
+// them. Positions and sizes are 64-bit.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/RtlSysUtils.h"
+
+namespace rtl {
+
+// Root of the objects that events name as their sender.
+class TObject {
+ public:
+  virtual ~TObject() = default;
+};
+
+using TNotifyEvent = std::function<void(TObject* sender)>;
+
+class TPersistent : public TObject {};
+
+// A component has an owner (not owned by it; the owner frees its components) and a name.
+class TComponent : public TPersistent {
+ public:
+  explicit TComponent(TComponent* owner = nullptr) : owner_(owner) {}
+  TComponent* Owner() const { return owner_; }
+  const std::string& Name() const { return name_; }
+  void SetName(std::string name) { name_ = std::move(name); }
+
+ private:
+  TComponent* owner_;
+  std::string name_;
+};
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream : public TObject {
+ public:
+  // Moves up to count bytes; returns the number moved (0 at the end of the data).
+  virtual int64_t Read(void* buffer, int64_t count) = 0;
+  virtual int64_t Write(const void* buffer, int64_t count) = 0;
+  // Returns the new position.
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+
+  int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+  void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+  virtual int64_t Size();
+  virtual void SetSize(int64_t size);
+
+  // Whole transfers: EReadError "Stream read error" / EWriteError "Stream write error" when short.
+  void ReadBuffer(void* buffer, int64_t count);
+  void WriteBuffer(const void* buffer, int64_t count);
+  void WriteString(std::string_view bytes) {
+    WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  }
+  // Copies count bytes from source's position; count 0 copies all of source from its start.
+  int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+// Bytes in memory; grows on write.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string_view bytes);
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+  void SetSize(int64_t size) override;
+
+  uint8_t* Memory() { return data_.data(); }
+  const uint8_t* Memory() const { return data_.data(); }
+  void Clear();
+  void Reserve(int64_t capacity);
+  // The whole content as a byte string / replaced by one; the position is kept / reset to 0.
+  std::string ToString() const { return std::string(data_.begin(), data_.end()); }
+  void Assign(std::string_view bytes);
+  std::vector<uint8_t>& Buffer() { return data_; }
+
+  void LoadFromStream(TStream& source);  // the whole of source from its start; position 0
+  void LoadFromFile(const std::string& fileName);
+  void SaveToStream(TStream& dest) const;
+  void SaveToFile(const std::string& fileName) const;
+
+ private:
+  std::vector<uint8_t> data_;
+  int64_t position_ = 0;
+};
+
+// A file on disk. File names are byte strings in the ANSI code page, converted by the platform.
+class TFileStream : public TStream {
+ public:
+  enum Mode : uint32_t {
+    fmOpenRead = 0x0000,
+    fmOpenWrite = 0x0001,
+    fmOpenReadWrite = 0x0002,
+    fmShareDenyNone = 0x0040,
+    fmCreate = 0xFF00,
+  };
+  // EFOpenError "Cannot open file "%s". <reason>" or EFCreateError "Cannot create file ...".
+  TFileStream(const std::string& fileName, uint32_t mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t size) override;
+  // Flushes the data to the disk; EWriteError when that fails.
+  void Flush();
+  const std::string& FileName() const { return fileName_; }
+
+ private:
+  std::string fileName_;
+  int fd_ = -1;
+};
+
+// Lines of text with an optional object per line (not owned).
+class TStringList : public TPersistent {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  int Add(std::string s, TObject* obj = nullptr);
+  void Insert(int index, std::string s, TObject* obj = nullptr);
+  void Delete(int index);
+  void Clear() { items_.clear(); }
+  // EListError "List index out of bounds (%d)" for a bad index.
+  const std::string& Strings(int index) const;
+  void SetStrings(int index, std::string s);
+  TObject* Objects(int index) const;
+  void SetObjects(int index, TObject* obj);
+  int IndexOf(std::string_view s) const;  // exact comparison; -1 when absent
+
+  // Lines joined with CR LF after each; SetText splits at CR LF, CR or LF.
+  std::string Text() const;
+  void SetText(std::string_view text);
+  void LoadFromFile(const std::string& fileName);  // EFOpenError when it cannot be read
+  void SaveToFile(const std::string& fileName) const;
+
+ private:
+  struct Item {
+    std::string text;
+    TObject* object;
+  };
+  const Item& At(int index) const;
+  std::vector<Item> items_;
+};
+
+}  // namespace rtl

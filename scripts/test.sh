@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything with AddressSanitizer and UndefinedBehaviorSanitizer
+# and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+build=${SV_BUILD_DIR:-build-asan}
+cmake -S . -B "$build" -DSV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

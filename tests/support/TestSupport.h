@@ -1,0 +1,53 @@
+// Helpers shared by the tests: the source and program folders, the outside corpus, temporary
+// folders, files and outside commands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sv::test {
+
+std::string SourceDir();   // the checkout, with a trailing "/"
+std::string ProgramDir();  // the built program folder (programs side by side, the tool in bin/)
+std::string CorpusDir();   // ../shared/corpus beside the checkout, with a trailing "/"
+bool HasCorpus();
+// Every file of a corpus sub-folder ("peer", "docs", "encrypted"), as full paths in name order.
+std::vector<std::string> CorpusFiles(const std::string& subFolder);
+
+// A fresh folder below /tmp, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }  // with a trailing "/"
+  std::string operator/(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);  // throws std::runtime_error when unreadable
+void WriteFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+void CopyFile(const std::string& from, const std::string& to);
+
+struct CommandResult {
+  int exitCode = -1;  // -1 when it could not start or did not end normally
+  std::string out;
+  std::string err;
+};
+// Runs argv[0] (found through PATH) with the arguments, in the given folder when not empty.
+CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& workDir = "");
+bool HasCommand(const std::string& name);  // on PATH
+
+}  // namespace sv::test
+
+// Skips the current test with a clear message when the outside corpus is not there.
+#define SV_REQUIRE_CORPUS()                                                          \
+  do {                                                                               \
+    if (!::sv::test::HasCorpus())                                                    \
+      GTEST_SKIP() << "outside corpus not found at " << ::sv::test::CorpusDir()      \
+                   << " (tests over real files are skipped)";                        \
+  } while (0)
