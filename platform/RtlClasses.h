@@ -81,6 +81,10 @@ class TMemoryStream : public TStream {
   std::string ToString() const { return std::string(data_.begin(), data_.end()); }
   void Assign(std::string_view bytes);
   std::vector<uint8_t>& Buffer() { return data_; }
+  // The position without a virtual call, for readers that take the bytes one at a time; setting
+  // it is Seek from the beginning (never before the start).
+  int64_t CurrentPosition() const { return position_; }
+  void SetCurrentPosition(int64_t position) { position_ = position < 0 ? 0 : position; }
 
   void LoadFromStream(TStream& source);  // the whole of source from its start; position 0
   void LoadFromFile(const std::string& fileName);

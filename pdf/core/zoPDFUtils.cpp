@@ -1,0 +1,156 @@
+#include "pdf/core/zoPDFUtils.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "pdf/core/zoConsts.h"
+#include "pdf/core/zoPDFObjects.h"
+#include "pdf/core/zoPDFResStrs.h"
+#include "platform/CodePage.h"
+
+int16_t IndexOfStr(std::span<const std::string_view> names, std::string_view s) {
+  size_t n = std::min<size_t>(names.size(), std::numeric_limits<int16_t>::max());
+  for (size_t i = 0; i < n; ++i)
+    if (names[i] == s) return static_cast<int16_t>(i);
+  return -1;
+}
+
+namespace {
+
+// s.substr(pos, count) that is empty instead of failing past the end.
+std::string_view Slice(std::string_view s, size_t pos, size_t count) {
+  return pos >= s.size() ? std::string_view() : s.substr(pos, count);
+}
+
+bool IsMark(std::string_view s) {
+  return s.size() == 4 && (s[0] == 'F' || s[0] == 'f') && (s[1] == 'E' || s[1] == 'e') &&
+         (s[2] == 'F' || s[2] == 'f') && (s[3] == 'F' || s[3] == 'f');
+}
+
+bool IsTokenSeparator(char c) {
+  return c == '\r' || c == '\n' || c == ' ';
+}
+
+// The index (1-based) of the last character before pos that counts, clamped to the text.
+int64_t LastBefore(std::string_view text, int64_t pos) {
+  if (pos < 1) return 0;
+  return std::min<int64_t>(pos - 1, static_cast<int64_t>(text.size()));
+}
+
+}  // namespace
+
+std::u16string PDFHexToWideString(std::string_view digits) {
+  std::string s;
+  s.reserve(digits.size());
+  for (char c : digits)
+    if (!IsPDFWhiteSpace(static_cast<uint8_t>(c))) s += c;
+
+  if (!IsMark(Slice(s, 0, 4))) return platform::AnsiToWide(HexToStr(s));
+
+  std::string_view t = std::string_view(s).substr(4);
+  const size_t n = t.size();
+  std::u16string out;
+  out.reserve(n / 4 + 1);
+  size_t i = 0;
+  while (i + 1 < n) {
+    if (t[i] == '.') {
+      out += u'.';
+      ++i;
+    }
+    if (IsMark(Slice(t, i, 4))) i += 4;
+    uint8_t hi = 0, lo = 0;
+    HexToByte(Slice(t, i, 2), hi);
+    HexToByte(Slice(t, i + 2, 2), lo);
+    i += 4;
+    char16_t unit = static_cast<char16_t>((hi << 8) | lo);
+    if (unit == 0) break;
+    out += unit;
+  }
+  return out;
+}
+
+void ReadTokenBefore(std::string_view text, int64_t pos, int64_t& startIndex, std::string& token) {
+  int64_t i = LastBefore(text, pos);
+  while (i >= 1 && IsTokenSeparator(text[static_cast<size_t>(i - 1)]))
+    --i;
+  int64_t end = i;
+  while (i >= 1 && !IsTokenSeparator(text[static_cast<size_t>(i - 1)]))
+    --i;
+  token.assign(text.substr(static_cast<size_t>(i), static_cast<size_t>(end - i)));
+  startIndex = i;
+}
+
+void ReadTokensBefore(std::string_view text, int64_t pos, int32_t count, std::string& result) {
+  result.clear();
+  if (count <= 0) return;
+  int64_t i = LastBefore(text, pos);
+  while (i >= 1 && IsTokenSeparator(text[static_cast<size_t>(i - 1)]))
+    --i;
+  int32_t passed = 0;
+  while (i >= 1 && passed < count) {
+    char c = text[static_cast<size_t>(i - 1)];
+    if (IsTokenSeparator(c)) {
+      ++passed;
+      result += ' ';
+    } else {
+      result += c;
+    }
+    --i;
+  }
+  std::reverse(result.begin(), result.end());
+}
+
+namespace {
+
+std::string NewResourceName(std::string_view prefix, const TzoNameInUse& inUse) {
+  constexpr int32_t kRange = std::numeric_limits<int32_t>::max();  // numbers 0 .. 2147483646
+  auto make = [&](int64_t v) { return std::string(prefix) + rtl::IntToStr(v); };
+  int64_t v = 0;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    v = Random(kRange);
+    std::string name = make(v);
+    if (!inUse || !inUse(name)) return name;
+  }
+  // The numbers drawn keep hitting names in use: count on from the last one.
+  for (int32_t step = 0; step < (1 << 20); ++step) {
+    v = (v + 1) % kRange;
+    std::string name = make(v);
+    if (!inUse(name)) return name;
+  }
+  throw rtl::Exception("No free resource name (" + std::string(prefix) + ")");
+}
+
+}  // namespace
+
+std::string NewFontResourceName(const TzoNameInUse& inUse) {
+  return NewResourceName("/RVNFnt", inUse);
+}
+std::string NewImageResourceName(const TzoNameInUse& inUse) {
+  return NewResourceName("/RVNImg", inUse);
+}
+std::string NewGStateResourceName(const TzoNameInUse& inUse) {
+  return NewResourceName("/GS", inUse);
+}
+
+std::unique_ptr<TzoPDFIndirectReference> CreateReferenceTo(const TzoPDFIndirectObject& obj) {
+  return std::make_unique<TzoPDFIndirectReference>(obj.DocumentNumber(), obj.ObjectNumber(),
+                                                   obj.Generation());
+}
+
+double NumberToDouble(const TzoPDFObject* obj) {
+  if (obj) {
+    if (const auto* i = obj->AsInteger()) return i->Value();
+    if (const auto* r = obj->AsReal()) return r->Value();
+  }
+  RaiseMsg<EUnexpectedObjectError>(SUnexpectedObject);
+}
+
+void ArrayToRect(const TzoPDFArrayObject* arrayObj, TzoRectD& rect) {
+  if (!arrayObj) RaiseMsg<EUnexpectedObjectError>(SUnexpectedObject);
+  TzoRectD r;
+  r.X1 = NumberToDouble(arrayObj->GetItem(0));
+  r.Y1 = NumberToDouble(arrayObj->GetItem(1));
+  r.X2 = NumberToDouble(arrayObj->GetItem(2));
+  r.Y2 = NumberToDouble(arrayObj->GetItem(3));
+  rect = r;
+}
