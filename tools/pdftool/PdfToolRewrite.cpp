@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -10,6 +11,7 @@
 #include <ostream>
 
 #include "platform/CodePage.h"
+#include "tools/pdftool/PdfToolCheck.h"
 #include "tools/pdftool/PdfToolEncryption.h"
 #include "tools/pdftool/PdfToolOutput.h"
 
@@ -120,6 +122,10 @@ int RewritePdf(const PdfToolOptions& o, std::ostream& err) {
   const std::string outPath = ArgumentToUtf8(o.output);
 
   QPDF pdf;
+  // Nothing of the tool goes to standard output.
+  auto logger = QPDFLogger::create();
+  logger->setInfo(logger->standardError());
+  pdf.setLogger(logger);
   if (!IsRegularFile(inPath)) {
     err << "AHPDFToolCmd26: cannot open the input " << inPath << ": no such file\n";
     return kExitInput;
@@ -147,13 +153,14 @@ int RewritePdf(const PdfToolOptions& o, std::ostream& err) {
 
   const Version target = ParseVersion(o.pdfVersion ? *o.pdfVersion : pdf.getPDFVersion());
   const EncryptionMethod method = MethodFor(o, target);
+  // A user password alone is the owner password too.
+  const std::string& owner = o.ownerPassword.empty() ? o.userPassword : o.ownerPassword;
   try {
+    const size_t pages = QPDFPageDocumentHelper(pdf).getAllPages().size();
     SetInformation(pdf, o);
     PendingOutput out(outPath);
     QPDFWriter w(pdf);
     w.setOutputPipeline(out.Sink());
-    // A user password alone is the owner password too.
-    const std::string& owner = o.ownerPassword.empty() ? o.userPassword : o.ownerPassword;
     std::unique_ptr<QPDF> encryption =
         SetOutputEncryption(w, method, o.userPassword, owner, PermissionsOf(o));
     if (o.pdfVersion) {
@@ -165,6 +172,12 @@ int RewritePdf(const PdfToolOptions& o, std::ostream& err) {
     }
     w.setLinearization(o.webOpt);
     w.write();
+    if (auto problem = ReadBackProblem(out.TempPath(), owner, pages, o.webOpt)) {
+      err << "AHPDFToolCmd26: the input is damaged beyond repair: its rewrite does not read back "
+             "clean: "
+          << *problem << "\n";
+      return kExitInput;
+    }
     out.Commit();
   } catch (const OutputError& e) {
     err << "AHPDFToolCmd26: " << e.what() << "\n";
