@@ -52,7 +52,7 @@ void InstallCleanupOnSignals() {
 
 PendingOutput::PendingOutput(std::string path) : path_(std::move(path)) {
   if (path_.empty() || path_.back() == '/')
-    throw OutputError("the output \"" + path_ + "\" is not a file name");
+    throw OutputError("cannot write " + path_ + ": it is not a file name");
   size_t slash = path_.rfind('/');
   std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash == 0 ? 1 : slash);
   std::string tmpl = folder + (folder.back() == '/' ? "" : "/") + ".AHPDFToolCmd26-XXXXXX";
