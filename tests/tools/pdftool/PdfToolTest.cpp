@@ -603,6 +603,19 @@ TEST_F(PdfTool, OutputThatCannotBeWrittenExitsWithThree) {
     EXPECT_EQ(Names(dir.Path()), before);
     EXPECT_TRUE(std::filesystem::is_empty(dir / "taken.pdf"));
   }
+  // Writes that fail at the end and half-way (the file size limit stands in for a full disk).
+  std::string big = Input({.version = "1.4", .pages = 800, .info = ""}, "big.pdf");
+  for (const std::string& input : {in, big}) {
+    SCOPED_TRACE(input);
+    std::string out = dir / "out.pdf";
+    CommandResult r = RunCommand({"sh", "-c", "trap '' XFSZ; ulimit -f 2; exec \"$0\" \"$@\"",
+                                  ToolPath(), "-d", input, "-o", out, "-userpwd", "u"});
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+    std::set<std::string> expected = before;
+    expected.insert("big.pdf");
+    EXPECT_EQ(Names(dir.Path()), expected);
+  }
 }
 
 TEST_F(PdfTool, ExistingOutputIsReplacedWhole) {
