@@ -18,7 +18,9 @@ namespace platform {
 
 namespace {
 
-std::string Os(const std::string& ansi) { return AnsiToUtf8(ansi); }
+std::string Os(const std::string& ansi) {
+  return AnsiToUtf8(ansi);
+}
 
 bool Fail(std::string* error, const std::string& what, int err) {
   if (error) *error = what + ": " + std::strerror(err);
@@ -68,7 +70,8 @@ std::string RandomSuffix() {
                                           (static_cast<uint64_t>(::getpid()) << 32));
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string s;
-  for (int i = 0; i < 10; ++i) s += kChars[rng() % (sizeof kChars - 1)];
+  for (int i = 0; i < 10; ++i)
+    s += kChars[rng() % (sizeof kChars - 1)];
   return s;
 }
 
@@ -104,7 +107,9 @@ size_t CharLen(std::string_view s, size_t i) {
   return IsDBCSLeadByte(static_cast<uint8_t>(s[i])) && i + 1 < s.size() ? 2 : 1;
 }
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char FoldAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool SameChar(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -115,7 +120,8 @@ bool SameChar(std::string_view a, std::string_view b) {
 bool MatchFrom(std::string_view name, size_t ni, std::string_view mask, size_t mi) {
   while (mi < mask.size()) {
     if (mask[mi] == '*') {
-      while (mi < mask.size() && mask[mi] == '*') ++mi;
+      while (mi < mask.size() && mask[mi] == '*')
+        ++mi;
       if (mi == mask.size()) return true;
       for (size_t k = ni; k <= name.size(); k += (k < name.size() ? CharLen(name, k) : 1))
         if (MatchFrom(name, k, mask, mi)) return true;
@@ -124,8 +130,7 @@ bool MatchFrom(std::string_view name, size_t ni, std::string_view mask, size_t m
     if (ni >= name.size()) return false;
     size_t nl = CharLen(name, ni);
     size_t ml = CharLen(mask, mi);
-    if (!(ml == 1 && mask[mi] == '?') &&
-        !SameChar(name.substr(ni, nl), mask.substr(mi, ml)))
+    if (!(ml == 1 && mask[mi] == '?') && !SameChar(name.substr(ni, nl), mask.substr(mi, ml)))
       return false;
     ni += nl;
     mi += ml;
@@ -208,8 +213,7 @@ std::string UniqueTempName(const std::string& folder, const std::string& prefix)
   }
 }
 
-bool ReplaceFileAtomic(const std::string& tempPath, const std::string& target,
-                       std::string* error) {
+bool ReplaceFileAtomic(const std::string& tempPath, const std::string& target, std::string* error) {
   std::string osTemp = Os(tempPath);
   std::string osTarget = Os(target);
   auto fail = [&](const std::string& what, int err) {

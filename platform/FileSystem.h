@@ -48,7 +48,7 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists 
 
 // One entry of a folder listing.
 struct FolderEntry {
-  std::string name;   // in the ANSI code page
+  std::string name;  // in the ANSI code page
   bool isFolder = false;
   bool exactName = true;  // false when the OS name has characters that the code page cannot hold
 };

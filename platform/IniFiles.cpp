@@ -12,11 +12,15 @@ namespace rtl {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  while (!s.empty() && IsBlank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back()))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -42,7 +46,8 @@ std::vector<std::string> SplitLines(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     size_t j = i;
-    while (j < text.size() && text[j] != '\r' && text[j] != '\n') ++j;
+    while (j < text.size() && text[j] != '\r' && text[j] != '\n')
+      ++j;
     lines.emplace_back(text.substr(i, j - i));
     if (j < text.size() && text[j] == '\r') {
       ++j;
@@ -67,7 +72,8 @@ std::optional<SectionRange> FindSection(const std::vector<std::string>& lines,
     auto name = SectionName(lines[i]);
     if (!name || !SameText(*name, section)) continue;
     size_t end = i + 1;
-    while (end < lines.size() && !SectionName(lines[end])) ++end;
+    while (end < lines.size() && !SectionName(lines[end]))
+      ++end;
     return SectionRange{i, end};
   }
   return std::nullopt;
@@ -93,9 +99,10 @@ std::string EncodeValue(std::string_view value) {
   std::string v(value);
   for (char& c : v)
     if (c == '\r' || c == '\n') c = ' ';
-  bool quote = !v.empty() && (IsBlank(v.front()) || IsBlank(v.back()) ||
-                              (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') &&
-                               v.back() == v.front()));
+  bool quote =
+      !v.empty() &&
+      (IsBlank(v.front()) || IsBlank(v.back()) ||
+       (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()));
   return quote ? "\"" + v + "\"" : v;
 }
 
@@ -119,8 +126,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view iden
   return k ? ValueOf(lines[*k]) : std::string(def);
 }
 
-int32_t TIniFile::ReadInteger(std::string_view section, std::string_view ident,
-                              int32_t def) const {
+int32_t TIniFile::ReadInteger(std::string_view section, std::string_view ident, int32_t def) const {
   std::string s = ReadString(section, ident, "");
   if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = "$" + s.substr(2);
   return StrToIntDef(s, def);
@@ -151,7 +157,8 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
   std::vector<std::string> lines;
   if (!Load(lines)) throw cannotWrite();
   // A file that exists but may not be written stays as it is (the rename below would not ask).
-  if (platform::FileExists(fileName_) && ::access(platform::AnsiToUtf8(fileName_).c_str(), W_OK) != 0)
+  if (platform::FileExists(fileName_) &&
+      ::access(platform::AnsiToUtf8(fileName_).c_str(), W_OK) != 0)
     throw cannotWrite();
   std::string line = std::string(ident) + "=" + EncodeValue(value);
   auto r = FindSection(lines, section);
@@ -163,11 +170,13 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
     lines[*k] = std::string(*KeyOf(lines[*k])) + "=" + EncodeValue(value);
   } else {
     size_t at = r->end;
-    while (at > r->header + 1 && TrimBlanks(lines[at - 1]).empty()) --at;
+    while (at > r->header + 1 && TrimBlanks(lines[at - 1]).empty())
+      --at;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
   }
   std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
+  for (const auto& l : lines)
+    text += l + "\r\n";
   if (!platform::WriteFileAtomic(fileName_, text)) throw cannotWrite();
 }
 

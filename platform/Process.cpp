@@ -25,7 +25,9 @@ namespace platform {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 bool IsExecutableFile(const std::string& ansiPath) {
   std::string os = AnsiToUtf8(ansiPath);
@@ -75,7 +77,8 @@ std::vector<std::string> SplitCommandLine(std::string_view s) {
   std::vector<std::string> args;
   size_t i = 0, n = s.size();
   for (;;) {
-    while (i < n && IsBlank(s[i])) ++i;
+    while (i < n && IsBlank(s[i]))
+      ++i;
     if (i >= n) break;
     std::string arg;
     bool quoted = false;
@@ -84,7 +87,8 @@ std::vector<std::string> SplitCommandLine(std::string_view s) {
       if (!quoted && IsBlank(c)) break;
       if (c == '\\') {
         size_t j = i;
-        while (j < n && s[j] == '\\') ++j;
+        while (j < n && s[j] == '\\')
+          ++j;
         size_t count = j - i;
         if (j < n && s[j] == '"') {
           arg.append(count / 2, '\\');
@@ -128,7 +132,8 @@ std::optional<ResolvedCommand> ResolveCommandLine(std::string_view commandLine,
   std::string current =
       currentFolder.empty() ? CurrentFolder() : rtl::IncludeTrailingPathDelimiter(currentFolder);
   std::string_view s = commandLine;
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.front()))
+    s.remove_prefix(1);
   if (s.empty()) return std::nullopt;
   auto found = [&](std::string_view name, std::string_view rest) -> std::optional<ResolvedCommand> {
     auto program = FindProgram(std::string(name), current);
@@ -186,10 +191,11 @@ bool Process::WaitFor(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
     if (Reap(false)) return true;
-    int left = timeoutMs < 0 ? -1
-                             : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                    deadline - Clock::now())
-                                                    .count());
+    int left = timeoutMs < 0
+                   ? -1
+                   : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          deadline - Clock::now())
+                                          .count());
     if (timeoutMs >= 0 && left <= 0) return false;
     if (pidfd_ >= 0) {
       pollfd p{pidfd_, POLLIN, 0};
@@ -217,9 +223,11 @@ std::unique_ptr<Process> StartProcess(const std::string& commandLine, const std:
 
   std::vector<std::string> argv;
   argv.push_back(AnsiToUtf8(resolved->programName));
-  for (const auto& a : resolved->arguments) argv.push_back(AnsiToUtf8(a));
+  for (const auto& a : resolved->arguments)
+    argv.push_back(AnsiToUtf8(a));
   std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
+  for (auto& a : argv)
+    args.push_back(a.data());
   args.push_back(nullptr);
   std::string program = AnsiToUtf8(resolved->program);
   std::string dir = AnsiToUtf8(workDir);
@@ -247,7 +255,9 @@ std::unique_ptr<Process> StartProcess(const std::string& commandLine, const std:
   return std::unique_ptr<Process>(new Process(pid, pidfd < 0 ? -1 : pidfd));
 }
 
-void SetPendingEventsHook(std::function<void()> hook) { PendingEventsHook() = std::move(hook); }
+void SetPendingEventsHook(std::function<void()> hook) {
+  PendingEventsHook() = std::move(hook);
+}
 
 void ProcessPendingEvents() {
   if (auto& hook = PendingEventsHook()) hook();

@@ -28,8 +28,8 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // A command line whose program was found.
 struct ResolvedCommand {
-  std::string program;                 // the file that runs (a path)
-  std::string programName;             // the program as the command line names it (the child's argv[0])
+  std::string program;      // the file that runs (a path)
+  std::string programName;  // the program as the command line names it (the child's argv[0])
   std::vector<std::string> arguments;  // the rest of the command line, split
 };
 
