@@ -1,0 +1,56 @@
+// The tool's output file: written under a temporary name in the output's folder, flushed to disk
+// and renamed over the output only when whole. Whatever fails before that removes the temporary
+// file and leaves an existing output as it was.
+#pragma once
+
+#include <qpdf/Pipeline.hh>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pdftool {
+
+// The output cannot be written (exit code 3).
+class OutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class PendingOutput {
+ public:
+  explicit PendingOutput(std::string path);  // path in the OS's form; throws OutputError
+  ~PendingOutput();                          // removes the temporary file unless committed
+  PendingOutput(const PendingOutput&) = delete;
+  PendingOutput& operator=(const PendingOutput&) = delete;
+
+  Pipeline* Sink() { return &sink_; }  // the bytes of the file; throws OutputError on failure
+  const std::string& TempPath() const { return tempPath_; }
+  void Commit();  // flush, fsync, rename over the output; throws OutputError
+
+ private:
+  class FdPipeline : public Pipeline {
+   public:
+    FdPipeline() : Pipeline("output file", nullptr) {}
+    void write(unsigned char const* data, size_t len) override;
+    void finish() override { Flush(); }
+    void Flush();
+    int fd = -1;
+    std::string path;
+
+   private:
+    std::vector<unsigned char> buffer_;
+  };
+
+  void Discard();
+
+  std::string path_;
+  std::string tempPath_;
+  FdPipeline sink_;
+  bool committed_ = false;
+};
+
+// Removes a pending temporary file when the process is ended by SIGINT, SIGTERM or SIGHUP.
+void InstallCleanupOnSignals();
+
+}  // namespace pdftool
