@@ -191,12 +191,12 @@ bool Process::WaitFor(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
     if (Reap(false)) return true;
-    int left = timeoutMs < 0
-                   ? -1
-                   : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          deadline - Clock::now())
-                                          .count());
-    if (timeoutMs >= 0 && left <= 0) return false;
+    int left = -1;
+    if (timeoutMs >= 0) {
+      auto now = Clock::now();
+      if (now >= deadline) return false;
+      left = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+    }
     if (pidfd_ >= 0) {
       pollfd p{pidfd_, POLLIN, 0};
       int r = ::poll(&p, 1, left);

@@ -186,8 +186,7 @@ TEST(RunAndWait, ProcessesPendingEventsAndSleepsWhileTheChildRuns) {
   auto took = std::chrono::steady_clock::now() - start;
   SetPendingEventsHook(nullptr);
   EXPECT_EQ(rc, 4);
-  EXPECT_GE(calls, 2);  // about 0.5 s / (100 ms + 20 ms)
-  EXPECT_LE(calls, 6);
+  EXPECT_GE(calls, 2);  // 0.5 s at 100 ms + 20 ms a pass
   EXPECT_GE(took, std::chrono::milliseconds(500));
 
   calls = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <functional>
 
 #include "platform/Process.h"
@@ -279,6 +280,15 @@ TEST_F(ToolEngine, RunAndWaitKeepsTheWindowAliveAndSleepsTheConfiguredWait) {
   AppSettings.Wait = 50;
   EXPECT_EQ(RunAndWait("AHPDFToolCmd26", SW_HIDE, Prog() + "bin/"), 6);
   EXPECT_GE(events, 2);  // 0.4 s at 100 ms + 50 ms a pass
-  EXPECT_LE(events, 4);
+
+  // After the first 100 ms wait the whole Wait is slept, even when the child ends meanwhile.
+  InstallScriptTool("sleep 0.15; exit 0");
+  AppSettings.Wait = 300;
+  events = 0;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunAndWait("AHPDFToolCmd26", SW_HIDE, Prog() + "bin/"), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+  EXPECT_GE(events, 1);
+
   EXPECT_EQ(RunAndWait("AHPDFToolCmd26", SW_SHOW, Prog()), -1);  // not in the program folder
 }
