@@ -119,7 +119,7 @@ void SaveAppIni() {
 
 void ReadJobIni(const std::string& path) {
   rtl::TIniFile ini(path);
-  TJobSettings& j = JobSettings;
+  TJobSettings j;  // JobSettings changes only once the whole file has been read
   j.EN = ini.ReadInteger("Secu", "EN", 1);
   j.PW = ini.ReadInteger("Secu", "PW", 1);
   j.PR = ini.ReadInteger("Secu", "PR", 0);
@@ -144,6 +144,7 @@ void ReadJobIni(const std::string& path) {
   j.UserPassWord = DecodePassword(ini.ReadString("PDF", "UserPassWord", ""));
   j.SubDir = ini.ReadInteger("Job", "SubDir", 1);
   j.Enable = ini.ReadInteger("Job", "Enable", 1);
+  JobSettings = std::move(j);
 }
 
 void WriteJobIni(const std::string& path) {

@@ -40,12 +40,18 @@ bool IsCompleteWorkFile(const std::string& path) {
 
 void AppendDebugDump(const std::string& commandLine) {
   std::string log = DebugLogPath();
-  std::string old;
-  bool exists = platform::FileExists(log);
-  if (exists && !platform::ReadFileBytes(log, old))
-    throw rtl::EFOpenError(rtl::Format("Cannot open file \"%s\".", log));
   std::string dump;
-  if (!old.empty() && old.back() != '\n' && old.back() != '\r') dump += "\r\n";
+  // The lines go after what the log holds, on a line of their own.
+  if (platform::FileExists(log)) {
+    rtl::TFileStream f(log, rtl::TFileStream::fmOpenRead | rtl::TFileStream::fmShareDenyNone);
+    int64_t size = f.Size();
+    char last = '\n';
+    if (size > 0) {
+      f.SetPosition(size - 1);
+      f.ReadBuffer(&last, 1);
+    }
+    if (last != '\n' && last != '\r') dump += "\r\n";
+  }
   dump += "**** PDF Command Dump ****\r\n";
   dump += "input  =" + CurrentFile + "\r\n";
   dump += "command=" + commandLine + "\r\n";

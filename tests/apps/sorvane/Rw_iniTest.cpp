@@ -152,8 +152,10 @@ TEST_F(RwIni, HandEditedJobFilesReadMissingAndBadValuesAsDefaults) {
   EXPECT_EQ(JobSettings.Enable, 1);  // every field is replaced
 
   // A stored password that is no Base64 text is refused, not read as an empty password.
-  WriteFile(path, "[PDF]\r\nMasterPassWord=not base64!\r\n");
+  WriteFile(path, "[Secu]\r\nEN=0\r\n[PDF]\r\nMasterPassWord=not base64!\r\n");
+  JobSettings.EN = 1;
   EXPECT_THROW(ReadJobIni(path), rtl::EConvertError);
+  EXPECT_EQ(JobSettings.EN, 1);  // nothing of the refused file was taken
 }
 
 TEST_F(RwIni, AJobFileThatCannotBeWrittenRaisesTheWriteError) {
