@@ -52,7 +52,7 @@ void InstallCleanupOnSignals() {
 
 PendingOutput::PendingOutput(std::string path) : path_(std::move(path)) {
   if (path_.empty() || path_.back() == '/')
-    throw OutputError("the output \"" + path_ + "\" is not a file name");
+    throw OutputError("cannot write " + path_ + ": it is not a file name");
   size_t slash = path_.rfind('/');
   std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash == 0 ? 1 : slash);
   std::string tmpl = folder + (folder.back() == '/' ? "" : "/") + ".AHPDFToolCmd26-XXXXXX";
@@ -82,6 +82,7 @@ void PendingOutput::Discard() {
 
 void PendingOutput::FdPipeline::write(unsigned char const* data, size_t len) {
   constexpr size_t kBufferSize = 1 << 16;
+  if (!error.empty()) return;
   if (buffer_.size() + len > kBufferSize) Flush();
   if (len >= kBufferSize) {
     buffer_.assign(data, data + len);
@@ -93,17 +94,24 @@ void PendingOutput::FdPipeline::write(unsigned char const* data, size_t len) {
 
 void PendingOutput::FdPipeline::Flush() {
   size_t done = 0;
-  while (done < buffer_.size()) {
+  while (error.empty() && done < buffer_.size()) {
     ssize_t n = ::write(fd, buffer_.data() + done, buffer_.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw OutputError("cannot write " + path + ": " + ErrnoText(n < 0 ? errno : EIO));
-    done += static_cast<size_t>(n);
+    if (n <= 0)
+      error = "cannot write " + path + ": " + ErrnoText(n < 0 ? errno : EIO);
+    else
+      done += static_cast<size_t>(n);
   }
   buffer_.clear();
 }
 
-void PendingOutput::Commit() {
+void PendingOutput::CheckWritten() {
   sink_.Flush();
+  if (!sink_.error.empty()) throw OutputError(sink_.error);
+}
+
+void PendingOutput::Commit() {
+  CheckWritten();
   mode_t mask = umask(0);
   umask(mask);
   if (fchmod(sink_.fd, 0666 & ~mask) != 0 || fsync(sink_.fd) != 0)

@@ -24,9 +24,12 @@ class PendingOutput {
   PendingOutput(const PendingOutput&) = delete;
   PendingOutput& operator=(const PendingOutput&) = delete;
 
-  Pipeline* Sink() { return &sink_; }  // the bytes of the file; throws OutputError on failure
+  // The bytes of the file. It never throws (qpdf writes from destructors too): a failed write
+  // is kept and raised by CheckWritten and Commit.
+  Pipeline* Sink() { return &sink_; }
   const std::string& TempPath() const { return tempPath_; }
-  void Commit();  // flush, fsync, rename over the output; throws OutputError
+  void CheckWritten();  // flushes; throws OutputError when a write failed
+  void Commit();        // flush, fsync, rename over the output; throws OutputError
 
  private:
   class FdPipeline : public Pipeline {
@@ -37,6 +40,7 @@ class PendingOutput {
     void Flush();
     int fd = -1;
     std::string path;
+    std::string error;  // the first failure; later bytes are dropped
 
    private:
     std::vector<unsigned char> buffer_;

@@ -172,6 +172,7 @@ int RewritePdf(const PdfToolOptions& o, std::ostream& err) {
     }
     w.setLinearization(o.webOpt);
     w.write();
+    out.CheckWritten();
     if (auto problem = ReadBackProblem(out.TempPath(), owner, pages, o.webOpt)) {
       err << "AHPDFToolCmd26: the input is damaged beyond repair: its rewrite does not read back "
              "clean: "
