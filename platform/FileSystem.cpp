@@ -243,6 +243,9 @@ bool ReplaceFileAtomic(const std::string& tempPath, const std::string& target, s
       mode = 0666 & ~mask;
     }
     ::fchmod(fd.Get(), mode);
+    if (hadTarget && ::fchown(fd.Get(), st.st_uid, st.st_gid) != 0) {
+      // Only the owner's group or a privileged process may hand a file on; the mode still holds.
+    }
     if (::fsync(fd.Get()) != 0) return fail("cannot write " + tempPath, errno);
     if (!fd.Close()) return fail("cannot write " + tempPath, errno);
   }

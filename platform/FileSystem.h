@@ -33,9 +33,9 @@ bool AppendToFile(const std::string& path, std::string_view bytes, std::string* 
 std::string UniqueTempName(const std::string& folder, const std::string& prefix = ".~sv");
 
 // Puts the finished file tempPath in place of target in one step: the data of tempPath is flushed
-// to the disk, it takes the access mode of the file it replaces, and is renamed over target (a link
-// as target is followed). tempPath must be in target's folder. On failure tempPath is removed and
-// target is as it was.
+// to the disk, it takes the access mode (and, where allowed, the owner) of the file it replaces,
+// and is renamed over target (a link as target is followed). tempPath must be in target's folder.
+// On failure tempPath is removed and target is as it was.
 bool ReplaceFileAtomic(const std::string& tempPath, const std::string& target,
                        std::string* error = nullptr);
 // Writes bytes to a temporary file in target's folder and puts it in place of target atomically.
