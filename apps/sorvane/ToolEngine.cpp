@@ -1,0 +1,167 @@
+#include "apps/sorvane/ToolEngine.h"
+
+#include "apps/sorvane/Rw_ini.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "platform/ProgramFolder.h"
+#include "platform/RtlClasses.h"
+#include "platform/RtlSysUtils.h"
+
+#include <algorithm>
+
+namespace {
+
+const char kToolName[] = "AHPDFToolCmd26";
+
+// A valued option: the option text (ending in a blank), the value in double quotes, a blank.
+std::string Valued(const char* option, const std::string& value) {
+  return std::string(option) + "\"" + QuoteToolPassword(value) + "\" ";
+}
+
+// Whether the tool left a whole PDF file: a header at the start and an end-of-file marker near
+// the end.
+bool IsCompleteWorkFile(const std::string& path) {
+  if (!platform::FileExists(path)) return false;
+  try {
+    rtl::TFileStream f(path, rtl::TFileStream::fmOpenRead | rtl::TFileStream::fmShareDenyNone);
+    int64_t size = f.Size();
+    std::string head(5, '\0');
+    if (size < 5 || f.Read(head.data(), 5) != 5 || head != "%PDF-") return false;
+    int64_t tailSize = std::min<int64_t>(size, 1024);
+    std::string tail(static_cast<size_t>(tailSize), '\0');
+    f.SetPosition(size - tailSize);
+    if (f.Read(tail.data(), tailSize) != tailSize) return false;
+    return tail.find("%%EOF") != std::string::npos;
+  } catch (const rtl::EStreamError&) {
+    return false;
+  }
+}
+
+void AppendDebugDump(const std::string& commandLine) {
+  std::string log = DebugLogPath();
+  std::string dump;
+  // The lines go after what the log holds, on a line of their own.
+  if (platform::FileExists(log)) {
+    rtl::TFileStream f(log, rtl::TFileStream::fmOpenRead | rtl::TFileStream::fmShareDenyNone);
+    int64_t size = f.Size();
+    char last = '\n';
+    if (size > 0) {
+      f.SetPosition(size - 1);
+      f.ReadBuffer(&last, 1);
+    }
+    if (last != '\n' && last != '\r') dump += "\r\n";
+  }
+  dump += "**** PDF Command Dump ****\r\n";
+  dump += "input  =" + CurrentFile + "\r\n";
+  dump += "command=" + commandLine + "\r\n";
+  dump += "result =" + rtl::IntToStr(ResultCode) + "\r\n";
+  std::string error;
+  if (!platform::AppendToFile(log, dump, &error)) throw rtl::EWriteError(error);
+}
+
+}  // namespace
+
+std::string ToolPath() {
+  return platform::ProgramFolder() + "bin/" + kToolName;
+}
+
+std::string WorkFilePath() {
+  return platform::ProgramFolder() + "temp/$output.pdf";
+}
+
+std::string DebugLogPath() {
+  return platform::ProgramFolder() + "log/DebugLog.txt";
+}
+
+std::string QuoteToolPassword(const std::string& text) {
+  std::string out;
+  size_t backslashes = 0;  // backslashes just written
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (platform::IsDBCSLeadByte(static_cast<uint8_t>(c)) && i + 1 < text.size()) {
+      out.append(text, i, 2);
+      ++i;
+      backslashes = 0;
+      continue;
+    }
+    if (c == '"') {
+      out.append(backslashes + 1, '\\');
+      backslashes = 0;
+    } else if (c == '\\') {
+      ++backslashes;
+    } else {
+      backslashes = 0;
+    }
+    out += c;
+  }
+  out.append(backslashes, '\\');
+  return out;
+}
+
+std::string ToolArguments(const std::string& path) {
+  const TJobSettings& j = JobSettings;
+  std::string a = "-annotFile " + Valued("-d ", path);
+  if (!j.OpenPassWord.empty()) a += "\"" + QuoteToolPassword(j.OpenPassWord) + "\" ";
+  a += Valued("-o ", WorkFilePath());
+  if (j.Web != 0) a += "-webopt ";
+  if (j.VerEn != 0) a += Valued("-pdfver ", VersionText());
+  if (!j.Title.empty()) a += Valued("-title ", j.Title);
+  if (!j.Subject.empty()) a += Valued("-subtitle ", j.Subject);
+  if (!j.Author.empty()) a += Valued("-author ", j.Author);
+  if (!j.Keywords.empty()) a += Valued("-keyword ", j.Keywords);
+  if (!j.Creator.empty()) a += Valued("-creator ", j.Creator);
+  if (!j.Producer.empty()) a += Valued("-producer ", j.Producer);
+  if (!j.UserPassWord.empty()) a += Valued("-userpwd ", j.UserPassWord);
+  if (!j.MasterPassWord.empty()) {
+    a += Valued("-ownerpwd ", j.MasterPassWord);
+    if (j.PR != 0) a += "-ppa 1 ";
+    if (j.CP != 0) a += "-ncc ";
+    if (j.MD != 0 || j.DA != 0) a += "-nca ";
+    if (j.AN != 0) a += "-nff ";
+    if (j.FF != 0) a += "-nno ";
+    if (j.AC != 0) {
+      a += "-nab ";
+      if (j.CP == 0) a += "-ncc ";
+    }
+  }
+  return a;
+}
+
+int32_t LockWithTool(const std::string& path) {
+  std::string work = WorkFilePath();
+  platform::ForceDirectories(rtl::ExtractFilePath(work));
+  if (platform::FileExists(work) || platform::DirectoryExists(work)) {
+    // A stale work file must not pass for this run's output.
+    if (!platform::DeleteFile(work)) {
+      ResultCode = 0;
+      return kToolWorkFileStuck;
+    }
+  }
+  ResultCode = 0;
+  RunPdfTool(ToolArguments(path));
+  int32_t result = ResultCode;
+  if (result == 0) {
+    if (!IsCompleteWorkFile(work))
+      result = kToolNoWorkFile;
+    else if (!platform::CopyFile(work, path))
+      result = kToolCopyFailed;
+  }
+  ResultCode = 0;
+  return result;
+}
+
+void RunPdfTool(const std::string& arguments) {
+  std::string tool = ToolPath();
+  if (!platform::FileExists(tool)) {
+    ResultCode = kToolMissing;
+    return;
+  }
+  std::string commandLine = std::string(kToolName) + " " + arguments;
+  ResultCode = RunAndWait(commandLine, SW_HIDE, rtl::ExtractFilePath(tool));
+  if (AppSettings.Debug != 0) AppendDebugDump(commandLine);
+}
+
+int32_t RunAndWait(const std::string& commandLine, int /*showMode*/, const std::string& workDir) {
+  return platform::RunAndWait(commandLine, workDir, AppSettings.Wait);
+}

@@ -1,0 +1,44 @@
+// The outside PDF tool engine: files whose target version is 1.6 or 1.7 are rewritten by the
+// command-line tool bin/AHPDFToolCmd26 below the program folder, and Sorvane's process runner.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Show modes of RunAndWait.
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOW = 5;
+
+// Results of LockWithTool besides the tool's own exit codes.
+constexpr int32_t kToolNotStarted = -1;     // the tool could not be started
+constexpr int32_t kToolMissing = 1;         // no tool in bin/
+constexpr int32_t kToolNoWorkFile = -2;     // exit code 0, but no complete work file
+constexpr int32_t kToolCopyFailed = -3;     // the work file could not replace the input
+constexpr int32_t kToolWorkFileStuck = -4;  // an old work file could not be removed
+
+std::string ToolPath();      // program folder + "bin/AHPDFToolCmd26"
+std::string WorkFilePath();  // program folder + "temp/$output.pdf"
+std::string DebugLogPath();  // program folder + "log/DebugLog.txt"
+
+// Prepares a value for the tool's command line, where it stands in double quotes and is split by
+// the Microsoft C runtime rules: a double quote gets a backslash before it, and backslashes that
+// stand before a double quote or at the end are doubled, so the tool gets the text unchanged.
+// The second byte of a double-byte character is no backslash.
+std::string QuoteToolPassword(const std::string& text);
+
+// The tool's argument string for rewriting path with the current JobSettings.
+std::string ToolArguments(const std::string& path);
+
+// Rewrites one file with the outside tool; 0 on success. On any failure the file is left byte
+// for byte as it was.
+int32_t LockWithTool(const std::string& path);
+
+// Runs the tool with the argument string, started in the tool's folder; leaves the exit code in
+// ResultCode and, when AppSettings.Debug is on, appends the run to the debug log (a log that
+// cannot be written raises the class library's stream error).
+void RunPdfTool(const std::string& arguments);
+
+// Starts the command line (in workDir; empty: the current folder) and waits for it, processing
+// pending events and sleeping AppSettings.Wait milliseconds between 100 ms waits. The exit code,
+// or -1 when it cannot be started. The show mode has no meaning for the programs started here.
+int32_t RunAndWait(const std::string& commandLine, int showMode, const std::string& workDir = "");

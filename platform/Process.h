@@ -1,0 +1,91 @@
+// Outside processes started from one command-line string, as on the original platform: the string
+// is split into arguments by the rules of the Microsoft C runtime, the program is found as
+// CreateProcess finds it, and the caller polls the running process. Command lines, program names
+// and folders are byte strings in the ANSI code page; the OS gets them as UTF-8.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Splits a command line into arguments by the Microsoft C runtime rules (2008 and later):
+// - arguments are separated by blanks and tabs outside double quotes;
+// - a double quote starts or ends a quoted part, which may stand inside an argument ("a"b is ab);
+// - 2n backslashes before a double quote give n backslashes, and the quote starts or ends a
+//   quoted part; 2n+1 backslashes before a double quote give n backslashes and a literal quote;
+// - backslashes not before a double quote are literal (also at the end of the line);
+// - inside a quoted part, two double quotes ("") give one literal quote and the part goes on;
+// - "" on its own is an empty argument.
+// Double-byte characters of code page 932 are taken whole, so a second byte 0x5C is no backslash.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// A command line whose program was found.
+struct ResolvedCommand {
+  std::string program;      // the file that runs (a path)
+  std::string programName;  // the program as the command line names it (the child's argv[0])
+  std::vector<std::string> arguments;  // the rest of the command line, split
+};
+
+// Finds the program of a command line as CreateProcess does without an application name. The
+// program is the first token: up to the closing double quote when it begins with one; else up to
+// a blank, where an unquoted name with blanks is tried piece by piece ("/opt/my tools/x a" tries
+// "/opt/my", then "/opt/my tools/x", then "/opt/my tools/x a") and the first piece found wins. A
+// name with a "/" is taken as a path (relative to currentFolder when it does not begin with "/");
+// a bare name is looked for in the program folder, then in currentFolder, then in each folder of
+// PATH. Only executable files count. An empty currentFolder is the process's current folder.
+std::optional<ResolvedCommand> ResolveCommandLine(std::string_view commandLine,
+                                                  const std::string& currentFolder = "");
+
+// A started child process.
+class Process {
+ public:
+  ~Process();  // forgets the process; one still running goes on
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  pid_t Id() const { return pid_; }
+  // Waits up to timeoutMs milliseconds (negative: without limit) for the process to end; true
+  // when it has ended.
+  bool WaitFor(int timeoutMs);
+  bool Ended() const { return ended_; }
+  // The exit code once ended: the code it exited with, or 128 + the signal that ended it.
+  int ExitCode() const { return exitCode_; }
+
+ private:
+  friend std::unique_ptr<Process> StartProcess(const std::string&, const std::string&,
+                                               std::string*);
+  Process(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+  bool Reap(bool block);
+
+  pid_t pid_;
+  int pidfd_;
+  bool ended_ = false;
+  int exitCode_ = 0;
+};
+
+// Starts the command line's program with its arguments, in workDir (empty: the current folder;
+// the caller's own current folder is never changed), with the caller's environment, standard
+// input from /dev/null and no other descriptors than standard output and error handed down.
+// Nothing (and a reason in error) when the program is not found or cannot be started.
+std::unique_ptr<Process> StartProcess(const std::string& commandLine,
+                                      const std::string& workDir = "",
+                                      std::string* error = nullptr);
+
+// The hook that lets the user interface process its pending events while a process runs; none
+// (a no-op) until the user interface sets one.
+void SetPendingEventsHook(std::function<void()> hook);
+void ProcessPendingEvents();
+
+// Starts the command line in workDir and waits for the process: wait up to 100 ms; while it has
+// not ended, process pending events, sleep sleepMs milliseconds and wait again. The exit code, or
+// -1 when the process could not be started.
+int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs);
+
+}  // namespace platform

@@ -1,0 +1,294 @@
+#include "apps/sorvane/ToolEngine.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <functional>
+
+#include "platform/Process.h"
+#include "tests/apps/sorvane/SorvaneTestSupport.h"
+
+using sv::test::Ansi;
+using sv::test::ReadFile;
+using sv::test::WriteFile;
+
+namespace {
+
+class ToolEngine : public sv::test::SorvaneFolderTest {
+ protected:
+  // A stand-in tool of this test at bin/AHPDFToolCmd26: it notes its folder and arguments in
+  // record/, finds the work file after "-o", then runs body.
+  void InstallScriptTool(const std::string& body) {
+    std::filesystem::create_directories(Prog() + "record");
+    std::string script =
+        "#!/bin/sh\nout=\nprev=\nfor a in \"$@\"; do [ \"$prev\" = -o ] && out=$a; prev=$a; done\n"
+        "pwd > '" +
+        Prog() +
+        "record/cwd'\n"
+        "for a in \"$@\"; do printf '[%s]' \"$a\"; done > '" +
+        Prog() + "record/args'\n" + body + "\n";
+    WriteFile(ToolPath(), script);
+    ::chmod(ToolPath().c_str(), 0755);
+  }
+  std::string RecordedArgs() { return ReadFile(Prog() + "record/args"); }
+  std::string Input(const std::string& bytes = "%PDF-1.4 original\n%%EOF\n") {
+    std::string path = Prog() + "data/in.pdf";
+    std::filesystem::create_directories(Prog() + "data");
+    WriteFile(path, bytes);
+    return path;
+  }
+  static constexpr const char* kWritesWholeFile =
+      "printf '%%PDF-1.7\\nnew\\n%%%%EOF\\n' > \"$out\"; exit 0";
+};
+
+}  // namespace
+
+TEST_F(ToolEngine, BuildsTheArgumentStringPieceByPiece) {
+  const std::string w = "-o \"" + Prog() + "temp/$output.pdf\" ";
+  const std::string in = "-annotFile -d \"/d/in.pdf\" ";
+  auto none = [](TJobSettings& j) {
+    j.Web = 0;
+    j.VerEn = 0;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(TJobSettings&)> set;
+    std::string args;
+  } cases[] = {
+      {"only input and output", none, in + w},
+      {"defaults: web and version 1.3", [](TJobSettings&) {}, in + w + "-webopt -pdfver \"1.3\" "},
+      {"version 1.7, any Ver out of range is 1.2",
+       [&](TJobSettings& j) {
+         none(j);
+         j.VerEn = 1;
+         j.Ver = 9;
+       },
+       in + w + "-pdfver \"1.2\" "},
+      {"open password bare after the input",
+       [&](TJobSettings& j) {
+         none(j);
+         j.OpenPassWord = "op en";
+       },
+       in + "\"op en\" " + w},
+      {"information texts in their order",
+       [&](TJobSettings& j) {
+         none(j);
+         j.Producer = "P";
+         j.Creator = "C";
+         j.Keywords = "K";
+         j.Author = "A";
+         j.Subject = "S";
+         j.Title = Ansi("題");
+       },
+       in + w + "-title \"" + Ansi("題") +
+           "\" -subtitle \"S\" -author \"A\" -keyword \"K\" -creator \"C\" -producer \"P\" "},
+      {"no owner password: no restrictions whatever they say",
+       [&](TJobSettings& j) {
+         none(j);
+         j.UserPassWord = "u";
+         j.PR = j.CP = j.MD = j.DA = j.AN = j.FF = j.AC = 1;
+       },
+       in + w + "-userpwd \"u\" "},
+      {"owner password with every restriction; MD and DA give one -nca",
+       [&](TJobSettings& j) {
+         none(j);
+         j.MasterPassWord = "m";
+         j.PR = j.CP = j.MD = j.DA = j.AN = j.FF = j.AC = 1;
+       },
+       in + w + "-ownerpwd \"m\" -ppa 1 -ncc -nca -nff -nno -nab "},
+      {"AC with CP off: -nab then -ncc",
+       [&](TJobSettings& j) {
+         none(j);
+         j.MasterPassWord = "m";
+         j.PR = j.CP = j.MD = j.AN = j.FF = 0;
+         j.DA = 1;
+         j.AC = 1;
+       },
+       in + w + "-ownerpwd \"m\" -nca -nab -ncc "},
+      {"no restriction at all",
+       [&](TJobSettings& j) {
+         none(j);
+         j.MasterPassWord = "m";
+         j.PR = j.CP = j.MD = j.DA = j.AN = j.FF = j.AC = 0;
+       },
+       in + w + "-ownerpwd \"m\" "},
+      {"passwords quoted for the tool",
+       [&](TJobSettings& j) {
+         none(j);
+         j.UserPassWord = "a\"b";
+         j.MasterPassWord = "end\\";
+         j.MD = j.DA = j.CP = j.AN = j.FF = j.AC = 0;
+       },
+       in + w + "-userpwd \"a\\\"b\" -ownerpwd \"end\\\\\" "},
+      {"EN, PW and BT play no part",
+       [&](TJobSettings& j) {
+         none(j);
+         j.EN = 0;
+         j.PW = 0;
+         j.BT = 1;
+       },
+       in + w},
+      {"everything",
+       [](TJobSettings& j) {
+         j.Ver = 4;
+         j.OpenPassWord = "o";
+         j.Title = "T";
+         j.UserPassWord = "u";
+         j.MasterPassWord = "m";
+         j.PR = 1;
+       },
+       in + "\"o\" " + w +
+           "-webopt -pdfver \"1.7\" -title \"T\" -userpwd \"u\" -ownerpwd \"m\" -ppa 1 -ncc -nca "
+           "-nff -nno -nab "},
+  };
+  for (const auto& c : cases) {
+    JobSettings = TJobSettings();
+    c.set(JobSettings);
+    EXPECT_EQ(ToolArguments("/d/in.pdf"), c.args) << c.what;
+  }
+}
+
+TEST_F(ToolEngine, QuotedValuesReachTheToolUnchanged) {
+  struct Case {
+    std::string text, quoted;
+  } cases[] = {
+      {"plain", "plain"},
+      {"", ""},
+      {"end\\", "end\\\\"},  // a trailing backslash doubled
+      {"a\"b", "a\\\"b"},    // a quote gets a backslash
+      {"\"", "\\\""},
+      {"in\\side", "in\\side"},             // a backslash inside stays single
+      {"two\\\\", "two\\\\\\\\"},           // every trailing backslash doubled
+      {"a\\\"b", "a\\\\\\\"b"},             // backslashes before a quote doubled, then \"
+      {Ansi("ソ"), Ansi("ソ")},             // 83 5C: no backslash at the end
+      {Ansi("表\\"), Ansi("表") + "\\\\"},  // a real backslash after 95 5C
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(QuoteToolPassword(c.text), c.quoted) << c.text;
+    EXPECT_EQ(platform::SplitCommandLine("x \"" + QuoteToolPassword(c.text) + "\" y"),
+              (std::vector<std::string>{"x", c.text, "y"}))
+        << c.text;
+  }
+  // The whole argument string splits into exactly the intended arguments.
+  JobSettings.OpenPassWord = "o\\";
+  JobSettings.Title = "say \"hi\" \\";
+  JobSettings.MasterPassWord = "m\"";
+  JobSettings.MD = JobSettings.DA = JobSettings.CP = JobSettings.AN = JobSettings.FF = 0;
+  JobSettings.AC = 0;
+  EXPECT_EQ(platform::SplitCommandLine(ToolArguments("/d/a\"b.pdf")),
+            (std::vector<std::string>{"-annotFile", "-d", "/d/a\"b.pdf", "o\\", "-o",
+                                      WorkFilePath(), "-webopt", "-pdfver", "1.3", "-title",
+                                      "say \"hi\" \\", "-ownerpwd", "m\""}));
+}
+
+TEST_F(ToolEngine, RunsTheToolInItsFolderWithTheCommandLineItBuilt) {
+  InstallScriptTool(kWritesWholeFile);
+  std::string in = Input();
+  JobSettings.Title = Ansi("日本語の題");
+  JobSettings.UserPassWord = "u p";
+  std::string before = std::filesystem::current_path();
+  EXPECT_EQ(LockWithTool(in), 0);
+  EXPECT_EQ(ResultCode, 0);
+  EXPECT_EQ(ReadFile(Prog() + "record/cwd"), Prog() + "bin\n");
+  EXPECT_EQ(std::string(std::filesystem::current_path()), before);
+  EXPECT_EQ(RecordedArgs(), "[-annotFile][-d][" + in + "][-o][" + Prog() +
+                                "temp/$output.pdf][-webopt][-pdfver][1.3][-title][日本語の題]"
+                                "[-userpwd][u p]");
+  EXPECT_EQ(ReadFile(in), "%PDF-1.7\nnew\n%%EOF\n");
+}
+
+TEST_F(ToolEngine, FailuresGiveNonZeroResultsAndLeaveTheInputUntouched) {
+  const std::string original = "%PDF-1.4 original\n%%EOF\n";
+  struct Case {
+    const char* what;
+    const char* tool;  // nullptr: no tool
+    int32_t result;
+  } cases[] = {
+      {"no tool", nullptr, kToolMissing},
+      {"tool fails", "printf '%%PDF-1.7\\n%%%%EOF\\n' > \"$out\"; exit 2", 2},
+      {"exit 0 without a work file", "exit 0", kToolNoWorkFile},
+      {"exit 0 with a cut work file", "printf '%%PDF-1.7\\nhalf' > \"$out\"; exit 0",
+       kToolNoWorkFile},
+      {"exit 0 with something else", "printf 'error page' > \"$out\"; exit 0", kToolNoWorkFile},
+      {"killed", "kill -9 $$", 128 + 9},
+      {"not a program", "", kToolNotStarted},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(ToolPath());
+    if (c.tool) InstallScriptTool(c.tool);
+    if (c.tool && !*c.tool) ::chmod(ToolPath().c_str(), 0644);
+    // An old work file from an earlier run must never be taken for this run's output.
+    WriteFile(WorkFilePath(), "%PDF-1.7\nstale\n%%EOF\n");
+    std::string in = Input(original);
+    EXPECT_EQ(LockWithTool(in), c.result) << c.what;
+    EXPECT_EQ(ResultCode, 0) << c.what;
+    EXPECT_EQ(ReadFile(in), original) << c.what;
+    EXPECT_EQ(sv::test::FileExists(DebugLogPath()), false) << c.what;
+  }
+}
+
+TEST_F(ToolEngine, ACopyOverTheInputThatFailsIsAFailure) {
+  InstallScriptTool(kWritesWholeFile);
+  EXPECT_EQ(LockWithTool(Prog() + "gone/in.pdf"), kToolCopyFailed);
+  EXPECT_FALSE(sv::test::FileExists(Prog() + "gone"));
+
+  // A work file that cannot be removed stops the run before the tool starts.
+  std::filesystem::remove(WorkFilePath());
+  std::filesystem::remove(Prog() + "record/args");
+  std::filesystem::create_directories(WorkFilePath() + "/x");
+  std::string in = Input();
+  EXPECT_EQ(LockWithTool(in), kToolWorkFileStuck);
+  EXPECT_FALSE(sv::test::FileExists(Prog() + "record/args"));
+  EXPECT_EQ(ReadFile(in), "%PDF-1.4 original\n%%EOF\n");
+}
+
+TEST_F(ToolEngine, TheDebugLogGetsFourLinesPerRunAndKeepsWhatItHeld) {
+  AppSettings.Debug = 1;
+  InstallScriptTool("exit 3");
+  WriteFile(DebugLogPath(), "older line without end");
+  std::string in = Input();
+  CurrentFile = in;
+  JobSettings.Web = 0;
+  JobSettings.VerEn = 0;
+  EXPECT_EQ(LockWithTool(in), 3);
+  std::string command =
+      "AHPDFToolCmd26 -annotFile -d \"" + in + "\" -o \"" + WorkFilePath() + "\" ";
+  std::string dump = "**** PDF Command Dump ****\r\ninput  =" + in + "\r\ncommand=" + command +
+                     "\r\nresult =3\r\n";
+  EXPECT_EQ(ReadFile(DebugLogPath()), "older line without end\r\n" + dump);
+
+  // Another run, and the missing tool, which is not dumped.
+  EXPECT_EQ(LockWithTool(in), 3);
+  EXPECT_EQ(ReadFile(DebugLogPath()), "older line without end\r\n" + dump + dump);
+  std::filesystem::remove(ToolPath());
+  EXPECT_EQ(LockWithTool(in), kToolMissing);
+  EXPECT_EQ(ReadFile(DebugLogPath()), "older line without end\r\n" + dump + dump);
+
+  // A log that cannot be written raises the stream error, and the input stays as it was.
+  InstallScriptTool(kWritesWholeFile);
+  std::filesystem::remove(DebugLogPath());
+  std::filesystem::create_directories(DebugLogPath());
+  EXPECT_THROW(LockWithTool(in), rtl::EStreamError);
+  EXPECT_EQ(ReadFile(in), "%PDF-1.4 original\n%%EOF\n");
+}
+
+TEST_F(ToolEngine, RunAndWaitKeepsTheWindowAliveAndSleepsTheConfiguredWait) {
+  InstallScriptTool("sleep 0.4; exit 6");
+  int events = 0;
+  platform::SetPendingEventsHook([&] { ++events; });
+  AppSettings.Wait = 50;
+  EXPECT_EQ(RunAndWait("AHPDFToolCmd26", SW_HIDE, Prog() + "bin/"), 6);
+  EXPECT_GE(events, 2);  // 0.4 s at 100 ms + 50 ms a pass
+
+  // After the first 100 ms wait the whole Wait is slept, even when the child ends meanwhile.
+  InstallScriptTool("sleep 0.15; exit 0");
+  AppSettings.Wait = 300;
+  events = 0;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunAndWait("AHPDFToolCmd26", SW_HIDE, Prog() + "bin/"), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+  EXPECT_GE(events, 1);
+
+  EXPECT_EQ(RunAndWait("AHPDFToolCmd26", SW_SHOW, Prog()), -1);  // not in the program folder
+}
