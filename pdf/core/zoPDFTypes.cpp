@@ -16,9 +16,12 @@ TzoPDFObjectStore::~TzoPDFObjectStore() {
 }
 
 int32_t TzoPDFObjectStore::NextObjectNumber() {
-  int64_t n = std::max<int64_t>({lastNumber_, highestNumber_, int64_t{xrefSize_} - 1, 0}) + 1;
+  int64_t n =
+      std::max<int64_t>({lastNumber_, highestNumber_, highestIssued_, int64_t{xrefSize_} - 1, 0}) +
+      1;
   if (n > std::numeric_limits<int32_t>::max()) RaiseMsg<EInvalidObjectNo>(SInvalidObjectNumber);
   lastNumber_ = static_cast<int32_t>(n);
+  highestIssued_ = lastNumber_;
   return lastNumber_;
 }
 

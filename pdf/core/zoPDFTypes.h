@@ -76,9 +76,9 @@ class TzoPDFObjectStore {
   // The highest object number added so far (0 when none).
   int32_t HighestNumber() const { return highestNumber_; }
 
-  // A number for a new object: one above LastNumber, above every number added and at least
-  // XRefSize; it becomes the new LastNumber. EInvalidObjectNo "Invalid object number" when the
-  // numbers are used up.
+  // A number for a new object: one above LastNumber, above every number added or handed out
+  // before, and at least XRefSize; it becomes the new LastNumber. EInvalidObjectNo "Invalid
+  // object number" when the numbers are used up.
   int32_t NextObjectNumber();
 
   // Stores the object under its key and takes it over; returns it. A null object raises
@@ -122,6 +122,7 @@ class TzoPDFObjectStore {
   int32_t lastNumber_ = 0;
   int32_t xrefSize_ = 0;
   int32_t highestNumber_ = 0;
+  int32_t highestIssued_ = 0;
   TzoObjectList items_;
   std::vector<std::unique_ptr<TzoPDFIndirectObject>> owned_;
   std::unordered_map<const TzoPDFNameObject*, std::unique_ptr<TzoPDFArrayObject>> nameArrays_;
