@@ -81,22 +81,27 @@ void AsciiHexDecode(TzoByteSpan in, Out& out, bool requireEndMarker) {
   const size_t n = in.size();
   if (requireEndMarker && (n == 0 || in[n - 1] != '>')) throw EFilterError(SEndOfDataMarkerWrong);
   out.clear();
-  out.reserve(n / 2 + 1);
+  out.resize(n / 2 + 1);
+  auto* dst = reinterpret_cast<uint8_t*>(out.data());
+  size_t j = 0;
   int high = -1;
   for (size_t i = 0; i < n; ++i) {
     uint8_t b = in[i];
-    if (IsPDFWhiteSpace(b)) continue;
-    if (b == '>') break;
     int v = HexDigitValue(static_cast<char>(b));
-    if (v < 0) throw EFilterError(SIllegalCharacter);
+    if (v < 0) {
+      if (IsPDFWhiteSpace(b)) continue;
+      if (b == '>') break;
+      throw EFilterError(SIllegalCharacter);
+    }
     if (high < 0) {
       high = v;
     } else {
-      Put(out, static_cast<uint8_t>((high << 4) | v));
+      dst[j++] = static_cast<uint8_t>((high << 4) | v);
       high = -1;
     }
   }
-  if (high >= 0) Put(out, static_cast<uint8_t>(high << 4));
+  if (high >= 0) dst[j++] = static_cast<uint8_t>(high << 4);
+  out.resize(j);
 }
 
 void AsciiHexEncode(TzoByteSpan in, std::string& out) {
@@ -114,47 +119,59 @@ void AsciiHexEncode(TzoByteSpan in, std::string& out) {
 // ---- ASCII85 ----
 
 template <class Out>
-void PutGroup(Out& out, uint32_t v, int count) {
-  uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-                      static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-  PutBytes(out, bytes, static_cast<size_t>(count));
-}
-
-template <class Out>
 void Ascii85Decode(TzoByteSpan in, Out& out) {
   const size_t n = in.size();
   if (n < 2 || in[n - 2] != '~' || in[n - 1] != '>') throw EFilterError(SEndOfDataMarkerWrong);
   const size_t end = n - 2;
   out.clear();
-  out.reserve(end / 5 * 4 + 4);
+  // Five characters give four bytes; only 'z' gives more (four for one), counted as it comes.
+  out.resize(end / 5 * 4 + 4);
+  size_t j = 0;
+  auto room = [&](size_t k) {
+    if (j + k > out.size()) {
+      CheckDecodedSize(j + k);
+      size_t limit = static_cast<size_t>(DecodedSizeLimit());
+      out.resize(std::max(std::min(out.size() * 2, limit), j + k));
+    }
+    return reinterpret_cast<uint8_t*>(out.data()) + j;
+  };
+  auto putGroup = [&](uint32_t v, int count) {
+    uint8_t* p = room(4);
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+    j += static_cast<size_t>(count);
+  };
   uint64_t value = 0;
   int k = 0;
   for (size_t i = 0; i < end; ++i) {
     uint8_t b = in[i];
-    if (IsPDFWhiteSpace(b)) continue;
-    if (b == 'z') {
+    if (b >= '!' && b <= 'u') {
+      value = value * 85 + (b - '!');
+      if (++k == 5) {
+        if (value > 0xFFFFFFFFu) throw EFilterError(SASCII85GroupOutOfRange);
+        putGroup(static_cast<uint32_t>(value), 4);
+        value = 0;
+        k = 0;
+      }
+    } else if (b == 'z') {
       if (k != 0) throw EFilterError(SZInappropriatePosition);
-      CheckDecodedSize(out.size() + 4);
-      PutRepeated(out, 4, 0);
-      continue;
-    }
-    if (b < '!' || b > 'u') throw EFilterError(SIllegalCharacter);
-    value = value * 85 + (b - '!');
-    if (++k == 5) {
-      if (value > 0xFFFFFFFFu) throw EFilterError(SASCII85GroupOutOfRange);
-      PutGroup(out, static_cast<uint32_t>(value), 4);
-      value = 0;
-      k = 0;
+      CheckDecodedSize(j + 4);
+      putGroup(0, 4);
+    } else if (!IsPDFWhiteSpace(b)) {
+      throw EFilterError(SIllegalCharacter);
     }
   }
   if (k == 1) throw EFilterError(SSingleFinalCharacter);
   if (k > 1) {
     // A final group of k characters is padded with 'u' and gives k - 1 bytes.
-    for (int j = k; j < 5; ++j)
+    for (int m = k; m < 5; ++m)
       value = value * 85 + 84;
     if (value > 0xFFFFFFFFu) throw EFilterError(SASCII85GroupOutOfRange);
-    PutGroup(out, static_cast<uint32_t>(value), k - 1);
+    putGroup(static_cast<uint32_t>(value), k - 1);
   }
+  out.resize(j);
 }
 
 void Ascii85EncodeGroup(uint32_t v, char digits[5]) {
