@@ -232,3 +232,44 @@ TEST(FilterDispatch, LzwEarlyChangeFromDecodeParms) {
   }
   EXPECT_NE(wrong, original);
 }
+
+// Streams of real files decode as qpdf decodes them (the streams qpdf decodes completely and
+// that need no predictor; at most 40 per file).
+TEST(FilterDispatch, CorpusStreamsDecodeAsQpdfDecodesThem) {
+  SV_REQUIRE_CORPUS();
+  if (!sv::test::HasCommand("qpdf") || !sv::test::HasCommand("python3"))
+    GTEST_SKIP() << "qpdf or python3 not found";
+  const std::string script = sv::test::SourceDir() + "tests/pdf/core/tools/extract-streams.py";
+  int files = 0, streams = 0;
+  std::vector<std::string> paths;
+  for (const char* sub : {"docs", "encrypted", "peer"})
+    for (const std::string& f : sv::test::CorpusFiles(sub))
+      paths.push_back(f);
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    sv::test::TempDir dir;
+    auto r = sv::test::RunCommand({"python3", script, path, dir.Path(), "40"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    int n = std::stoi(r.out);
+    if (n > 0) ++files;
+    for (int i = 0; i < n; ++i) {
+      const std::string base = dir / std::to_string(i);
+      std::string names = sv::test::ReadFile(base + ".filter");
+      auto filter = std::make_unique<TzoPDFArrayObject>();
+      for (size_t p = 0, e; (e = names.find('\n', p)) != std::string::npos; p = e + 1)
+        filter->Add(Name(names.substr(p, e - p)));
+      rtl::TMemoryStream raw(sv::test::ReadFile(base + ".raw"));
+      std::string got;
+      try {
+        got = DecodeStreamFilters(raw, filter.get())->ToString();
+      } catch (const rtl::Exception& e) {
+        got = "raised: " + e.Message();
+      }
+      EXPECT_TRUE(got == sv::test::ReadFile(base + ".dec"))
+          << "stream " << i << " (" << names << ") " << got.substr(0, 80);
+      ++streams;
+    }
+  }
+  EXPECT_GT(files, 10);
+  EXPECT_GT(streams, 200);
+}
