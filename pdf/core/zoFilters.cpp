@@ -257,8 +257,7 @@ class TLZWTable {
       if (prev < 0) {
         if (code > 255) throw EFilterError(rtl::Format(SInvalidLZWCode, code));
       } else {
-        if (code > next || (code == next && next >= kSize))
-          throw EFilterError(rtl::Format(SInvalidLZWCode, code));
+        if (code > next) throw EFilterError(rtl::Format(SInvalidLZWCode, code));
         if (next < kSize) {
           // The new entry: the previous string plus the first byte of the current one (which,
           // for the code about to be defined, is the previous string's own first byte).

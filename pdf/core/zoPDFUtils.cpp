@@ -167,7 +167,7 @@ FilterKind FilterKindOf(std::string_view name) {
 
 std::vector<FilterKind> GetFilterKinds(const TzoPDFObject* filterValue) {
   std::vector<FilterKind> kinds;
-  if (!filterValue) return kinds;
+  if (!filterValue || filterValue->IsNull()) return kinds;  // null is as good as no entry
   if (const auto* name = filterValue->AsName()) {
     kinds.push_back(FilterKindOf(name->Text()));
   } else if (const auto* arr = filterValue->AsArray()) {

@@ -219,7 +219,7 @@ FilterKind FilterKindOf(std::string_view name);
 // The kinds of a /Filter value: a Name gives one kind, an Array the kinds of its elements in
 // order (an element that is not a Name raises rtl::EInvalidCast); any other object raises
 // EUnexpectedFilterObject "Unexpected filter object, found (%s)" with its type name. No value
-// (null) gives no kinds.
+// (null) and a Null object give no kinds. References are not followed: resolve them first.
 std::vector<FilterKind> GetFilterKinds(const TzoPDFObject* filterValue);
 
 // Decodes data through one filter. ASCIIHex and ASCII85 data lose their trailing white space
