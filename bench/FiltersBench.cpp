@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
   bool allSame = true;
   auto decode = [&](const char* name, FilterKind kind, const std::string& encoded) {
     rtl::TMemoryStream in(encoded);
-    TzoPDFNameObject filter(std::string(FilterNames[kind]));
+    TzoPDFNameObject filter{std::string(FilterNames[kind])};
     std::string out;
     double t = Seconds([&] { out = DecodeStreamFilters(in, &filter)->ToString(); });
     bool same = out == data;
