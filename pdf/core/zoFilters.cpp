@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <typeinfo>
 
 #include "pdf/core/zoClasses.h"
@@ -307,7 +308,9 @@ void FlateDecode(TzoByteSpan in, Out& out) {
   for (;;) {
     int64_t old = static_cast<int64_t>(out.size());
     // Never room for more than one byte past the limit: the stream raises there.
-    int64_t want = std::max<int64_t>(1, std::min(chunk, limit - old + 1));
+    int64_t room = limit - old;
+    if (room < std::numeric_limits<int64_t>::max()) ++room;
+    int64_t want = std::max<int64_t>(1, std::min(chunk, room));
     out.resize(static_cast<size_t>(old + want));
     int64_t got = z.Read(reinterpret_cast<uint8_t*>(out.data()) + old, want);
     out.resize(static_cast<size_t>(old + got));
