@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "pdf/core/zoConsts.h"
+#include "pdf/core/zoFilters.h"
 #include "pdf/core/zoPDFObjects.h"
 #include "pdf/core/zoPDFResStrs.h"
 #include "platform/CodePage.h"
@@ -153,4 +154,135 @@ void ArrayToRect(const TzoPDFArrayObject* arrayObj, TzoRectD& rect) {
   r.X2 = NumberToDouble(arrayObj->GetItem(2));
   r.Y2 = NumberToDouble(arrayObj->GetItem(3));
   rect = r;
+}
+
+// ---- Stream filters ----
+
+FilterKind FilterKindOf(std::string_view name) {
+  int16_t i = IndexOfStr(FilterNames, name);
+  if (i >= 0) return static_cast<FilterKind>(i);
+  if (name == "/A85") return fkASCII85;
+  RaiseMsg<EUnsupportedFilterError>(SUnsupportedFilter, name);
+}
+
+std::vector<FilterKind> GetFilterKinds(const TzoPDFObject* filterValue) {
+  std::vector<FilterKind> kinds;
+  if (!filterValue || filterValue->IsNull()) return kinds;  // null is as good as no entry
+  if (const auto* name = filterValue->AsName()) {
+    kinds.push_back(FilterKindOf(name->Text()));
+  } else if (const auto* arr = filterValue->AsArray()) {
+    kinds.reserve(static_cast<size_t>(arr->Count()));
+    for (int32_t i = 0; i < arr->Count(); ++i) {
+      const TzoPDFObject* item = arr->GetItem(i);
+      const TzoPDFNameObject* itemName = item ? item->AsName() : nullptr;
+      if (!itemName) throw rtl::EInvalidCast();
+      kinds.push_back(FilterKindOf(itemName->Text()));
+    }
+  } else {
+    RaiseMsg<EUnexpectedFilterObject>(SUnexpectedFilterObject, filterValue->GetTypeName());
+  }
+  return kinds;
+}
+
+namespace {
+
+int32_t EarlyChangeOf(const TzoPDFDictObject* parms) {
+  if (parms)
+    if (const TzoPDFObject* v = parms->GetValue("/EarlyChange"))
+      if (const auto* i = v->AsInteger()) return i->Value() != 0 ? 1 : 0;
+  return 1;
+}
+
+// Trailing white space is no part of ASCII-encoded data; for every other kind it may be data.
+TzoByteSpan TrimTrailingWhiteSpace(TzoByteSpan in) {
+  size_t n = in.size();
+  while (n > 0 && IsPDFWhiteSpace(in[n - 1]))
+    --n;
+  return in.first(n);
+}
+
+// Decodes in through one filter into out (replacing it; out must not overlap in).
+template <class Out>
+void DecodeKind(FilterKind kind, TzoByteSpan in, Out& out, const TzoPDFDictObject* parms) {
+  switch (kind) {
+    case fkASCIIHex: {
+      TzoByteSpan data = TrimTrailingWhiteSpace(in);
+      bool hasMarker = !data.empty() && data.back() == '>';
+      TzoAsciiHexFilter::Decode(data, out, hasMarker);
+      return;
+    }
+    case fkASCII85:
+      TzoAscii85Filter::Decode(TrimTrailingWhiteSpace(in), out);
+      return;
+    case fkFlate:
+      TzoFlateFilter::Decode(in, out);
+      return;
+    case fkRunLength:
+      TzoRLEFilter::Decode(in, out);
+      return;
+    case fkLZW:
+      TzoLZWFilter::Decode(in, out, EarlyChangeOf(parms));
+      return;
+    case fkCCITTFax:
+    case fkDCT:
+      out.assign(in.begin(), in.end());
+      return;
+  }
+  RaiseMsg<EUnsupportedFilterError>(SUnsupportedFilterKind);
+}
+
+// The parameters of filter index of count filters.
+const TzoPDFDictObject* ParmsAt(const TzoPDFObject* decodeParms, size_t index) {
+  if (!decodeParms) return nullptr;
+  if (const auto* d = decodeParms->AsDict()) return d;
+  if (const auto* a = decodeParms->AsArray()) {
+    const TzoPDFObject* item =
+        index <= static_cast<size_t>(INT32_MAX) ? a->GetItem(static_cast<int32_t>(index)) : nullptr;
+    return item ? item->AsDict() : nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void DecodeFilterString(FilterKind kind, std::string_view data, std::string& out,
+                        const TzoPDFDictObject* decodeParms) {
+  if (kind == fkCCITTFax || kind > fkDCT) RaiseMsg<EUnsupportedFilterError>(SUnsupportedFilterKind);
+  std::string result;
+  DecodeKind(kind, BytesOf(data), result, decodeParms);
+  out = std::move(result);
+}
+
+std::unique_ptr<rtl::TMemoryStream> DecodeFilterStream(FilterKind kind, rtl::TStream& stream,
+                                                       const TzoPDFDictObject* decodeParms) {
+  if (kind > fkDCT) RaiseMsg<EUnsupportedFilterError>(SUnsupportedFilterKind);
+  std::vector<uint8_t> scratch, out;
+  DecodeKind(kind, StreamBytes(stream, scratch), out, decodeParms);
+  auto result = std::make_unique<rtl::TMemoryStream>();
+  result->Buffer().swap(out);
+  // Where the filter classes leave their result.
+  bool atEnd = kind == fkASCIIHex || kind == fkASCII85 || kind == fkLZW;
+  result->SetPosition(atEnd ? result->Size() : 0);
+  return result;
+}
+
+std::unique_ptr<rtl::TMemoryStream> DecodeStreamFilters(rtl::TStream& stream,
+                                                        const TzoPDFObject* filterValue,
+                                                        const TzoPDFObject* decodeParms) {
+  std::vector<FilterKind> kinds = GetFilterKinds(filterValue);
+  std::vector<uint8_t> scratch;
+  TzoByteSpan source = StreamBytes(stream, scratch);
+  std::vector<uint8_t> work(source.begin(), source.end());
+  scratch.clear();
+  scratch.shrink_to_fit();
+  std::vector<uint8_t> next;
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    if (kinds[i] == fkCCITTFax || kinds[i] == fkDCT) continue;
+    DecodeKind(kinds[i], TzoByteSpan(work), next, ParmsAt(decodeParms, i));
+    work.swap(next);
+  }
+  auto result = std::make_unique<rtl::TMemoryStream>();
+  result->Buffer().swap(work);
+  result->SetPosition(0);
+  return result;
 }

@@ -1,14 +1,17 @@
 // PDF utility functions: object keys, hex strings with a byte-order mark, reading words backwards,
-// names for new page resources, references, numbers and rectangles read from PDF objects; and
-// the exception classes of the object layer.
+// names for new page resources, references, numbers and rectangles read from PDF objects, the
+// filter names and the decoding of stream data through its filters; and the exception classes of
+// the object layer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pdf/core/zoClasses.h"
 #include "pdf/core/zoUtils.h"
@@ -16,6 +19,7 @@
 
 class TzoPDFObject;
 class TzoPDFArrayObject;
+class TzoPDFDictObject;
 class TzoPDFIndirectObject;
 class TzoPDFIndirectReference;
 
@@ -189,3 +193,55 @@ std::unique_ptr<TzoPDFIndirectReference> CreateReferenceTo(const TzoPDFIndirectO
 double NumberToDouble(const TzoPDFObject* obj);
 // Elements 0..3 of the array through NumberToDouble; a missing element raises the same way.
 void ArrayToRect(const TzoPDFArrayObject* arrayObj, TzoRectD& rect);
+
+// ---- Stream filters ----
+
+// The filters of the /Filter entry, in the order of FilterNames.
+enum FilterKind : uint8_t {
+  fkASCIIHex = 0,
+  fkASCII85 = 1,
+  fkFlate = 2,
+  fkRunLength = 3,
+  fkLZW = 4,
+  fkCCITTFax = 5,
+  fkDCT = 6,
+};
+
+// The full filter names in kind order.
+inline constexpr std::array<std::string_view, 7> FilterNames = {
+    "/ASCIIHexDecode", "/ASCII85Decode",  "/FlateDecode", "/RunLengthDecode",
+    "/LZWDecode",      "/CCITTFaxDecode", "/DCTDecode"};
+
+// The kind of a filter name (with its "/", compared exactly; "/A85" is the one abbreviation
+// accepted). Any other name raises EUnsupportedFilterError "Unsupported filter (%s)" with the name.
+FilterKind FilterKindOf(std::string_view name);
+
+// The kinds of a /Filter value: a Name gives one kind, an Array the kinds of its elements in
+// order (an element that is not a Name raises rtl::EInvalidCast); any other object raises
+// EUnexpectedFilterObject "Unexpected filter object, found (%s)" with its type name. No value
+// (null) and a Null object give no kinds. References are not followed: resolve them first.
+std::vector<FilterKind> GetFilterKinds(const TzoPDFObject* filterValue);
+
+// Decodes data through one filter. ASCIIHex and ASCII85 data lose their trailing white space
+// first, and ASCIIHex data without the final '>' are taken as if they had it; the bytes of the
+// other kinds are used exactly as given. DCT data come back unchanged. CCITTFax and kinds above 6
+// raise EUnsupportedFilterError "Unsupported filter". decodeParms (optional) gives LZW its
+// /EarlyChange. The filters' errors pass through (EFilterError, EZDecompressionError).
+void DecodeFilterString(FilterKind kind, std::string_view data, std::string& out,
+                        const TzoPDFDictObject* decodeParms = nullptr);
+
+// As DecodeFilterString on the whole of stream (read from position 0; the stream is not changed),
+// with a new memory stream that the caller owns as the result, for every kind: CCITTFax and DCT
+// give a copy of the data at position 0. Kinds above 6 raise EUnsupportedFilterError
+// "Unsupported filter".
+std::unique_ptr<rtl::TMemoryStream> DecodeFilterStream(
+    FilterKind kind, rtl::TStream& stream, const TzoPDFDictObject* decodeParms = nullptr);
+
+// The data of stream decoded through every filter of filterValue in order (none when it is null),
+// as a new memory stream at position 0 that the caller owns; stream itself is not changed.
+// CCITTFax and DCT leave the data as they are (image data stay encoded for their consumer).
+// decodeParms is the stream's /DecodeParms: a dictionary, or an array with one dictionary (or
+// null) per filter; references in it are not followed. Predictors are not applied here.
+std::unique_ptr<rtl::TMemoryStream> DecodeStreamFilters(rtl::TStream& stream,
+                                                        const TzoPDFObject* filterValue,
+                                                        const TzoPDFObject* decodeParms = nullptr);
