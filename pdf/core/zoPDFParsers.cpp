@@ -244,6 +244,24 @@ int64_t EndOfLineBefore(const std::string& data, int64_t end) {
   return 0;
 }
 
+// Position of the last occurrence of word in buf that stands between word delimiters (or the ends
+// of the buffer); -1 when there is none.
+int64_t LastWholeWord(const uint8_t* buf, int64_t size, std::string_view word) {
+  if (!buf || size <= 0) return -1;
+  std::string_view text(reinterpret_cast<const char*>(buf), static_cast<size_t>(size));
+  size_t from = std::string_view::npos;
+  for (;;) {
+    size_t at = text.rfind(word, from);
+    if (at == std::string_view::npos) return -1;
+    size_t end = at + word.size();
+    bool before = at == 0 || IsWordDelimiter(buf[at - 1]);
+    bool after = end >= text.size() || IsWordDelimiter(buf[end]);
+    if (before && after) return static_cast<int64_t>(at);
+    if (at == 0) return -1;
+    from = at - 1;
+  }
+}
+
 }  // namespace
 
 #define ZO_CURSOR(c) Cursor c(FastMemory(), *this)
@@ -600,7 +618,7 @@ int64_t TzoPDFStreamReader::FindStartXRef() {
     buf = reinterpret_cast<const uint8_t*>(copy.data());
     size = static_cast<int64_t>(copy.size());
   }
-  int64_t at = SearchBuf(buf, size, size, 0, "startxref", soWholeWord);
+  int64_t at = LastWholeWord(buf, size, "startxref");
   if (at < 0) throw rtl::Exception("Invalid PDF File");
   int64_t i = at + 9;
   while (i < size && !(buf[i] >= '0' && buf[i] <= '9'))
