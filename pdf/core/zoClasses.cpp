@@ -167,8 +167,7 @@ void TzoRandomAccessFilter::Skip(int64_t count) {
   stream_->SetPosition(MoveBy(stream_->Position(), count));
 }
 
-bool TzoRandomAccessFilter::AtEnd() {
-  if (mem_) return mem_->CurrentPosition() >= static_cast<int64_t>(mem_->Buffer().size());
+bool TzoRandomAccessFilter::AtEndSlow() {
   return stream_->Position() >= stream_->Size();
 }
 

@@ -166,7 +166,10 @@ class TzoRandomAccessFilter : public TzoReadOnlyFilter {
   // Set only by PeekByte; false after creation.
   bool EndOfStream() const { return endOfStream_; }
   // True when no byte is left at the position.
-  bool AtEnd();
+  bool AtEnd() {
+    if (mem_) return mem_->CurrentPosition() >= static_cast<int64_t>(mem_->Buffer().size());
+    return AtEndSlow();
+  }
 
  protected:
   // The wrapped stream when it is a plain rtl::TMemoryStream or TzoExtMemStream, else null. Its
@@ -176,6 +179,7 @@ class TzoRandomAccessFilter : public TzoReadOnlyFilter {
  private:
   uint8_t ReadByteSlow();
   uint8_t PeekByteSlow();
+  bool AtEndSlow();
   rtl::TMemoryStream* mem_ = nullptr;
   bool endOfStream_ = false;
 };

@@ -21,33 +21,119 @@ class TzoPDFIndirectReference;
 
 // ---- Exceptions (each a direct child of rtl::Exception) ----
 
-#define ZO_DECLARE_EXCEPTION(Name)     \
-  class Name : public rtl::Exception { \
-   public:                             \
-    using rtl::Exception::Exception;   \
-  }
+// "Unexpected Error" and page-content errors
+class EUnexpectedError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
 
-ZO_DECLARE_EXCEPTION(EUnexpectedError);         // "Unexpected Error" and page-content errors
-ZO_DECLARE_EXCEPTION(ETrailerError);            // "Error reading PDF trailer"
-ZO_DECLARE_EXCEPTION(EStringReadError);         // "Error reading PDF string (%s)"
-ZO_DECLARE_EXCEPTION(EArrayReadError);          // "Error reading PDF array (%s)"
-ZO_DECLARE_EXCEPTION(ENameReadError);           // "Error reading PDF name string (%s)"
-ZO_DECLARE_EXCEPTION(EDictionaryReadError);     // "Error reading PDF dictionary (%s)"
-ZO_DECLARE_EXCEPTION(EStreamReadError);         // "Error reading PDF stream"
-ZO_DECLARE_EXCEPTION(EInvalidObjectNo);         // "Invalid object number"
-ZO_DECLARE_EXCEPTION(EEndStreamError);          // "Expected PDF endstream"
-ZO_DECLARE_EXCEPTION(EBooleanError);            // "Expected boolean (%s) object"
-ZO_DECLARE_EXCEPTION(ENullObjectError);         // "Expected PDF null object"
-ZO_DECLARE_EXCEPTION(EOffsetError);             // "Error reading document. Unable to read offset"
-ZO_DECLARE_EXCEPTION(EInvalidHeader);           // "Invalid PDF Header (%s)"
-ZO_DECLARE_EXCEPTION(EUnsupportedVersion);      // "Unsupported PDF Version (%s)"
-ZO_DECLARE_EXCEPTION(EInvalidPermission);       // "Invalid permission in encryption dictionary"
-ZO_DECLARE_EXCEPTION(EUnexpectedObjectError);   // "Unexpected PDF object encountered"
-ZO_DECLARE_EXCEPTION(EUnsupportedFilterError);  // "Unsupported filter (%s)" / "Unsupported filter"
-ZO_DECLARE_EXCEPTION(EUnexpectedFilterObject);  // "Unexpected filter object, found (%s)"
-ZO_DECLARE_EXCEPTION(EInvalidIndex);            // "Index Out Of Bounds!"
+// "Error reading PDF trailer"
+class ETrailerError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
 
-#undef ZO_DECLARE_EXCEPTION
+// "Error reading PDF string (%s)"
+class EStringReadError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Error reading PDF array (%s)"
+class EArrayReadError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Error reading PDF name string (%s)"
+class ENameReadError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Error reading PDF dictionary (%s)"
+class EDictionaryReadError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Error reading PDF stream"
+class EStreamReadError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Invalid object number"
+class EInvalidObjectNo : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Expected PDF endstream"
+class EEndStreamError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Expected boolean (%s) object"
+class EBooleanError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Expected PDF null object"
+class ENullObjectError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Error reading document. Unable to read offset"
+class EOffsetError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Invalid PDF Header (%s)"
+class EInvalidHeader : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Unsupported PDF Version (%s)"
+class EUnsupportedVersion : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Invalid permission in encryption dictionary"
+class EInvalidPermission : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Unexpected PDF object encountered"
+class EUnexpectedObjectError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Unsupported filter (%s)" / "Unsupported filter"
+class EUnsupportedFilterError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Unexpected filter object, found (%s)"
+class EUnexpectedFilterObject : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// "Index Out Of Bounds!"
+class EInvalidIndex : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
 
 // ---- Object keys ----
 

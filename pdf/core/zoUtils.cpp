@@ -502,12 +502,13 @@ int64_t SearchBuf(const uint8_t* buf, int64_t bufLen, int64_t selStart, int64_t 
       p += dir;
       --count;
     }
-    bool found = count > 0;
-    if (!down) {  // back onto the first byte of the word
+    if (!down) {
+      // Back onto the first byte of the word; the start of the buffer counts as a delimiter, so
+      // a word that begins the buffer is found too.
       p -= dir;
       ++count;
     }
-    return found;
+    return count > 0;
   };
 
   int64_t p = start;

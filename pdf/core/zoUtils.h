@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pdf/core/zoConsts.h"
+#include "platform/RtlSysUtils.h"
 
 // ---- Number texts ('.' as decimal separator whatever the locale) ----
 
