@@ -563,17 +563,30 @@ std::unique_ptr<rtl::TMemoryStream> TzoPDFStreamReader::ReadStreamData(int64_t l
     if (settled < 0) {
       // The first "endstream" after the data start, less the end of line in front of it.
       int64_t found = -1;
-      if (c.Fast()) {
-        int64_t at = SearchBuf(c.Data(), size, start, 0, "endstream", soDown);
-        found = at >= start ? at : -1;
-      } else {
-        c.Seek(start);
-        std::string rest;
-        ReadString(available, rest);
+      // A search that found nothing from some start finds nothing from a later one either: files
+      // with many streams cut off at the end are not searched again and again.
+      const bool known = missingFrom_ >= 0 && missingSize_ == size && start >= missingFrom_;
+      if (!known) {
+        std::string copy;
+        std::string_view rest;
+        if (c.Fast()) {
+          rest = std::string_view(reinterpret_cast<const char*>(c.Data()) + start,
+                                  static_cast<size_t>(available));
+        } else {
+          c.Seek(start);
+          ReadString(available, copy);
+          rest = copy;
+        }
         size_t at = rest.find("endstream");
-        if (at != std::string::npos) found = start + static_cast<int64_t>(at);
+        if (at != std::string_view::npos) found = start + static_cast<int64_t>(at);
       }
-      if (found < 0) RaiseMsg<EEndStreamError>(SExpectedEndStream);
+      if (found < 0) {
+        if (!known) {
+          missingFrom_ = start;
+          missingSize_ = size;
+        }
+        RaiseMsg<EEndStreamError>(SExpectedEndStream);
+      }
       settled = found - start;
       if (settled > 0) {
         // Only the one or two bytes in front of "endstream" are looked at.

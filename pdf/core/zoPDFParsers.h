@@ -96,4 +96,7 @@ class TzoPDFStreamReader : public TzoRandomAccessFilter {
   int32_t currentGeneration_ = -1;
   int32_t depth_ = 0;           // arrays, dictionaries and objects being read
   int32_t containerDepth_ = 0;  // arrays and dictionaries being read
+  // The earliest data start from which no "endstream" was found, for a source of missingSize_.
+  int64_t missingFrom_ = -1;
+  int64_t missingSize_ = -1;
 };

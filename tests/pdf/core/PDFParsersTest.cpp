@@ -285,6 +285,20 @@ TEST_P(ReaderTest, StreamData) {
   }
 }
 
+// Streams cut off before their "endstream" each raise the error, also when the reader has learnt
+// that the rest of the data holds none; one that has its "endstream" still reads.
+TEST_P(ReaderTest, StreamsWithoutEndstream) {
+  auto source = Source("stream\nab endstream stream\ncd stream\nef");
+  TzoPDFStreamReader r(1, source.get());
+  EXPECT_EQ(r.ReadStreamData(-1, 1, 0)->ToString(), "ab ");
+  int64_t second = r.Position();
+  EXPECT_THROW(r.ReadStreamData(-1, 2, 0), EEndStreamError);
+  r.SetPosition(second + 10);
+  EXPECT_THROW(r.ReadStreamData(-1, 3, 0), EEndStreamError);
+  r.SetPosition(0);
+  EXPECT_EQ(r.ReadStreamData(2, 1, 0)->ToString(), "ab");
+}
+
 TEST_P(ReaderTest, StartXRef) {
   const struct {
     std::string input;
