@@ -3,8 +3,8 @@
 // is used. Usage: bench_PDFReaderBench [file.pdf [rounds]]
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -95,7 +95,8 @@ int main(int argc, char** argv) {
   int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
   auto t0 = std::chrono::steady_clock::now();
   int n1 = 0;
-  for (int i = 0; i < rounds; ++i) n1 = ReadAll(plain, nullptr);
+  for (int i = 0; i < rounds; ++i)
+    n1 = ReadAll(plain, nullptr);
   double t1 = Seconds(t0) / rounds;
   t0 = std::chrono::steady_clock::now();
   int n2 = ReadAll(encrypted, &d);

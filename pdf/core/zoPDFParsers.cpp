@@ -176,6 +176,7 @@ class Cursor {
   // scan (-1 at the end), not taken.
   int ScanNameBytes(std::string& out) {
     if (mem_) {
+      if (pos_ >= size_) return -1;
       int64_t start = pos_;
       while (pos_ < size_ && !Is(data_[pos_], kNameDelim))
         ++pos_;
@@ -569,10 +570,10 @@ std::unique_ptr<rtl::TMemoryStream> TzoPDFStreamReader::ReadStreamData(int64_t l
       if (!known) {
         std::string copy;
         std::string_view rest;
-        if (c.Fast()) {
+        if (available > 0 && c.Fast()) {
           rest = std::string_view(reinterpret_cast<const char*>(c.Data()) + start,
                                   static_cast<size_t>(available));
-        } else {
+        } else if (available > 0) {
           c.Seek(start);
           ReadString(available, copy);
           rest = copy;

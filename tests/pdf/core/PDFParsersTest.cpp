@@ -233,6 +233,13 @@ TEST_P(ReaderTest, TokensWhiteSpaceAndLineEnds) {
   EXPECT_EQ(r.ReadToken(), "");
   EXPECT_EQ(r.PeekToken(), "");
   EXPECT_FALSE(r.AtEndOfLine());
+  // Beyond the end (Skip is not clamped) every read ends at once.
+  r.Skip(10);
+  EXPECT_EQ(r.PeekToken(), "");
+  EXPECT_THROW(r.ReadName(), ENameReadError);
+  EXPECT_THROW(r.ReadArray(), EArrayReadError);
+  EXPECT_THROW(r.ReadStreamData(5, 1, 0), EStreamReadError);
+  EXPECT_THROW(r.ReadTrailer(), ETrailerError);
 }
 
 // Stream data: the length is used when "endstream" follows it; otherwise the data runs to the
