@@ -20,7 +20,7 @@ cmake --build "$build" -j"$(nproc)" --target "$target"
 seeds="$build/seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds" "$build/work" "$build/artifacts"
-cp fuzz/seeds/reader/* "$seeds/"
+cp fuzz/seeds/reader/*.pdf "$seeds/"
 corpus=${SV_CORPUS_DIR:-$root/../shared/corpus}
 [ -d "$corpus" ] || corpus=/work/shared/corpus
 if [ -d "$corpus" ]; then
