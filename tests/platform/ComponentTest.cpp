@@ -1,6 +1,7 @@
 // Owners, free notifications and loading of components.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -14,9 +15,9 @@ class Watcher : public TComponent {
   using TComponent::TComponent;
   void Notification(TComponent* c, TOperation op) override {
     TComponent::Notification(c, op);
-    if (op == TOperation::opRemove) removed.push_back(c);
+    if (op == TOperation::opRemove) removed.push_back(reinterpret_cast<uintptr_t>(c));
   }
-  std::vector<TComponent*> removed;
+  std::vector<uintptr_t> removed;
 };
 }  // namespace
 
@@ -30,12 +31,12 @@ TEST(Component, OwnerListsAndFreeNotifications) {
   EXPECT_THROW(owner.Components(2), EListError);
 
   outsider.FreeNotification(a.get());
-  TComponent* gone = a.get();
+  const uintptr_t gone = reinterpret_cast<uintptr_t>(a.get());
   a.reset();
   // The partner, the owner and (through the owner) the owner's other components hear of it.
-  EXPECT_EQ(outsider.removed, std::vector<TComponent*>{gone});
-  EXPECT_EQ(owner.removed, std::vector<TComponent*>{gone});
-  EXPECT_EQ(b->removed, std::vector<TComponent*>{gone});
+  EXPECT_EQ(outsider.removed, std::vector<uintptr_t>{gone});
+  EXPECT_EQ(owner.removed, std::vector<uintptr_t>{gone});
+  EXPECT_EQ(b->removed, std::vector<uintptr_t>{gone});
   EXPECT_EQ(owner.ComponentCount(), 1);
 
   // A partner that went first is not called later; both directions are cleaned up.
