@@ -1,0 +1,83 @@
+#include "tests/ui/wx/XvfbDisplay.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "ui/wx/WxBackend.h"
+
+extern char** environ;
+
+namespace sv::test {
+
+namespace {
+pid_t g_server = 0;
+
+void StopServer() {
+  if (g_server > 0) {
+    kill(g_server, SIGTERM);
+    waitpid(g_server, nullptr, 0);
+    g_server = 0;
+  }
+}
+}  // namespace
+
+bool StartPrivateDisplay(std::string& error) {
+  if (g_server > 0) return true;
+  int fds[2];
+  if (pipe(fds) != 0) {
+    error = "pipe failed";
+    return false;
+  }
+  std::string fd = std::to_string(fds[1]);
+  const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                        "-dpi", "96", "-nolisten", "tcp", nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (rc != 0) {
+    close(fds[0]);
+    error = "Xvfb could not be started (install xvfb)";
+    return false;
+  }
+  g_server = pid;
+  std::atexit(StopServer);
+  std::string number;
+  struct pollfd p = {fds[0], POLLIN, 0};
+  while (poll(&p, 1, 10000) > 0) {
+    char c;
+    if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+    number += c;
+  }
+  close(fds[0]);
+  if (number.empty()) {
+    StopServer();
+    error = "Xvfb did not report its display";
+    return false;
+  }
+  setenv("DISPLAY", (":" + number).c_str(), 1);
+  setenv("NO_AT_BRIDGE", "1", 1);
+  setenv("GTK_A11Y", "none", 1);
+  ui::wx::InstallWxBackend();
+  return true;
+}
+
+std::string ArtifactDir() {
+  std::string dir = "artifacts/";
+  mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
+}  // namespace sv::test
