@@ -6,7 +6,6 @@
 #include <cerrno>
 
 #include "platform/CodePage.h"
-#include "platform/RtlSysUtils.h"
 #include "ui/Dialogs.h"
 #include "ui/Forms.h"
 
@@ -39,21 +38,10 @@ bool TShell::BrowseForFolder(TWinControl* owner, const std::string& title,
   return backend && backend->BrowseForFolder(owner, title, initialDir, path);
 }
 
-bool TShell::GetOpenFileName(TOpenDialog& dialog, TWinControl* owner) {
+bool TShell::GetOpenFileName(TOpenDialog& dialog, TWinControl* owner, std::string& fileName,
+                             int& filterIndex) {
   TBackend* backend = RunningBackend();
-  if (!backend) return false;
-  std::string fileName;
-  int filterIndex = dialog.FilterIndex();
-  if (!backend->OpenFileDialog(dialog, owner, fileName, filterIndex)) return false;
-  // As the class library: a name typed without extension gets the default one.
-  if (!dialog.DefaultExt().empty() && rtl::ExtractFileExt(fileName).empty()) {
-    std::string ext = dialog.DefaultExt();
-    if (ext[0] != '.') ext.insert(ext.begin(), '.');
-    fileName += ext;
-  }
-  dialog.SetFileName(fileName);
-  dialog.SetFilterIndex(filterIndex);
-  return true;
+  return backend && backend->OpenFileDialog(dialog, owner, fileName, filterIndex);
 }
 
 bool TShell::OpenDocument(const std::string& path) {

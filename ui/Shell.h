@@ -25,8 +25,10 @@ class TShell {
   // a folder with OK. initialDir (may be empty) is selected when the dialog opens.
   virtual bool BrowseForFolder(TWinControl* owner, const std::string& title,
                                const std::string& initialDir, std::string& path);
-  // The open dialog: true with its FileName (and FilterIndex) set when the user chose a file.
-  virtual bool GetOpenFileName(TOpenDialog& dialog, TWinControl* owner);
+  // The open dialog's system side: true with the chosen file's name as the user gave it and the
+  // 1-based filter index (TOpenDialog::Execute adds the default extension).
+  virtual bool GetOpenFileName(TOpenDialog& dialog, TWinControl* owner, std::string& fileName,
+                               int& filterIndex);
   // Opens a file or an address with the user's default program (xdg-open, started detached and
   // not waited for). False when it cannot be started.
   virtual bool OpenDocument(const std::string& path);

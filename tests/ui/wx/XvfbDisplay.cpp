@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +12,6 @@
 #include <string>
 
 #include "ui/wx/WxBackend.h"
-
-extern char** environ;
 
 namespace sv::test {
 
@@ -37,21 +35,24 @@ bool StartPrivateDisplay(std::string& error) {
     return false;
   }
   std::string fd = std::to_string(fds[1]);
-  const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                        "-dpi", "96", "-nolisten", "tcp", nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (rc != 0) {
+  pid_t pid = fork();
+  if (pid < 0) {
     close(fds[0]);
-    error = "Xvfb could not be started (install xvfb)";
+    close(fds[1]);
+    error = "fork failed";
     return false;
   }
+  if (pid == 0) {
+    // The server ends with the test program, however that ends.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    close(fds[0]);
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 2);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-dpi", "96",
+           "-nolisten", "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
   g_server = pid;
   std::atexit(StopServer);
   std::string number;
