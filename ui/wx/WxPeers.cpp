@@ -19,9 +19,10 @@ namespace ui::wx {
 // ---- the base ----
 
 WxPeer::~WxPeer() {
+  // The derived parts are gone: no handler may run while the window goes.
+  *alive_ = false;
   control_ = nullptr;
   DestroyWindow();
-  *alive_ = false;
 }
 
 void WxPeer::DestroyWindow() {
