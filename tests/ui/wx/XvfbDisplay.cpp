@@ -71,6 +71,7 @@ bool StartPrivateDisplay(std::string& error) {
   setenv("DISPLAY", (":" + number).c_str(), 1);
   setenv("NO_AT_BRIDGE", "1", 1);
   setenv("GTK_A11Y", "none", 1);
+  setenv("GSETTINGS_BACKEND", "memory", 1);
   ui::wx::InstallWxBackend();
   return true;
 }
