@@ -12,14 +12,21 @@
 namespace ui {
 
 int DefaultMessageBoxResult(int flags) {
-  static const std::vector<int> kButtons[] = {
-      {IDOK}, {IDOK, IDCANCEL}, {IDABORT, IDRETRY, IDIGNORE}, {IDYES, IDNO, IDCANCEL},
-      {IDYES, IDNO}, {IDRETRY, IDCANCEL}};
+  struct Buttons {
+    int count;
+    int ids[3];
+  };
+  constexpr Buttons kButtons[] = {{1, {IDOK}},
+                                  {2, {IDOK, IDCANCEL}},
+                                  {3, {IDABORT, IDRETRY, IDIGNORE}},
+                                  {3, {IDYES, IDNO, IDCANCEL}},
+                                  {2, {IDYES, IDNO}},
+                                  {2, {IDRETRY, IDCANCEL}}};
   int type = flags & MB_TYPEMASK;
   if (type > MB_RETRYCANCEL) type = MB_OK;
-  const std::vector<int>& buttons = kButtons[type];
-  size_t def = static_cast<size_t>((flags & MB_DEFMASK) >> 8);
-  return buttons[std::min(def, buttons.size() - 1)];
+  const Buttons& buttons = kButtons[type];
+  int def = (flags & MB_DEFMASK) >> 8;
+  return buttons.ids[std::min(def, buttons.count - 1)];
 }
 
 // ---- TForm ----
@@ -388,6 +395,7 @@ void TApplication::Terminate() {
 }
 
 void TApplication::ProcessMessages() {
+  // As the class library: a long handler lets the window repaint and take input here.
   if (backend_) backend_->ProcessMessages();
 }
 

@@ -86,9 +86,10 @@ wxFont ToFont(const TFont& font) {
 // ---- the registry of windows ----
 
 namespace {
+// Kept to the very end of the process: windows go while the application object goes.
 std::unordered_map<wxWindow*, WxPeer*>& Registry() {
-  static std::unordered_map<wxWindow*, WxPeer*> registry;
-  return registry;
+  static auto* registry = new std::unordered_map<wxWindow*, WxPeer*>;
+  return *registry;
 }
 }  // namespace
 

@@ -399,3 +399,52 @@ TEST_F(DisplayTest, ControlsMadeAndFreedWhileTheFormIsShown) {
   form.reset();
   wx::Settle(50);
 }
+
+namespace {
+// A program's main window, closed by the user with the window's close button.
+class TMainWindow : public TForm {
+ public:
+  TMainWindow() : TForm(&Application()) {
+    SetCaption("Kettrin(V0.12)");
+    SetBorderStyle(bsSingle);
+    SetBounds(70, 60, 545, 546);
+    Status.SetParent(this);
+    Status.SetBounds(8, 8, 200, 18);
+    OnCloseQuery = [this](rtl::TObject*, bool& canClose) {
+      ++asked;
+      canClose = asked > 1;  // the first close is refused
+    };
+    OnClose = [this](rtl::TObject*, TCloseAction&) {
+      closedAt = {Left(), Top()};
+      if (WindowState() != wsNormal) closedAt = {-1, -1};
+    };
+  }
+  TStaticText Status{this};
+  int asked = 0;
+  TPoint closedAt{-2, -2};
+};
+}  // namespace
+
+void RunUntilClosed() {
+  TMainWindow* form = Application().CreateForm<TMainWindow>();
+  // Events waiting in the toolkit run while a handler lets messages through.
+  bool pending = false;
+  wxTheApp->CallAfter([&] { pending = true; });
+  Application().ProcessMessages();
+  wxTimer user;
+  user.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    wxCloseEvent close(wxEVT_CLOSE_WINDOW);
+    close.SetCanVeto(true);
+    wx::WindowOf(*form)->ProcessWindowEvent(close);
+  });
+  form->OnShow = [&](rtl::TObject*) { user.Start(100); };
+  Application().Run();
+  const TPoint where{70, 60};
+  bool ok = pending && form->asked == 2 && form->closedAt == where && Application().Terminated();
+  std::exit(ok ? 0 : 1);
+}
+
+TEST_F(DisplayTest, ARunEndsWhenTheUserClosesTheMainWindow) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(RunUntilClosed(), testing::ExitedWithCode(0), "");
+}
