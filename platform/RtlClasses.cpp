@@ -27,8 +27,10 @@ TComponent::~TComponent() {
     auto& list = p->freeNotifies_;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
   }
-  for (TComponent* p : partners) p->Notification(this, TOperation::opRemove);
-  for (TComponent* c : components_) c->owner_ = nullptr;
+  for (TComponent* p : partners)
+    p->Notification(this, TOperation::opRemove);
+  for (TComponent* c : components_)
+    c->owner_ = nullptr;
   components_.clear();
   if (owner_) {
     auto& list = owner_->components_;
@@ -83,7 +85,9 @@ void TComponent::Notification(TComponent* component, TOperation operation) {
   }
 }
 
-void TComponent::Loaded() { SetLoading(false); }
+void TComponent::Loaded() {
+  SetLoading(false);
+}
 
 // ---- TStream ----
 

@@ -19,17 +19,17 @@ class TPopupMenu;
 
 // The property of a control that changed, for its window to follow.
 enum class TChange {
-  Bounds,       // Left, Top, Width, Height (also sent to the children of a moved container)
-  Text,         // caption or text
-  Enabled,      // also sent to the children of a control whose state changed
-  Visible,      // likewise
+  Bounds,   // Left, Top, Width, Height (also sent to the children of a moved container)
+  Text,     // caption or text
+  Enabled,  // also sent to the children of a control whose state changed
+  Visible,  // likewise
   Color,
   Font,
   Hint,
-  Items,        // the item list of a list, combo, radio group, check-list box or memo
-  ItemIndex,    // the selected item, a radio group's choice, a page control's active page
-  Checked,      // check box, radio button, check-list box ticks
-  Style,        // a property that needs a new window (password character, combo style, ...)
+  Items,      // the item list of a list, combo, radio group, check-list box or memo
+  ItemIndex,  // the selected item, a radio group's choice, a page control's active page
+  Checked,    // check box, radio button, check-list box ticks
+  Style,      // a property that needs a new window (password character, combo style, ...)
   ReadOnly,
   Columns,      // list view columns
   ListItems,    // list view rows (all)

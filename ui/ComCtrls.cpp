@@ -77,7 +77,9 @@ void TListItem::SetSelected(bool selected) {
   Changed();
 }
 
-int TListItem::Index() const { return owner_->Items().IndexOf(this); }
+int TListItem::Index() const {
+  return owner_->Items().IndexOf(this);
+}
 
 std::string TListItem::ColumnText(int column) const {
   if (column == 0) return caption_;
@@ -85,9 +87,13 @@ std::string TListItem::ColumnText(int column) const {
   return subItems_.Strings(column - 1);
 }
 
-void TListItem::Changed() { owner_->ItemChanged(this); }
+void TListItem::Changed() {
+  owner_->ItemChanged(this);
+}
 
-TListItem* TListItems::Add() { return Insert(Count()); }
+TListItem* TListItems::Add() {
+  return Insert(Count());
+}
 
 TListItem* TListItems::Insert(int index) {
   if (index < 0 || index > Count()) BadIndex(index);
@@ -127,8 +133,7 @@ int TListItems::IndexOf(const TListItem* item) const {
 
 // ---- TListView ----
 
-TListView::TListView(rtl::TComponent* owner)
-    : TWinControl(owner), columns_(this), items_(this) {
+TListView::TListView(rtl::TComponent* owner) : TWinControl(owner), columns_(this), items_(this) {
   SetDefaultColor(clWindow);
 }
 
@@ -206,7 +211,9 @@ TTabSheet::~TTabSheet() {
   pageControl_ = nullptr;
 }
 
-void TTabSheet::SetPageControl(TPageControl* pageControl) { SetParent(pageControl); }
+void TTabSheet::SetPageControl(TPageControl* pageControl) {
+  SetParent(pageControl);
+}
 
 void TTabSheet::SetParent(TWinControl* parent) {
   if (parent == Parent()) return;
@@ -234,7 +241,8 @@ int TTabSheet::PageIndex() const {
 TPageControl::TPageControl(rtl::TComponent* owner) : TWinControl(owner) {}
 
 TPageControl::~TPageControl() {
-  for (TTabSheet* p : pages_) p->pageControl_ = nullptr;
+  for (TTabSheet* p : pages_)
+    p->pageControl_ = nullptr;
   pages_.clear();
   activePage_ = nullptr;
 }
@@ -270,7 +278,8 @@ void TPageControl::PlaceSheet(TTabSheet* page) {
 
 void TPageControl::SetBounds(int left, int top, int width, int height) {
   TWinControl::SetBounds(left, top, width, height);
-  for (TTabSheet* p : pages_) PlaceSheet(p);
+  for (TTabSheet* p : pages_)
+    PlaceSheet(p);
 }
 
 void TPageControl::SetActivePage(TTabSheet* page) {
@@ -283,7 +292,9 @@ void TPageControl::SetActivePage(TTabSheet* page) {
   Changed(TChange::ItemIndex);
 }
 
-int TPageControl::ActivePageIndex() const { return activePage_ ? activePage_->PageIndex() : -1; }
+int TPageControl::ActivePageIndex() const {
+  return activePage_ ? activePage_->PageIndex() : -1;
+}
 
 void TPageControl::SetActivePageIndex(int index) {
   SetActivePage(index >= 0 && index < PageCount() ? pages_[static_cast<size_t>(index)] : nullptr);

@@ -13,8 +13,7 @@ namespace ui {
 namespace {
 
 // Blanks and punctuation in the order the user's locale sorts them (before digits and letters).
-constexpr std::u16string_view kPunctuation =
-    u" !\"#$%&()*,./:;?@[\\]^_`{|}~+<=>";
+constexpr std::u16string_view kPunctuation = u" !\"#$%&()*,./:;?@[\\]^_`{|}~+<=>";
 
 char16_t FoldCase(char16_t c) {
   if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
@@ -48,8 +47,10 @@ int AnsiCompareText(std::string_view a, std::string_view b) {
   // First pass: the primary weights, ignoring "-" and "'".
   size_t i = 0, j = 0;
   for (;;) {
-    while (i < wa.size() && PrimaryWeight(wa[i]) == 0) ++i;
-    while (j < wb.size() && PrimaryWeight(wb[j]) == 0) ++j;
+    while (i < wa.size() && PrimaryWeight(wa[i]) == 0)
+      ++i;
+    while (j < wb.size() && PrimaryWeight(wb[j]) == 0)
+      ++j;
     if (i == wa.size() || j == wb.size()) break;
     uint32_t x = PrimaryWeight(wa[i]), y = PrimaryWeight(wb[j]);
     if (x != y) return x < y ? -1 : 1;
@@ -74,8 +75,7 @@ int AnsiCompareText(std::string_view a, std::string_view b) {
   // Last: the width of otherwise equal characters (letter case is ignored).
   for (size_t k = 0; k < n; ++k) {
     char16_t x = wa[k], y = wb[k];
-    if (FoldCase(x) == FoldCase(y) && x != y && (x >= 0xFF00 || y >= 0xFF00))
-      return x < y ? -1 : 1;
+    if (FoldCase(x) == FoldCase(y) && x != y && (x >= 0xFF00 || y >= 0xFF00)) return x < y ? -1 : 1;
   }
   return 0;
 }
@@ -93,10 +93,9 @@ const std::string& TControlStrings::Strings(int index) const {
 }
 
 int TControlStrings::SortedIndex(std::string_view s) const {
-  auto it = std::upper_bound(items_.begin(), items_.end(), s,
-                             [](std::string_view v, const std::string& e) {
-                               return AnsiCompareText(v, e) < 0;
-                             });
+  auto it = std::upper_bound(
+      items_.begin(), items_.end(), s,
+      [](std::string_view v, const std::string& e) { return AnsiCompareText(v, e) < 0; });
   return static_cast<int>(it - items_.begin());
 }
 
@@ -189,7 +188,8 @@ void TControlStrings::SetText(std::string_view text) {
 void TControlStrings::Assign(const rtl::TStringList& list) {
   std::vector<std::string> v;
   v.reserve(static_cast<size_t>(list.Count()));
-  for (int i = 0; i < list.Count(); ++i) v.push_back(list.Strings(i));
+  for (int i = 0; i < list.Count(); ++i)
+    v.push_back(list.Strings(i));
   Assign(v);
 }
 
@@ -204,7 +204,8 @@ void TControlStrings::Assign(const std::vector<std::string>& list) {
 
 void TControlStrings::AddStrings(const std::vector<std::string>& list) {
   BeginUpdate();
-  for (const auto& s : list) Add(s);
+  for (const auto& s : list)
+    Add(s);
   EndUpdate();
 }
 
@@ -353,7 +354,8 @@ void TControl::SetParent(TWinControl* parent) {
 
 TForm* TControl::ParentForm() const {
   const TControl* c = this;
-  while (c->parent_) c = c->parent_;
+  while (c->parent_)
+    c = c->parent_;
   return const_cast<TForm*>(dynamic_cast<const TForm*>(c));
 }
 
@@ -380,13 +382,15 @@ void TControl::Realize() {
   peer_ = backend->CreatePeer(*this);
   if (auto* w = dynamic_cast<TWinControl*>(this)) {
     std::vector<TControl*> children = w->controls_;
-    for (TControl* c : children) c->Realize();
+    for (TControl* c : children)
+      c->Realize();
   }
 }
 
 void TControl::Unrealize() {
   if (auto* w = dynamic_cast<TWinControl*>(this)) {
-    for (TControl* c : w->controls_) c->Unrealize();
+    for (TControl* c : w->controls_)
+      c->Unrealize();
   }
   peer_.reset();
 }
@@ -395,7 +399,8 @@ void TControl::Changed(TChange what) {
   if (peer_) peer_->Update(what);
   if (what == TChange::Bounds || what == TChange::Enabled || what == TChange::Visible) {
     if (auto* w = dynamic_cast<TWinControl*>(this)) {
-      for (TControl* c : w->controls_) c->Changed(what);
+      for (TControl* c : w->controls_)
+        c->Changed(what);
     }
   }
 }
@@ -421,7 +426,9 @@ TControl* TWinControl::Controls(int index) const {
   return controls_[static_cast<size_t>(index)];
 }
 
-void TWinControl::InsertControl(TControl* control) { controls_.push_back(control); }
+void TWinControl::InsertControl(TControl* control) {
+  controls_.push_back(control);
+}
 
 void TWinControl::RemoveControl(TControl* control) {
   controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
@@ -447,7 +454,9 @@ bool TWinControl::Focused() const {
   return f && f->ActiveControl() == this;
 }
 
-bool TWinControl::CanFocus() const { return EffectiveEnabled() && Showing(); }
+bool TWinControl::CanFocus() const {
+  return EffectiveEnabled() && Showing();
+}
 
 void TWinControl::SetAcceptsFiles(bool accept) {
   if (accept == acceptFiles_) return;

@@ -23,7 +23,9 @@ class TPopupMenu;
 // ignored), then other characters by code point; "-" and "'" count only when the texts are
 // otherwise equal. Negative, 0 or positive.
 int AnsiCompareText(std::string_view a, std::string_view b);
-inline bool AnsiSameText(std::string_view a, std::string_view b) { return AnsiCompareText(a, b) == 0; }
+inline bool AnsiSameText(std::string_view a, std::string_view b) {
+  return AnsiCompareText(a, b) == 0;
+}
 
 // What changed in a TControlStrings: an item added or deleted at an index, an item's text, the
 // whole list (SetText, Assign, Sort, Clear), or the end of an update (the window follows).
@@ -136,7 +138,10 @@ class TControl : public rtl::TComponent {
   const std::string& Hint() const { return hint_; }
   void SetHint(std::string hint);
   bool ShowHint() const { return showHint_; }
-  void SetShowHint(bool v) { showHint_ = v; Changed(TChange::Hint); }
+  void SetShowHint(bool v) {
+    showHint_ = v;
+    Changed(TChange::Hint);
+  }
 
   TPopupMenu* PopupMenu() const { return popupMenu_; }
   void SetPopupMenu(TPopupMenu* menu);

@@ -54,10 +54,12 @@ void TForm::AfterConstruction() {
   if (created_) return;
   created_ = true;
   std::vector<rtl::TComponent*> components;
-  for (int i = 0; i < ComponentCount(); ++i) components.push_back(Components(i));
+  for (int i = 0; i < ComponentCount(); ++i)
+    components.push_back(Components(i));
   for (rtl::TComponent* c : components) {
     bool stillOwned = false;
-    for (int i = 0; i < ComponentCount(); ++i) stillOwned = stillOwned || Components(i) == c;
+    for (int i = 0; i < ComponentCount(); ++i)
+      stillOwned = stillOwned || Components(i) == c;
     if (stillOwned) c->Loaded();
   }
   Loaded();
@@ -68,7 +70,9 @@ void TForm::AfterConstruction() {
   }
 }
 
-void TForm::SetCaption(std::string caption) { SetText(std::move(caption)); }
+void TForm::SetCaption(std::string caption) {
+  SetText(std::move(caption));
+}
 
 void TForm::SetBorderStyle(TFormBorderStyle style) {
   if (style == borderStyle_) return;
@@ -88,7 +92,9 @@ void TForm::SetWindowState(TWindowState state) {
   Changed(TChange::WindowState);
 }
 
-void TForm::WindowStateChanged(TWindowState state) { windowState_ = state; }
+void TForm::WindowStateChanged(TWindowState state) {
+  windowState_ = state;
+}
 
 void TForm::WindowMoved(int left, int top, int width, int height) {
   BoundsFromWindow(left, top, width, height);
@@ -128,10 +134,18 @@ int TForm::FrameHeight() const {
   return h;
 }
 
-int TForm::ClientWidth() const { return std::max(0, Width() - FrameWidth()); }
-int TForm::ClientHeight() const { return std::max(0, Height() - FrameHeight()); }
-void TForm::SetClientWidth(int v) { SetWidth(v + FrameWidth()); }
-void TForm::SetClientHeight(int v) { SetHeight(v + FrameHeight()); }
+int TForm::ClientWidth() const {
+  return std::max(0, Width() - FrameWidth());
+}
+int TForm::ClientHeight() const {
+  return std::max(0, Height() - FrameHeight());
+}
+void TForm::SetClientWidth(int v) {
+  SetWidth(v + FrameWidth());
+}
+void TForm::SetClientHeight(int v) {
+  SetHeight(v + FrameHeight());
+}
 
 void TForm::SetMenu(TMainMenu* menu) {
   if (menu == menu_) return;
@@ -145,7 +159,9 @@ void TForm::SetMenu(TMainMenu* menu) {
   Changed(TChange::Menu);
 }
 
-void TForm::MenuChanged() { Changed(TChange::Menu); }
+void TForm::MenuChanged() {
+  Changed(TChange::Menu);
+}
 
 void TForm::Notification(rtl::TComponent* component, rtl::TOperation operation) {
   TWinControl::Notification(component, operation);
@@ -196,7 +212,9 @@ void TForm::SetModalResult(TModalResult result) {
   }
 }
 
-bool TForm::Active() const { return Application().ActiveForm() == this; }
+bool TForm::Active() const {
+  return Application().ActiveForm() == this;
+}
 
 void TForm::DoShow() {
   if (OnShow) OnShow(this);
@@ -343,7 +361,9 @@ TForm* TApplication::Forms(int index) const {
   return forms_[static_cast<size_t>(index)];
 }
 
-void TApplication::FormCreated(TForm* form) { forms_.push_back(form); }
+void TApplication::FormCreated(TForm* form) {
+  forms_.push_back(form);
+}
 
 void TApplication::FormDestroyed(TForm* form) {
   forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
@@ -353,7 +373,9 @@ void TApplication::FormDestroyed(TForm* form) {
   if (activeForm_ == form) activeForm_ = nullptr;
 }
 
-void TApplication::FormShown(TForm* form) { SetActiveForm(form); }
+void TApplication::FormShown(TForm* form) {
+  SetActiveForm(form);
+}
 
 void TApplication::FormHidden(TForm* form) {
   activationOrder_.erase(std::remove(activationOrder_.begin(), activationOrder_.end(), form),
@@ -414,7 +436,8 @@ TBackend* TApplication::StartBackend() {
 
 void TApplication::StopBackend() {
   if (!backend_) return;
-  for (TForm* f : forms_) f->Unrealize();
+  for (TForm* f : forms_)
+    f->Unrealize();
   backend_.reset();
 }
 
@@ -449,8 +472,8 @@ void TApplication::HandleException(rtl::TObject* sender, const std::exception& e
     else
       ShowException(e);
   } catch (const std::exception& inner) {
-    std::cerr << ForConsole(title_) << ": " << ForConsole(e.what()) << " (" << inner.what()
-              << ")" << std::endl;
+    std::cerr << ForConsole(title_) << ": " << ForConsole(e.what()) << " (" << inner.what() << ")"
+              << std::endl;
   } catch (...) {
     std::cerr << ForConsole(title_) << ": " << ForConsole(e.what()) << std::endl;
   }
@@ -478,7 +501,9 @@ TApplication::TModalHook TApplication::SetModalHook(TModalHook hook) {
   return hook;
 }
 
-bool TApplication::RunModalHook(TForm& form) { return modalHook_ && modalHook_(form); }
+bool TApplication::RunModalHook(TForm& form) {
+  return modalHook_ && modalHook_(form);
+}
 
 TApplication& Application() {
   static TApplication app;

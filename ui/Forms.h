@@ -135,8 +135,9 @@ class TForm : public TWinControl {
   // the backend (unless the application is silent) and gets its window.
   void SetVisible(bool visible) override;
   // Shows the form modally and runs events until ModalResult is set (by a button with a modal
-  // result, Close -> mrCancel, ...) and the close is allowed (OnCloseQuery, OnClose); then hides it.
-  // Without a backend the application's modal hook plays the user; with none the answer is mrCancel.
+  // result, Close -> mrCancel, ...) and the close is allowed (OnCloseQuery, OnClose); then hides
+  // it. Without a backend the application's modal hook plays the user; with none the answer is
+  // mrCancel.
   TModalResult ShowModal();
   // As the class library: a modal form gets mrCancel; otherwise OnCloseQuery, OnClose (caHide) and
   // then the main form ends the application, another form is hidden (caFree: hidden as well).

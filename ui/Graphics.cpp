@@ -4,10 +4,14 @@
 
 namespace ui {
 
-std::string DefaultFontName() { return platform::Utf8ToAnsi("ＭＳ Ｐゴシック"); }
+std::string DefaultFontName() {
+  return platform::Utf8ToAnsi("ＭＳ Ｐゴシック");
+}
 
 namespace {
-int PointsToHeight(int points) { return -((points * kScreenPixelsPerInch + 36) / 72); }
+int PointsToHeight(int points) {
+  return -((points * kScreenPixelsPerInch + 36) / 72);
+}
 }  // namespace
 
 TFont::TFont()
@@ -28,7 +32,9 @@ int TFont::Size() const {
   return (h * 72 + kScreenPixelsPerInch / 2) / kScreenPixelsPerInch;
 }
 
-void TFont::SetSize(int points) { SetHeight(PointsToHeight(points)); }
+void TFont::SetSize(int points) {
+  SetHeight(PointsToHeight(points));
+}
 
 void TFont::SetHeight(int height) {
   if (height == height_) return;

@@ -23,7 +23,9 @@ constexpr TColor clWhite = 0xFFFFFF;
 constexpr TColor clNone = 0x1FFFFFFF;
 constexpr TColor clDefault = 0x20000000;
 
-constexpr TColor SystemColor(int index) { return static_cast<TColor>(0x80000000u | index); }
+constexpr TColor SystemColor(int index) {
+  return static_cast<TColor>(0x80000000u | index);
+}
 constexpr TColor clScrollBar = SystemColor(0);
 constexpr TColor clBackground = SystemColor(1);
 constexpr TColor clWindow = SystemColor(5);
@@ -38,11 +40,21 @@ constexpr TColor clGrayText = SystemColor(17);
 constexpr TColor clBtnText = SystemColor(18);
 constexpr TColor clInfoBk = SystemColor(24);
 
-constexpr bool IsSystemColor(TColor c) { return (static_cast<uint32_t>(c) & 0xFF000000u) == 0x80000000u; }
-constexpr int SystemColorIndex(TColor c) { return static_cast<int>(static_cast<uint32_t>(c) & 0xFF); }
-constexpr int RedOf(TColor c) { return c & 0xFF; }
-constexpr int GreenOf(TColor c) { return (c >> 8) & 0xFF; }
-constexpr int BlueOf(TColor c) { return (c >> 16) & 0xFF; }
+constexpr bool IsSystemColor(TColor c) {
+  return (static_cast<uint32_t>(c) & 0xFF000000u) == 0x80000000u;
+}
+constexpr int SystemColorIndex(TColor c) {
+  return static_cast<int>(static_cast<uint32_t>(c) & 0xFF);
+}
+constexpr int RedOf(TColor c) {
+  return c & 0xFF;
+}
+constexpr int GreenOf(TColor c) {
+  return (c >> 8) & 0xFF;
+}
+constexpr int BlueOf(TColor c) {
+  return (c >> 16) & 0xFF;
+}
 
 struct TPoint {
   int X = 0;

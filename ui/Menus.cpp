@@ -11,7 +11,8 @@ TMenuItem::TMenuItem(rtl::TComponent* owner) : rtl::TComponent(owner) {}
 
 TMenuItem::~TMenuItem() {
   Destroying();
-  for (TMenuItem* child : items_) child->parent_ = nullptr;
+  for (TMenuItem* child : items_)
+    child->parent_ = nullptr;
   std::vector<TMenuItem*> none;
   items_.swap(none);
   if (parent_) {
@@ -52,7 +53,9 @@ TMenuItem* TMenuItem::Items(int index) const {
   return items_[static_cast<size_t>(index)];
 }
 
-void TMenuItem::Add(TMenuItem* item) { Insert(Count(), item); }
+void TMenuItem::Add(TMenuItem* item) {
+  Insert(Count(), item);
+}
 
 void TMenuItem::Insert(int index, TMenuItem* item) {
   if (!item) return;
@@ -74,7 +77,9 @@ void TMenuItem::Remove(TMenuItem* item) {
   Changed();
 }
 
-void TMenuItem::Delete(int index) { Remove(Items(index)); }
+void TMenuItem::Delete(int index) {
+  Remove(Items(index));
+}
 
 int TMenuItem::MenuIndex() const {
   if (!parent_) return -1;
@@ -84,7 +89,8 @@ int TMenuItem::MenuIndex() const {
 
 TMenu* TMenuItem::GetParentMenu() const {
   const TMenuItem* root = this;
-  while (root->parent_) root = root->parent_;
+  while (root->parent_)
+    root = root->parent_;
   return root->menu_;
 }
 

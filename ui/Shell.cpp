@@ -13,9 +13,13 @@ extern char** environ;
 
 namespace ui {
 
-void TShell::AcceptFiles(TWinControl& window, bool accept) { window.SetAcceptsFiles(accept); }
+void TShell::AcceptFiles(TWinControl& window, bool accept) {
+  window.SetAcceptsFiles(accept);
+}
 
-TDropHandler TShell::GetDropHandler(TWinControl& window) { return window.DropHandler(); }
+TDropHandler TShell::GetDropHandler(TWinControl& window) {
+  return window.DropHandler();
+}
 
 void TShell::SetDropHandler(TWinControl& window, TDropHandler handler) {
   window.SetDropHandler(std::move(handler));
@@ -48,10 +52,13 @@ bool TShell::OpenDocument(const std::string& path) {
   // A short-lived shell starts xdg-open in the background and ends at once, so the viewer is
   // detached from this process (no zombie, no waiting for it).
   std::string utf8 = platform::AnsiToUtf8(path);
-  const char* argv[] = {"/bin/sh", "-c",
+  const char* argv[] = {"/bin/sh",
+                        "-c",
                         "command -v xdg-open >/dev/null 2>&1 || exit 127; "
                         "xdg-open \"$1\" </dev/null >/dev/null 2>&1 &",
-                        "sh", utf8.c_str(), nullptr};
+                        "sh",
+                        utf8.c_str(),
+                        nullptr};
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
@@ -74,7 +81,9 @@ TShell& RealShell() {
 TShell* g_shell = nullptr;
 }  // namespace
 
-TShell& Shell() { return g_shell ? *g_shell : RealShell(); }
+TShell& Shell() {
+  return g_shell ? *g_shell : RealShell();
+}
 
 TShell* SetShell(TShell* shell) {
   TShell* previous = g_shell;

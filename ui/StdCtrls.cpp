@@ -111,7 +111,9 @@ void TRadioButton::Click() {
 
 // ---- TEdit ----
 
-TEdit::TEdit(rtl::TComponent* owner) : TWinControl(owner) { SetDefaultColor(clWindow); }
+TEdit::TEdit(rtl::TComponent* owner) : TWinControl(owner) {
+  SetDefaultColor(clWindow);
+}
 
 void TEdit::SetPasswordChar(char c) {
   if (c == passwordChar_) return;
@@ -153,7 +155,9 @@ void TEdit::Type(std::string_view character) {
   SetText(text + bytes);
 }
 
-void TEdit::TypeChar(char c) { Type(std::string_view(&c, 1)); }
+void TEdit::TypeChar(char c) {
+  Type(std::string_view(&c, 1));
+}
 
 void TEdit::TypeText(std::string_view text) {
   for (size_t i = 0; i < text.size();) {

@@ -91,7 +91,10 @@ class TCheckBox : public TWinControl {
   bool AllowGrayed() const { return allowGrayed_; }
   void SetAllowGrayed(bool v) { allowGrayed_ = v; }
   TAlignment Alignment() const { return alignment_; }
-  void SetAlignment(TAlignment v) { alignment_ = v; Changed(TChange::Style); }
+  void SetAlignment(TAlignment v) {
+    alignment_ = v;
+    Changed(TChange::Style);
+  }
   // The user clicking the box: the next state (and OnClick).
   void Toggle();
 
@@ -244,8 +247,8 @@ class TListBox : public TItemListControl {
 class TCheckListBox : public TListBox {
  public:
   explicit TCheckListBox(rtl::TComponent* owner);
-  bool Checked(int index) const;        // EListError for a bad index
-  void SetChecked(int index, bool v);   // in code: no event
+  bool Checked(int index) const;       // EListError for a bad index
+  void SetChecked(int index, bool v);  // in code: no event
   // The user ticking or unticking an item: the tick, then OnClickCheck.
   void ToggleByUser(int index);
   rtl::TNotifyEvent OnClickCheck;

@@ -84,6 +84,7 @@ void TFileDrop::WndProc(const ui::TDropFiles& drop) {
 void TFileDrop::DropFiles(const ui::TDropFiles& drop) {
   if (!OnFileDrop) return;
   rtl::TStringList files;
-  for (const std::string& name : drop.Names) files.Add(name);  // whole, however long
+  for (const std::string& name : drop.Names)
+    files.Add(name);  // whole, however long
   OnFileDrop(this, files.Count(), files, drop.Point.X, drop.Point.Y);
 }

@@ -11,8 +11,8 @@
 
 // Sender, the number of names, the names in the order they came (whole paths, ANSI code page;
 // the list lives only for the call), the drop point in client coordinates of the watched window.
-using TFileDropEvent = std::function<void(rtl::TObject* sender, int num,
-                                          const rtl::TStringList& files, int x, int y)>;
+using TFileDropEvent =
+    std::function<void(rtl::TObject* sender, int num, const rtl::TStringList& files, int x, int y)>;
 
 // Hooks the drop handler of the watched window (Control, else the owner form) through the
 // shell's drop-target service and hands every drop to OnFileDrop.

@@ -15,7 +15,9 @@ using namespace ui;
 
 namespace {
 
-std::string J(const char* utf8) { return platform::Utf8ToAnsi(utf8); }
+std::string J(const char* utf8) {
+  return platform::Utf8ToAnsi(utf8);
+}
 
 // A small form built as a form resource would build it.
 class TTestForm : public TForm {
@@ -272,8 +274,8 @@ TEST(AnsiCompareText, OrderOfTheUsersLocale) {
   } cases[] = {
       {"abc", "ABC", 0},
       {"abc", "abd", -1},
-      {"a_b", "a1", -1},    // punctuation before digits
-      {"a1", "ab", -1},     // digits before letters
+      {"a_b", "a1", -1},     // punctuation before digits
+      {"a1", "ab", -1},      // digits before letters
       {"Zeta", "alpha", 1},  // letters without case
       {"co-op", "coop", 1},  // "-" only breaks the tie
       {"co-op", "cop", -1},
@@ -539,8 +541,9 @@ TEST(Application, MessageBoxesGoToTheHookOrStandardError) {
   {
     MessageBoxes boxes(IDCANCEL);
     Application().SetTitle("Sorvane");
-    EXPECT_EQ(Application().MessageBox(J("処理が実行されていません。"), "", MB_OK | MB_ICONINFORMATION),
-              IDCANCEL);
+    EXPECT_EQ(
+        Application().MessageBox(J("処理が実行されていません。"), "", MB_OK | MB_ICONINFORMATION),
+        IDCANCEL);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, J("処理が実行されていません。"));
     EXPECT_EQ(boxes.boxes[0].caption, "Sorvane");  // an empty caption shows the title
@@ -548,8 +551,8 @@ TEST(Application, MessageBoxesGoToTheHookOrStandardError) {
   }
   // Nobody to see it: standard error, in UTF-8, and the default button.
   testing::internal::CaptureStderr();
-  int answer = Application().MessageBox(J("結果を保存しました。"), "Kettrin",
-                                        MB_YESNO | MB_DEFBUTTON2);
+  int answer =
+      Application().MessageBox(J("結果を保存しました。"), "Kettrin", MB_YESNO | MB_DEFBUTTON2);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(answer, IDNO);
   EXPECT_EQ(err, "Kettrin: 結果を保存しました。\n");

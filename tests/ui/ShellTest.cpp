@@ -44,7 +44,8 @@ TEST(Shell, OpenDocumentStartsXdgOpenDetached) {
   sv::test::WriteFile(fake, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + tmp.Path() + "arg.tmp\"\nmv \"" +
                                 tmp.Path() + "arg.tmp\" \"" + tmp.Path() + "arg\"\n");
   chmod(fake.c_str(), 0755);
-  std::string document = "/tmp/" + std::string(260, 'p') + "/" + platform::Utf8ToAnsi("検査 結果.pdf");
+  std::string document =
+      "/tmp/" + std::string(260, 'p') + "/" + platform::Utf8ToAnsi("検査 結果.pdf");
   {
     PathFor path(tmp.Path() + ":/usr/bin:/bin");
     EXPECT_TRUE(ui::Shell().OpenDocument(document));

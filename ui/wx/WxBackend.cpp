@@ -23,7 +23,9 @@ namespace ui::wx {
 
 // ---- texts, colours, fonts ----
 
-wxString ToWx(std::string_view ansi) { return wxString::FromUTF8(platform::AnsiToUtf8(ansi)); }
+wxString ToWx(std::string_view ansi) {
+  return wxString::FromUTF8(platform::AnsiToUtf8(ansi));
+}
 
 wxString ToWxText(std::string_view ansi) {
   std::string s;
@@ -35,7 +37,9 @@ wxString ToWxText(std::string_view ansi) {
   return ToWx(s);
 }
 
-std::string FromWx(const wxString& text) { return platform::Utf8ToAnsi(text.utf8_string()); }
+std::string FromWx(const wxString& text) {
+  return platform::Utf8ToAnsi(text.utf8_string());
+}
 
 std::string FromWxText(const wxString& text) {
   std::string s = FromWx(text), out;
@@ -50,22 +54,33 @@ std::string FromWxText(const wxString& text) {
 wxColour ToColour(TColor color) {
   if (IsSystemColor(color))
     return wxSystemSettings::GetColour(static_cast<wxSystemColour>(SystemColorIndex(color)));
-  return wxColour(static_cast<unsigned char>(RedOf(color)), static_cast<unsigned char>(GreenOf(color)),
+  return wxColour(static_cast<unsigned char>(RedOf(color)),
+                  static_cast<unsigned char>(GreenOf(color)),
                   static_cast<unsigned char>(BlueOf(color)));
 }
 
 std::string ToolkitFontName(const std::string& windowsName) {
   static const std::pair<const char*, const char*> kAliases[] = {
-      {"ＭＳ Ｐゴシック", "IPAPGothic"},   {"MS PGothic", "IPAPGothic"},
-      {"ＭＳ ＵＩ ゴシック", "IPAPGothic"}, {"MS UI Gothic", "IPAPGothic"},
-      {"メイリオ", "IPAPGothic"},          {"Meiryo", "IPAPGothic"},
-      {"Meiryo UI", "IPAPGothic"},         {"ＭＳ ゴシック", "IPAGothic"},
-      {"MS Gothic", "IPAGothic"},          {"ＭＳ Ｐ明朝", "IPAPMincho"},
-      {"MS PMincho", "IPAPMincho"},        {"ＭＳ 明朝", "IPAMincho"},
-      {"MS Mincho", "IPAMincho"},          {"Arial", "Liberation Sans"},
-      {"MS Sans Serif", "Liberation Sans"}, {"Tahoma", "Liberation Sans"},
-      {"Verdana", "Liberation Sans"},      {"Segoe UI", "Liberation Sans"},
-      {"Times New Roman", "Liberation Serif"}, {"Courier New", "Liberation Mono"},
+      {"ＭＳ Ｐゴシック", "IPAPGothic"},
+      {"MS PGothic", "IPAPGothic"},
+      {"ＭＳ ＵＩ ゴシック", "IPAPGothic"},
+      {"MS UI Gothic", "IPAPGothic"},
+      {"メイリオ", "IPAPGothic"},
+      {"Meiryo", "IPAPGothic"},
+      {"Meiryo UI", "IPAPGothic"},
+      {"ＭＳ ゴシック", "IPAGothic"},
+      {"MS Gothic", "IPAGothic"},
+      {"ＭＳ Ｐ明朝", "IPAPMincho"},
+      {"MS PMincho", "IPAPMincho"},
+      {"ＭＳ 明朝", "IPAMincho"},
+      {"MS Mincho", "IPAMincho"},
+      {"Arial", "Liberation Sans"},
+      {"MS Sans Serif", "Liberation Sans"},
+      {"Tahoma", "Liberation Sans"},
+      {"Verdana", "Liberation Sans"},
+      {"Segoe UI", "Liberation Sans"},
+      {"Times New Roman", "Liberation Serif"},
+      {"Courier New", "Liberation Mono"},
       {"Courier", "Liberation Mono"},
   };
   for (const auto& [from, to] : kAliases)
@@ -93,8 +108,12 @@ std::unordered_map<wxWindow*, WxPeer*>& Registry() {
 }
 }  // namespace
 
-void RegisterWindow(wxWindow* window, WxPeer* peer) { Registry()[window] = peer; }
-void UnregisterWindow(wxWindow* window) { Registry().erase(window); }
+void RegisterWindow(wxWindow* window, WxPeer* peer) {
+  Registry()[window] = peer;
+}
+void UnregisterWindow(wxWindow* window) {
+  Registry().erase(window);
+}
 
 WxPeer* FindPeer(wxWindow* window) {
   for (wxWindow* w = window; w; w = w->GetParent()) {
@@ -320,8 +339,8 @@ class WxBackend : public TBackend {
                       int& filterIndex) override {
     wxWindow* parent = OwnerWindow(owner);
     std::string name = rtl::ExtractFileName(dialog.FileName());
-    std::string dir = dialog.InitialDir().empty() ? rtl::ExtractFilePath(dialog.FileName())
-                                                  : dialog.InitialDir();
+    std::string dir =
+        dialog.InitialDir().empty() ? rtl::ExtractFilePath(dialog.FileName()) : dialog.InitialDir();
     long style = wxFD_OPEN;
     if (dialog.Options() & ofFileMustExist) style |= wxFD_FILE_MUST_EXIST;
     wxFileDialog fd(parent, ToWx(dialog.Title()), ToWx(dir), ToWx(name), ToWx(dialog.Filter()),
@@ -333,8 +352,8 @@ class WxBackend : public TBackend {
     return !fileName.empty();
   }
 
-  bool BrowseForFolder(TWinControl* owner, const std::string& title,
-                       const std::string& initialDir, std::string& path) override {
+  bool BrowseForFolder(TWinControl* owner, const std::string& title, const std::string& initialDir,
+                       std::string& path) override {
     wxDirDialog dd(OwnerWindow(owner), ToWx(title), ToWx(initialDir),
                    wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
     if (dd.ShowModal() != wxID_OK) return false;
@@ -389,7 +408,8 @@ std::unique_ptr<TBackend> StartWx() {
     throw EUiError("No display to show windows on (DISPLAY is not set)");
   Arguments& args = ToolkitArguments();
   args.pointers.clear();
-  for (auto& s : args.strings) args.pointers.push_back(s.data());
+  for (auto& s : args.strings)
+    args.pointers.push_back(s.data());
   args.pointers.push_back(nullptr);
   args.argc = static_cast<int>(args.strings.size());
   if (!wxEntryStart(args.argc, args.pointers.data()))
@@ -411,7 +431,8 @@ std::unique_ptr<TBackend> StartWx() {
 void InstallWxBackend(int argc, char** argv) {
   Arguments& args = ToolkitArguments();
   args.strings.clear();
-  for (int i = 0; i < argc && argv && argv[i]; ++i) args.strings.emplace_back(argv[i]);
+  for (int i = 0; i < argc && argv && argv[i]; ++i)
+    args.strings.emplace_back(argv[i]);
   if (args.strings.empty()) args.strings.emplace_back("sv");
   // Only the program name: the programs read their own command line.
   args.strings.resize(1);

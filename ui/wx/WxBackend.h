@@ -18,8 +18,8 @@ void InstallWxBackend(int argc = 0, char** argv = nullptr);
 bool SaveScreenshot(TForm& form, const std::string& pngPath);
 
 // The installed font family (UTF-8) that stands in for a Windows font name (UTF-8): the forms'
-// "ＭＳ Ｐゴシック" is IPAPGothic, "ＭＳ ゴシック" IPAGothic, Arial Liberation Sans, ...; other names
-// are kept.
+// "ＭＳ Ｐゴシック" is IPAPGothic, "ＭＳ ゴシック" IPAGothic, Arial Liberation Sans, ...; other
+// names are kept.
 std::string ToolkitFontName(const std::string& windowsName);
 
 }  // namespace ui::wx

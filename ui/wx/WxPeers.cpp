@@ -83,7 +83,9 @@ wxPoint WxPeer::Position() const {
   return {x, y};
 }
 
-wxSize WxPeer::Size() const { return {std::max(1, control_->Width()), std::max(1, control_->Height())}; }
+wxSize WxPeer::Size() const {
+  return {std::max(1, control_->Width()), std::max(1, control_->Height())};
+}
 
 bool WxPeer::Shown() const {
   if (!control_->Visible()) return false;
@@ -130,7 +132,8 @@ class DropTarget : public wxFileDropTarget {
   bool OnDropFiles(wxCoord x, wxCoord y, const wxArrayString& names) override {
     if (!control_ || !control_->AcceptsFiles()) return false;
     TDropFiles drop;
-    for (const wxString& n : names) drop.Names.push_back(FromWx(n));
+    for (const wxString& n : names)
+      drop.Names.push_back(FromWx(n));
     drop.Point = {x, y};
     Guarded(control_, [&] { control_->DeliverDrop(drop); });
     return true;
@@ -209,8 +212,8 @@ class FormPeer : public WxPeer {
   wxWindow* ClientWindow() const override { return content_; }
 
   void Build() override {
-    frame_ = new wxFrame(nullptr, wxID_ANY, ToWx(form_.Caption()), wxPoint(form_.Left(), form_.Top()),
-                         wxDefaultSize, FrameStyle());
+    frame_ = new wxFrame(nullptr, wxID_ANY, ToWx(form_.Caption()),
+                         wxPoint(form_.Left(), form_.Top()), wxDefaultSize, FrameStyle());
     content_ = new wxPanel(frame_, wxID_ANY);
     RegisterWindow(content_, this);
     Listen(content_, wxEVT_DESTROY, [this](wxWindowDestroyEvent& e) {
@@ -374,8 +377,9 @@ class FormPeer : public WxPeer {
 
   void RecordBounds() {
     if (!frame_ || suppress_ > 0 || !control_) return;
-    TWindowState state =
-        frame_->IsIconized() ? wsMinimized : frame_->IsMaximized() ? wsMaximized : wsNormal;
+    TWindowState state = frame_->IsIconized()    ? wsMinimized
+                         : frame_->IsMaximized() ? wsMaximized
+                                                 : wsNormal;
     form_.WindowStateChanged(state);
     if (state != wsNormal) return;
     wxPoint p = frame_->GetPosition();
@@ -394,10 +398,12 @@ class FormPeer : public WxPeer {
     }
   }
 
-  // Enter presses the default button, Escape the cancel button (as the class library's dialog keys).
+  // Enter presses the default button, Escape the cancel button (as the class library's dialog
+  // keys).
   void OnCharHook(wxKeyEvent& e) {
     int key = e.GetKeyCode();
-    if ((key != WXK_ESCAPE && key != WXK_RETURN && key != WXK_NUMPAD_ENTER) || e.HasAnyModifiers()) {
+    if ((key != WXK_ESCAPE && key != WXK_RETURN && key != WXK_NUMPAD_ENTER) ||
+        e.HasAnyModifiers()) {
       e.Skip();
       return;
     }
@@ -499,12 +505,13 @@ class GroupBoxPeer : public WxPeer {
  public:
   using WxPeer::WxPeer;
   void Build() override {
-    Attach(new wxStaticBox(ParentWindow(), wxID_ANY, ToWx(static_cast<TGroupBox*>(control_)->Caption()),
-                           Position(), Size()));
+    Attach(new wxStaticBox(ParentWindow(), wxID_ANY,
+                           ToWx(static_cast<TGroupBox*>(control_)->Caption()), Position(), Size()));
   }
   void OnUpdate(TChange what) override {
     if (what == TChange::Text && window_)
-      static_cast<wxStaticBox*>(window_)->SetLabel(ToWx(static_cast<TGroupBox*>(control_)->Caption()));
+      static_cast<wxStaticBox*>(window_)->SetLabel(
+          ToWx(static_cast<TGroupBox*>(control_)->Caption()));
   }
 };
 
@@ -538,15 +545,18 @@ class RadioGroupPeer : public WxPeer {
   }
   void ApplyEnabled() override {
     WxPeer::ApplyEnabled();
-    for (auto* b : buttons_) b->Enable(group_.EffectiveEnabled());
+    for (auto* b : buttons_)
+      b->Enable(group_.EffectiveEnabled());
   }
   void ApplyShown() override {
     WxPeer::ApplyShown();
-    for (auto* b : buttons_) b->Show(Shown());
+    for (auto* b : buttons_)
+      b->Show(Shown());
   }
   void ApplyFont() override {
     WxPeer::ApplyFont();
-    for (auto* b : buttons_) b->SetFont(ToFont(group_.Font()));
+    for (auto* b : buttons_)
+      b->SetFont(ToFont(group_.Font()));
   }
 
  private:
@@ -671,7 +681,8 @@ class TabSheetPeer : public WxPeer {
   void OnUpdate(TChange what) override {
     if (what == TChange::Text && window_ && book_) {
       int index = book_->FindPage(window_);
-      if (index != wxNOT_FOUND) book_->SetPageText(static_cast<size_t>(index), ToWx(sheet_.Caption()));
+      if (index != wxNOT_FOUND)
+        book_->SetPageText(static_cast<size_t>(index), ToWx(sheet_.Caption()));
     }
   }
 
@@ -745,7 +756,8 @@ class ButtonPeer : public WxPeer {
   void Build() override {
     auto* b = new wxButton(ParentWindow(), wxID_ANY, Caption(), Position(), Size());
     Attach(b);
-    if (auto* button = dynamic_cast<TButton*>(control_); button && button->Default()) b->SetDefault();
+    if (auto* button = dynamic_cast<TButton*>(control_); button && button->Default())
+      b->SetDefault();
     Listen(b, wxEVT_BUTTON, [this](wxCommandEvent&) { Route([&] { control_->Click(); }); });
   }
   void OnUpdate(TChange what) override {
@@ -770,12 +782,13 @@ class CheckBoxPeer : public WxPeer {
   void Build() override {
     long style = box_.AllowGrayed() ? wxCHK_3STATE | wxCHK_ALLOW_3RD_STATE_FOR_USER : wxCHK_2STATE;
     if (box_.Alignment() == taLeftJustify) style |= wxALIGN_RIGHT;
-    auto* c = new wxCheckBox(ParentWindow(), wxID_ANY, ToWx(box_.Caption()), Position(), Size(), style);
+    auto* c =
+        new wxCheckBox(ParentWindow(), wxID_ANY, ToWx(box_.Caption()), Position(), Size(), style);
     Attach(c);
     ShowState();
     Listen(c, wxEVT_CHECKBOX, [this](wxCommandEvent&) {
       auto* cb = static_cast<wxCheckBox*>(window_);
-      TCheckBoxState state = cb->Get3StateValue() == wxCHK_CHECKED     ? cbChecked
+      TCheckBoxState state = cb->Get3StateValue() == wxCHK_CHECKED        ? cbChecked
                              : cb->Get3StateValue() == wxCHK_UNDETERMINED ? cbGrayed
                                                                           : cbUnchecked;
       Route([&] { box_.SetState(state); });
@@ -794,7 +807,7 @@ class CheckBoxPeer : public WxPeer {
   void ShowState() {
     auto* cb = static_cast<wxCheckBox*>(window_);
     if (!cb) return;
-    wxCheckBoxState s = box_.State() == cbChecked ? wxCHK_CHECKED
+    wxCheckBoxState s = box_.State() == cbChecked                    ? wxCHK_CHECKED
                         : box_.State() == cbGrayed && cb->Is3State() ? wxCHK_UNDETERMINED
                                                                      : wxCHK_UNCHECKED;
     if (cb->Get3StateValue() != s) cb->Set3StateValue(s);
@@ -806,8 +819,8 @@ class RadioButtonPeer : public WxPeer {
  public:
   explicit RadioButtonPeer(TRadioButton& button) : WxPeer(button), button_(button) {}
   void Build() override {
-    auto* r = new wxRadioButton(ParentWindow(), wxID_ANY, ToWx(button_.Caption()), Position(), Size(),
-                                wxRB_GROUP);
+    auto* r = new wxRadioButton(ParentWindow(), wxID_ANY, ToWx(button_.Caption()), Position(),
+                                Size(), wxRB_GROUP);
     // The button's own group: its siblings are unchecked by the control, this one by a hidden
     // second button (the toolkit cannot uncheck the last checked button of a group).
     none_ = new wxRadioButton(ParentWindow(), wxID_ANY, wxEmptyString);
@@ -824,7 +837,8 @@ class RadioButtonPeer : public WxPeer {
   void OnUpdate(TChange what) override {
     if (!window_) return;
     if (what == TChange::Checked) ShowChecked();
-    if (what == TChange::Text) static_cast<wxRadioButton*>(window_)->SetLabel(ToWx(button_.Caption()));
+    if (what == TChange::Text)
+      static_cast<wxRadioButton*>(window_)->SetLabel(ToWx(button_.Caption()));
   }
 
  private:
@@ -847,7 +861,8 @@ class EditPeer : public WxPeer {
     long style = 0;
     if (edit_.PasswordChar() != 0) style |= wxTE_PASSWORD;
     if (edit_.ReadOnly()) style |= wxTE_READONLY;
-    auto* t = new wxTextCtrl(ParentWindow(), wxID_ANY, ToWx(edit_.Text()), Position(), Size(), style);
+    auto* t =
+        new wxTextCtrl(ParentWindow(), wxID_ANY, ToWx(edit_.Text()), Position(), Size(), style);
     Attach(t);
     if (edit_.MaxLength() > 0) t->SetMaxLength(static_cast<unsigned long>(edit_.MaxLength()));
     Listen(t, wxEVT_TEXT, [this](wxCommandEvent&) {
@@ -883,8 +898,9 @@ class EditPeer : public WxPeer {
       e.Skip();
       return;
     }
-    std::string bytes = code == WXK_BACK ? std::string(1, VK_BACK)
-                                         : platform::WideToAnsi(std::u16string(1, static_cast<char16_t>(code)));
+    std::string bytes = code == WXK_BACK
+                            ? std::string(1, VK_BACK)
+                            : platform::WideToAnsi(std::u16string(1, static_cast<char16_t>(code)));
     std::string typed = bytes;
     bool failed = false;
     Guarded(control_, [&] {
@@ -915,7 +931,8 @@ class MemoPeer : public WxPeer {
   void Build() override {
     long style = wxTE_MULTILINE | (memo_.WordWrap() ? wxTE_WORDWRAP : wxTE_DONTWRAP | wxHSCROLL);
     if (memo_.ReadOnly()) style |= wxTE_READONLY;
-    auto* t = new wxTextCtrl(ParentWindow(), wxID_ANY, ToWxText(memo_.Text()), Position(), Size(), style);
+    auto* t =
+        new wxTextCtrl(ParentWindow(), wxID_ANY, ToWxText(memo_.Text()), Position(), Size(), style);
     Attach(t);
     Listen(t, wxEVT_TEXT, [this](wxCommandEvent&) {
       if (!window_) return;
@@ -943,7 +960,8 @@ class MemoPeer : public WxPeer {
 
 wxArrayString ToWxItems(const TControlStrings& items) {
   wxArrayString out;
-  for (const auto& s : items.Items()) out.Add(ToWx(s));
+  for (const auto& s : items.Items())
+    out.Add(ToWx(s));
   return out;
 }
 
@@ -952,7 +970,8 @@ class ComboPeer : public WxPeer {
   explicit ComboPeer(TComboBox& combo) : WxPeer(combo), combo_(combo) {}
   void Build() override {
     if (combo_.Style() == csDropDownList) {
-      auto* c = new wxChoice(ParentWindow(), wxID_ANY, Position(), Size(), ToWxItems(combo_.Items()));
+      auto* c =
+          new wxChoice(ParentWindow(), wxID_ANY, Position(), Size(), ToWxItems(combo_.Items()));
       Attach(c);
       Listen(c, wxEVT_CHOICE, [this](wxCommandEvent& e) {
         int index = e.GetSelection();
@@ -1015,7 +1034,8 @@ class ListBoxPeer : public WxPeer {
     auto* check = dynamic_cast<TCheckListBox*>(&list_);
     wxListBox* lb;
     if (check)
-      lb = new wxCheckListBox(ParentWindow(), wxID_ANY, Position(), Size(), ToWxItems(list_.Items()));
+      lb = new wxCheckListBox(ParentWindow(), wxID_ANY, Position(), Size(),
+                              ToWxItems(list_.Items()));
     else
       lb = new wxListBox(ParentWindow(), wxID_ANY, Position(), Size(), ToWxItems(list_.Items()),
                          wxLB_SINGLE);
@@ -1134,10 +1154,12 @@ class ListViewPeer : public WxPeer {
     Listen(list_, wxEVT_LIST_ITEM_DESELECTED, [this](wxListEvent& e) {
       int index = static_cast<int>(e.GetIndex());
       Route([&] {
-        if (index >= 0 && index < view_.Items().Count()) view_.Items().Item(index)->SetSelected(false);
+        if (index >= 0 && index < view_.Items().Count())
+          view_.Items().Item(index)->SetSelected(false);
       });
     });
-    Listen(list_, wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) { Route([&] { view_.DblClick(); }); });
+    Listen(list_, wxEVT_LIST_ITEM_ACTIVATED,
+           [this](wxListEvent&) { Route([&] { view_.DblClick(); }); });
   }
   void OnUpdate(TChange what) override {
     if (!list_) return;
@@ -1182,7 +1204,8 @@ class ListViewPeer : public WxPeer {
     Suppress s(*this);
     list_->ResetErrors();
     list_->SetItemCount(view_.Items().Count());
-    for (int i = 0; i < view_.Items().Count(); ++i) ShowSelected(i);
+    for (int i = 0; i < view_.Items().Count(); ++i)
+      ShowSelected(i);
     list_->Refresh();
   }
   void ShowSelected(int index) {

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "apps/common/NewCtrls.h"
+#include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
 #include "ui/Shell.h"
-#include "ui/ExtCtrls.h"
 #include "ui/StdCtrls.h"
 
 namespace {
@@ -47,7 +47,8 @@ class TDropForm : public ui::TForm {
                                   int x, int y) {
       EXPECT_EQ(sender, &FileDrop1);
       Drop d{num, {}, x, y};
-      for (int i = 0; i < files.Count(); ++i) d.files.push_back(files.Strings(i));
+      for (int i = 0; i < files.Count(); ++i)
+        d.files.push_back(files.Strings(i));
       drops.push_back(d);
       if (raiseInHandler) throw rtl::Exception("broken handler");
     };
@@ -61,8 +62,8 @@ class TDropForm : public ui::TForm {
 class MessageBoxes {
  public:
   MessageBoxes() {
-    previous_ = ui::Application().SetMessageBoxHook(
-        [this](const std::string& t, const std::string&, int) {
+    previous_ =
+        ui::Application().SetMessageBoxHook([this](const std::string& t, const std::string&, int) {
           texts.push_back(t);
           return ui::IDOK;
         });

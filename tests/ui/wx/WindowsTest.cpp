@@ -2,7 +2,6 @@
 // toolkit, a drop through the toolkit's drop target, a modal run, and a screenshot.
 #include <gtest/gtest.h>
 
-#include <wx/wx.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/dnd.h>
@@ -10,6 +9,7 @@
 #include <wx/listctrl.h>
 #include <wx/notebook.h>
 #include <wx/textctrl.h>
+#include <wx/wx.h>
 
 #include <string>
 #include <vector>
@@ -30,7 +30,9 @@ using namespace ui;
 
 namespace {
 
-std::string J(const char* utf8) { return platform::Utf8ToAnsi(utf8); }
+std::string J(const char* utf8) {
+  return platform::Utf8ToAnsi(utf8);
+}
 
 class DisplayTest : public testing::Test {
  protected:
@@ -109,7 +111,8 @@ class TSampleForm : public TForm {
     Results.SetViewStyle(vsReport);
     Results.SetGridLines(true);
     Results.SetRowSelect(true);
-    for (const char* c : {"ファイル名", "PDFVer"}) Results.Columns().Add()->SetCaption(J(c));
+    for (const char* c : {"ファイル名", "PDFVer"})
+      Results.Columns().Add()->SetCaption(J(c));
     Results.Columns()[0]->SetWidth(140);
     Results.Columns()[1]->SetWidth(80);
     Results.OnCustomDrawItem = [](rtl::TObject*, TListItem* item, TColor& color) {
@@ -131,7 +134,8 @@ class TSampleForm : public TForm {
     FileDrop1.OnFileDrop = [this](rtl::TObject*, int num, const rtl::TStringList& files, int x,
                                   int y) {
       drop.num = num;
-      for (int i = 0; i < files.Count(); ++i) drop.files.push_back(files.Strings(i));
+      for (int i = 0; i < files.Count(); ++i)
+        drop.files.push_back(files.Strings(i));
       drop.x = x;
       drop.y = y;
     };
@@ -178,7 +182,8 @@ TEST_F(DisplayTest, AFormShowsItsControlsAndRoutesTheirEvents) {
   wx::Settle();
   ASSERT_NE(wx::WindowOf(*form), nullptr);
   EXPECT_TRUE(wx::WindowOf(*form)->IsShown());
-  EXPECT_EQ(wx::WindowOf(*form)->GetClientSize(), wxSize(form->ClientWidth(), form->ClientHeight()));
+  EXPECT_EQ(wx::WindowOf(*form)->GetClientSize(),
+            wxSize(form->ClientWidth(), form->ClientHeight()));
 
   // The layer's state is on the windows.
   auto* list = Win<wxListBox>(form->ListBoxJob);
@@ -358,10 +363,11 @@ TEST_F(DisplayTest, AModalFormRunsUntilItsButtonCloses) {
 TEST_F(DisplayTest, AnExceptionInAHandlerIsReportedAndTheWindowGoesOn) {
   auto form = MakeForm<TSampleForm>();
   std::vector<std::string> boxes;
-  auto previous = Application().SetMessageBoxHook([&](const std::string& t, const std::string&, int) {
-    boxes.push_back(t);
-    return IDOK;
-  });
+  auto previous =
+      Application().SetMessageBoxHook([&](const std::string& t, const std::string&, int) {
+        boxes.push_back(t);
+        return IDOK;
+      });
   form->SpeedButtonAll.OnClick = [](rtl::TObject*) { throw rtl::Exception("broken"); };
   form->Show();
   wx::Settle();

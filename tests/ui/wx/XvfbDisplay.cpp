@@ -86,4 +86,6 @@ std::string ArtifactDir() {
 
 // Fontconfig keeps its font caches for the life of the process (through the toolkit's text
 // layout); they are not leaks of this program.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
