@@ -178,13 +178,19 @@ TMemo::TMemo(rtl::TComponent* owner)
 }
 
 void TMemo::LinesChanged() {
-  Changed(TChange::Items);
-  if (!ClicksDisabled() && OnChange) OnChange(this);
+  if (syncing_) return;
+  syncing_ = true;
+  TControl::SetText(lines_.Text());
+  syncing_ = false;
 }
 
-void TMemo::TextEdited(std::string_view text) {
-  if (text == lines_.Text()) return;
-  lines_.SetText(text);
+void TMemo::TextChanged() {
+  if (!syncing_) {
+    syncing_ = true;
+    lines_.SetText(GetText());
+    syncing_ = false;
+  }
+  if (!ClicksDisabled() && OnChange) OnChange(this);
 }
 
 void TMemo::SetReadOnly(bool v) {

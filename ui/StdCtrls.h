@@ -154,15 +154,16 @@ class TEdit : public TWinControl {
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 
-// A multi-line edit: Lines, or Text with CR LF after each line.
+// A multi-line edit. Text is the window's text (lines parted by CR LF); Lines are its lines, and
+// lines set in code make the text with CR LF after each. OnChange fires on every change.
 class TMemo : public TWinControl {
  public:
   explicit TMemo(rtl::TComponent* owner);
   TControlStrings& Lines() { return lines_; }
   const TControlStrings& Lines() const { return lines_; }
-  std::string Text() const { return lines_.Text(); }
-  void SetText(std::string_view text) { lines_.SetText(text); }
-  void Clear() { lines_.Clear(); }
+  const std::string& Text() const { return GetText(); }
+  void SetText(std::string text) { TControl::SetText(std::move(text)); }
+  void Clear() { SetText(""); }
   bool ReadOnly() const { return readOnly_; }
   void SetReadOnly(bool v);
   bool WordWrap() const { return wordWrap_; }
@@ -171,11 +172,15 @@ class TMemo : public TWinControl {
   void SetScrollBars(TScrollStyle v);
   rtl::TNotifyEvent OnChange;
   // The window's text after the user edited it.
-  void TextEdited(std::string_view text);
+  void TextEdited(std::string text) { SetText(std::move(text)); }
+
+ protected:
+  void TextChanged() override;
 
  private:
   void LinesChanged();
   TControlStrings lines_;
+  bool syncing_ = false;
   bool readOnly_ = false;
   bool wordWrap_ = true;
   TScrollStyle scrollBars_ = ssNone;

@@ -267,6 +267,26 @@ TEST(Edit, OnChangeOnEveryChangeAndKeyPressFilters) {
   EXPECT_EQ(edit.Text(), "a");
 }
 
+TEST(Memo, TextAndLinesFollowEachOther) {
+  TForm form(nullptr);
+  form.AfterConstruction();
+  TMemo memo(&form);
+  int changes = 0;
+  memo.OnChange = [&](rtl::TObject*) { ++changes; };
+  memo.SetText("a\r\nb");
+  EXPECT_EQ(memo.Lines().Items(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(memo.Text(), "a\r\nb");
+  memo.Lines().Add("c");
+  EXPECT_EQ(memo.Text(), "a\r\nb\r\nc\r\n");
+  memo.TextEdited("x\r\n");  // the user's text keeps its last line break
+  EXPECT_EQ(memo.Text(), "x\r\n");
+  EXPECT_EQ(memo.Lines().Items(), std::vector<std::string>{"x"});
+  memo.TextEdited("x\r\n");
+  EXPECT_EQ(changes, 3);
+  memo.Clear();
+  EXPECT_EQ(memo.Lines().Count(), 0);
+}
+
 TEST(AnsiCompareText, OrderOfTheUsersLocale) {
   struct Case {
     std::string a, b;

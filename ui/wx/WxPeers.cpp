@@ -337,9 +337,7 @@ class FormPeer : public WxPeer {
           }
           frame_->Show(true);
           frame_->Raise();
-          suppress_ = 0;  // the move events of the first show are the window's real place
-          RecordBounds();
-          ++suppress_;
+          RecordBounds(true);  // where the window really went (centred, or moved by the desktop)
         } else {
           frame_->Show(false);
         }
@@ -375,8 +373,8 @@ class FormPeer : public WxPeer {
     return style;
   }
 
-  void RecordBounds() {
-    if (!frame_ || suppress_ > 0 || !control_) return;
+  void RecordBounds(bool evenOwnChange = false) {
+    if (!frame_ || (suppress_ > 0 && !evenOwnChange) || !control_) return;
     TWindowState state = frame_->IsIconized()    ? wsMinimized
                          : frame_->IsMaximized() ? wsMaximized
                                                  : wsNormal;
@@ -902,14 +900,12 @@ class EditPeer : public WxPeer {
                             ? std::string(1, VK_BACK)
                             : platform::WideToAnsi(std::u16string(1, static_cast<char16_t>(code)));
     std::string typed = bytes;
-    bool failed = false;
     Guarded(control_, [&] {
       for (char& b : typed) {
         edit_.KeyPress(b);
         if (b == 0) return;
       }
     });
-    (void)failed;
     for (char b : typed)
       if (b == 0) return;  // dropped
     if (typed == bytes) {
@@ -943,7 +939,7 @@ class MemoPeer : public WxPeer {
   void OnUpdate(TChange what) override {
     if (!window_) return;
     auto* t = static_cast<wxTextCtrl*>(window_);
-    if (what == TChange::Items || what == TChange::Text) {
+    if (what == TChange::Text) {
       if (FromWxText(t->GetValue()) != memo_.Text()) t->ChangeValue(ToWxText(memo_.Text()));
     } else if (what == TChange::ReadOnly) {
       t->SetEditable(!memo_.ReadOnly());

@@ -399,6 +399,18 @@ TEST_F(DisplayTest, ControlsMadeAndFreedWhileTheFormIsShown) {
     box.reset();  // the group goes first; the edit loses its window
     EXPECT_EQ(wx::WindowOf(edit), nullptr);
   }
+  {
+    // Typing in a memo: the text keeps what the user typed, line breaks as CR LF.
+    TMemo memo(form.get());
+    memo.SetParent(&form->TabWork);
+    memo.SetBounds(10, 10, 200, 80);
+    auto* text = Win<wxTextCtrl>(memo);
+    text->SetValue(wxString::FromUTF8("本文\n2行目\n"));
+    EXPECT_EQ(memo.Text(), J("本文\r\n2行目\r\n"));
+    EXPECT_EQ(text->GetValue().utf8_string(), "本文\n2行目\n");
+    memo.Lines().Add("3");
+    EXPECT_EQ(text->GetValue().utf8_string(), "本文\n2行目\n3\n");
+  }
   form->ListBoxJob.Items().Add("/data/c");
   EXPECT_EQ(Win<wxListBox>(form->ListBoxJob)->GetCount(), 3u);
   form->Hide();
