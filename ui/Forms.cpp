@@ -50,17 +50,28 @@ TForm::~TForm() {
   Application().FormDestroyed(this);
 }
 
+namespace {
+// The components of an owner and theirs, owners before what they own.
+void CollectComponents(rtl::TComponent* owner, std::vector<rtl::TComponent*>& out) {
+  for (int i = 0; i < owner->ComponentCount(); ++i) {
+    rtl::TComponent* c = owner->Components(i);
+    if (dynamic_cast<TForm*>(c)) continue;  // a form owned by this one is set up by itself
+    out.push_back(c);
+    CollectComponents(c, out);
+  }
+}
+}  // namespace
+
 void TForm::AfterConstruction() {
   if (created_) return;
   created_ = true;
-  std::vector<rtl::TComponent*> components;
-  for (int i = 0; i < ComponentCount(); ++i)
-    components.push_back(Components(i));
+  std::vector<rtl::TComponent*> components, still;
+  CollectComponents(this, components);
   for (rtl::TComponent* c : components) {
-    bool stillOwned = false;
-    for (int i = 0; i < ComponentCount(); ++i)
-      stillOwned = stillOwned || Components(i) == c;
-    if (stillOwned) c->Loaded();
+    // Loaded may free components: only those still there are told.
+    still.clear();
+    CollectComponents(this, still);
+    if (std::find(still.begin(), still.end(), c) != still.end()) c->Loaded();
   }
   Loaded();
   try {

@@ -103,6 +103,20 @@ TEST(Form, BuildingFiresNoEventsThenOnCreate) {
   EXPECT_FALSE(form->Visible());
 }
 
+TEST(Form, ComponentsOwnedByComponentsAreSetUpToo) {
+  class TNested : public TForm {
+   public:
+    TNested() : TForm(nullptr) { Inner.SetParent(&Box); }
+    TGroupBox Box{this};
+    TCheckBox Inner{&Box};  // owned by the group, not by the form
+  };
+  auto form = MakeForm<TNested>();
+  int clicks = 0;
+  form->Inner.OnClick = [&](rtl::TObject*) { ++clicks; };
+  form->Inner.SetChecked(true);
+  EXPECT_EQ(clicks, 1);
+}
+
 TEST(CheckBox, SettingCheckedFiresOnClickOnChangeOnly) {
   auto form = MakeForm<TTestForm>();
   form->Check.SetChecked(true);  // unchanged
