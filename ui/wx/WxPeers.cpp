@@ -201,6 +201,20 @@ long AlignmentStyle(TAlignment a) {
   }
 }
 
+// The deepest control of a real container under a point of its client area: groups and what
+// they hold have no window of their own there.
+TControl* Deepest(TWinControl* container, int x, int y) {
+  for (int i = container->ControlCount() - 1; i >= 0; --i) {
+    TControl* c = container->Controls(i);
+    if (!c->Visible() || !c->BoundsRect().Contains({x, y})) continue;
+    WxPeer* p = PeerOf(c);
+    auto* w = dynamic_cast<TWinControl*>(c);
+    if (w && p && !p->IsContainer()) return Deepest(w, x - c->Left(), y - c->Top());
+    return c;
+  }
+  return container;
+}
+
 // ---- a form: a frame with a panel for its client area ----
 
 class FormPeer : public WxPeer {
@@ -437,7 +451,7 @@ class FormPeer : public WxPeer {
     if (!control_) return;
     wxPoint screen = e.GetPosition();
     if (screen == wxDefaultPosition) screen = wxGetMousePosition();
-    TControl* hit = HitTest(screen);
+    TControl* hit = ControlAt(screen);
     for (TControl* c = hit; c; c = c->Parent()) {
       if (TPopupMenu* menu = c->PopupMenu()) {
         menu->SetPopupComponent(c);
@@ -446,30 +460,6 @@ class FormPeer : public WxPeer {
       }
     }
     e.Skip();
-  }
-
-  TControl* HitTest(wxPoint screen) {
-    wxWindow* w = wxFindWindowAtPoint(screen);
-    WxPeer* p = FindPeer(w);
-    TControl* c = p ? p->Control() : &form_;
-    // Inside a real container, look for the group (and what it holds) under the point.
-    if (p && p->IsContainer()) {
-      wxPoint local = p->ClientWindow()->ScreenToClient(screen);
-      c = Deepest(static_cast<TWinControl*>(c), local.x, local.y);
-    }
-    return c;
-  }
-
-  static TControl* Deepest(TWinControl* container, int x, int y) {
-    for (int i = container->ControlCount() - 1; i >= 0; --i) {
-      TControl* c = container->Controls(i);
-      if (!c->Visible() || !c->BoundsRect().Contains({x, y})) continue;
-      WxPeer* p = PeerOf(c);
-      auto* w = dynamic_cast<TWinControl*>(c);
-      if (w && p && !p->IsContainer()) return Deepest(w, x - c->Left(), y - c->Top());
-      return c;
-    }
-    return container;
   }
 
   TForm& form_;
@@ -1222,6 +1212,17 @@ class NullPeer : public WxPeer {
 };
 
 }  // namespace
+
+TControl* ControlAt(wxPoint screenPoint) {
+  WxPeer* p = FindPeer(wxFindWindowAtPoint(screenPoint));
+  if (!p) return nullptr;
+  TControl* c = p->Control();
+  if (c && p->IsContainer()) {
+    wxPoint local = p->ClientWindow()->ScreenToClient(screenPoint);
+    c = Deepest(static_cast<TWinControl*>(c), local.x, local.y);
+  }
+  return c;
+}
 
 std::unique_ptr<TControlPeer> CreateWxPeer(TControl& control) {
   std::unique_ptr<WxPeer> peer;

@@ -14,6 +14,8 @@ wxWindow* WindowOf(TControl& control);
 wxWindow* ClientWindowOf(TControl& control);
 // The control whose window this is (or the nearest control up the window's parents), or null.
 TControl* ControlOf(wxWindow* window);
+// The control under a point of the screen (the one whose pop-up menu the right button shows).
+TControl* ControlAt(wxPoint screenPoint);
 // Lets the toolkit handle its pending events for a while (painting, mapping windows).
 void Settle(int milliseconds = 100);
 

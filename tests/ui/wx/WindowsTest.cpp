@@ -267,6 +267,14 @@ TEST_F(DisplayTest, AFormShowsItsControlsAndRoutesTheirEvents) {
   frame->ProcessWindowEvent(menuEvent);
   EXPECT_EQ(menuClicks, 1);
 
+  // The control under the mouse, also inside a group box (whose children have their own place).
+  wxWindow* page = wx::ClientWindowOf(form->TabWork);
+  EXPECT_EQ(wx::ControlOf(page), &form->TabWork);
+  EXPECT_EQ(wx::ControlAt(page->ClientToScreen(wxPoint(8 + 200, 96 + 150))), &form->GroupSecurity);
+  EXPECT_EQ(wx::ControlAt(page->ClientToScreen(wxPoint(8 + 12 + 5, 96 + 20 + 5))),
+            &form->CheckBox_sEN);
+  EXPECT_EQ(wx::ControlAt(page->ClientToScreen(wxPoint(262, 200))), &form->TabWork);
+
   wx::Settle(200);
   std::string shot = sv::test::ArtifactDir() + "uiwx_sample_form.png";
   EXPECT_TRUE(wx::SaveScreenshot(*form, shot));
