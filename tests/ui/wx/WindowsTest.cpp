@@ -474,3 +474,20 @@ TEST_F(DisplayTest, ARunEndsWhenTheUserClosesTheMainWindow) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(RunUntilClosed(), testing::ExitedWithCode(0), "");
 }
+
+namespace {
+void RunWithoutAReachableDisplay() {
+  setenv("DISPLAY", ":31999", 1);  // no server there
+  wx::InstallWxBackend();
+  Application().SetTitle("Kettrin");
+  TMainWindow* form = Application().CreateForm<TMainWindow>();
+  Application().Run();
+  std::exit(form->Peer() == nullptr ? Application().ExitCode() : 2);
+}
+}  // namespace
+
+TEST(WxStart, WithoutAReachableDisplayTheRunFailsPlainly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(RunWithoutAReachableDisplay(), testing::ExitedWithCode(1),
+              "Kettrin: The user interface could not be started");
+}
