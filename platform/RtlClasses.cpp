@@ -13,6 +13,82 @@
 
 namespace rtl {
 
+// ---- TComponent ----
+
+TComponent::TComponent(TComponent* owner) : owner_(owner) {
+  if (owner_) owner_->components_.push_back(this);
+}
+
+TComponent::~TComponent() {
+  Destroying();
+  std::vector<TComponent*> partners;
+  partners.swap(freeNotifies_);
+  for (TComponent* p : partners) {
+    auto& list = p->freeNotifies_;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
+  for (TComponent* p : partners)
+    p->Notification(this, TOperation::opRemove);
+  for (TComponent* c : components_)
+    c->owner_ = nullptr;
+  components_.clear();
+  if (owner_) {
+    auto& list = owner_->components_;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    owner_->Notification(this, TOperation::opRemove);
+  }
+}
+
+TComponent* TComponent::Components(int index) const {
+  if (index < 0 || index >= ComponentCount())
+    throw EListError(Format("List index out of bounds (%d)", index));
+  return components_[static_cast<size_t>(index)];
+}
+
+void TComponent::SetDesigning(bool designing) {
+  if (designing)
+    state_ |= csDesigning;
+  else
+    state_ &= ~static_cast<uint32_t>(csDesigning);
+}
+
+void TComponent::SetLoading(bool loading) {
+  if (loading)
+    state_ |= csLoading;
+  else
+    state_ &= ~static_cast<uint32_t>(csLoading);
+}
+
+void TComponent::FreeNotification(TComponent* component) {
+  if (!component || component == this) return;
+  if (std::find(freeNotifies_.begin(), freeNotifies_.end(), component) == freeNotifies_.end())
+    freeNotifies_.push_back(component);
+  auto& other = component->freeNotifies_;
+  if (std::find(other.begin(), other.end(), this) == other.end()) other.push_back(this);
+}
+
+void TComponent::RemoveFreeNotification(TComponent* component) {
+  if (!component) return;
+  freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), component),
+                      freeNotifies_.end());
+  auto& other = component->freeNotifies_;
+  other.erase(std::remove(other.begin(), other.end(), this), other.end());
+}
+
+void TComponent::Notification(TComponent* component, TOperation operation) {
+  if (operation == TOperation::opRemove && component) RemoveFreeNotification(component);
+  // A component may go while the notice is passed on: walk a copy and skip the ones gone.
+  std::vector<TComponent*> owned = components_;
+  for (TComponent* c : owned) {
+    if (std::find(components_.begin(), components_.end(), c) != components_.end())
+      c->Notification(component, operation);
+  }
+}
+
+void TComponent::Loaded() {
+  SetLoading(false);
+}
+
 // ---- TStream ----
 
 int64_t TStream::Size() {

@@ -23,17 +23,51 @@ using TNotifyEvent = std::function<void(TObject* sender)>;
 
 class TPersistent : public TObject {};
 
-// A component has an owner (not owned by it; the owner frees its components) and a name.
+enum class TOperation { opInsert, opRemove };
+
+// Component state flags.
+enum TComponentStateFlag : uint32_t { csLoading = 1, csDesigning = 2, csDestroying = 4 };
+
+// A component has an owner and a name. The owner lists the components that name it (in creation
+// order) but does not free them: whoever made a component owns it (a form holds its controls as
+// members). A component that goes tells its free-notification partners and its owner, and the
+// owner passes that on to all its components, as the class library does.
 class TComponent : public TPersistent {
  public:
-  explicit TComponent(TComponent* owner = nullptr) : owner_(owner) {}
+  explicit TComponent(TComponent* owner = nullptr);
+  ~TComponent() override;
+  TComponent(const TComponent&) = delete;
+  TComponent& operator=(const TComponent&) = delete;
+
   TComponent* Owner() const { return owner_; }
   const std::string& Name() const { return name_; }
   void SetName(std::string name) { name_ = std::move(name); }
 
+  int ComponentCount() const { return static_cast<int>(components_.size()); }
+  TComponent* Components(int index) const;  // EListError for a bad index
+
+  uint32_t ComponentState() const { return state_; }
+  void SetDesigning(bool designing);
+
+  // Both components get Notification(other, opRemove) when the other one is destroyed.
+  void FreeNotification(TComponent* component);
+  void RemoveFreeNotification(TComponent* component);
+  // Removal of a partner or of a component of this owner; passed on to the owned components.
+  virtual void Notification(TComponent* component, TOperation operation);
+  // Called once the owner has set up all its components (the end of reading a form).
+  virtual void Loaded();
+
+ protected:
+  void SetLoading(bool loading);
+  // Marks the component as going; destructors of derived classes may call it first.
+  void Destroying() { state_ |= csDestroying; }
+
  private:
   TComponent* owner_;
   std::string name_;
+  uint32_t state_ = 0;
+  std::vector<TComponent*> components_;
+  std::vector<TComponent*> freeNotifies_;
 };
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };

@@ -1,0 +1,96 @@
+// TFolderDialog through a directory service that plays the user.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "apps/common/FolderDialog.h"
+#include "platform/CodePage.h"
+#include "tests/support/TestSupport.h"
+#include "ui/Forms.h"
+#include "ui/Shell.h"
+
+namespace {
+
+class FakeBrowser : public ui::TShell {
+ public:
+  FakeBrowser() { previous_ = ui::SetShell(this); }
+  ~FakeBrowser() override { ui::SetShell(previous_); }
+  bool BrowseForFolder(ui::TWinControl* owner, const std::string& title,
+                       const std::string& initialDir, std::string& path) override {
+    owners.push_back(owner);
+    titles.push_back(title);
+    initials.push_back(initialDir);
+    if (!ok) return false;
+    path = answer;
+    return true;
+  }
+  bool ok = true;
+  std::string answer;
+  std::vector<ui::TWinControl*> owners;
+  std::vector<std::string> titles, initials;
+
+ private:
+  ui::TShell* previous_;
+};
+
+}  // namespace
+
+TEST(FolderDialog, RemembersTheChosenFolderAndPreselectsIt) {
+  sv::test::TempDir tmp;
+  std::string first = tmp / "first";
+  std::string second = tmp / platform::Utf8ToAnsi("フォルダ");
+  mkdir(first.c_str(), 0755);
+  mkdir(platform::AnsiToUtf8(second).c_str(), 0755);
+
+  ui::TForm form(nullptr);
+  TFolderDialog dialog(&form);
+  EXPECT_EQ(dialog.Title(), platform::Utf8ToAnsi("フォルダーの選択"));
+  EXPECT_EQ(dialog.Directory(), "");
+  FakeBrowser browser;
+
+  browser.answer = first;
+  EXPECT_TRUE(dialog.Execute());
+  EXPECT_EQ(dialog.Directory(), first);
+  browser.answer = second;
+  EXPECT_TRUE(dialog.Execute());
+  EXPECT_EQ(dialog.Directory(), second);
+  browser.ok = false;  // Cancel
+  EXPECT_FALSE(dialog.Execute());
+  EXPECT_EQ(dialog.Directory(), second);
+  EXPECT_EQ(browser.initials, (std::vector<std::string>{"", first, second}));
+  EXPECT_EQ(browser.owners, (std::vector<ui::TWinControl*>{&form, &form, &form}));
+  EXPECT_EQ(browser.titles[0], dialog.Title());
+
+  // OK on something that is no folder of the file system: false, Directory kept.
+  browser.ok = true;
+  for (std::string notAFolder : {std::string(), tmp / "missing", tmp / "file"}) {
+    sv::test::WriteFile(tmp / "file", "x");
+    browser.answer = notAFolder;
+    EXPECT_FALSE(dialog.Execute()) << notAFolder;
+    EXPECT_EQ(dialog.Directory(), second);
+  }
+  // A folder deleted since is not preselected.
+  rmdir(platform::AnsiToUtf8(second).c_str());
+  browser.ok = false;
+  EXPECT_FALSE(dialog.Execute());
+  EXPECT_EQ(browser.initials.back(), "");
+}
+
+TEST(FolderDialog, NeedsAWindowAsOwner) {
+  rtl::TComponent owner;
+  TFolderDialog dialog(&owner);
+  FakeBrowser browser;
+  EXPECT_THROW(dialog.Execute(), rtl::EInvalidCast);
+  EXPECT_TRUE(browser.owners.empty());
+}
+
+TEST(FolderDialog, WithoutADisplayNothingIsChosen) {
+  ui::TForm form(nullptr);
+  TFolderDialog dialog(&form);
+  dialog.SetDirectory("/");
+  EXPECT_FALSE(dialog.Execute());
+  EXPECT_EQ(dialog.Directory(), "/");
+}

@@ -1,0 +1,82 @@
+#include "ui/Graphics.h"
+
+#include "platform/CodePage.h"
+
+namespace ui {
+
+std::string DefaultFontName() {
+  return platform::Utf8ToAnsi("ＭＳ Ｐゴシック");
+}
+
+namespace {
+int PointsToHeight(int points) {
+  return -((points * kScreenPixelsPerInch + 36) / 72);
+}
+}  // namespace
+
+TFont::TFont()
+    : name_(DefaultFontName()),
+      height_(PointsToHeight(9)),
+      charset_(SHIFTJIS_CHARSET),
+      color_(clWindowText),
+      style_(0) {}
+
+void TFont::SetName(std::string name) {
+  if (name == name_) return;
+  name_ = std::move(name);
+  Changed();
+}
+
+int TFont::Size() const {
+  int h = height_ < 0 ? -height_ : height_;
+  return (h * 72 + kScreenPixelsPerInch / 2) / kScreenPixelsPerInch;
+}
+
+void TFont::SetSize(int points) {
+  SetHeight(PointsToHeight(points));
+}
+
+void TFont::SetHeight(int height) {
+  if (height == height_) return;
+  height_ = height;
+  Changed();
+}
+
+void TFont::SetCharset(TFontCharset charset) {
+  if (charset == charset_) return;
+  charset_ = charset;
+  Changed();
+}
+
+void TFont::SetColor(TColor color) {
+  if (color == color_) return;
+  color_ = color;
+  Changed();
+}
+
+void TFont::SetStyle(TFontStyles style) {
+  if (style == style_) return;
+  style_ = style;
+  Changed();
+}
+
+void TFont::Assign(const TFont& other) {
+  if (SameAs(other)) return;
+  name_ = other.name_;
+  height_ = other.height_;
+  charset_ = other.charset_;
+  color_ = other.color_;
+  style_ = other.style_;
+  Changed();
+}
+
+bool TFont::SameAs(const TFont& other) const {
+  return name_ == other.name_ && height_ == other.height_ && charset_ == other.charset_ &&
+         color_ == other.color_ && style_ == other.style_;
+}
+
+void TFont::Changed() {
+  if (OnChange) OnChange();
+}
+
+}  // namespace ui
