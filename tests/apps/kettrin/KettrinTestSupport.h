@@ -114,8 +114,8 @@ class KettrinFolderTest : public ::testing::Test {
     std::string text;
     for (const std::string& l : lines)
       text += l + "\r\n";
-    std::string path = Prog() + name;
-    WriteFile(path, text);
+    std::string path = Prog() + name;  // ANSI code page; the file system's name is UTF-8
+    WriteFile(platform::AnsiToUtf8(path), text);
     CheckSettings.CsvPath = path;
     return path;
   }
