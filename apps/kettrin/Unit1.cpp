@@ -213,7 +213,7 @@ TForm1::TForm1(std::vector<std::string> arguments)
     const char* caption;
     int width;
   } columns[] = {
-      {"ファイル名", 262}, {"PDFVer", 62}, {"NoPW", 56}, {"UserPW", 60}, {"OwnerPW", 60}};
+      {"ファイル名", 254}, {"PDFVer", 62}, {"NoPW", 56}, {"UserPW", 62}, {"OwnerPW", 68}};
   for (const Column& c : columns) {
     TListColumn* column = ListView1.Columns().Add();
     column->SetCaption(J(c.caption));
