@@ -27,11 +27,12 @@ namespace {
 class KettrinWindow : public KettrinFolderTest {
  protected:
   void SetUp() override {
+    // The display first: the application object, made after it, goes before the server ends.
+    std::string error;
+    if (!StartPrivateDisplay(error)) GTEST_SKIP() << error;
     KettrinFolderTest::SetUp();
     if (!HasCommand("pdfinfo") || !HasCommand("qpdf"))
       GTEST_SKIP() << "pdfinfo (poppler-utils) and qpdf are needed";
-    std::string error;
-    if (!StartPrivateDisplay(error)) GTEST_SKIP() << error;
     ASSERT_NE(ui::Application().StartBackend(), nullptr);
   }
 };
