@@ -70,6 +70,8 @@ TEST_F(CommandLine, ParsesTheSwitchesInOrder) {
       {{"/p"}, false, "", false, true},
       {{list, "-n", "/", "/x", "p", "f" + list}, false, "", false, false},
       {{"/nothing"}, false, "", true, false},  // by the second character
+      // As Sorvane starts it: the list in quotes right after /f, split as the runner splits.
+      {platform::SplitCommandLine("/p /f\"" + list + "\""), true, list, false, true},
   };
   for (const Case& c : cases) {
     TForm1 form(c.args);
