@@ -1,4 +1,4 @@
-// The pieces of the check that need no outside program: list lines, the version read from a
+// What the check does without an outside program: list lines, the version read from a
 // file's first line, quoting for the command line, paths.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
