@@ -29,12 +29,6 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-bool IsExecutableFile(const std::string& ansiPath) {
-  std::string os = AnsiToUtf8(ansiPath);
-  struct stat st;
-  return ::stat(os.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(os.c_str(), X_OK) == 0;
-}
-
 std::string CurrentFolder() {
   std::vector<char> buf(4096);
   while (!::getcwd(buf.data(), buf.size())) {
@@ -44,15 +38,7 @@ std::string CurrentFolder() {
   return rtl::IncludeTrailingPathDelimiter(Utf8ToAnsi(buf.data()));
 }
 
-std::optional<std::string> FindProgram(const std::string& name, const std::string& current) {
-  if (name.empty()) return std::nullopt;
-  if (name.find('/') != std::string::npos) {
-    std::string path = name[0] == '/' ? name : current + name;
-    if (IsExecutableFile(path)) return path;
-    return std::nullopt;
-  }
-  for (const std::string& dir : {ProgramFolder(), current})
-    if (IsExecutableFile(dir + name)) return dir + name;
+std::optional<std::string> SearchPath(const std::string& name, const std::string& current) {
   const char* pathVar = std::getenv("PATH");
   std::string_view paths = pathVar ? pathVar : "";
   while (pathVar) {
@@ -66,12 +52,35 @@ std::optional<std::string> FindProgram(const std::string& name, const std::strin
   return std::nullopt;
 }
 
+std::optional<std::string> FindProgram(const std::string& name, const std::string& current) {
+  if (name.empty()) return std::nullopt;
+  if (name.find('/') != std::string::npos) {
+    std::string path = name[0] == '/' ? name : current + name;
+    if (IsExecutableFile(path)) return path;
+    return std::nullopt;
+  }
+  for (const std::string& dir : {ProgramFolder(), current})
+    if (IsExecutableFile(dir + name)) return dir + name;
+  return SearchPath(name, current);
+}
+
 std::function<void()>& PendingEventsHook() {
   static std::function<void()> hook;
   return hook;
 }
 
 }  // namespace
+
+bool IsExecutableFile(const std::string& path) {
+  std::string os = AnsiToUtf8(path);
+  struct stat st;
+  return ::stat(os.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(os.c_str(), X_OK) == 0;
+}
+
+std::optional<std::string> FindOnPath(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
+  return SearchPath(name, CurrentFolder());
+}
 
 std::vector<std::string> SplitCommandLine(std::string_view s) {
   std::vector<std::string> args;
@@ -211,7 +220,7 @@ bool Process::WaitFor(int timeoutMs) {
 }
 
 std::unique_ptr<Process> StartProcess(const std::string& commandLine, const std::string& workDir,
-                                      std::string* error) {
+                                      std::string* error, ChildOutput output) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
     return nullptr;
@@ -235,6 +244,10 @@ std::unique_ptr<Process> StartProcess(const std::string& commandLine, const std:
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  if (output == ChildOutput::kDiscard) {
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+  }
   posix_spawn_file_actions_addclosefrom_np(&fa, 3);
   if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
   posix_spawnattr_t attr;
@@ -263,8 +276,9 @@ void ProcessPendingEvents() {
   if (auto& hook = PendingEventsHook()) hook();
 }
 
-int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs) {
-  auto process = StartProcess(commandLine, workDir);
+int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs,
+               ChildOutput output) {
+  auto process = StartProcess(commandLine, workDir, nullptr, output);
   if (!process) return -1;
   while (!process->WaitFor(100)) {
     ProcessPendingEvents();

@@ -43,6 +43,16 @@ struct ResolvedCommand {
 std::optional<ResolvedCommand> ResolveCommandLine(std::string_view commandLine,
                                                   const std::string& currentFolder = "");
 
+// A regular file that this process may execute.
+bool IsExecutableFile(const std::string& path);
+// The first executable file called name in the folders of PATH (an empty entry is the current
+// folder); nothing when there is none.
+std::optional<std::string> FindOnPath(const std::string& name);
+
+// Where a child's standard output and standard error go: to ours, or nowhere (as a program
+// started on a console of its own that nobody sees).
+enum class ChildOutput { kInherit, kDiscard };
+
 // A started child process.
 class Process {
  public:
@@ -59,8 +69,8 @@ class Process {
   int ExitCode() const { return exitCode_; }
 
  private:
-  friend std::unique_ptr<Process> StartProcess(const std::string&, const std::string&,
-                                               std::string*);
+  friend std::unique_ptr<Process> StartProcess(const std::string&, const std::string&, std::string*,
+                                               ChildOutput);
   Process(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
   bool Reap(bool block);
 
@@ -72,11 +82,12 @@ class Process {
 
 // Starts the command line's program with its arguments, in workDir (empty: the current folder;
 // the caller's own current folder is never changed), with the caller's environment, standard
-// input from /dev/null and no other descriptors than standard output and error handed down.
-// Nothing (and a reason in error) when the program is not found or cannot be started.
+// input from /dev/null and no other descriptors than standard output and error handed down
+// (sent to /dev/null with ChildOutput::kDiscard). Nothing (and a reason in error) when the
+// program is not found or cannot be started.
 std::unique_ptr<Process> StartProcess(const std::string& commandLine,
-                                      const std::string& workDir = "",
-                                      std::string* error = nullptr);
+                                      const std::string& workDir = "", std::string* error = nullptr,
+                                      ChildOutput output = ChildOutput::kInherit);
 
 // The hook that lets the user interface process its pending events while a process runs; none
 // (a no-op) until the user interface sets one.
@@ -86,6 +97,7 @@ void ProcessPendingEvents();
 // Starts the command line in workDir and waits for the process: wait up to 100 ms; while it has
 // not ended, process pending events, sleep sleepMs milliseconds and wait again. The exit code, or
 // -1 when the process could not be started.
-int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs);
+int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs,
+               ChildOutput output = ChildOutput::kInherit);
 
 }  // namespace platform

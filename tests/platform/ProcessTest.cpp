@@ -113,6 +113,27 @@ TEST(ResolveCommandLine, SearchesProgramFolderCurrentFolderThenPath) {
   EXPECT_FALSE(ResolveCommandLine("bin/tool", prog.Path()));
 }
 
+TEST(FindOnPath, TakesTheFirstExecutableOfPathOnly) {
+  TempDir prog, path1, path2;
+  ProgramFolderScope scope(prog.Path());
+  WriteScript(prog / "tool", "exit 0");
+  WriteFile(path1 / "tool", "not executable");
+  fs::create_directory(path1 / "dir");
+  WriteScript(path2 / "tool", "exit 0");
+  WriteScript(path2 / "dir", "exit 0");
+  PathScope pathScope(path1.Path() + ":" + path2.Path());
+  EXPECT_EQ(FindOnPath("tool"), path2 / "tool");  // not the program folder's
+  EXPECT_EQ(FindOnPath("dir"), path2 / "dir");    // a folder is no program
+  EXPECT_FALSE(FindOnPath("missing"));
+  EXPECT_FALSE(FindOnPath(""));
+  EXPECT_FALSE(FindOnPath(prog / "tool"));  // names only
+  EXPECT_TRUE(IsExecutableFile(prog / "tool"));
+  EXPECT_FALSE(IsExecutableFile(path1 / "tool"));
+  EXPECT_FALSE(IsExecutableFile(path1 / "dir"));
+  PathScope empty("");
+  EXPECT_FALSE(FindOnPath("tool"));
+}
+
 TEST(ResolveCommandLine, TriesAnUnquotedPathWithBlanksPieceByPiece) {
   TempDir dir;
   fs::create_directories(dir / "my tools/sub dir");
@@ -193,6 +214,22 @@ TEST(RunAndWait, ProcessesPendingEventsAndSleepsWhileTheChildRuns) {
   EXPECT_EQ(RunAndWait(dir / "missing", "", 0), -1);
   EXPECT_EQ(calls, 0);
   ProcessPendingEvents();  // no hook: nothing happens
+}
+
+TEST(RunAndWait, HandsDownOurOutputUnlessToldToDiscardIt) {
+  TempDir dir;
+  WriteScript(dir / "talk", "echo to-out; echo to-err >&2; exit 2");
+  for (ChildOutput mode : {ChildOutput::kInherit, ChildOutput::kDiscard}) {
+    bool shown = mode == ChildOutput::kInherit;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int rc = RunAndWait(dir / "talk", "", 0, mode);
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc, 2);
+    EXPECT_EQ(out.find("to-out") != std::string::npos, shown) << out;
+    EXPECT_EQ(err.find("to-err") != std::string::npos, shown) << err;
+  }
 }
 
 TEST(StartProcess, PollsAndKeepsTheExitCode) {
