@@ -311,3 +311,29 @@ TEST_F(KettrinProgram, ASilentRunNeedsNoDisplayAndEndsWithItsStatus) {
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err, "");
 }
+
+TEST_F(KettrinProgram, SorvanesCheckListPassesUntilAFileIsChangedAfterTheRun) {
+  // Files as Sorvane's tool engine leaves them, and its check list log/log_check.csv (path, user
+  // password, owner password, version; no quoting, no header).
+  const std::string a = Tool("a.pdf", "1.7", "user", "owner");
+  const std::string b = Tool("b.pdf", "1.6", "user", "owner");
+  fs::create_directories(Prog() + "log");
+  List({a + ",user,owner,1.7", b + ",user,owner,1.6", locked_ + ",user,owner,1.7"},
+       "log/log_check.csv");
+  const std::string result = Prog() + "log/log_check_log.csv";
+
+  CommandResult r = Run({"/n", "/flog/log_check.csv"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(platform::AnsiToUtf8(result)),
+            a + ",OK,--,OK,OK\r\n" + b + ",OK,--,OK,OK\r\n" + locked_ + ",OK,--,OK,OK\r\n");
+
+  // Changed afterwards: one locked again with another owner password, one replaced by an
+  // unprotected copy of another version.
+  fs::remove(b);
+  Tool("b.pdf", "1.6", "user", "other");
+  fs::copy_file(plain_, a, fs::copy_options::overwrite_existing);
+  r = Run({"/n", "/flog/log_check.csv"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(ReadFile(platform::AnsiToUtf8(result)),
+            a + ",NG,OK,NG,NG\r\n" + b + ",OK,--,OK,NG\r\n" + locked_ + ",OK,--,OK,OK\r\n");
+}

@@ -40,13 +40,22 @@ bool Respond(int response, std::string& title) {
   auto respond = Gtk<void (*)(void*, int)>("gtk_dialog_response");
   auto free = Gtk<void (*)(GList*)>("g_list_free");
   auto titleOf = Gtk<const char* (*)(void*)>("gtk_window_get_title");
-  if (!list || !modal || !visible || !respond || !free || !titleOf) return false;
+  auto chosen = Gtk<char* (*)(void*)>("gtk_file_chooser_get_filename");
+  auto freeText = Gtk<void (*)(void*)>("g_free");
+  if (!list || !modal || !visible || !respond || !free || !titleOf || !chosen || !freeText)
+    return false;
   GList* windows = list();
   void* dialog = nullptr;
   for (GList* w = windows; w; w = w->next)
     if (modal(w->data) && visible(w->data)) dialog = w->data;
   free(windows);
   if (!dialog) return false;
+  // The chooser reads the folder in the background; an OK before it names one gives nothing.
+  if (response == kGtkResponseAccept) {
+    char* name = chosen(dialog);
+    if (!name) return false;
+    freeText(name);
+  }
   title = titleOf(dialog) ? titleOf(dialog) : "";
   respond(dialog, response);
   return true;

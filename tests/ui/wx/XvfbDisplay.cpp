@@ -8,6 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+#include <wx/debug.h>
+#include <wx/string.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -17,6 +21,15 @@ namespace sv::test {
 
 namespace {
 pid_t g_server = 0;
+
+// A failed toolkit assertion fails the test; the toolkit's own report is a modal dialog that
+// nobody would close.
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg) {
+  ADD_FAILURE() << "toolkit assertion \"" << cond.utf8_string() << "\" failed in "
+                << func.utf8_string() << " (" << file.utf8_string() << ":" << line
+                << "): " << msg.utf8_string();
+}
 
 void StopServer() {
   if (g_server > 0) {
@@ -73,6 +86,7 @@ bool StartPrivateDisplay(std::string& error) {
   setenv("GTK_A11Y", "none", 1);
   setenv("GSETTINGS_BACKEND", "memory", 1);
   ui::wx::InstallWxBackend();
+  wxSetAssertHandler(FailOnAssert);
   return true;
 }
 
