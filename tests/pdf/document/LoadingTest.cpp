@@ -286,4 +286,20 @@ TEST(Loading, LoopsInTheCorpusEndWithAWarning) {
   EXPECT_EQ(static_cast<int32_t>(seen.size()), outlines.doc->OutlineCount());
 }
 
+TEST(Loading, NothingReadsTheFileAfterTheLoad) {
+  PdfBuilder b = OnePage();
+  sv::test::TempDir dir;
+  sv::test::WriteFile(dir / "one.pdf", b.Build());
+  auto doc = TzoPDFDocument::Create();
+  std::vector<int32_t> progress;
+  doc->OnIOProgress = [&](TzoCustomPDFDocument*, int32_t p) { progress.push_back(p); };
+  ASSERT_TRUE(doc->LoadFromFile(dir / "one.pdf"));
+  EXPECT_EQ(progress, (std::vector<int32_t>{10, 75, 30, 90, 60, 100}));
+  // The file may be replaced at once (a save over it): the document holds all it needs.
+  sv::test::WriteFile(dir / "one.pdf", "junk");
+  auto page = doc->GetPage(1);
+  ASSERT_EQ(page->Count(), 2);
+  EXPECT_EQ(page->Item(1)->DirectObject()->AsStream()->Data()->ToString(), "0 0 m S\n");
+}
+
 }  // namespace
