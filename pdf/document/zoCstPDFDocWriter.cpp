@@ -15,7 +15,7 @@
 #include "pdf/core/zoUtils.h"
 #include "pdf/document/zoCstPDFDoc.h"
 #include "platform/FileSystem.h"
-#include "platform/Process.h"
+#include "ui/Shell.h"
 
 namespace {
 
@@ -63,28 +63,6 @@ std::string FolderOf(const std::string& name) {
   size_t slash = name.find_last_of('/');
   if (slash == std::string::npos) return "./";
   return name.substr(0, slash + 1);
-}
-
-// A command-line argument quoted by the rules the process runner splits by.
-std::string QuoteArgument(const std::string& s) {
-  std::string out = "\"";
-  size_t backslashes = 0;
-  for (char c : s) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') {
-      out.append(backslashes * 2 + 1, '\\');
-    } else {
-      out.append(backslashes, '\\');
-    }
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, '\\');
-  out += '"';
-  return out;
 }
 
 TzoSetupDialogFactory& SetupDialogFactory() {
@@ -573,11 +551,8 @@ bool TzoCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   if (!platform::ReplaceFileAtomic(temp, name, &error))
     throw rtl::EWriteError("Cannot write \"" + name + "\". " + error);
 
-  if (openAfterSave_) {
-    // The viewer runs on its own; whether it could be started is not looked at.
-    platform::StartProcess("xdg-open " + QuoteArgument(name), "", nullptr,
-                           platform::ChildOutput::kDiscard);
-  }
+  // The viewer runs on its own; whether it could be started is not looked at.
+  if (openAfterSave_) ui::Shell().OpenDocument(name);
   StatusMessage(LoadMessage(SSaveComplete));
   return true;
 }
