@@ -316,10 +316,8 @@ void TzoCustomPDFDocument::WriteIndirectObject(TzoPDFIndirectObject* obj) {
 void TzoCustomPDFDocument::BuildOutlines() {
   TzoPDFOutline* root = outlineRoot_.get();
   if (!root) return;
-  // The root gets a number that no object of the input has, so that its output object and the
-  // items' /Parent references meet only each other.
-  root->SetObjectNumber(outputStore_->NextObjectNumber());
-  root->SetGeneration(0);
+  // The root and its items carry numbers that no object of the input has (given when they were
+  // read), so their output objects and the items' links meet only each other.
   auto dict = std::make_unique<TzoPDFDictObject>();
   int32_t count = 0;
   std::unique_ptr<TzoPDFIndirectReference> last;
