@@ -200,7 +200,9 @@ int TzoCustomPDFDocument::SectionKind(int64_t offset) {
   std::string head;
   reader_->PeekString(5, head);
   if (head.compare(0, 4, "xref") == 0 || rtl::Trim(head) == "xref") return 1;
-  return !head.empty() && IsDigit(static_cast<uint8_t>(head[0])) ? 2 : 0;
+  // An offset may point at the end of line before the object's header.
+  const std::string t = rtl::TrimLeft(head);
+  return !t.empty() && IsDigit(static_cast<uint8_t>(t[0])) ? 2 : 0;
 }
 
 void TzoCustomPDFDocument::ReadCrossReference() {
@@ -465,7 +467,11 @@ std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::DecodeStreamData(
 std::unique_ptr<TzoPDFIndirectObject> TzoCustomPDFDocument::ReadIndirectObject(
     int32_t expectedNumber) {
   const int64_t start = reader_->Position();
-  if (start <= 0 || start >= reader_->Size()) return nullptr;
+  if (start <= 0) return nullptr;
+  if (start >= reader_->Size()) {
+    Warning(rtl::Format("Object %d not found at offset %d", expectedNumber, start));
+    return nullptr;
+  }
   // The header must be the object asked for; anything else counts as a missing object.
   reader_->SkipWhiteSpace();
   const int64_t headerAt = reader_->Position();
