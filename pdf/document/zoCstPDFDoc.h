@@ -494,9 +494,11 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   // ---- Loading ----
 
-  // Loads the file (".pdf" added to a name without extension); True when the document ends
-  // loaded. EFileNotFound for a missing file; the errors of the reader for a damaged one (the
-  // document is then empty).
+  // Loads the file (".pdf" added to a name without extension), asking OnPassword while an
+  // encrypted file's password is refused (without a handler the empty password is tried once).
+  // True when the document ends loaded with its pages; False when the password was refused or
+  // the handler gave up. Every load starts from a fresh document state. EFileNotFound for a
+  // missing file; the reader's errors for a damaged one (the document is then empty).
   bool LoadFromFile(const std::string& fileName);
   // Parses a PDF held in stream: header, cross-reference data, /Encrypt.
   void LoadDocumentStream(rtl::TStream& stream);
