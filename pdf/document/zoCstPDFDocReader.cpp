@@ -48,6 +48,7 @@ bool NameIs(const TzoPDFObject* obj, std::string_view name) {
 bool TzoCustomPDFDocument::LoadFromFile(const std::string& fileName) {
   // Every load starts from a fresh document state.
   ClearAndReset();
+  isEncrypted_ = false;
   workFileName_ = rtl::ExtractFileExt(fileName).empty() ? fileName + ".pdf" : fileName;
   if (!platform::FileExists(workFileName_))
     throw EFileNotFound(rtl::Format("%s ", workFileName_) + LoadMessage(SFileNotFound));
@@ -86,6 +87,7 @@ bool TzoCustomPDFDocument::LoadFromFile(const std::string& fileName) {
   } catch (...) {
     // A failed load leaves nothing of the file behind.
     ClearAndReset();
+    isEncrypted_ = false;
     throw;
   }
   reader_.reset();
