@@ -1,9 +1,13 @@
 // Objects read by number, object streams, and encrypted files against qpdf and pdfinfo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <regex>
+#include <set>
 
 #include "pdf/core/zoPDFCrypt.h"
+#include "pdf/core/zoUtils.h"
 #include "tests/pdf/document/DocTestSupport.h"
 
 using namespace doctest;
@@ -67,6 +71,136 @@ TEST(ObjectLoading, EncryptedStreamsAndStringsEqualQpdfAndPdfinfo) {
                                 std::pair{"Creator", Utf8(l.doc->Info().Creator())},
                                 std::pair{"Title", Utf8(l.doc->Info().Title())}})
       EXPECT_EQ(value, PdfInfoField(info.out, field)) << name << " " << field;
+  }
+}
+
+// Compares an object as read with qpdf's JSON of it; differences go to diffs. Strings that are
+// neither UTF-16 nor ASCII are not compared (qpdf reads them as PDFDocEncoding).
+void CompareWithJson(const TzoPDFObject* o, const Json& j, const std::string& path,
+                     std::vector<std::string>& diffs) {
+  auto differ = [&](const std::string& what) { diffs.push_back(path + ": " + what); };
+  if (!o) {
+    if (j.kind != Json::Null) differ("missing");
+    return;
+  }
+  switch (o->ObjectType()) {
+    case otInteger:
+      if (j.kind != Json::Number || j.n != o->AsInteger()->Value()) differ("integer");
+      break;
+    case otReal:
+      if (j.kind != Json::Number || std::abs(j.n - o->AsReal()->Value()) > 1e-4) differ("real");
+      break;
+    case otBoolean:
+      if (j.kind != Json::Bool || j.b != o->AsBoolean()->Value()) differ("boolean");
+      break;
+    case otNull:
+      if (j.kind != Json::Null) differ("null");
+      break;
+    case otName:
+      if (j.kind != Json::String ||
+          (j.s != o->AsName()->Text() && j.s.find('#') == std::string::npos &&
+           o->AsName()->Text().find('#') == std::string::npos))
+        differ("name " + o->AsName()->Text() + " / " + j.s);
+      break;
+    case otIndirectReference: {
+      const TzoPDFIndirectReference* r = o->AsReference();
+      std::string text =
+          std::to_string(r->ObjectNumber()) + " " + std::to_string(r->Generation()) + " R";
+      if (j.kind != Json::String || j.s != text) differ("reference " + text + " / " + j.s);
+      break;
+    }
+    case otString: {
+      const std::string bytes = PDFStringBytes(*o->AsString());
+      if (j.kind != Json::String) {
+        differ("string");
+      } else if (j.s.rfind("b:", 0) == 0) {
+        std::string hex = StrToHex(bytes);
+        for (char& c : hex)
+          c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (j.s.substr(2) != hex) differ("binary string");
+      } else if (bytes.rfind("\xFE\xFF", 0) == 0) {
+        if (j.s.substr(2) != Utf8(TzoCustomPDFDocument::TextStringOf(*o->AsString())))
+          differ("text string");
+      } else if (std::all_of(bytes.begin(), bytes.end(),
+                             [](char c) { return c >= 0x20 && c < 0x7F; })) {
+        if (j.s.substr(2) != bytes) differ("string (" + bytes + ") / " + j.s);
+      }
+      break;
+    }
+    case otArray: {
+      const TzoPDFArrayObject* a = o->AsArray();
+      if (j.kind != Json::Array || static_cast<size_t>(a->Count()) != j.items.size()) {
+        differ("array");
+        break;
+      }
+      for (int32_t i = 0; i < a->Count(); ++i)
+        CompareWithJson(a->GetItem(i), j.items[static_cast<size_t>(i)],
+                        path + "[" + std::to_string(i) + "]", diffs);
+      break;
+    }
+    case otDictionary: {
+      const TzoPDFDictObject* d = o->AsDict();
+      if (j.kind != Json::Object) {
+        differ("dictionary");
+        break;
+      }
+      for (int32_t i = 0; i < d->Count(); ++i) {
+        const std::string& key = d->GetKeyAt(i)->Text();
+        const Json* v = j.Get(key);
+        // qpdf leaves out keys whose value is null.
+        if (!v) {
+          if (d->GetValueAt(i) && !d->GetValueAt(i)->IsNull()) differ("key " + key);
+          continue;
+        }
+        CompareWithJson(d->GetValueAt(i), *v, path + key, diffs);
+      }
+      break;
+    }
+    case otStream:
+      if (const Json* st = j.Get("stream"))
+        CompareWithJson(o->AsStream()->Dict(), *st->Get("dict"), path, diffs);
+      else
+        differ("stream");
+      break;
+    default:
+      break;
+  }
+}
+
+TEST(ObjectLoading, EncryptedObjectsEqualQpdfJson) {
+  SV_REQUIRE_CORPUS();
+  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  for (const std::string& name : kRc4Files) {
+    const std::string f = sv::test::CorpusDir() + name;
+    const std::string pw = PasswordFromName(f);
+    Loaded l = Load(f, pw);
+    ASSERT_TRUE(l.ok) << name << " " << l.error;
+    sv::test::CommandResult q =
+        sv::test::RunCommand({"qpdf", "--password=" + pw, "--json", "--json-key=qpdf", f});
+    ASSERT_EQ(q.exitCode, 0) << name;
+    Json json = JsonReader(q.out).Parse();
+    const Json& objects = json.Get("qpdf")->items.at(1);
+    std::set<const TzoPDFIndirectObject*> pages(l.doc->Pages().begin(), l.doc->Pages().end());
+    std::vector<std::string> diffs;
+    int compared = 0;
+    const TzoPDFObjectStore& store = l.doc->InputStore();
+    for (int32_t i = 0; i < store.Count(); ++i) {
+      const TzoPDFIndirectObject* obj = store.GetItem(i);
+      if (pages.count(obj)) continue;  // pages carry their inherited attributes now
+      const std::string key = "obj:" + std::to_string(obj->ObjectNumber()) + " " +
+                              std::to_string(obj->Generation()) + " R";
+      const Json* entry = objects.Get(key);
+      if (!entry) {
+        diffs.push_back(key + " unknown to qpdf");
+        continue;
+      }
+      const Json* value = entry->Get("value");
+      CompareWithJson(obj->DirectObject(), value ? *value : *entry, key, diffs);
+      ++compared;
+    }
+    EXPECT_GT(compared, 5) << name;
+    EXPECT_TRUE(diffs.empty()) << name << ": " << diffs.size() << " differences, first "
+                               << (diffs.empty() ? "" : diffs[0]);
   }
 }
 
