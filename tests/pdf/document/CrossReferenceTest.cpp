@@ -291,4 +291,54 @@ TEST(CrossReference, StreamUpdateOverAClassicTableReads) {
   EXPECT_GE(l.doc->InputStore().NextObjectNumber(), 7);
 }
 
+// A hybrid file: a classic table whose trailer names a cross-reference stream (/XRefStm, no
+// /Prev) that holds the entries of the objects inside an object stream.
+std::string HybridFile() {
+  const std::string objs[] = {"<< /Type /Catalog /Pages 2 0 R >>",
+                              "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                              "<< /Type /Page /MediaBox [0 0 100 100] /Contents 4 0 R >>"};
+  std::string header, body;
+  for (int i = 0; i < 3; ++i) {
+    header += std::to_string(i + 1) + " " + std::to_string(body.size()) + " ";
+    body += objs[i] + " ";
+  }
+  const std::string data = header + body;
+  std::string pdf = "%PDF-1.5\n";
+  size_t off4 = pdf.size();
+  pdf += "4 0 obj\n<< /Length 7 >>\nstream\n0 0 m S\nendstream\nendobj\n";
+  size_t off5 = pdf.size();
+  pdf += "5 0 obj\n<< /Type /ObjStm /N 3 /First " + std::to_string(header.size()) + " /Length " +
+         std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+  size_t off6 = pdf.size();
+  std::string x;
+  for (int i = 0; i < 3; ++i)
+    x += std::string("\x02\0\0\0\x05", 5) + static_cast<char>(i);
+  pdf += "6 0 obj\n<< /Type /XRef /Size 7 /Index [1 3] /W [1 4 1] /Length " +
+         std::to_string(x.size()) + " >>\nstream\n" + x + "\nendstream\nendobj\n";
+  size_t xref = pdf.size();
+  char line[32];
+  pdf += "xref\n0 7\n0000000000 65535 f \n";
+  for (int i = 0; i < 3; ++i)
+    pdf += "0000000000 00000 f \n";
+  for (size_t off : {off4, off5, off6}) {
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size 7 /Root 1 0 R /XRefStm " + std::to_string(off6) + " >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+TEST(CrossReference, HybridFileReadsTheStreamItsTableNames) {
+  sv::test::TempDir dir;
+  sv::test::WriteFile(dir / "hybrid.pdf", HybridFile());
+  Loaded l = Load(dir / "hybrid.pdf");
+  ASSERT_EQ(l.error, "");
+  EXPECT_EQ(l.doc->PageCount(), 1);
+  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  sv::test::CommandResult q = sv::test::RunCommand({"qpdf", "--show-xref", dir / "hybrid.pdf"});
+  ASSERT_EQ(q.exitCode, 0) << q.err;
+  EXPECT_EQ(XRefDump(*l.doc), q.out);
+}
+
 }  // namespace
