@@ -178,6 +178,8 @@ void TzoCustomPDFDocument::ReadCatalog() {
   IOProgress(60);
   StatusMessage(LoadMessage(SReadingOutlines));
   if (TzoPDFObject* outlines = cat->GetValue("/Outlines")) outlineRoot_ = ReadOutlines(outlines);
+  // The catalog's other entries (page labels, language, structure...) are written as read.
+  KeepCatalogEntries(*cat);
   IOProgress(100);
 }
 
