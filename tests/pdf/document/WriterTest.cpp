@@ -284,9 +284,18 @@ TEST(WriterTest, CompressionPutsItsFilterInFrontAndRealignsDecodeParms) {
     const char* name;
     std::function<void(OnePage&)> setUp;
     std::string filter, parms;  // expected texts of /Filter and /DecodeParms ("" = none)
+    uint8_t method = 0;
   };
   const std::vector<Case> cases = {
       {"no filter", [](OnePage&) {}, "/FlateDecode", ""},
+      {"run length", [](OnePage&) {}, "/RunLengthDecode", "", 1},
+      {"run length before LZW",
+       [](OnePage& o) {
+         std::string lzw = LzwLiterals(o.content->DirectObject()->AsStream()->Data()->ToString());
+         o.content->DirectObject()->AsStream()->SetData(std::make_unique<rtl::TMemoryStream>(lzw));
+         o.ContentDict()->AddObject("/Filter", Name("/LZWDecode"));
+       },
+       "[ /RunLengthDecode /LZWDecode ]", "", 1},
       {"LZW with parameters",
        [](OnePage& o) {
          std::string lzw = LzwLiterals(o.content->DirectObject()->AsStream()->Data()->ToString());
@@ -322,7 +331,7 @@ TEST(WriterTest, CompressionPutsItsFilterInFrontAndRealignsDecodeParms) {
     SCOPED_TRACE(c.name);
     OnePage one;
     c.setUp(one);
-    Compress(*one.doc, 0, 3);
+    Compress(*one.doc, c.method, 3);
     const std::string file = one.doc->WriteToString();
     const std::string text = ObjectIn(file, one.content->OutputNumber());
     EXPECT_NE(text.find("/Filter " + c.filter + "\r\n"), std::string::npos) << text;
