@@ -127,7 +127,23 @@ void TEdit::SetReadOnly(bool v) {
   Changed(TChange::ReadOnly);
 }
 
+void TEdit::SetWideText(std::u16string text) {
+  if (text == wide_) return;
+  wide_ = std::move(text);
+  std::string ansi = platform::WideToAnsi(wide_);
+  if (ansi == Text()) {
+    // Only characters the code page lacks changed: the window follows all the same.
+    Changed(TChange::Text);
+    if (!ClicksDisabled() && OnChange) OnChange(this);
+    return;
+  }
+  settingWide_ = true;
+  TControl::SetText(std::move(ansi));
+  settingWide_ = false;
+}
+
 void TEdit::TextChanged() {
+  if (!settingWide_) wide_ = platform::AnsiToWide(Text());
   if (!ClicksDisabled() && OnChange) OnChange(this);
 }
 
