@@ -37,7 +37,7 @@ void PlaceCombo(ui::TWinControl& parent, ui::TLabel& label, const char* caption,
   label.SetBounds(x, top + 4, comboX - x - 4, 12);
   label.SetCaption(J(caption));
   combo.SetParent(&parent);
-  combo.SetBounds(comboX, top, comboWidth, 20);
+  combo.SetBounds(comboX, top - 2, comboWidth, 24);
   combo.SetStyle(ui::csDropDownList);
 }
 
@@ -116,7 +116,7 @@ TzoPDFSettingsDlg::TzoPDFSettingsDlg(rtl::TComponent* owner) : ui::TForm(owner) 
   btnCancel.SetCancel(true);
   btnCancel.SetModalResult(ui::mrCancel);
 
-  // Pages: 348 x 378 each.
+  // Pages: 348 x 378 each (less under a toolkit with taller tabs: kept within 360).
   const std::pair<ui::TTabSheet*, const char*> sheets[] = {
       {&tsDocInfo, "一般"},   {&tsSecurity, "セキュリティ"}, {&tsView, "開き方"},
       {&tsEmailDoc, "Email"}, {&tsCompress, "圧縮"},
@@ -148,16 +148,16 @@ TzoPDFSettingsDlg::TzoPDFSettingsDlg(rtl::TComponent* owner) : ui::TForm(owner) 
   for (ui::TEdit* e : {&edtCreator, &edtProducer, &edtVersion, &edtNoPages})
     e->SetReadOnly(true);
   chkOpenAfterSave.SetParent(&tsDocInfo);
-  chkOpenAfterSave.SetBounds(12, 314, 200, 17);
+  chkOpenAfterSave.SetBounds(12, 314, 200, 20);
   chkOpenAfterSave.SetCaption(J("完了後開く"));
   chkOpenAfterSave.SetChecked(true);
 
   // "セキュリティ"
   chkEnableEncryption.SetParent(&tsSecurity);
-  chkEnableEncryption.SetBounds(12, 8, 200, 17);
+  chkEnableEncryption.SetBounds(12, 6, 200, 20);
   chkEnableEncryption.SetCaption(J("文書のセキュリティ"));
   gbEncryption.SetParent(&tsSecurity);
-  gbEncryption.SetBounds(6, 30, 336, 340);
+  gbEncryption.SetBounds(6, 28, 336, 330);
   const struct {
     ui::TLabel* label;
     const char* caption;
@@ -168,93 +168,93 @@ TzoPDFSettingsDlg::TzoPDFSettingsDlg(rtl::TComponent* owner) : ui::TForm(owner) 
       {&lblUserPassword, "ユーザパスワード:", &edtUserPassword},
       {&lblConfirmUserPassword, "ユーザパスワード（確認）:", &edtConfirmUserPassword},
   };
-  top = 18;
+  top = 14;
   for (const auto& row : passwordRows) {
     PlaceRow(gbEncryption, *row.label, row.caption, *row.edit, 10, 164, top, 160);
     row.edit->SetPasswordChar('*');
-    top += 28;
+    top += 24;
   }
   rgEncryptionLevel.SetParent(&gbEncryption);
-  rgEncryptionLevel.SetBounds(10, 132, 316, 40);
+  rgEncryptionLevel.SetBounds(10, 112, 316, 44);
   rgEncryptionLevel.SetCaption(J(" 暗号化レベル"));
   rgEncryptionLevel.SetColumns(2);
   gbUserPermissions.SetParent(&gbEncryption);
-  gbUserPermissions.SetBounds(10, 180, 316, 152);
+  gbUserPermissions.SetBounds(10, 160, 316, 164);
   gbUserPermissions.SetCaption(J("文書に関する制限（許可） "));
   chklstUserPermissions.SetParent(&gbUserPermissions);
-  chklstUserPermissions.SetBounds(8, 18, 300, 126);
+  chklstUserPermissions.SetBounds(8, 18, 300, 140);
 
   // "開き方"
   PlaceCombo(tsView, lblPageLayout, "ページレイアウト:", cbPageLayout, 10, 110, 8, 228);
-  PlaceCombo(tsView, lblPageMode, "表示:", cbPageMode, 10, 110, 34, 228);
+  PlaceCombo(tsView, lblPageMode, "表示:", cbPageMode, 10, 110, 36, 228);
   gbPresentation.SetParent(&tsView);
-  gbPresentation.SetBounds(6, 60, 336, 196);
+  gbPresentation.SetBounds(6, 62, 336, 156);
   gbPresentation.SetCaption(J("プレゼンテーション・モード"));
   PlaceCombo(gbPresentation, lblPageTransitionEffect, "ページ表示効果:", cbPageTransitionEffect, 10,
-             104, 18, 222);
+             104, 20, 222);
   cbPageTransitionEffect.SetDropDownCount(17);
-  PlaceRow(gbPresentation, lblDur, "表示時間:", edtDur, 10, 104, 44, 50);
+  PlaceRow(gbPresentation, lblDur, "表示時間:", edtDur, 10, 104, 48, 50);
   lblSeconds.SetParent(&gbPresentation);
-  lblSeconds.SetBounds(160, 48, 20, 12);
+  lblSeconds.SetBounds(160, 52, 20, 12);
   lblSeconds.SetCaption(J("秒"));
   gbPresentationPages.SetParent(&gbPresentation);
-  gbPresentationPages.SetBounds(10, 72, 316, 116);
+  gbPresentationPages.SetBounds(10, 74, 316, 76);
   gbPresentationPages.SetCaption(J("プレゼンテーション・ページ範囲"));
   rbAllPages.SetParent(&gbPresentationPages);
-  rbAllPages.SetBounds(10, 20, 80, 17);
+  rbAllPages.SetBounds(10, 18, 60, 20);
   rbAllPages.SetCaption(J("全て"));
   rbAllPages.SetChecked(true);
   rbPages.SetParent(&gbPresentationPages);
-  rbPages.SetBounds(10, 44, 60, 17);
+  rbPages.SetBounds(74, 18, 60, 20);
   rbPages.SetCaption(J("指定"));
   edtPresentationPages.SetParent(&gbPresentationPages);
-  edtPresentationPages.SetBounds(72, 42, 234, 20);
+  edtPresentationPages.SetBounds(136, 18, 170, 20);
   lblPageRangeHint.SetParent(&gbPresentationPages);
   lblPageRangeHint.SetAutoSize(false);
   lblPageRangeHint.SetWordWrap(true);
-  lblPageRangeHint.SetBounds(10, 70, 296, 38);
+  lblPageRangeHint.SetBounds(10, 42, 296, 30);
   lblPageRangeHint.SetCaption(LoadMessage(SPageRangeHint));
   gbViewerPreferences.SetParent(&tsView);
-  gbViewerPreferences.SetBounds(6, 262, 336, 110);
+  gbViewerPreferences.SetBounds(6, 222, 336, 136);
   gbViewerPreferences.SetCaption(J("表示設定 "));
   chklstViewerPreferences.SetParent(&gbViewerPreferences);
-  chklstViewerPreferences.SetBounds(8, 16, 320, 88);
+  chklstViewerPreferences.SetBounds(8, 18, 320, 112);
 
   // "Email"
   chkEmailAfterSave.SetParent(&tsEmailDoc);
-  chkEmailAfterSave.SetBounds(12, 8, 200, 17);
+  chkEmailAfterSave.SetBounds(12, 6, 200, 20);
   chkEmailAfterSave.SetCaption(J("保存後Emailする"));
   gbConnection.SetParent(&tsEmailDoc);
-  gbConnection.SetBounds(6, 30, 336, 90);
-  PlaceRow(gbConnection, lblHost, "ホスト: ", edtHost, 10, 84, 10, 240);
+  gbConnection.SetBounds(6, 28, 336, 88);
+  PlaceRow(gbConnection, lblHost, "ホスト: ", edtHost, 10, 84, 12, 240);
   PlaceRow(gbConnection, lblUserID, "ユーザＩＤ: ", edtUserID, 10, 84, 36, 240);
-  PlaceRow(gbConnection, lblPassword, "パスワード: ", edtPassword, 10, 84, 62, 240);
+  PlaceRow(gbConnection, lblPassword, "パスワード: ", edtPassword, 10, 84, 60, 240);
   edtPassword.SetPasswordChar('*');
   gbAddresses.SetParent(&tsEmailDoc);
-  gbAddresses.SetBounds(6, 124, 336, 116);
-  PlaceRow(gbAddresses, lblFrom, "送信者: ", edtFrom, 10, 84, 10, 240);
+  gbAddresses.SetBounds(6, 120, 336, 112);
+  PlaceRow(gbAddresses, lblFrom, "送信者: ", edtFrom, 10, 84, 12, 240);
   PlaceRow(gbAddresses, lblTo, "宛先: ", edtTo, 10, 84, 36, 240);
-  PlaceRow(gbAddresses, lblCC, "CC: ", edtCC, 10, 84, 62, 240);
-  PlaceRow(gbAddresses, lblBCC, "BCC: ", edtBCC, 10, 84, 88, 240);
+  PlaceRow(gbAddresses, lblCC, "CC: ", edtCC, 10, 84, 60, 240);
+  PlaceRow(gbAddresses, lblBCC, "BCC: ", edtBCC, 10, 84, 84, 240);
   gbMessage.SetParent(&tsEmailDoc);
-  gbMessage.SetBounds(6, 244, 336, 128);
-  PlaceRow(gbMessage, lblSubject, "件名: ", edtSubject, 10, 84, 10, 240);
+  gbMessage.SetBounds(6, 236, 336, 122);
+  PlaceRow(gbMessage, lblSubject, "件名: ", edtSubject, 10, 84, 12, 240);
   lblBody.SetParent(&gbMessage);
-  lblBody.SetBounds(10, 40, 70, 12);
+  lblBody.SetBounds(10, 42, 70, 12);
   lblBody.SetCaption(J("本文:"));
   memoBody.SetParent(&gbMessage);
-  memoBody.SetBounds(84, 36, 240, 84);
+  memoBody.SetBounds(84, 38, 240, 76);
   memoBody.SetScrollBars(ui::ssVertical);
 
   // "圧縮"
   chkCompressDoc.SetParent(&tsCompress);
-  chkCompressDoc.SetBounds(12, 8, 200, 17);
+  chkCompressDoc.SetBounds(12, 6, 200, 20);
   chkCompressDoc.SetCaption(J("文書を圧縮する"));
   chkCompressDoc.SetChecked(true);
   gbCompType.SetParent(&tsCompress);
-  gbCompType.SetBounds(6, 30, 336, 70);
-  PlaceCombo(gbCompType, lblCompType, "圧縮方式:", cbCompType, 10, 100, 14, 224);
-  PlaceCombo(gbCompType, lblCompLevel, "圧縮レベル:", cbCompLevel, 10, 100, 42, 224);
+  gbCompType.SetBounds(6, 28, 336, 80);
+  PlaceCombo(gbCompType, lblCompType, "圧縮方式:", cbCompType, 10, 100, 18, 224);
+  PlaceCombo(gbCompType, lblCompLevel, "圧縮レベル:", cbCompLevel, 10, 100, 48, 224);
 
   OnCreate = [this](rtl::TObject* s) { FormCreate(s); };
   OnShow = [this](rtl::TObject* s) { FormShow(s); };
@@ -322,17 +322,42 @@ constexpr TzoUserPermissionsType kPermissionItems[] = {
     AllowFormFill, AllowAccessibility, AllowDocAssembly, AllowHighResPrint,
 };
 
-using PrefGetter = bool (TzoPDFViewerPreferences::*)() const;
-using PrefSetter = void (TzoPDFViewerPreferences::*)(bool);
-// The preference of each item of the viewer-preference list, in list order.
-constexpr std::pair<PrefGetter, PrefSetter> kPreferenceItems[] = {
-    {&TzoPDFViewerPreferences::HideToolbar, &TzoPDFViewerPreferences::SetHideToolbar},
-    {&TzoPDFViewerPreferences::HideMenubar, &TzoPDFViewerPreferences::SetHideMenubar},
-    {&TzoPDFViewerPreferences::HideWindowUI, &TzoPDFViewerPreferences::SetHideWindowUI},
-    {&TzoPDFViewerPreferences::FitWindow, &TzoPDFViewerPreferences::SetFitWindow},
-    {&TzoPDFViewerPreferences::CenterWindow, &TzoPDFViewerPreferences::SetCenterWindow},
-    {&TzoPDFViewerPreferences::DisplayDocTitle, &TzoPDFViewerPreferences::SetDisplayDocTitle},
-};
+// The viewer preferences in the order of their list.
+constexpr int kPreferenceCount = 6;
+
+bool GetPreference(const TzoPDFViewerPreferences& p, int item) {
+  switch (item) {
+    case 0:
+      return p.HideToolbar();
+    case 1:
+      return p.HideMenubar();
+    case 2:
+      return p.HideWindowUI();
+    case 3:
+      return p.FitWindow();
+    case 4:
+      return p.CenterWindow();
+    default:
+      return p.DisplayDocTitle();
+  }
+}
+
+void SetPreference(TzoPDFViewerPreferences& p, int item, bool on) {
+  switch (item) {
+    case 0:
+      return p.SetHideToolbar(on);
+    case 1:
+      return p.SetHideMenubar(on);
+    case 2:
+      return p.SetHideWindowUI(on);
+    case 3:
+      return p.SetFitWindow(on);
+    case 4:
+      return p.SetCenterWindow(on);
+    default:
+      return p.SetDisplayDocTitle(on);
+  }
+}
 
 const char* const kVersionTexts[] = {
     "1.0 (Acrobat 1.x)", "1.1 (Acrobat 2.x)", "1.2 (Acrobat 3.x)",
@@ -402,8 +427,8 @@ void TzoPDFSettingsDlg::FormShow(rtl::TObject*) {
   cbPageMode.SetItemIndex(d->PageMode());
 
   TzoPDFViewerPreferences* prefs = d->ViewerPreferences();
-  for (int i = 0; i < 6; ++i)
-    chklstViewerPreferences.SetChecked(i, prefs && (prefs->*kPreferenceItems[i].first)());
+  for (int i = 0; i < kPreferenceCount; ++i)
+    chklstViewerPreferences.SetChecked(i, prefs && GetPreference(*prefs, i));
 }
 
 void TzoPDFSettingsDlg::Refuse(ui::TWinControl& field, const std::string& message) {
@@ -498,8 +523,8 @@ void TzoPDFSettingsDlg::btnOKClick(rtl::TObject*) {
     d->SetPageMode(static_cast<TzoPageMode>(cbPageMode.ItemIndex()));
 
   if (TzoPDFViewerPreferences* prefs = d->ViewerPreferences()) {
-    for (int i = 0; i < 6; ++i)
-      (prefs->*kPreferenceItems[i].second)(chklstViewerPreferences.Checked(i));
+    for (int i = 0; i < kPreferenceCount; ++i)
+      SetPreference(*prefs, i, chklstViewerPreferences.Checked(i));
   }
 
   if (chkEmailAfterSave.Checked()) {
