@@ -123,6 +123,10 @@ void TzoCustomPDFDocument::ResetDocument() {
   saveStateObjectNumber_ = -1;
   restoreStateObjectNumber_ = -1;
   inputStore_ = std::make_unique<TzoPDFObjectStore>();
+  walked_.clear();
+  xrefSize_ = 0;
+  namedDestinations_.reset();
+  firstFileID_.reset();
   pages_.clear();
   xrefItems_.clear();
   xrefStmItems_.clear();
@@ -144,6 +148,7 @@ void TzoCustomPDFDocument::ResetDocument() {
 
 void TzoCustomPDFDocument::ClearDocument() {
   pages_.clear();  // lent from the store
+  walked_.clear();
   outlineRoot_.reset();
   namedDestinations_.reset();
   formFields_.reset();

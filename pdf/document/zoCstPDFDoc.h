@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -97,6 +98,8 @@ using zoCstPDFDoc::EUnsupportedImageError;
 inline constexpr const char* SImproperPNGAlgorithm = "Improper PNG algorithm tag in stream";
 inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
 inline constexpr const char* SStreamObjectInArray = "Stream Object found inside Array!";
+inline constexpr const char* SDocumentNotOpened =
+    "The document was not opened (password refused): it cannot be saved";
 
 // ---- Enumerations ----
 
@@ -502,6 +505,11 @@ class TzoCustomPDFDocument : public TzoComponent {
   bool OpenWithPassword(const std::string& password);
   // The byte offset of an object from the cross-reference data; 0 when not found.
   int64_t GetObjectOffset(int32_t objectNumber) const;
+  // False while an encrypted file waits for its password: such a document cannot be saved.
+  bool CatalogRead() const;
+  // Raises EPDFException SDocumentNotOpened when a file was parsed but never opened (its
+  // password refused): saving it would write a document without its pages.
+  void CheckCanSave() const;
   // A copy of the named destination (name without delimiters), or null.
   std::unique_ptr<TzoPDFObject> FindNamedDestination(const std::string& name) const;
 
@@ -525,8 +533,11 @@ class TzoCustomPDFDocument : public TzoComponent {
   // The body of a literal string (escaped, without parentheses): FE FF and the UTF-16BE units of
   // value, encrypted for objectNumber when encryption is on.
   std::string EncodeTextString(const std::u16string& value, int32_t objectNumber);
-  // A PDF text string (literal or hex, with its delimiters, escapes resolved or not) as text.
+  // A PDF text string given as its written text (delimiters and escapes as in the file).
   std::u16string DecodeTextString(std::string_view text) const;
+  // The text of a string object as read (escapes already resolved): UTF-16BE after its mark, or
+  // the ANSI code page.
+  static std::u16string TextStringOf(const TzoPDFStringObject& s);
 
   // ---- Settings operations ----
 
@@ -585,18 +596,45 @@ class TzoCustomPDFDocument : public TzoComponent {
   // ---- Loading internals ----
 
   void ReadCrossReference();
-  void ReadXRefTable(int64_t offset);
-  void ReadXRefStream(int64_t offset);
+  // One section each; the offset of the section that /Prev names, or -1.
+  int64_t ReadXRefTable(int64_t offset, std::vector<uint8_t>& decided,
+                        std::unordered_set<int64_t>& visited);
+  int64_t ReadXRefStream(int64_t offset, std::vector<uint8_t>& decided);
+  int SectionKind(int64_t offset);
+  void SetXRefEntry(int32_t n, std::unique_ptr<TzoXRefItem> classic,
+                    std::unique_ptr<TzoXRefStmItem> stream, std::vector<uint8_t>& decided);
+  void TakeTrailerValues(const TzoPDFDictObject& dict);
   void ResolveFileID();
+  int32_t MaxObjectNumber() const;
+  uint16_t ObjectGeneration(int32_t objectNumber) const;
   static std::unique_ptr<rtl::TMemoryStream> PNGUnpredict(rtl::TStream& source, int32_t columns);
+  // The stream's data decoded through its filters and PNG predictor, at position 0.
+  std::unique_ptr<rtl::TMemoryStream> DecodeStreamData(const TzoPDFStreamObject& stream);
 
-  std::unique_ptr<TzoPDFIndirectObject> ReadIndirectObject();
+  // The indirect object at the reader's position, with its stream data; null (and a warning)
+  // when no "N G obj" of expectedNumber (-1: any) stands there.
+  std::unique_ptr<TzoPDFIndirectObject> ReadIndirectObject(int32_t expectedNumber);
+  int64_t StreamLength(const TzoPDFDictObject& dict, int32_t streamNumber);
+  // The stored object, or the object read from the file into read (not stored).
   TzoPDFIndirectObject* FindOrReadObject(int32_t objectNumber,
                                          std::unique_ptr<TzoPDFIndirectObject>& read);
+  // The object in the store, read and added when needed; null when missing.
+  TzoPDFIndirectObject* StoredObject(int32_t objectNumber);
+  // As StoredObject, with its RefCount raised.
   TzoPDFIndirectObject* LoadIndirectObject(int32_t objectNumber);
+  // The stored target of a reference (read and added when needed), or null.
+  TzoPDFIndirectObject* StoredTarget(const TzoPDFObject* ref);
   std::unique_ptr<TzoPDFObject> LoadReferenced(const TzoPDFObject* ref);
+  // obj with references followed through the store (loading what is needed); null for a missing
+  // target or a circle.
+  TzoPDFObject* ResolveLoaded(TzoPDFObject* obj);
+  // ResolveLoaded of the kind wanted (null and Null give null); another kind raises
+  // EUnexpectedObjectError.
+  TzoPDFDictObject* ResolveDict(TzoPDFObject* obj);
+  TzoPDFArrayObject* ResolveArray(TzoPDFObject* obj);
   void Walk(TzoPDFObject* obj);
   void LoadObjectStreams();
+  void UnpackObjectStream(int32_t streamNumber);
   std::unique_ptr<TzoPDFObject> ResolveEncrypt(const TzoPDFObject* obj);
   int32_t OpenEncryption(const std::string& password);
   static TzoUserPermissions MapPermissions(int32_t keyLength, int64_t p);
@@ -604,14 +642,27 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   void ReadCatalog();
   void ReadPageTree(int32_t objectNumber);
-  void ReadOutlines(int32_t objectNumber);
+  void ReadDests(TzoPDFObject* dests);
+  void ReadNameTree(TzoPDFObject* names);
+  void AddNamedDestination(const std::string& name, TzoPDFObject* value);
+  std::unique_ptr<TzoPDFOutline> ReadOutlines(int32_t objectNumber);
+  bool PrepareOutlineItem(TzoPDFOutline& item);
   void ReadAcroForm(TzoPDFObject* form);
+  void ReadFieldValue(TzoAcroFormField& field, const TzoPDFDictObject& dict);
+  void ReadFieldOptions(TzoAcroFormField& field, const TzoPDFDictObject& dict);
+  std::unique_ptr<TzoFontInfo> ParseDefaultAppearance(const std::string& da,
+                                                      const TzoPDFDictObject* drFont);
 
   void Warning(const std::string& text);
   void StatusMessage(const std::string& text);
   void IOProgress(int32_t percentage);
 
   // ---- Fields ----
+
+  // Indirect objects whose members the walk has visited.
+  std::unordered_set<const TzoPDFIndirectObject*> walked_;
+  // The largest /Size of the cross-reference data.
+  int64_t xrefSize_ = 0;
 
   int32_t documentNumber_ = 0;
   std::string workFileName_;

@@ -82,20 +82,8 @@ void TzoPDFInfo::SetDict(std::unique_ptr<TzoPDFDictObject> dict) {
 
 std::u16string TzoPDFInfo::GetText(std::string_view key, const TextField& field) const {
   if (field.set) return field.value;
-  const TzoPDFStringObject* s = dict_->GetValue(key) ? dict_->GetValue(key)->AsString() : nullptr;
-  if (!s) return {};
-  // The reader has resolved the escapes already: the bytes are used as they stand.
-  if (!s->IsHex()) {
-    std::string bytes = s->GetValue();
-    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFE &&
-        static_cast<uint8_t>(bytes[1]) == 0xFF)
-      return DecodeTextBytes(std::move(bytes));
-    return platform::AnsiToWide(bytes);
-  }
-  std::string digits = s->GetValue();
-  if (digits.size() >= 4 && rtl::UpperCase(digits.substr(0, 4)) == "FEFF")
-    return PDFHexToWideString(digits);
-  return platform::AnsiToWide(HexToStr(digits));
+  const TzoPDFObject* v = dict_->GetValue(key);
+  return v && v->AsString() ? TzoCustomPDFDocument::TextStringOf(*v->AsString()) : std::u16string();
 }
 
 std::string TzoPDFInfo::GetDate(std::string_view key, const TextField& field) const {
@@ -182,6 +170,21 @@ std::u16string TzoCustomPDFDocument::DecodeTextString(std::string_view text) con
   if (!s.empty() && (s[0] == '(' || s[0] == '<'))
     s = s.size() >= 2 ? s.substr(1, s.size() - 2) : "";
   return DecodeTextBytes(std::move(s));
+}
+
+std::u16string TzoCustomPDFDocument::TextStringOf(const TzoPDFStringObject& s) {
+  // The reader has resolved the escapes already: the bytes are used as they stand.
+  if (!s.IsHex()) {
+    std::string bytes = s.GetValue();
+    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFE &&
+        static_cast<uint8_t>(bytes[1]) == 0xFF)
+      return DecodeTextBytes(std::move(bytes));
+    return platform::AnsiToWide(bytes);
+  }
+  std::string digits = s.GetValue();
+  if (digits.size() >= 4 && rtl::UpperCase(digits.substr(0, 4)) == "FEFF")
+    return PDFHexToWideString(digits);
+  return platform::AnsiToWide(HexToStr(digits));
 }
 
 // ---- Encryption on output ----
