@@ -585,8 +585,11 @@ class TzoCustomPDFDocument : public TzoComponent {
   // ---- Saving ----
 
   // Writes the document to fileName (".pdf" added unless it ends so); neededAppearancesMode 0
-  // sets the form's /NeedAppearances true, 1 false, others leave it.
-  void SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
+  // sets the form's /NeedAppearances true, 1 false, others leave it. The file is written to a
+  // temporary file beside it and put in its place only when complete: on any error the target is
+  // as it was. False when the settings dialog was cancelled (nothing written). A document whose
+  // catalog has not been read raises.
+  bool SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
   int RunSetupDialog();
   void SetNeedAppearances(uint8_t mode);
   // The library's settings dialog for documents without a SetupDialog.
@@ -641,6 +644,10 @@ class TzoCustomPDFDocument : public TzoComponent {
   void FinishLoad();
 
   void ReadCatalog();
+  // Keeps a clone of the file's catalog dictionary for the writer (Catalog().Dict()) and walks the
+  // entries that the catalog reader does not read into the model, so that everything they refer
+  // to is written again. Called by ReadCatalog.
+  void KeepCatalogEntries(const TzoPDFDictObject& catalog);
   void ReadPageTree(int32_t objectNumber);
   void ReadDests(TzoPDFObject* dests);
   void ReadNameTree(TzoPDFObject* names);
