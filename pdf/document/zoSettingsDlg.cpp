@@ -614,3 +614,8 @@ void TzoPDFSettingsDlg::rbPagesClick(rtl::TObject*) {
   edtPresentationPages.SetEnabled(true);
   edtPresentationPages.SetColor(ui::clWhite);
 }
+
+void InstallPDFSettingsDlg() {
+  TzoCustomPDFDocument::SetSetupDialogFactory(
+      []() -> std::unique_ptr<TzoBaseDlg> { return ui::MakeForm<TzoPDFSettingsDlg>(); });
+}

@@ -152,3 +152,7 @@ class TzoPDFSettingsDlg : public ui::TForm, public TzoBaseDlg {
 
   int quiet_ = 0;
 };
+
+// Makes this dialog the one a document shows before it saves when it has no SetupDialog of its
+// own (without it such a document saves without a dialog).
+void InstallPDFSettingsDlg();

@@ -833,4 +833,72 @@ TEST_F(SettingsDlgTest, SwitchesEnableTheirGroups) {
   EXPECT_EQ(boxes, V{});
 }
 
+// The whole road: SaveToFile shows the installed dialog, the user's choices reach the file, and
+// outside tools read them back; a cancelled dialog writes no file.
+TEST_F(SettingsDlgTest, ASaveThroughTheDialogCarriesTheChoicesIntoTheFile) {
+  if (!HasCommand("qpdf") || !HasCommand("pdfinfo"))
+    GTEST_SKIP() << "qpdf and pdfinfo (poppler-utils) are needed";
+  LoadPages(2);
+  InstallPDFSettingsDlg();
+  struct Uninstall {
+    ~Uninstall() { TzoCustomPDFDocument::SetSetupDialogFactory({}); }
+  } uninstall;
+  int shown = 0;
+  ui::Application().SetModalHook([&](ui::TForm& form) {
+    auto* d = dynamic_cast<TzoPDFSettingsDlg*>(&form);
+    if (!d || shown++ > 0) return false;
+    EXPECT_EQ(d->Document(), doc.get());
+    d->edtTitle.SetWideText(u"Caf\u00e9 \U00020BB7");
+    d->edtAuthor.SetText(J("報告者"));
+    d->chkOpenAfterSave.Toggle();
+    d->chkEnableEncryption.Toggle();
+    for (ui::TEdit* e : {&d->edtOwnerPassword, &d->edtConfirmOwnerPassword})
+      e->SetText("own");
+    for (ui::TEdit* e : {&d->edtUserPassword, &d->edtConfirmUserPassword})
+      e->SetText("usr");
+    d->rgEncryptionLevel.SelectItem(1);
+    d->chklstUserPermissions.ToggleByUser(0);  // Print
+    d->cbPageMode.SelectItem(pmUseOutlines);
+    d->cbPageLayout.SelectItem(plTwoColumnLeft);
+    d->chklstViewerPreferences.ToggleByUser(0);  // Hide Toolbars
+    PressOK(*d);
+    return true;
+  });
+  const std::string out = dir / "out.pdf";
+  EXPECT_TRUE(doc->SaveToFile(out, 2));
+  ui::Application().SetModalHook(nullptr);
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(boxes, V{});
+
+  CommandResult info = RunCommand({"pdfinfo", "-upw", "usr", out});
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_NE(info.out.find("Title:           Café 𠮷\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Author:          報告者\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Encrypted:       yes (print:no copy:yes"), std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find("Pages:           2\n"), std::string::npos) << info.out;
+  CommandResult check = RunCommand({"qpdf", "--check", "--password=own", out});
+  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+  CommandResult enc = RunCommand({"qpdf", "--show-encryption", "--password=own", out});
+  EXPECT_NE(enc.out.find("R = 3"), std::string::npos) << enc.out;
+  CommandResult catalog = RunCommand({"qpdf", "--show-object=1", "--password=own", out});
+  EXPECT_NE(catalog.out.find("/PageMode /UseOutlines"), std::string::npos) << catalog.out;
+  EXPECT_NE(catalog.out.find("/PageLayout /TwoColumnLeft"), std::string::npos) << catalog.out;
+  EXPECT_NE(catalog.out.find("/HideToolbar true"), std::string::npos) << catalog.out;
+
+  // Cancel: no file, and the document's settings stay as the last OK left them.
+  const DocState before = Snapshot(*doc);
+  ui::Application().SetModalHook([&](ui::TForm& form) {
+    auto* d = dynamic_cast<TzoPDFSettingsDlg*>(&form);
+    d->edtTitle.SetText("other");
+    PressCancel(*d);
+    return true;
+  });
+  const std::string cancelled = dir / "cancelled.pdf";
+  EXPECT_FALSE(doc->SaveToFile(cancelled, 2));
+  ui::Application().SetModalHook(nullptr);
+  EXPECT_FALSE(FileExists(cancelled));
+  EXPECT_TRUE(Snapshot(*doc) == before);
+}
+
 }  // namespace
