@@ -412,9 +412,7 @@ void TzoPDFSettingsDlg::FormShow(rtl::TObject*) {
   edtConfirmOwnerPassword.SetText(enc.OwnerPassword());
   edtUserPassword.SetText(enc.UserPassword());
   edtConfirmUserPassword.SetText(enc.UserPassword());
-  ++quiet_;
   rgEncryptionLevel.SetItemIndex(enc.Level() == el128bit ? 1 : 0);
-  --quiet_;
   for (int i = 0; i < 8; ++i)
     chklstUserPermissions.SetChecked(i, enc.UserPermissions().Contains(kPermissionItems[i]));
 
