@@ -127,6 +127,13 @@ void TEdit::SetReadOnly(bool v) {
   Changed(TChange::ReadOnly);
 }
 
+void TEdit::SetText(std::string text) {
+  if (text == Text()) return;
+  // The wide text first: the window follows as soon as the text changes.
+  wide_ = platform::AnsiToWide(text);
+  TControl::SetText(std::move(text));
+}
+
 void TEdit::SetWideText(std::u16string text) {
   if (text == wide_) return;
   wide_ = std::move(text);
@@ -137,13 +144,10 @@ void TEdit::SetWideText(std::u16string text) {
     if (!ClicksDisabled() && OnChange) OnChange(this);
     return;
   }
-  settingWide_ = true;
   TControl::SetText(std::move(ansi));
-  settingWide_ = false;
 }
 
 void TEdit::TextChanged() {
-  if (!settingWide_) wide_ = platform::AnsiToWide(Text());
   if (!ClicksDisabled() && OnChange) OnChange(this);
 }
 

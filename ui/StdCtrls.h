@@ -125,7 +125,7 @@ class TEdit : public TWinControl {
  public:
   explicit TEdit(rtl::TComponent* owner);
   const std::string& Text() const { return GetText(); }
-  void SetText(std::string text) { TControl::SetText(std::move(text)); }
+  void SetText(std::string text);
   void Clear() { SetText(""); }
   // The text with every character kept (UTF-16), also those the ANSI code page lacks; Text is
   // the same in the ANSI code page. The window shows and edits this text. Setting Text sets it.
@@ -152,7 +152,6 @@ class TEdit : public TWinControl {
  private:
   void Type(std::string_view character);
   std::u16string wide_;
-  bool settingWide_ = false;
   char passwordChar_ = 0;
   bool readOnly_ = false;
   int maxLength_ = 0;
