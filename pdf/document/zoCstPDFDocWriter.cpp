@@ -24,7 +24,7 @@ constexpr std::string_view kCRLF = "\r\n";
 constexpr std::string_view kHeader = "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n";
 
 constexpr const char* SStreamWithoutData = "Stream without data (object %d)";
-constexpr const char* SNotReadCannotSave = "The document has not been read; it cannot be saved";
+constexpr const char* SNotReadCannotSave = "No document has been read: there is nothing to save";
 constexpr const char* SXRefGap = "Object %d was numbered but not written";
 
 // Catalog keys that the writer builds from the document model (and that the catalog reader reads
@@ -512,6 +512,7 @@ void TzoCustomPDFDocument::SetNeedAppearances(uint8_t mode) {
 }
 
 bool TzoCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
+  CheckCanSave();
   if (!catalogRead_) throw EPDFException(SNotReadCannotSave);
   if (showSetupDialog_ && RunSetupDialog() == 2) return false;
 
