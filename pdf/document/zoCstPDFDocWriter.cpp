@@ -360,6 +360,9 @@ void TzoCustomPDFDocument::WriteDocument() {
   BuildOutlines();
 
   StatusMessage(LoadMessage(SBuildingObjects));
+  // Every page of the page list is written, whatever its count says.
+  for (TzoPDFIndirectObject* page : pages_)
+    if (page->RefCount() == 0) page->AddRef();
   for (const TzoPDFObjectStore* store : {inputStore_.get(), outputStore_.get()}) {
     for (int32_t i = 0; i < store->Count(); ++i) {
       TzoPDFIndirectObject* obj = store->GetItem(i);

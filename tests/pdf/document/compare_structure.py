@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Deep comparison of two PDF files through qpdf's JSON, object numbers aside.
 
-Usage: compare_structure.py IN OUT [password-for-in [password-for-out]]
+Usage: compare_structure.py IN OUT [password-for-in [password-for-out [--ignore-filters]]]
 
 Compares every catalog entry (except /Type, /Pages, /Outlines and /Version) with everything it
 references, every entry of every page dictionary (inherited attributes applied), and the outline
 tree (titles, nesting, destination pages). References to pages compare as their page numbers;
-/Parent and /P links and stream lengths are left out. Prints the first differences; exit 1 when
+/Parent and /P links and stream lengths are left out; with --ignore-filters also the streams'
+/Filter and /DecodeParms (an output compressed on the way). Prints the first differences; exit 1 when
 there are any or the output cannot be read; exit 0 when qpdf cannot read the input itself."""
 import json
 from collections import deque
@@ -19,6 +20,7 @@ class Unreadable(Exception):
 
 INHERITED = ("/Resources", "/MediaBox", "/CropBox", "/Rotate")
 SKIPPED_KEYS = {"/Parent", "/P", "/Length"}
+IGNORE_FILTERS = "--ignore-filters" in sys.argv
 CATALOG_SKIPPED = {"/Type", "/Pages", "/Outlines", "/Version"}
 
 
@@ -48,7 +50,7 @@ class Doc:
             return None
         if "stream" in o:
             d = dict(o["stream"].get("dict", {}))
-            if d.get("/Type") == "/Metadata":
+            if d.get("/Type") == "/Metadata" or IGNORE_FILTERS:
                 # qpdf's plain copy of an input holds XML metadata uncompressed
                 d.pop("/Filter", None)
                 d.pop("/DecodeParms", None)
