@@ -611,6 +611,12 @@ TEST_F(SettingsDlgTest, OnlyTheOwnerChangesEncryption) {
                         "--use-aes=n", "--", plain, locked})
                 .exitCode,
             0);
+  // The dialog was last shown with the box unticked: opening it for a user without owner
+  // rights ticks it (the file stays encrypted) and says nothing until the box is clicked.
+  EXPECT_EQ(Run({PressOK}), ui::mrOk);
+  ASSERT_FALSE(dlg->chkEnableEncryption.Checked());
+  doc = TzoCustomPDFDocument::Create();
+  dlg->SetDocument(doc.get());
   doc->OnPassword = [](rtl::TObject*, std::string& password, bool& cont, int32_t tries) {
     password = "user";
     cont = tries < 1;
@@ -620,6 +626,7 @@ TEST_F(SettingsDlgTest, OnlyTheOwnerChangesEncryption) {
   ASSERT_TRUE(doc->Encryption().Enabled());
 
   EXPECT_EQ(Run({[&](TzoPDFSettingsDlg& d) {
+                   EXPECT_EQ(boxes, V{});
                    EXPECT_TRUE(d.chkEnableEncryption.Checked());
                    EXPECT_FALSE(d.edtOwnerPassword.Enabled());
                    EXPECT_EQ(d.edtOwnerPassword.Text(), "");
