@@ -302,7 +302,7 @@ TEST(RoundTripTest, EveryCorpusFileRoundTripsOrIsRefusedUnchanged) {
       ref->text = PdfText(ref->path);
       ref->warnings = QpdfWarnings(path, openPassword);
       if (!ref->warnings.empty())
-        row.reason = "keeps the input's own damage: " + OneLine(ref->warnings.front());
+        row.reason = "qpdf warns about the input itself: " + OneLine(ref->warnings.front());
 
       const bool locked = !doc->Encryption().CanChange();
       for (const Variant& v : kVariants) {

@@ -284,9 +284,18 @@ TEST(WriterTest, CompressionPutsItsFilterInFrontAndRealignsDecodeParms) {
     const char* name;
     std::function<void(OnePage&)> setUp;
     std::string filter, parms;  // expected texts of /Filter and /DecodeParms ("" = none)
+    uint8_t method = 0;
   };
   const std::vector<Case> cases = {
       {"no filter", [](OnePage&) {}, "/FlateDecode", ""},
+      {"run length", [](OnePage&) {}, "/RunLengthDecode", "", 1},
+      {"run length before LZW",
+       [](OnePage& o) {
+         std::string lzw = LzwLiterals(o.content->DirectObject()->AsStream()->Data()->ToString());
+         o.content->DirectObject()->AsStream()->SetData(std::make_unique<rtl::TMemoryStream>(lzw));
+         o.ContentDict()->AddObject("/Filter", Name("/LZWDecode"));
+       },
+       "[ /RunLengthDecode /LZWDecode ]", "", 1},
       {"LZW with parameters",
        [](OnePage& o) {
          std::string lzw = LzwLiterals(o.content->DirectObject()->AsStream()->Data()->ToString());
@@ -322,7 +331,7 @@ TEST(WriterTest, CompressionPutsItsFilterInFrontAndRealignsDecodeParms) {
     SCOPED_TRACE(c.name);
     OnePage one;
     c.setUp(one);
-    Compress(*one.doc, 0, 3);
+    Compress(*one.doc, c.method, 3);
     const std::string file = one.doc->WriteToString();
     const std::string text = ObjectIn(file, one.content->OutputNumber());
     EXPECT_NE(text.find("/Filter " + c.filter + "\r\n"), std::string::npos) << text;
@@ -470,4 +479,37 @@ TEST(WriterTest, ProgressAndStatusTexts) {
   ASSERT_FALSE(progress.empty());
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
   EXPECT_EQ(progress.back(), 100);
+}
+
+TEST(WriterTest, LoadedCatalogEntriesReachTheOutputWithWhatTheyReference) {
+  TempDir tmp;
+  const std::string in = tmp / "catalog.pdf";
+  WriteFile(in,
+            BuildPdf({"<< /Type /Catalog /Pages 2 0 R /Dests 4 0 R /StructTreeRoot 5 0 R "
+                      "/MarkInfo << /Marked true >> /Lang (ja-JP) /OCProperties << /OCGs [6 0 R] "
+                      "/D << /Order [6 0 R] >> >> /URI << /Base (http://example.org/) >> "
+                      "/Extensions << /ADBE << /BaseVersion /1.7 /ExtensionLevel 3 >> >> "
+                      "/OutputIntents [7 0 R] /PageLabels << /Nums [0 << /S /r >>] >> "
+                      "/Collection << /View /D >> /Threads [] /PageMode /UseOC "
+                      "/ViewerPreferences << /Direction /R2L /PrintScaling /None >> >>",
+                      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /StructParents 0 "
+                      "/Contents 8 0 R >>",
+                      "<< /chap1 [3 0 R /Fit] >>", "<< /Type /StructTreeRoot /K [] >>",
+                      "<< /Type /OCG /Name (Layer) >>",
+                      "<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB) "
+                      "/DestOutputProfile 9 0 R >>",
+                      StreamBody("", "0 0 m 100 100 l S"), StreamBody("/N 3", "profile bytes")}));
+  for (bool encrypt : {false, true}) {
+    SCOPED_TRACE(encrypt ? "rc4-128" : "plain");
+    auto doc = TzoCustomPDFDocument::Create();
+    doc->SetShowSetupDialog(false);
+    ASSERT_TRUE(doc->LoadFromFile(in));
+    if (encrypt) SetEncryption(*doc, el128bit, TzoUserPermissions::All());
+    const std::string out = tmp / (encrypt ? "enc.pdf" : "plain.pdf");
+    ASSERT_TRUE(doc->SaveToFile(out, 2));
+    const std::string upw = encrypt ? "user" : "";
+    EXPECT_EQ(QpdfCheck(out, upw), "");
+    EXPECT_EQ(CompareStructure(in, out, "", upw), "");
+  }
 }
