@@ -127,6 +127,26 @@ void TEdit::SetReadOnly(bool v) {
   Changed(TChange::ReadOnly);
 }
 
+void TEdit::SetText(std::string text) {
+  if (text == Text()) return;
+  // The wide text first: the window follows as soon as the text changes.
+  wide_ = platform::AnsiToWide(text);
+  TControl::SetText(std::move(text));
+}
+
+void TEdit::SetWideText(std::u16string text) {
+  if (text == wide_) return;
+  wide_ = std::move(text);
+  std::string ansi = platform::WideToAnsi(wide_);
+  if (ansi == Text()) {
+    // Only characters the code page lacks changed: the window follows all the same.
+    Changed(TChange::Text);
+    if (!ClicksDisabled() && OnChange) OnChange(this);
+    return;
+  }
+  TControl::SetText(std::move(ansi));
+}
+
 void TEdit::TextChanged() {
   if (!ClicksDisabled() && OnChange) OnChange(this);
 }

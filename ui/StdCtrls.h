@@ -125,8 +125,12 @@ class TEdit : public TWinControl {
  public:
   explicit TEdit(rtl::TComponent* owner);
   const std::string& Text() const { return GetText(); }
-  void SetText(std::string text) { TControl::SetText(std::move(text)); }
+  void SetText(std::string text);
   void Clear() { SetText(""); }
+  // The text with every character kept (UTF-16), also those the ANSI code page lacks; Text is
+  // the same in the ANSI code page. The window shows and edits this text. Setting Text sets it.
+  const std::u16string& WideText() const { return wide_; }
+  void SetWideText(std::u16string text);
   // 0: the text is shown; else each character is shown as this one ('*').
   char PasswordChar() const { return passwordChar_; }
   void SetPasswordChar(char c);
@@ -147,6 +151,7 @@ class TEdit : public TWinControl {
 
  private:
   void Type(std::string_view character);
+  std::u16string wide_;
   char passwordChar_ = 0;
   bool readOnly_ = false;
   int maxLength_ = 0;

@@ -281,6 +281,25 @@ TEST(Edit, OnChangeOnEveryChangeAndKeyPressFilters) {
   EXPECT_EQ(edit.Text(), "a");
 }
 
+TEST(Edit, WideTextKeepsWhatTheCodePageLacks) {
+  auto form = MakeForm<TTestForm>();
+  TEdit& edit = form->Edit;
+  form->changes.clear();
+  // "é" and "𠮷" have no place in code page 932: Text shows "?" for them, WideText keeps them.
+  const std::u16string wide = u"Caf\u00e9 \U00020BB7 \u3042";
+  edit.SetWideText(wide);
+  EXPECT_EQ(edit.WideText(), wide);
+  EXPECT_EQ(edit.Text(), "Caf? ? " + J("あ"));
+  // A change only in such characters is a change all the same.
+  edit.SetWideText(u"Caf\u00e8 \U00020BB7 \u3042");
+  EXPECT_EQ(form->changes, (std::vector<std::string>{"Caf? ? " + J("あ"), "Caf? ? " + J("あ")}));
+  // Text set or typed in the code page sets the wide text.
+  edit.SetText(J("漢字"));
+  EXPECT_EQ(edit.WideText(), u"\u6f22\u5b57");
+  edit.TypeChar('x');
+  EXPECT_EQ(edit.WideText(), u"\u6f22\u5b57x");
+}
+
 TEST(Memo, TextAndLinesFollowEachOther) {
   TForm form(nullptr);
   form.AfterConstruction();

@@ -842,6 +842,14 @@ class RadioButtonPeer : public WxPeer {
 
 // ---- edits ----
 
+// An edit's text goes to and from the window whole, without the ANSI code page in between.
+wxString WideToWx(const std::u16string& text) {
+  return wxString::FromUTF8(platform::WideToUtf8(text));
+}
+std::u16string WxToWide(const wxString& text) {
+  return platform::Utf8ToWide(text.utf8_string());
+}
+
 class EditPeer : public WxPeer {
  public:
   explicit EditPeer(TEdit& edit) : WxPeer(edit), edit_(edit) {}
@@ -849,14 +857,14 @@ class EditPeer : public WxPeer {
     long style = 0;
     if (edit_.PasswordChar() != 0) style |= wxTE_PASSWORD;
     if (edit_.ReadOnly()) style |= wxTE_READONLY;
-    auto* t =
-        new wxTextCtrl(ParentWindow(), wxID_ANY, ToWx(edit_.Text()), Position(), Size(), style);
+    auto* t = new wxTextCtrl(ParentWindow(), wxID_ANY, WideToWx(edit_.WideText()), Position(),
+                             Size(), style);
     Attach(t);
     if (edit_.MaxLength() > 0) t->SetMaxLength(static_cast<unsigned long>(edit_.MaxLength()));
     Listen(t, wxEVT_TEXT, [this](wxCommandEvent&) {
       if (!window_) return;
-      std::string text = FromWx(static_cast<wxTextCtrl*>(window_)->GetValue());
-      Route([&] { edit_.SetText(text); });
+      std::u16string text = WxToWide(static_cast<wxTextCtrl*>(window_)->GetValue());
+      Route([&] { edit_.SetWideText(text); });
     });
     Listen(t, wxEVT_CHAR, [this](wxKeyEvent& e) { OnChar(e); });
   }
@@ -865,7 +873,7 @@ class EditPeer : public WxPeer {
     auto* t = static_cast<wxTextCtrl*>(window_);
     switch (what) {
       case TChange::Text:
-        if (FromWx(t->GetValue()) != edit_.Text()) t->ChangeValue(ToWx(edit_.Text()));
+        if (WxToWide(t->GetValue()) != edit_.WideText()) t->ChangeValue(WideToWx(edit_.WideText()));
         break;
       case TChange::ReadOnly:
         t->SetEditable(!edit_.ReadOnly());
