@@ -422,6 +422,8 @@ TRunOutcome TForm1::RunGuarded(Run run) {
   }
   walkGuard_.reset();
   JobSettings = shown;
+  // A window closed during the run left the tool's work file to the run.
+  if (stopRequested_ && platform::FileExists(WorkFilePath())) platform::DeleteFile(WorkFilePath());
   if (outcome != TRunOutcome::kCouldNotRun) StaticState.SetCaption(J("処理終了"));
   return outcome;
 }
@@ -480,7 +482,7 @@ std::string TForm1::ProcessFile(std::string path) {
   if (path.size() > 2 && path[0] != '/') path = platform::ProgramFolder() + path;
   CurrentFile = path;
   StaticTextPDF.SetCaption(rtl::ExtractFileName(path));
-  ui::Application().ProcessMessages();
+  platform::ProcessPendingEvents();  // the window's pending events
   if (!platform::FileExists(path)) {
     anyNg_ = true;
     return path + ",NG(FileNotFound)";
@@ -622,8 +624,9 @@ void TForm1::FormClose(rtl::TObject*, ui::TCloseAction&) {
       ui::Application().HandleException(this, e);
     }
   }
+  // During a run the tool may be writing it; the run removes it when it stops.
   const std::string work = WorkFilePath();
-  if (platform::FileExists(work)) platform::DeleteFile(work);
+  if (!running_ && platform::FileExists(work)) platform::DeleteFile(work);
 }
 
 void TForm1::FileDrop1FileDrop(rtl::TObject*, int, const rtl::TStringList& files, int, int) {
