@@ -191,6 +191,9 @@ class TzoPDFCatalog {
   void SetMetadata(std::unique_ptr<TzoPDFObject> v) { metadata_ = std::move(v); }
   TzoPDFObject* AA() const { return aa_.get(); }
   void SetAA(std::unique_ptr<TzoPDFObject> v) { aa_ = std::move(v); }
+  // The whole catalog dictionary as read, for the entries that have no part above.
+  TzoPDFDictObject* Dict() const { return dict_.get(); }
+  void SetDict(std::unique_ptr<TzoPDFDictObject> v) { dict_ = std::move(v); }
 
  private:
   std::unique_ptr<TzoPDFViewerPreferences> viewerPreferences_;
@@ -200,6 +203,7 @@ class TzoPDFCatalog {
   std::unique_ptr<TzoPDFObject> acroForm_;
   std::unique_ptr<TzoPDFObject> metadata_;
   std::unique_ptr<TzoPDFObject> aa_;
+  std::unique_ptr<TzoPDFDictObject> dict_;
 };
 
 // ---- TzoPDFTrailer ----

@@ -1,0 +1,292 @@
+// Rewrites every PDF file of a folder with 128-bit RC4, two passwords and restrictions, three ways
+// in one run: with this library in memory (load, set the encryption, write), with libqpdf in
+// memory (QPDF, QPDFWriter with R3 encryption), and with the qpdf command once per file, as a
+// user's shell loop would. Each way runs in a child process of its own, so that its peak memory
+// is its own. Prints files per second, megabytes per second, peak memory and the ratios.
+//
+// Usage: bench_RewriteBench [--rounds N] FOLDER-OR-FILE...
+// Without arguments: ../shared/corpus beside the source tree, then one large file made by
+// joining every document of its docs folder (qpdf --empty --pages).
+// Only files that this library loads are timed, and the same files for all three ways; both qpdf
+// ways are told to do the same work as the library: no object streams, stream data kept as it is.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pdf/document/zoCstPDFDoc.h"
+#include "platform/RtlClasses.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A document written to memory.
+class MemoryDoc : public TzoCustomPDFDocument {
+ public:
+  MemoryDoc(ConstructKey key, rtl::TComponent* owner) : TzoCustomPDFDocument(key, owner) {}
+  size_t WriteTo(rtl::TMemoryStream& mem) {
+    outputStream_ = std::make_unique<TzoWriteOnlyFilter>(&mem);
+    WriteDocument();
+    outputStream_.reset();
+    return static_cast<size_t>(mem.Size());
+  }
+};
+
+struct Input {
+  std::string path;
+  std::string bytes;
+  std::string password;  // to open it (owner password when the name gives one)
+};
+
+std::string Field(const std::string& name, const std::string& key, char stop) {
+  size_t at = name.find(key);
+  if (at == std::string::npos) return "";
+  at += key.size();
+  size_t end = name.find(stop, at);
+  std::string v = name.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  return v == "_" ? "" : v;
+}
+
+// The password in a corpus file's name ("O=master", "U=view", "o=owner", "u=user").
+std::string PasswordOf(const fs::path& p) {
+  std::string base = p.stem().string();
+  for (auto [key, stop] : {std::pair{"O=", ','}, {"o=", '_'}, {"U=", ','}, {"u=", '_'}}) {
+    std::string v = Field(base, key, stop);
+    if (!v.empty()) return v;
+  }
+  return "";
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// One rewrite with this library; the output size, or 0 when the file is not loaded.
+size_t OursOne(const Input& in) {
+  auto doc = TzoCustomPDFDocument::Create<MemoryDoc>();
+  rtl::TMemoryStream src(in.bytes);
+  doc->LoadDocumentStream(src);
+  if (!doc->OpenWithPassword(in.password)) return 0;
+  TzoPDFEncryptionSettings& e = doc->Encryption();
+  e.SetEnabled(true);
+  e.SetLevel(el128bit);
+  e.SetUserPassword("user");
+  e.SetOwnerPassword("owner");
+  e.SetUserPermissions(TzoUserPermissions{AllowPrint, AllowHighResPrint, AllowAccessibility});
+  rtl::TMemoryStream out;
+  out.Reserve(static_cast<int64_t>(in.bytes.size() + in.bytes.size() / 4));
+  return doc->WriteTo(out);
+}
+
+size_t QpdfOne(const Input& in) {
+  QPDF pdf;
+  pdf.setSuppressWarnings(true);
+  pdf.processMemoryFile(in.path.c_str(), in.bytes.data(), in.bytes.size(), in.password.c_str());
+  QPDFWriter w(pdf);
+  w.setOutputMemory();
+  w.setObjectStreamMode(qpdf_o_disable);
+  w.setStreamDataMode(qpdf_s_preserve);
+  w.setR3EncryptionParametersInsecure("user", "owner", true, false, false, false, false, false,
+                                      qpdf_r3p_full);
+  w.write();
+  return w.getBufferSharedPointer()->getSize();
+}
+
+bool QpdfCommandOne(const Input& in, const std::string& outPath) {
+  std::vector<std::string> args = {"qpdf",
+                                   "--allow-weak-crypto",
+                                   "--no-warn",
+                                   "--object-streams=disable",
+                                   "--stream-data=preserve",
+                                   "--password=" + in.password,
+                                   "--encrypt",
+                                   "user",
+                                   "owner",
+                                   "128",
+                                   "--use-aes=n",
+                                   "--print=full",
+                                   "--modify=none",
+                                   "--extract=n",
+                                   "--",
+                                   in.path,
+                                   outPath};
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execvp("qpdf", argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3);
+}
+
+struct Result {
+  double seconds = 0;
+  long peakKiB = 0;
+  bool ok = false;
+};
+
+// Runs work in a child process; its time (as the child measured it) and peak memory.
+Result InChild(const std::function<bool()>& work) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    auto t0 = std::chrono::steady_clock::now();
+    bool ok = work();
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (!ok) s = -1;
+    (void)!write(fds[1], &s, sizeof s);
+    _exit(0);
+  }
+  close(fds[1]);
+  double s = -1;
+  (void)!read(fds[0], &s, sizeof s);
+  close(fds[0]);
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  Result r;
+  r.seconds = s;
+  r.ok = s >= 0;
+  r.peakKiB = ru.ru_maxrss;  // for the command way: the largest qpdf process
+  return r;
+}
+
+void Report(const char* title, const std::vector<Input>& inputs, int rounds) {
+  double mb = 0;
+  for (const Input& in : inputs)
+    mb += static_cast<double>(in.bytes.size()) / 1e6;
+  std::printf("\n%s: %zu files, %.2f MB, %d round(s)\n", title, inputs.size(), mb, rounds);
+  if (inputs.empty()) return;
+  const std::string outPath =
+      fs::temp_directory_path() / ("rewrite-bench-" + std::to_string(getpid()) + ".pdf");
+  struct Way {
+    const char* name;
+    std::function<bool()> work;
+  } ways[] = {
+      {"this library",
+       [&] {
+         for (int r = 0; r < rounds; ++r)
+           for (const Input& in : inputs)
+             if (OursOne(in) == 0) return false;
+         return true;
+       }},
+      {"libqpdf",
+       [&] {
+         for (int r = 0; r < rounds; ++r)
+           for (const Input& in : inputs)
+             if (QpdfOne(in) == 0) return false;
+         return true;
+       }},
+      {"qpdf command",
+       [&] {
+         for (int r = 0; r < rounds; ++r)
+           for (const Input& in : inputs)
+             if (!QpdfCommandOne(in, outPath)) return false;
+         return true;
+       }},
+  };
+  std::vector<Result> results;
+  for (const Way& w : ways)
+    results.push_back(InChild(w.work));
+  fs::remove(outPath);
+  const double files = static_cast<double>(inputs.size()) * rounds;
+  std::printf("%-14s %10s %10s %10s %12s %14s %14s\n", "way", "seconds", "files/s", "MB/s",
+              "peak MiB", "time/library", "memory/library");
+  for (size_t i = 0; i < results.size(); ++i) {
+    const Result& r = results[i];
+    if (!r.ok) {
+      std::printf("%-14s failed\n", ways[i].name);
+      continue;
+    }
+    std::printf("%-14s %10.3f %10.1f %10.2f %12.1f %14.2f %14.2f\n", ways[i].name, r.seconds,
+                files / r.seconds, mb * rounds / r.seconds, r.peakKiB / 1024.0,
+                results[0].ok ? r.seconds / results[0].seconds : 0.0,
+                results[0].ok ? static_cast<double>(r.peakKiB) / results[0].peakKiB : 0.0);
+  }
+  std::printf("(peak memory of the largest input: %.2f MB)\n",
+              static_cast<double>(std::max_element(inputs.begin(), inputs.end(),
+                                                   [](const Input& a, const Input& b) {
+                                                     return a.bytes.size() < b.bytes.size();
+                                                   })
+                                      ->bytes.size()) /
+                  1e6);
+}
+
+// The PDF files of a folder (recursively) or the file itself, that this library loads.
+std::vector<Input> Collect(const std::string& where) {
+  std::vector<std::string> paths;
+  if (fs::is_directory(where)) {
+    for (const auto& e : fs::recursive_directory_iterator(where))
+      if (e.is_regular_file() && e.path().extension() == ".pdf") paths.push_back(e.path());
+  } else {
+    paths.push_back(where);
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<Input> inputs;
+  for (const std::string& p : paths) {
+    Input in{p, ReadAll(p), PasswordOf(p)};
+    try {
+      if (OursOne(in) == 0) throw std::runtime_error("password refused");
+      QpdfOne(in);
+      inputs.push_back(std::move(in));
+    } catch (const std::exception& e) {
+      std::printf("  left out %s: %s\n", p.c_str(), e.what());
+    }
+  }
+  return inputs;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = 1;
+  std::vector<std::string> wheres;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--rounds" && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else
+      wheres.push_back(a);
+  }
+  std::string joined;
+  if (wheres.empty()) {
+    std::string corpus = fs::path(SV_SOURCE_DIR).parent_path().parent_path() / "shared/corpus";
+    if (!fs::is_directory(corpus)) {
+      std::fprintf(stderr, "corpus not found at %s; give a folder\n", corpus.c_str());
+      return 2;
+    }
+    wheres.push_back(corpus);
+    // One large document: every manual of the corpus joined.
+    joined =
+        fs::temp_directory_path() / ("rewrite-bench-joined-" + std::to_string(getpid()) + ".pdf");
+    std::string cmd = "qpdf --empty --pages " + corpus + "/docs/*.pdf -- " + joined;
+    if (std::system(cmd.c_str()) == 0) wheres.push_back(joined);
+  }
+  for (const std::string& w : wheres) {
+    std::vector<Input> inputs = Collect(w);
+    Report(w == joined ? "joined manuals (one large file)" : w.c_str(), inputs, rounds);
+  }
+  if (!joined.empty()) fs::remove(joined);
+  return 0;
+}

@@ -1,0 +1,722 @@
+// The PDF document component: one document held in memory, loaded from a file, given new
+// encryption, information and viewer settings, and written as a complete new file.
+//
+//   TzoCustomPDFDocument  the document: input data, object store, page list, outlines, form
+//                         fields, output choices, events; loading, writing and saving
+//   TzoPDFInfo            the document information (title, author, ... , dates)
+//   TzoCompression        the output compression choice
+//   TzoEMailInfo          e-mail settings kept with the document
+//   TzoPDFOutline         one outline item with its links
+//   TzoAcroFormField      one interactive form field, with TzoFontInfo for its appearance
+//   TzoBaseDlg            what a settings dialog offers the document (the dialog is a GUI part)
+//
+// Documents are made by TzoCustomPDFDocument::Create<T>(): construction and the virtual set-up
+// (CreateDocument, ResetDocument) are two phases, so descendants' overrides take part.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "pdf/core/zoClasses.h"
+#include "pdf/core/zoPDFCrypt.h"
+#include "pdf/core/zoPDFObjects.h"
+#include "pdf/core/zoPDFParsers.h"
+#include "pdf/core/zoPDFTypes.h"
+#include "platform/RtlClasses.h"
+#include "platform/RtlSysUtils.h"
+#include "ui/Graphics.h"
+
+class TzoCustomPDFDocument;
+
+// ---- Exceptions of the document unit ----
+
+namespace zoCstPDFDoc {
+
+class EPDFException : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+// Declared for cross-reference errors.
+class ECrossReferenceError : public EPDFException {
+ public:
+  using EPDFException::EPDFException;
+};
+// "File is corrupted"
+class EPDFFileCorruptedError : public EPDFException {
+ public:
+  using EPDFException::EPDFException;
+};
+// "Unexpected PDF object encountered", "Unexpected filter object, found (%s)". A class of its
+// own: not the object layer's ::EUnexpectedObjectError, and neither catches the other.
+class EUnexpectedObjectError : public EPDFException {
+ public:
+  using EPDFException::EPDFException;
+};
+// "Invalid page number (%d)", "Invalid page range (%s)"
+class EInvalidPageError : public EPDFException {
+ public:
+  using EPDFException::EPDFException;
+};
+class EUnsupportedImageError : public EPDFException {
+ public:
+  using EPDFException::EPDFException;
+};
+class EUnsupportedFontError : public EPDFException {
+ public:
+  using EPDFException::EPDFException;
+};
+// "Improper PNG algorithm tag in stream"
+class EImproperPNGAlgorithm : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+// "<path> File Not Found"
+class EFileNotFound : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+}  // namespace zoCstPDFDoc
+
+using zoCstPDFDoc::ECrossReferenceError;
+using zoCstPDFDoc::EFileNotFound;
+using zoCstPDFDoc::EImproperPNGAlgorithm;
+using zoCstPDFDoc::EInvalidPageError;
+using zoCstPDFDoc::EPDFException;
+using zoCstPDFDoc::EPDFFileCorruptedError;
+using zoCstPDFDoc::EUnsupportedFontError;
+using zoCstPDFDoc::EUnsupportedImageError;
+
+// Texts of the document unit that the message table does not hold.
+inline constexpr const char* SImproperPNGAlgorithm = "Improper PNG algorithm tag in stream";
+inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
+inline constexpr const char* SStreamObjectInArray = "Stream Object found inside Array!";
+inline constexpr const char* SDocumentNotOpened =
+    "The document was not opened (password refused): it cannot be saved";
+
+// ---- Enumerations ----
+
+enum TzoPageMode : uint8_t { pmNone, pmUseOutlines, pmUseThumbs, pmFullScreen, pmUseAttachments };
+enum TzoPageLayout : uint8_t {
+  plNone,
+  plSinglePage,
+  plOneColumn,
+  plTwoColumnLeft,
+  plTwoColumnRight
+};
+enum TzoMeasurementUnit : uint8_t { muPixels, muPoints, muInches, muMM, muTwips };
+enum TzoMergeOptionsType : uint8_t {
+  moIncludeOutlines,
+  moIncludeFormFields,
+  moRenameLikeNameFields
+};
+// A set of TzoMergeOptionsType: bit i stands for ordinal i.
+using TzoMergeOptions = uint8_t;
+constexpr TzoMergeOptions MergeOption(TzoMergeOptionsType t) {
+  return static_cast<TzoMergeOptions>(1u << t);
+}
+// Reported through OnOperationProgress, which this library never raises.
+enum TzoOperation : uint8_t { opNone, opMerge, opStamp };
+
+// Output compression filters, indexed by TzoCompression::Method.
+inline constexpr std::string_view CompressionFilterNames[2] = {"/FlateDecode", "/RunLengthDecode"};
+
+// ---- Events ----
+
+using TzoProgressEvent = std::function<void(TzoCustomPDFDocument* sender, int32_t percentage)>;
+using TzoOperationProgressEvent =
+    std::function<void(TzoCustomPDFDocument* sender, TzoOperation currentOperation,
+                       int32_t currentCount, int32_t totalCount)>;
+using TzoStatusMessageEvent =
+    std::function<void(TzoCustomPDFDocument* sender, const std::string& statMsg)>;
+using TzoWarningEvent =
+    std::function<void(TzoCustomPDFDocument* sender, const std::string& warning)>;
+// Called while an encrypted file waits for a password; the handler sets password and, to give
+// up, cont := false. tries counts the calls before this one.
+using TzoPasswordEvent =
+    std::function<void(rtl::TObject* sender, std::string& password, bool& cont, int32_t tries)>;
+using TzoOnCalcVariablesEvent =
+    std::function<void(TzoCustomPDFDocument* sender, const std::u16string& variable,
+                       std::u16string& value, int32_t pageNo)>;
+using TzoOnRenameFieldEvent =
+    std::function<void(TzoCustomPDFDocument* sender, const std::string& oldFieldName,
+                       std::string& newFieldName, int32_t pageNumber, bool& rename)>;
+
+// ---- TzoCompression ----
+
+// The output compression choice: off after every reset; Method 0 Flate, 1 RunLength; Level 0 to
+// 3 (none, fastest, normal, maximum) for Flate.
+class TzoCompression {
+ public:
+  bool Enabled = false;
+  uint8_t Method = 0;
+  uint8_t Level = 0;
+};
+
+// ---- TzoEMailInfo ----
+
+// E-mail settings kept with the document; this library never sends mail.
+class TzoEMailInfo : public rtl::TPersistent {
+ public:
+  TzoEMailInfo();
+
+  std::string Host;
+  std::string UserID;
+  std::string Password;
+  rtl::TStringList* Attachments() const { return attachments_.get(); }
+  rtl::TStringList* Body() const { return body_.get(); }
+  double Date = 0;  // days since 1899-12-30, as the class library keeps dates
+  std::string FromAddress;
+  std::string FromName;
+  std::string ReplyTo;
+  std::string Subject;
+  rtl::TStringList* RecipientList() const { return recipientList_.get(); }
+  rtl::TStringList* CCList() const { return ccList_.get(); }
+  rtl::TStringList* BCCList() const { return bccList_.get(); }
+  bool AuthenticationRequired = false;
+  int32_t Port = 25;
+
+ private:
+  std::unique_ptr<rtl::TStringList> attachments_;
+  std::unique_ptr<rtl::TStringList> body_;
+  std::unique_ptr<rtl::TStringList> recipientList_;
+  std::unique_ptr<rtl::TStringList> ccList_;
+  std::unique_ptr<rtl::TStringList> bccList_;
+};
+
+// ---- TzoPageRect ----
+
+class TzoPageRect {
+ public:
+  TzoPageRect(double left, double top, double right, double bottom)
+      : Left(left), Top(top), Right(right), Bottom(bottom) {}
+  double Left;
+  double Top;
+  double Right;
+  double Bottom;
+};
+
+// ---- TzoPDFInfo ----
+
+// The document information. Texts set by the caller are kept as text and encoded (UTF-16BE with
+// its mark, encrypted for object 2 when the save encrypts) only when the document is written:
+// OutputDict builds the dictionary of a save with that save's settings. Dict holds the file's
+// information dictionary as read.
+class TzoPDFInfo : public rtl::TPersistent {
+ public:
+  explicit TzoPDFInfo(TzoCustomPDFDocument* document);
+
+  // The information dictionary read from the file (empty when none); lent.
+  TzoPDFDictObject* Dict() const { return dict_.get(); }
+  // Takes dict in place of the current one (a null dict reads as empty).
+  void SetDict(std::unique_ptr<TzoPDFDictObject> dict);
+  TzoCustomPDFDocument* Document() const { return document_; }
+
+  std::u16string Title() const;
+  void SetTitle(const std::u16string& value);
+  std::u16string Author() const;
+  void SetAuthor(const std::u16string& value);
+  std::u16string Subject() const;
+  void SetSubject(const std::u16string& value);
+  std::u16string Keywords() const;
+  void SetKeywords(const std::u16string& value);
+  std::u16string Creator() const;
+  void SetCreator(const std::u16string& value);
+  std::u16string Producer() const;
+  void SetProducer(const std::u16string& value);
+  // Dates are text in the ANSI code page, stored as given (no date format is imposed).
+  std::string CreationDate() const;
+  void SetCreationDate(const std::string& value);
+  std::string ModDate() const;
+  void SetModDate(const std::string& value);
+
+  // The dictionary to write as object 2: the file's entries, with every value set through a
+  // setter encoded now by the document's EncodeTextString (so encrypted with the document's
+  // current encryptor when encryption is on). A new dictionary that the caller owns.
+  std::unique_ptr<TzoPDFDictObject> OutputDict() const;
+
+ private:
+  struct TextField {
+    std::u16string value;
+    bool set = false;
+  };
+  std::u16string GetText(std::string_view key, const TextField& field) const;
+  std::string GetDate(std::string_view key, const TextField& field) const;
+
+  std::unique_ptr<TzoPDFDictObject> dict_;
+  TzoCustomPDFDocument* document_;
+  // Title, Author, Subject, Keywords, Creator, Producer, CreationDate, ModDate (dates held as
+  // their wide text).
+  TextField fields_[8];
+  std::string dates_[2];  // the date texts as the caller gave them
+};
+
+// ---- TzoPDFOutline ----
+
+// One outline item: the indirect object of the item (with a copy of its dictionary, stripped of
+// the links) and the links of the tree. Freeing an item frees its First and Next chains.
+class TzoPDFOutline : public TzoPDFIndirectObject {
+ public:
+  TzoPDFOutline(TzoCustomPDFDocument* document, std::unique_ptr<TzoPDFDictObject> dict,
+                uint16_t generation, int32_t objectNumber, int32_t documentNumber,
+                const std::vector<TzoPDFIndirectObject*>* pageList);
+  ~TzoPDFOutline() override;
+
+  TzoCustomPDFDocument* Document() const { return document_; }
+  // The item's dictionary (null when it was left empty).
+  TzoPDFDictObject* Dict() const;
+  bool IsClosed = false;
+  const std::vector<TzoPDFIndirectObject*>* PageList() const { return pageList_; }
+  TzoPDFOutline* Parent = nullptr;  // not owned
+  TzoPDFOutline* Prev = nullptr;    // not owned
+  TzoPDFOutline* First() const { return first_.get(); }
+  void SetFirst(std::unique_ptr<TzoPDFOutline> item) { first_ = std::move(item); }
+  TzoPDFOutline* Next() const { return next_.get(); }
+  void SetNext(std::unique_ptr<TzoPDFOutline> item) { next_ = std::move(item); }
+
+ private:
+  TzoCustomPDFDocument* document_;
+  const std::vector<TzoPDFIndirectObject*>* pageList_;
+  std::unique_ptr<TzoPDFOutline> first_;
+  std::unique_ptr<TzoPDFOutline> next_;
+};
+
+// ---- Form fields ----
+
+// A field's default appearance.
+class TzoFontInfo {
+ public:
+  TzoFontInfo() = default;
+  std::unique_ptr<TzoFontInfo> Copy() const;
+
+  std::string Name;  // font resource name with its "/"
+  std::unique_ptr<TzoPDFIndirectReference> FontRef;
+  ui::TFont Font;
+  double Size = 0;
+  std::string Color;  // "r g b rg" or "g g"
+};
+
+class TzoAcroFormField {
+ public:
+  TzoAcroFormField(TzoPDFObjectStore* store, TzoPDFIndirectObject* fieldObject);
+
+  TzoPDFObjectStore* Store;           // not owned
+  TzoPDFIndirectObject* FieldObject;  // not owned
+  std::string FullName;               // partial names joined by "." (ANSI code page)
+  std::string Value;
+  std::string DefaultValue;
+  uint8_t FieldType = 0;  // 0 push button, 1 radio, 2 check box, 3 text, 4 choice, 5 signature
+  std::unique_ptr<TzoFontInfo> FontInfo;
+  bool ReadOnly = false;
+  int32_t AnnotFlags = 0;
+  bool Multiline = false;
+  int32_t MaxLen = 0;
+  rtl::TStringList Options;
+  int32_t FieldFlags = 0;
+  uint8_t Quadding = 0;
+};
+
+// ---- TzoBaseDlg ----
+
+// What the document needs of a settings dialog: a modal run (1 OK, 2 Cancel) over the document
+// it is given. The dialog itself lives in the GUI part; the library sees only this face.
+class TzoBaseDlg {
+ public:
+  virtual ~TzoBaseDlg() = default;
+  TzoCustomPDFDocument* Document() const { return document_; }
+  void SetDocument(TzoCustomPDFDocument* document) { document_ = document; }
+  // The modal result: 1 OK, 2 Cancel.
+  virtual int ShowModal() = 0;
+
+ private:
+  TzoCustomPDFDocument* document_ = nullptr;
+};
+
+// Makes the library's own settings dialog when the document has no SetupDialog; an empty
+// function (no GUI) means no dialog is shown.
+using TzoSetupDialogFactory = std::function<std::unique_ptr<TzoBaseDlg>()>;
+
+// ---- Page object lists ----
+
+// Copies of a page's objects filed under their keys, in the order collected; the list owns them.
+class TzoPageObjectList {
+ public:
+  // Files obj under key and takes it over; returns it.
+  TzoPDFIndirectObject* Add(const TzoObjectKey& key, std::unique_ptr<TzoPDFIndirectObject> obj);
+  const TzoObjectList& List() const { return list_; }
+  int32_t Count() const { return list_.Count(); }
+  TzoPDFIndirectObject* Item(int32_t index) const;
+  int32_t IndexOfKey(const TzoObjectKey& key) const { return list_.IndexOfID(key); }
+
+ private:
+  TzoObjectList list_;
+  std::vector<std::unique_ptr<TzoPDFIndirectObject>> owned_;
+};
+
+// ---- Named destinations ----
+
+struct TzoNamedDestination {
+  std::string Name;                           // without delimiters
+  std::unique_ptr<TzoPDFObject> Destination;  // a copied array or a null object
+};
+
+// ---- TzoCustomPDFDocument ----
+
+class TzoCustomPDFDocument : public TzoComponent {
+ protected:
+  // Only TzoCustomPDFDocument makes keys: documents come from Create.
+  class ConstructKey {
+    friend class TzoCustomPDFDocument;
+    ConstructKey() = default;
+  };
+
+ public:
+  // A new document of class T, fully set up (CreateDocument has run).
+  template <class T = TzoCustomPDFDocument>
+  static std::unique_ptr<T> Create(rtl::TComponent* owner = nullptr) {
+    std::unique_ptr<T> doc(new T(ConstructKey(), owner));
+    doc->CreateDocument();
+    return doc;
+  }
+
+  TzoCustomPDFDocument(ConstructKey, rtl::TComponent* owner);
+  ~TzoCustomPDFDocument() override;
+
+  // ---- Virtual operations ----
+
+  // The second phase of construction: defaults, e-mail settings, ResetDocument.
+  virtual void CreateDocument();
+  // Copies of page pageNumber (1-based) and of everything it refers to, in a new list that the
+  // caller owns. EInvalidPageError "Invalid page number (%d)" for a bad number.
+  virtual std::unique_ptr<TzoPageObjectList> GetPage(int32_t pageNumber);
+  // Frees everything the document holds.
+  virtual void ClearDocument();
+  // Adds to list a copy of every stored object that obj refers to, directly or through other
+  // objects; other pages are not followed.
+  virtual void CollectPageObjects(TzoPageObjectList& list, const TzoPDFObject* obj);
+  // A fresh empty document state with a new document number.
+  virtual void ResetDocument();
+
+  void ClearAndReset();
+
+  // ---- Process-wide document counter ----
+
+  // The counter's value (100 before the first document state).
+  static int32_t DocumentCounter();
+
+  // ---- Published properties ----
+
+  bool OpenAfterSave() const { return openAfterSave_; }
+  void SetOpenAfterSave(bool v) { openAfterSave_ = v; }
+  TzoMergeOptions MergeOptions() const { return mergeOptions_; }
+  void SetMergeOptions(TzoMergeOptions v) { mergeOptions_ = v; }
+  TzoMeasurementUnit MeasurementUnit() const { return measurementUnit_; }
+  void SetMeasurementUnit(TzoMeasurementUnit value);
+
+  TzoOperationProgressEvent OnOperationProgress;
+  TzoProgressEvent OnIOProgress;
+  TzoStatusMessageEvent OnStatusMessage;
+  TzoWarningEvent OnWarning;
+  TzoPasswordEvent OnPassword;
+  TzoOnCalcVariablesEvent OnCalcVariables;
+  TzoOnRenameFieldEvent OnRenameField;
+  rtl::TNotifyEvent OnBeginRead;
+  rtl::TNotifyEvent OnEndRead;
+
+  bool IsLoaded() const { return isLoaded_; }
+  bool IsEncrypted() const { return isEncrypted_; }
+  TzoPDFVersion PDFVersion() const { return pdfVersion_; }
+  void SetPDFVersion(TzoPDFVersion v) { pdfVersion_ = v; }
+  int32_t PageCount() const { return GetPageCount(); }
+  int32_t GetPageCount() const;
+  TzoPageMode PageMode() const { return pageMode_; }
+  void SetPageMode(TzoPageMode v) { pageMode_ = v; }
+  TzoPageLayout PageLayout() const { return pageLayout_; }
+  void SetPageLayout(TzoPageLayout v) { pageLayout_ = v; }
+  const std::string& Filename() const { return filename_; }
+  // An empty value only clears the name; any other loads that file.
+  void SetFilename(const std::string& value);
+  TzoBaseDlg* SetupDialog() const { return setupDialog_; }
+  void SetSetupDialog(TzoBaseDlg* dialog) { setupDialog_ = dialog; }
+  bool ShowSetupDialog() const { return showSetupDialog_; }
+  void SetShowSetupDialog(bool v) { showSetupDialog_ = v; }
+  bool IsOwner() const { return GetIsOwner(); }
+  bool GetIsOwner() const;
+  // The document's encryption settings (lent; the object stays the document's). Change them
+  // through their setters, or copy another settings object in with SetEncryption.
+  TzoPDFEncryptionSettings& Encryption() const { return *encryption_; }
+  // Copies value's choices into the document's settings through their setters (so a document
+  // opened with its user password refuses the change).
+  void SetEncryption(const TzoPDFEncryptionSettings& value);
+  TzoPDFViewerPreferences* ViewerPreferences() const { return GetViewerPreferences(); }
+  TzoPDFViewerPreferences* GetViewerPreferences() const;
+  TzoEMailInfo* EMailInfo() const { return emailInfo_.get(); }
+  // The document takes value over; the object it held before is freed.
+  void SetEMailInfo(std::unique_ptr<TzoEMailInfo> value);
+  const std::string& WorkFileName() const { return workFileName_; }
+  void SetWorkFileName(const std::string& v) { workFileName_ = v; }
+  bool EMailAfterSave() const { return emailAfterSave_; }
+  void SetEMailAfterSave(bool v) { emailAfterSave_ = v; }
+
+  // ---- Document state (lent) ----
+
+  int32_t DocumentNumber() const { return documentNumber_; }
+  TzoPDFInfo& Info() const { return *info_; }
+  TzoPDFCatalog& Catalog() const { return *catalog_; }
+  TzoPDFTrailer& Trailer() const { return *trailer_; }
+  TzoPDFObjectStore& InputStore() const { return *inputStore_; }
+  TzoPDFObjectStore* OutputStore() const { return outputStore_.get(); }
+  const std::vector<TzoPDFIndirectObject*>& Pages() const { return pages_; }
+  const std::vector<std::unique_ptr<TzoXRefItem>>& XRefItems() const { return xrefItems_; }
+  const std::vector<std::unique_ptr<TzoXRefStmItem>>& XRefStmItems() const { return xrefStmItems_; }
+  TzoPDFOutline* OutlineRoot() const { return outlineRoot_.get(); }
+  int32_t OutlineCount() const { return outlineCount_; }
+  // Null until a form has been read.
+  const std::vector<std::unique_ptr<TzoAcroFormField>>* FormFields() const {
+    return formFields_.get();
+  }
+  // Null until the first destination was read.
+  const std::vector<TzoNamedDestination>* NamedDestinations() const {
+    return namedDestinations_.get();
+  }
+  TzoCompression& Compression() const { return *compression_; }
+  TzoPDFDecrypt* Decryptor() const { return decryptor_.get(); }
+  TzoPDFEncryption* Encryptor() const { return encryptor_.get(); }
+  int32_t LastObjectNumber() const { return lastObjectNumber_; }
+  int32_t SaveStateObjectNumber() const { return saveStateObjectNumber_; }
+  int32_t RestoreStateObjectNumber() const { return restoreStateObjectNumber_; }
+
+  // ---- Loading ----
+
+  // Loads the file (".pdf" added to a name without extension); True when the document ends
+  // loaded. EFileNotFound for a missing file; the errors of the reader for a damaged one (the
+  // document is then empty).
+  bool LoadFromFile(const std::string& fileName);
+  // Parses a PDF held in stream: header, cross-reference data, /Encrypt.
+  void LoadDocumentStream(rtl::TStream& stream);
+  // Tries password on an encrypted file (a plain file accepts at once); FinishLoad on acceptance.
+  bool OpenWithPassword(const std::string& password);
+  // The byte offset of an object from the cross-reference data; 0 when not found.
+  int64_t GetObjectOffset(int32_t objectNumber) const;
+  // False while an encrypted file waits for its password: such a document cannot be saved.
+  bool CatalogRead() const;
+  // Raises EPDFException SDocumentNotOpened when a file was parsed but never opened (its
+  // password refused): saving it would write a document without its pages.
+  void CheckCanSave() const;
+  // A copy of the named destination (name without delimiters), or null.
+  std::unique_ptr<TzoPDFObject> FindNamedDestination(const std::string& name) const;
+
+  // ---- Encryption on output ----
+
+  bool IsEncryptionOn() const;
+  // Makes the output security handler from the current settings and Info's creation date, with
+  // a file identifier of its own (16 random bytes in its seed).
+  void CreateEncryptor();
+  // data encrypted with the key of (objectNumber, 0); makes the encryptor when there is none.
+  std::string EncryptString(std::string_view data, int32_t objectNumber);
+  // The /Encrypt dictionary of the current encryptor (caller owns it); replaces Trailer().ID()
+  // by two hex strings of the encryptor's file identifier.
+  std::unique_ptr<TzoPDFDictObject> BuildEncryptDict();
+  // Replaces the source of the random bytes in file identifiers (tests); empty restores the
+  // system's cryptographic source.
+  static void SetFileIDRandomSource(std::function<void(void* buffer, size_t length)> source);
+
+  // ---- Document information texts ----
+
+  // The body of a literal string (escaped, without parentheses): FE FF and the UTF-16BE units of
+  // value, encrypted for objectNumber when encryption is on.
+  std::string EncodeTextString(const std::u16string& value, int32_t objectNumber);
+  // A PDF text string given as its written text (delimiters and escapes as in the file).
+  std::u16string DecodeTextString(std::string_view text) const;
+  // The text of a string object as read (escapes already resolved): UTF-16BE after its mark, or
+  // the ANSI code page.
+  static std::u16string TextStringOf(const TzoPDFStringObject& s);
+
+  // ---- Settings operations ----
+
+  void SetCompression(uint8_t method, uint8_t level);
+  // A new /Trans dictionary for effect 0 to 16 (caller owns it).
+  std::unique_ptr<TzoPDFDictObject> BuildTransition(uint8_t effect, float duration) const;
+  void ApplyTransitions(const std::string& pageRange, uint8_t effect, float duration);
+  int32_t GetPageRotation(int32_t pageNumber);
+  static double ConvertToPoints(TzoMeasurementUnit unit, double value);
+  // The pages of range (1-based, in order, duplicates kept) for pageCount pages; replaces the
+  // content of pages. EInvalidPageError for a bad range.
+  static void ParsePageRange(const std::string& range, int32_t pageCount,
+                             std::vector<int32_t>& pages);
+
+  // ---- Writing (document writer) ----
+
+  // Writes the whole document to OutputStream. When encryption is on it makes a new encryptor
+  // first (CreateEncryptor: the keys and file identifier of this save's settings) and writes
+  // Info().OutputDict() as object 2.
+  void WriteDocument();
+  // LastObjectNumber + 1, stored and returned.
+  int32_t NextObjectNumber();
+  // Puts the outline root into OutputStore and points Catalog().Outlines at it.
+  void BuildOutlines();
+  // The PDF text of obj as a value inside object objectNumber (-1: no encryption).
+  std::string ObjectText(int32_t objectNumber, TzoPDFObject* obj);
+  std::string StreamText(int32_t objectNumber, TzoPDFStreamObject* stream);
+  void WriteIndirectObject(TzoPDFIndirectObject* obj);
+  static std::string ObjectHeaderText(int32_t objectNumber);
+  static std::string ReferenceText(int32_t objectNumber);
+  static std::string WrapObject(int32_t objectNumber, const std::string& body);
+  static std::string WrapDict(const std::string& body);
+  static std::string KeyValueLine(std::string_view key, const std::string& valueText);
+  void WriteObjectText(const std::string& text, int32_t objectNumber);
+  static std::string XRefLine(int64_t offset, int32_t generation, char kind);
+  static std::string CompressData(const std::string& data, uint8_t method, uint8_t level);
+  // Output item of one outline item (and its following siblings and children): adds their
+  // objects to OutputStore, counts them in count, sets last to the level's last item. Returns a
+  // reference to the output object of item (null when it and all its following siblings were
+  // dropped).
+  std::unique_ptr<TzoPDFIndirectReference> BuildOutlineItem(
+      TzoPDFOutline* parent, TzoPDFOutline* prev, int32_t& count,
+      std::unique_ptr<TzoPDFIndirectReference>& last, TzoPDFOutline* item);
+
+  // ---- Saving ----
+
+  // Writes the document to fileName (".pdf" added unless it ends so); neededAppearancesMode 0
+  // sets the form's /NeedAppearances true, 1 false, others leave it. The file is written to a
+  // temporary file beside it and put in its place only when complete: on any error the target is
+  // as it was. False when the settings dialog was cancelled (nothing written). A document whose
+  // catalog has not been read raises.
+  bool SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
+  int RunSetupDialog();
+  void SetNeedAppearances(uint8_t mode);
+  // The library's settings dialog for documents without a SetupDialog.
+  static void SetSetupDialogFactory(TzoSetupDialogFactory factory);
+
+ protected:
+  // ---- Loading internals ----
+
+  void ReadCrossReference();
+  // One section each; the offset of the section that /Prev names, or -1.
+  int64_t ReadXRefTable(int64_t offset, std::vector<uint8_t>& decided,
+                        std::unordered_set<int64_t>& visited);
+  int64_t ReadXRefStream(int64_t offset, std::vector<uint8_t>& decided);
+  int SectionKind(int64_t offset);
+  void SetXRefEntry(int32_t n, std::unique_ptr<TzoXRefItem> classic,
+                    std::unique_ptr<TzoXRefStmItem> stream, std::vector<uint8_t>& decided);
+  void TakeTrailerValues(const TzoPDFDictObject& dict);
+  void ResolveFileID();
+  int32_t MaxObjectNumber() const;
+  uint16_t ObjectGeneration(int32_t objectNumber) const;
+  static std::unique_ptr<rtl::TMemoryStream> PNGUnpredict(rtl::TStream& source, int32_t columns);
+  // The stream's data decoded through its filters and PNG predictor, at position 0.
+  std::unique_ptr<rtl::TMemoryStream> DecodeStreamData(const TzoPDFStreamObject& stream);
+
+  // The indirect object at the reader's position, with its stream data; null (and a warning)
+  // when no "N G obj" of expectedNumber (-1: any) stands there.
+  std::unique_ptr<TzoPDFIndirectObject> ReadIndirectObject(int32_t expectedNumber);
+  int64_t StreamLength(const TzoPDFDictObject& dict, int32_t streamNumber);
+  // The stored object, or the object read from the file into read (not stored).
+  TzoPDFIndirectObject* FindOrReadObject(int32_t objectNumber,
+                                         std::unique_ptr<TzoPDFIndirectObject>& read);
+  // The object in the store, read and added when needed; null when missing.
+  TzoPDFIndirectObject* StoredObject(int32_t objectNumber);
+  // As StoredObject, with its RefCount raised.
+  TzoPDFIndirectObject* LoadIndirectObject(int32_t objectNumber);
+  // The stored target of a reference (read and added when needed), or null.
+  TzoPDFIndirectObject* StoredTarget(const TzoPDFObject* ref);
+  std::unique_ptr<TzoPDFObject> LoadReferenced(const TzoPDFObject* ref);
+  // obj with references followed through the store (loading what is needed); null for a missing
+  // target or a circle.
+  TzoPDFObject* ResolveLoaded(TzoPDFObject* obj);
+  // ResolveLoaded of the kind wanted (null and Null give null); another kind raises
+  // EUnexpectedObjectError.
+  TzoPDFDictObject* ResolveDict(TzoPDFObject* obj);
+  TzoPDFArrayObject* ResolveArray(TzoPDFObject* obj);
+  void Walk(TzoPDFObject* obj);
+  void LoadObjectStreams();
+  void UnpackObjectStream(int32_t streamNumber);
+  std::unique_ptr<TzoPDFObject> ResolveEncrypt(const TzoPDFObject* obj);
+  int32_t OpenEncryption(const std::string& password);
+  static TzoUserPermissions MapPermissions(int32_t keyLength, int64_t p);
+  void FinishLoad();
+
+  void ReadCatalog();
+  // Keeps a clone of the file's catalog dictionary for the writer (Catalog().Dict()) and walks the
+  // entries that the catalog reader does not read into the model, so that everything they refer
+  // to is written again. Called by ReadCatalog.
+  void KeepCatalogEntries(const TzoPDFDictObject& catalog);
+  void ReadPageTree(int32_t objectNumber);
+  void ReadDests(TzoPDFObject* dests);
+  void ReadNameTree(TzoPDFObject* names);
+  void AddNamedDestination(const std::string& name, TzoPDFObject* value);
+  std::unique_ptr<TzoPDFOutline> ReadOutlines(int32_t objectNumber);
+  bool PrepareOutlineItem(TzoPDFOutline& item);
+  void ReadAcroForm(TzoPDFObject* form);
+  void ReadFieldValue(TzoAcroFormField& field, const TzoPDFDictObject& dict);
+  void ReadFieldOptions(TzoAcroFormField& field, const TzoPDFDictObject& dict);
+  std::unique_ptr<TzoFontInfo> ParseDefaultAppearance(const std::string& da,
+                                                      const TzoPDFDictObject* drFont);
+
+  void Warning(const std::string& text);
+  void StatusMessage(const std::string& text);
+  void IOProgress(int32_t percentage);
+
+  // ---- Fields ----
+
+  // Indirect objects whose members the walk has visited.
+  std::unordered_set<const TzoPDFIndirectObject*> walked_;
+  // The largest /Size of the cross-reference data.
+  int64_t xrefSize_ = 0;
+
+  int32_t documentNumber_ = 0;
+  std::string workFileName_;
+  TzoPDFVersion pdfVersion_ = pvPDF14;
+  // The whole input file, held from the start of a load to its end.
+  std::unique_ptr<rtl::TMemoryStream> inputData_;
+  std::unique_ptr<TzoPDFStreamReader> reader_;
+  std::unique_ptr<TzoPDFStreamReader> objectStreamReader_;
+  std::vector<std::unique_ptr<TzoXRefItem>> xrefItems_;
+  std::vector<std::unique_ptr<TzoXRefStmItem>> xrefStmItems_;
+  TzoMeasurementUnit measurementUnit_ = muPixels;
+  std::unique_ptr<TzoPDFOutline> outlineRoot_;
+  bool isLoaded_ = false;
+  bool isEncrypted_ = false;
+  std::unique_ptr<TzoCompression> compression_;
+  TzoPageLayout pageLayout_ = plNone;
+  TzoPageMode pageMode_ = pmNone;
+  std::unique_ptr<TzoPDFDecrypt> decryptor_;
+  std::unique_ptr<TzoPDFEncryptionSettings> encryption_;
+  std::unique_ptr<TzoPDFEncryption> encryptor_;
+  std::unique_ptr<TzoPDFObjectStore> inputStore_;
+  std::unique_ptr<TzoPDFObjectStore> outputStore_;
+  std::unique_ptr<TzoPDFObject> firstFileID_;
+  std::vector<TzoPDFIndirectObject*> pages_;  // owned by inputStore_
+  std::unique_ptr<TzoPDFTrailer> trailer_;
+  std::unique_ptr<TzoPDFInfo> info_;
+  std::unique_ptr<TzoPDFCatalog> catalog_;
+  std::unique_ptr<std::vector<TzoNamedDestination>> namedDestinations_;
+  int32_t outlineCount_ = 0;
+  int32_t lastObjectNumber_ = 3;
+  // The stream being written while saving.
+  std::unique_ptr<TzoWriteOnlyFilter> outputStream_;
+  bool openAfterSave_ = false;
+  TzoMergeOptions mergeOptions_ = 0;
+  bool showSetupDialog_ = true;
+  std::unique_ptr<TzoEMailInfo> emailInfo_;
+  bool emailAfterSave_ = false;
+  TzoBaseDlg* setupDialog_ = nullptr;  // not owned
+  std::string filename_;
+  int32_t catalogNumber_ = 1;
+  int32_t infoNumber_ = 2;
+  int32_t pagesNumber_ = 3;
+  // Byte offsets of the written objects, in writing order.
+  std::vector<int64_t> xrefOffsets_;
+  int32_t saveStateObjectNumber_ = -1;
+  int32_t restoreStateObjectNumber_ = -1;
+  std::unique_ptr<std::vector<std::unique_ptr<TzoAcroFormField>>> formFields_;
+  // True once the catalog has been read (a document without it cannot be saved).
+  bool catalogRead_ = false;
+};

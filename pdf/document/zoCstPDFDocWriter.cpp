@@ -1,0 +1,556 @@
+// The document writer and saving: every object still in use is renumbered and written as PDF text,
+// after the catalog, the information dictionary and one flat page tree, followed by the encryption
+// dictionary, one cross-reference table and the trailer. Saving writes a temporary file in the
+// target's folder and puts it in place of the target only when it is complete.
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <span>
+
+#include "pdf/core/zoFilters.h"
+#include "pdf/core/zoPDFConsts.h"
+#include "pdf/core/zoPDFCrypt.h"
+#include "pdf/core/zoPDFResStrs.h"
+#include "pdf/core/zoPDFUtils.h"
+#include "pdf/core/zoUtils.h"
+#include "pdf/document/zoCstPDFDoc.h"
+#include "platform/FileSystem.h"
+#include "ui/Shell.h"
+
+namespace {
+
+constexpr std::string_view kCRLF = "\r\n";
+// "%PDF-1.4", then a comment of four bytes above 127 that marks the file as binary.
+constexpr std::string_view kHeader = "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n";
+
+constexpr const char* SStreamWithoutData = "Stream without data (object %d)";
+constexpr const char* SNotReadCannotSave = "The document has not been read; it cannot be saved";
+constexpr const char* SXRefGap = "Object %d was numbered but not written";
+
+// Catalog keys that the writer builds from the document model (and that the catalog reader reads
+// into it); every other entry of the file's catalog is kept as read and written as it was.
+constexpr std::string_view kModelCatalogKeys[] = {
+    "/Type",       "/Pages",      "/Metadata", "/PageMode",
+    "/PageLayout", "/Names",      "/Outlines", "/ViewerPreferences",
+    "/AcroForm",   "/OpenAction", "/AA"};
+
+bool IsOneOf(std::string_view key, std::span<const std::string_view> keys) {
+  return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
+bool IsPageDict(const TzoPDFDictObject& d) {
+  const TzoPDFObject* type = d.GetValue("/Type");
+  return type && type->IsName() && type->AsName()->Text() == "/Page";
+}
+
+[[noreturn]] void RaiseFilterObject(const TzoPDFObject* obj) {
+  throw zoCstPDFDoc::EUnexpectedObjectError(FmtLoadMessage(
+      SUnexpectedFilterObject, obj ? obj->GetTypeName() : std::string(ObjectTypeNames[8])));
+}
+
+// The lower-cased extension of the file part of name, from its last "." (dot included).
+std::string LowerExtension(const std::string& name) {
+  size_t slash = name.find_last_of('/');
+  size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = name.substr(dot);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext;
+}
+
+std::string FolderOf(const std::string& name) {
+  size_t slash = name.find_last_of('/');
+  if (slash == std::string::npos) return "./";
+  return name.substr(0, slash + 1);
+}
+
+TzoSetupDialogFactory& SetupDialogFactory() {
+  static TzoSetupDialogFactory factory;
+  return factory;
+}
+
+}  // namespace
+
+// ---- Small texts ----
+
+std::string TzoCustomPDFDocument::ObjectHeaderText(int32_t objectNumber) {
+  return std::to_string(objectNumber) + " 0 obj";
+}
+
+std::string TzoCustomPDFDocument::ReferenceText(int32_t objectNumber) {
+  return std::to_string(objectNumber) + " 0 R";
+}
+
+std::string TzoCustomPDFDocument::WrapObject(int32_t objectNumber, const std::string& body) {
+  std::string out;
+  out.reserve(body.size() + 32);
+  out += kCRLF;
+  out += ObjectHeaderText(objectNumber);
+  out += kCRLF;
+  out += body;
+  out += kCRLF;
+  out += "endobj";
+  out += kCRLF;
+  return out;
+}
+
+std::string TzoCustomPDFDocument::WrapDict(const std::string& body) {
+  return "<<\r\n" + body + ">>";
+}
+
+std::string TzoCustomPDFDocument::KeyValueLine(std::string_view key, const std::string& valueText) {
+  if (valueText.empty()) return {};
+  std::string out;
+  out.reserve(key.size() + valueText.size() + 3);
+  out += key;
+  out += ' ';
+  out += valueText;
+  out += kCRLF;
+  return out;
+}
+
+std::string TzoCustomPDFDocument::XRefLine(int64_t offset, int32_t generation, char kind) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.10lld %.5d %c", static_cast<long long>(offset), generation,
+                kind);
+  return buf;
+}
+
+std::string TzoCustomPDFDocument::CompressData(const std::string& data, uint8_t method,
+                                               uint8_t level) {
+  std::string out;
+  if (method == 0) {
+    TzoFlateFilter().EncodeString(data, static_cast<TCompressionLevel>(level), out);
+  } else if (method == 1) {
+    TzoRLEFilter().EncodeString(data, out);
+  } else {
+    out = data;
+  }
+  return out;
+}
+
+int32_t TzoCustomPDFDocument::NextObjectNumber() {
+  return ++lastObjectNumber_;
+}
+
+// ---- Object texts ----
+
+std::string TzoCustomPDFDocument::ObjectText(int32_t objectNumber, TzoPDFObject* obj) {
+  if (!obj) return {};
+  switch (obj->ObjectType()) {
+    case otBoolean:
+      return obj->AsBoolean()->GetText();
+    case otInteger:
+      return obj->AsInteger()->GetText();
+    case otInt64:
+      return obj->AsInt64()->GetText();
+    case otReal:
+      return obj->AsReal()->GetText();
+    case otString: {
+      const TzoPDFStringObject* s = obj->AsString();
+      if (IsEncryptionOn() && objectNumber != -1)
+        // The string's own bytes, whatever they encode (UTF-16 text, binary data).
+        return "<" + StrToHex(EncryptString(PDFStringBytes(*s), objectNumber)) + ">";
+      if (s->IsHex()) return s->Text();
+      return "(" + EscapePDFString(s->GetValue()) + ")";
+    }
+    case otName:
+      return obj->AsName()->Text();
+    case otArray: {
+      const TzoPDFArrayObject* a = obj->AsArray();
+      std::string out = "[ ";
+      for (int32_t i = 0; i < a->Count(); ++i) {
+        std::string t = ObjectText(objectNumber, a->GetItem(i));
+        out += t.empty() ? "null" : t;
+        out += ' ';
+      }
+      out += ']';
+      return out;
+    }
+    case otDictionary: {
+      const TzoPDFDictObject* d = obj->AsDict();
+      const bool isPage = IsPageDict(*d);
+      std::string body;
+      for (int32_t i = 0; i < d->Count(); ++i) {
+        const std::string& key = d->GetKeyAt(i)->Text();
+        if (isPage && key == "/Parent") continue;  // pages hang below the one page tree node
+        // An entry without a value text is left out: a key alone would take the next key as
+        // its value.
+        body += KeyValueLine(key, ObjectText(objectNumber, d->GetValueAt(i)));
+      }
+      if (isPage) body += "/Parent " + ReferenceText(pagesNumber_) + "\r\n";
+      return WrapDict(body);
+    }
+    case otStream:
+      return StreamText(objectNumber, obj->AsStream());
+    case otNull:
+      return "null";
+    case otIndirectReference: {
+      TzoPDFIndirectObject* target = inputStore_->Find(obj);
+      if (!target && outputStore_) target = outputStore_->Find(obj);
+      if (target && target->RefCount() != 0 && target->OutputNumber() != 0)
+        return ReferenceText(target->OutputNumber());
+      return "null";
+    }
+    case otIndirectObject: {
+      // An indirect object met as a value stands for a reference to it; writing it here would
+      // put it out of its place in the cross-reference order.
+      const TzoPDFIndirectObject* ind = obj->AsIndirect();
+      if (ind->RefCount() != 0 && ind->OutputNumber() != 0)
+        return ReferenceText(ind->OutputNumber());
+      return "null";
+    }
+  }
+  return {};
+}
+
+std::string TzoCustomPDFDocument::StreamText(int32_t objectNumber, TzoPDFStreamObject* stream) {
+  rtl::TMemoryStream* mem = stream->Data();
+  if (!mem) throw EPDFException(rtl::Format(SStreamWithoutData, objectNumber));
+  std::string data(reinterpret_cast<const char*>(mem->Memory()), static_cast<size_t>(mem->Size()));
+  std::unique_ptr<TzoPDFDictObject> dict = CloneOf(*stream->Dict());
+
+  if (compression_ && compression_->Enabled && compression_->Method <= 1) {
+    const std::string_view newName = CompressionFilterNames[compression_->Method];
+    TzoPDFObject* rawFilter = dict->GetValue("/Filter");
+    TzoPDFObject* filter = rawFilter ? inputStore_->Resolve(rawFilter) : nullptr;
+    bool compress = true;
+    std::vector<std::unique_ptr<TzoPDFObject>> filters;  // the filters after the new one
+    if (rawFilter) {
+      if (!filter || filter->IsNull()) RaiseFilterObject(filter ? filter : rawFilter);
+      if (filter->IsName()) {
+        const std::string& n = filter->AsName()->Text();
+        if (n == "/DCTDecode" || n == "/JBIG2Decode" || n == "/CCITTFaxDecode" || n == newName)
+          compress = false;
+        filters.push_back(filter->Clone());
+      } else if (filter->IsArray()) {
+        const TzoPDFArrayObject* a = filter->AsArray();
+        for (int32_t i = 0; i < a->Count(); ++i) {
+          TzoPDFObject* e = inputStore_->Resolve(a->GetItem(i));
+          if (!e || !e->IsName()) RaiseFilterObject(e ? e : a->GetItem(i));
+          const std::string& n = e->AsName()->Text();
+          if (n == "/FlateDecode" || n == "/RunLengthDecode" || n == "/CCITTFaxDecode")
+            compress = false;
+          filters.push_back(e->Clone());
+        }
+      } else {
+        RaiseFilterObject(filter);
+      }
+    }
+    if (compress) {
+      data = CompressData(data, compression_->Method, compression_->Level);
+      // The clone gets a direct filter list of its own; the decode parameters keep their
+      // filters' places, with null for the new filter.
+      TzoPDFObject* rawParms = dict->GetValue("/DecodeParms");
+      TzoPDFObject* parms = rawParms ? inputStore_->Resolve(rawParms) : nullptr;
+      std::unique_ptr<TzoPDFArrayObject> newParms;
+      if (!filters.empty() && parms && !parms->IsNull()) {
+        newParms = std::make_unique<TzoPDFArrayObject>();
+        newParms->Add(std::make_unique<TzoPDFNullObject>());
+        if (parms->IsArray()) {
+          const TzoPDFArrayObject* pa = parms->AsArray();
+          for (int32_t i = 0; i < pa->Count(); ++i) {
+            TzoPDFObject* e = pa->GetItem(i);
+            newParms->Add(e ? e->Clone() : std::make_unique<TzoPDFNullObject>());
+          }
+        } else {
+          newParms->Add(parms->Clone());
+        }
+      }
+      if (filters.empty()) {
+        dict->SetValue("/Filter", std::make_unique<TzoPDFNameObject>(std::string(newName)));
+        dict->Remove("/DecodeParms");  // parameters without a filter belong to none
+      } else {
+        auto list = std::make_unique<TzoPDFArrayObject>();
+        list->Add(std::make_unique<TzoPDFNameObject>(std::string(newName)));
+        for (auto& f : filters)
+          list->Add(std::move(f));
+        dict->SetValue("/Filter", std::move(list));
+        if (newParms)
+          dict->SetValue("/DecodeParms", std::move(newParms));
+        else
+          dict->Remove("/DecodeParms");
+      }
+    }
+  }
+
+  // The length of the data as written, as a direct number.
+  if (data.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+    dict->SetValue("/Length",
+                   std::make_unique<TzoPDFInt64Object>(static_cast<int64_t>(data.size())));
+  else
+    dict->SetInteger("/Length", static_cast<int32_t>(data.size()));
+  std::string dictText = ObjectText(objectNumber, dict.get());
+  dict.reset();
+  if (IsEncryptionOn()) data = EncryptString(data, objectNumber);
+
+  std::string out;
+  out.reserve(dictText.size() + data.size() + 24);
+  out += dictText;
+  out += "\r\nstream\r\n";
+  out += data;
+  out += "\r\nendstream";
+  return out;
+}
+
+// ---- Writing ----
+
+void TzoCustomPDFDocument::WriteObjectText(const std::string& text, int32_t objectNumber) {
+  // The offset of the object number's first digit, behind the CR LF that opens the text.
+  const int64_t offset = outputStream_->Position() + 2;
+  if (objectNumber < 1) throw EPDFException(rtl::Format(SXRefGap, objectNumber));
+  const size_t index = static_cast<size_t>(objectNumber - 1);
+  if (xrefOffsets_.size() <= index) xrefOffsets_.resize(index + 1, 0);
+  xrefOffsets_[index] = offset;
+  outputStream_->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+}
+
+void TzoCustomPDFDocument::WriteIndirectObject(TzoPDFIndirectObject* obj) {
+  const int32_t n = obj->OutputNumber();
+  std::string body = ObjectText(n, obj->DirectObject());
+  if (body.empty()) body = "null";
+  WriteObjectText(WrapObject(n, body), n);
+}
+
+void TzoCustomPDFDocument::BuildOutlines() {
+  TzoPDFOutline* root = outlineRoot_.get();
+  if (!root) return;
+  // The root and its items carry numbers that no object of the input has (given when they were
+  // read), so their output objects and the items' links meet only each other.
+  auto dict = std::make_unique<TzoPDFDictObject>();
+  int32_t count = 0;
+  std::unique_ptr<TzoPDFIndirectReference> last;
+  if (root->First()) {
+    std::unique_ptr<TzoPDFIndirectReference> first =
+        BuildOutlineItem(root, nullptr, count, last, root->First());
+    if (first) {
+      dict->AddObject("/First", std::move(first));
+      if (last) dict->AddObject("/Last", std::move(last));
+    }
+  }
+  dict->AddInteger("/Count", count);
+  outputStore_->Add(TzoPDFIndirectObject::CreateReferenced(
+      root->DocumentNumber(), root->ObjectNumber(), root->Generation(), true, std::move(dict)));
+  catalog_->SetOutlines(CreateReferenceTo(*root));
+}
+
+void TzoCustomPDFDocument::WriteDocument() {
+  catalogNumber_ = 1;
+  infoNumber_ = 2;
+  pagesNumber_ = 3;
+  xrefOffsets_.clear();
+  lastObjectNumber_ = 3;
+  // Objects made for this save are gone with it, also when it fails.
+  struct OutputScope {
+    TzoCustomPDFDocument& doc;
+    ~OutputScope() {
+      doc.outputStore_.reset();
+      doc.xrefOffsets_.clear();
+    }
+  } scope{*this};
+
+  if (IsEncryptionOn()) CreateEncryptor();
+  outputStore_ = std::make_unique<TzoPDFObjectStore>();
+  // Numbers for new objects begin above every number of the input.
+  outputStore_->SetXRefSize(std::max(inputStore_->XRefSize(), inputStore_->HighestNumber() + 1));
+  outputStore_->SetLastNumber(inputStore_->LastNumber());
+
+  StatusMessage(LoadMessage(SBuildingOutlines));
+  BuildOutlines();
+
+  StatusMessage(LoadMessage(SBuildingObjects));
+  for (const TzoPDFObjectStore* store : {inputStore_.get(), outputStore_.get()}) {
+    for (int32_t i = 0; i < store->Count(); ++i) {
+      TzoPDFIndirectObject* obj = store->GetItem(i);
+      obj->SetOutputNumber(obj->RefCount() != 0 ? NextObjectNumber() : 0);
+    }
+  }
+
+  outputStream_->WriteBuffer(kHeader.data(), static_cast<int64_t>(kHeader.size()));
+
+  // Catalog.
+  std::string body = KeyValueLine("/Type", "/Catalog");
+  body += KeyValueLine("/Pages", ReferenceText(pagesNumber_));
+  const TzoPDFDictObject* read = catalog_->Dict();
+  if (catalog_->Metadata()) body += KeyValueLine("/Metadata", ObjectText(1, catalog_->Metadata()));
+  if (pageMode_ != pmNone)
+    body += KeyValueLine("/PageMode", std::string(PageModeNames[pageMode_]));
+  else if (read && read->GetValue("/PageMode"))  // a mode the model has no value for
+    body += KeyValueLine("/PageMode", ObjectText(1, read->GetValue("/PageMode")));
+  if (pageLayout_ != plNone)
+    body += KeyValueLine("/PageLayout", std::string(PageLayoutNames[pageLayout_]));
+  else if (read && read->GetValue("/PageLayout"))
+    body += KeyValueLine("/PageLayout", ObjectText(1, read->GetValue("/PageLayout")));
+  body += KeyValueLine("/Names", ObjectText(1, catalog_->Names()));
+  body += KeyValueLine("/Outlines", ObjectText(1, catalog_->Outlines()));
+  if (catalog_->ViewerPreferences() && catalog_->ViewerPreferences()->Dict()->Count() > 0)
+    body +=
+        KeyValueLine("/ViewerPreferences", ObjectText(1, catalog_->ViewerPreferences()->Dict()));
+  body += KeyValueLine("/AcroForm", ObjectText(1, catalog_->AcroForm()));
+  body += KeyValueLine("/OpenAction", ObjectText(1, catalog_->OpenAction()));
+  body += KeyValueLine("/AA", ObjectText(1, catalog_->AA()));
+  if (read) {
+    for (int32_t i = 0; i < read->Count(); ++i) {
+      const std::string& key = read->GetKeyAt(i)->Text();
+      if (IsOneOf(key, kModelCatalogKeys)) continue;
+      body += KeyValueLine(key, ObjectText(1, read->GetValueAt(i)));
+    }
+  }
+  WriteObjectText(WrapObject(catalogNumber_, WrapDict(body)), catalogNumber_);
+
+  // Information dictionary.
+  std::unique_ptr<TzoPDFDictObject> infoDict = info_->OutputDict();
+  WriteObjectText(WrapObject(infoNumber_, ObjectText(infoNumber_, infoDict.get())), infoNumber_);
+  infoDict.reset();
+
+  // Page tree: one node with every page as its direct kid.
+  StatusMessage(LoadMessage(SWritingPages));
+  std::string kids = "[ ";
+  for (const TzoPDFIndirectObject* page : pages_) {
+    kids += ReferenceText(page->OutputNumber());
+    kids += ' ';
+  }
+  kids += ']';
+  body = KeyValueLine("/Type", "/Pages");
+  body += KeyValueLine("/Count", std::to_string(pages_.size()));
+  body += KeyValueLine("/Kids", kids);
+  WriteObjectText(WrapObject(pagesNumber_, WrapDict(body)), pagesNumber_);
+
+  const int64_t total = static_cast<int64_t>(inputStore_->Count()) + outputStore_->Count();
+  int64_t done = 0;
+  for (const TzoPDFObjectStore* store : {inputStore_.get(), outputStore_.get()}) {
+    for (int32_t i = 0; i < store->Count(); ++i) {
+      TzoPDFIndirectObject* obj = store->GetItem(i);
+      if (obj->RefCount() != 0) WriteIndirectObject(obj);
+      ++done;
+      if (OnIOProgress) IOProgress(static_cast<int32_t>(done * 100 / total));
+    }
+  }
+
+  // Encryption dictionary, cross-reference table, trailer.
+  StatusMessage(LoadMessage(SWritingXRefTable));
+  int32_t encryptNumber = -1;
+  if (IsEncryptionOn()) {
+    std::unique_ptr<TzoPDFDictObject> d = BuildEncryptDict();
+    std::string text = ObjectText(-1, d.get());
+    encryptNumber = NextObjectNumber();
+    WriteObjectText(WrapObject(encryptNumber, text), encryptNumber);
+  }
+  if (xrefOffsets_.size() != static_cast<size_t>(lastObjectNumber_))
+    throw EPDFException(rtl::Format(SXRefGap, static_cast<int32_t>(xrefOffsets_.size()) + 1));
+  for (size_t i = 0; i < xrefOffsets_.size(); ++i)
+    if (xrefOffsets_[i] == 0)
+      throw EPDFException(rtl::Format(SXRefGap, static_cast<int32_t>(i + 1)));
+
+  const int64_t xrefAt = outputStream_->Position();
+  const size_t entries = xrefOffsets_.size() + 1;
+  std::string text;
+  text.reserve(entries * 20 + 256);
+  text += "xref\r\n0 " + std::to_string(entries) + "\r\n";
+  text += XRefLine(0, 65535, 'f');
+  text += kCRLF;
+  for (int64_t offset : xrefOffsets_) {
+    text += XRefLine(offset, 0, 'n');
+    text += kCRLF;
+  }
+  body = KeyValueLine("/Size", std::to_string(entries));
+  body += KeyValueLine("/Root", ReferenceText(catalogNumber_));
+  body += KeyValueLine("/Info", ReferenceText(infoNumber_));
+  if (trailer_->ID()) body += KeyValueLine("/ID", ObjectText(-1, trailer_->ID()));
+  if (encryptNumber != -1) body += KeyValueLine("/Encrypt", ReferenceText(encryptNumber));
+  text += "trailer\r\n" + WrapDict(body) + "\r\nstartxref\r\n" + std::to_string(xrefAt) +
+          "\r\n%%EOF\r\n";
+  outputStream_->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+}
+
+// ---- Catalog entries kept for the writer ----
+
+void TzoCustomPDFDocument::KeepCatalogEntries(const TzoPDFDictObject& catalog) {
+  std::unique_ptr<TzoPDFDictObject> kept = CloneOf(catalog);
+  for (int32_t i = 0; i < kept->Count(); ++i) {
+    if (IsOneOf(kept->GetKeyAt(i)->Text(), kModelCatalogKeys)) continue;
+    Walk(kept->GetValueAt(i));
+  }
+  catalog_->SetDict(std::move(kept));
+}
+
+// ---- Saving ----
+
+void TzoCustomPDFDocument::SetSetupDialogFactory(TzoSetupDialogFactory factory) {
+  SetupDialogFactory() = std::move(factory);
+}
+
+int TzoCustomPDFDocument::RunSetupDialog() {
+  if (setupDialog_) {
+    struct Attach {
+      TzoBaseDlg& dlg;
+      ~Attach() { dlg.SetDocument(nullptr); }
+    } attach{*setupDialog_};
+    setupDialog_->SetDocument(this);
+    return setupDialog_->ShowModal();
+  }
+  if (!SetupDialogFactory()) return 1;  // no dialog in this program: go on as with OK
+  std::unique_ptr<TzoBaseDlg> dlg = SetupDialogFactory()();
+  if (!dlg) return 1;
+  dlg->SetDocument(this);
+  int r = dlg->ShowModal();
+  dlg->SetDocument(nullptr);
+  return r;
+}
+
+void TzoCustomPDFDocument::SetNeedAppearances(uint8_t mode) {
+  if (mode > 1) return;
+  TzoPDFDictObject* form = inputStore_->GetDict(catalog_->AcroForm());
+  if (!form) return;
+  const bool value = mode == 0;
+  TzoPDFObject* cur = form->GetValue("/NeedAppearances");
+  if (cur && cur->IsBoolean())
+    cur->AsBoolean()->SetValue(value);
+  else
+    form->SetValue("/NeedAppearances", std::make_unique<TzoPDFBooleanObject>(value));
+}
+
+bool TzoCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
+  if (!catalogRead_) throw EPDFException(SNotReadCannotSave);
+  if (showSetupDialog_ && RunSetupDialog() == 2) return false;
+
+  const std::string name = LowerExtension(fileName) == ".pdf" ? fileName : fileName + ".pdf";
+  SetNeedAppearances(needAppearancesMode);
+  StatusMessage(FmtLoadMessage(SSavingFile, name));
+
+  // The target is replaced only by a complete file: a temporary file in its folder is written,
+  // flushed and renamed over it. Whatever fails leaves the target as it was.
+  const std::string temp = platform::UniqueTempName(FolderOf(name));
+  {
+    std::unique_ptr<rtl::TFileStream> file;
+    try {
+      file = std::make_unique<rtl::TFileStream>(temp, rtl::TFileStream::fmCreate);
+    } catch (const rtl::EFCreateError& e) {
+      const std::string& m = e.Message();
+      size_t reason = m.find("\". ");
+      throw rtl::EFCreateError("Cannot create file \"" + name + "\"." +
+                               (reason == std::string::npos ? "" : m.substr(reason + 2)));
+    }
+    try {
+      outputStream_ = std::make_unique<TzoWriteOnlyFilter>(file.get());
+      WriteDocument();
+      outputStream_.reset();
+      file->Flush();
+      file.reset();
+    } catch (...) {
+      outputStream_.reset();
+      file.reset();
+      platform::DeleteFile(temp);
+      throw;
+    }
+  }
+  std::string error;
+  if (!platform::ReplaceFileAtomic(temp, name, &error))
+    throw rtl::EWriteError("Cannot write \"" + name + "\". " + error);
+
+  // The viewer runs on its own; whether it could be started is not looked at.
+  if (openAfterSave_) ui::Shell().OpenDocument(name);
+  StatusMessage(LoadMessage(SSaveComplete));
+  return true;
+}

@@ -1,0 +1,305 @@
+// Every file of the outside corpus, loaded with the passwords in its name and saved plain, with
+// 40-bit and with 128-bit RC4 (the last one in place, over the loaded file), is either judged
+// whole by outside tools or refused at load with a library error and left byte for byte as it
+// was. Prints a table: file, outcome, reason.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "pdf/document/zoPDFDoc.h"
+#include "tests/pdf/document/WriterTestSupport.h"
+
+using namespace sv::test;
+
+namespace {
+
+// The passwords a corpus file's name gives: "U=view,O=master" (peer) or "u=user_o=owner" (an
+// empty user password written "u=_").
+struct Passwords {
+  std::string user, owner;
+};
+
+std::string Field(const std::string& name, const std::string& key, const std::string& stops) {
+  size_t at = name.find(key);
+  if (at == std::string::npos) return "";
+  at += key.size();
+  size_t end = name.find_first_of(stops, at);
+  std::string v = name.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  return v == "_" ? "" : v;
+}
+
+Passwords PasswordsOf(const std::string& fileName) {
+  std::string base = fileName.substr(0, fileName.size() - 4);  // without ".pdf"
+  Passwords p;
+  if (base.find("U=") != std::string::npos || base.find("O=") != std::string::npos) {
+    p.user = Field(base, "U=", ",");
+    p.owner = Field(base, "O=", ",");
+  } else {
+    p.user = Field(base, "u=", "_");
+    p.owner = Field(base, "o=", "_");
+  }
+  return p;
+}
+
+// Files that must be refused (encryption this library does not open), and files that must round
+// trip; the damaged files of the corpus may go either way, but never fall between.
+bool MustBeRefused(const std::string& name) {
+  return name == "V4-aes.pdf" || name == "V4.pdf" || name.rfind("enc-XI-R6", 0) == 0 ||
+         name.rfind("aes-", 0) == 0 || name == "bad1.pdf";
+}
+bool MayBeRefused(const std::string& name) {
+  static const char* damaged[] = {"append-xref-loop.pdf",
+                                  "bad-xref-entry.pdf",
+                                  "bad-xref.pdf",
+                                  "bad13.pdf",
+                                  "bad33.pdf",
+                                  "damaged-stream.pdf",
+                                  "dangling-refs.pdf",
+                                  "leading-junk.pdf",
+                                  "object-stream-self-ref.pdf",
+                                  "outlines-with-loop.pdf",
+                                  "pages-loop.pdf",
+                                  "bad-encryption-length.pdf",
+                                  "extra-header-newline.pdf"};
+  return MustBeRefused(name) ||
+         std::find_if(std::begin(damaged), std::end(damaged),
+                      [&](const char* d) { return name == d; }) != std::end(damaged);
+}
+
+// A small pool of threads for the outside judges, so that files are judged while the next ones
+// are loaded and saved.
+class JudgePool {
+ public:
+  explicit JudgePool(unsigned n) {
+    for (unsigned i = 0; i < n; ++i)
+      threads_.emplace_back([this] { Run(); });
+  }
+  ~JudgePool() {
+    {
+      std::lock_guard<std::mutex> l(m_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    for (auto& t : threads_)
+      t.join();
+  }
+  void Post(std::function<void()> job) {
+    {
+      std::lock_guard<std::mutex> l(m_);
+      jobs_.push_back(std::move(job));
+    }
+    cv_.notify_one();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock<std::mutex> l(m_);
+        cv_.wait(l, [this] { return done_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+    }
+  }
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> jobs_;
+  bool done_ = false;
+  std::vector<std::thread> threads_;
+};
+
+struct Variant {
+  const char* name;
+  bool encrypt;
+  TzoPDFEncryptionLevel level;
+  const char* user;
+  const char* owner;
+  TzoUserPermissions permissions;
+  const char* encryptedLine;  // what pdfinfo says on its "Encrypted" line
+};
+
+const Variant kVariants[] = {
+    {"plain", false, el40bit, "", "", TzoUserPermissions::All(), "no"},
+    {"rc4-40", true, el40bit, "u40", "o40", TzoUserPermissions{AllowCopy, AllowAnnotation},
+     "yes (print:no copy:yes change:no addNotes:yes algorithm:RC4)"},
+    {"rc4-128", true, el128bit, "u128", "o128",
+     TzoUserPermissions{AllowPrint, AllowFormFill, AllowAccessibility, AllowHighResPrint},
+     "yes (print:yes copy:no change:no addNotes:no algorithm:RC4)"},
+};
+
+struct Row {
+  std::string file;
+  std::string outcome;  // "round trip", "refused", "FAILED"
+  std::string reason;
+  std::mutex m;
+  void Fail(const std::string& why) {
+    std::lock_guard<std::mutex> l(m);
+    outcome = "FAILED";
+    reason += (reason.empty() ? "" : "; ") + why;
+  }
+};
+
+// All judgements of one output against the decrypted reference of its input; "" when it holds.
+std::string Judge(const std::string& reference, const std::string& out, const std::string& upw,
+                  const std::string& opw, const std::string& encryptedLine,
+                  const std::string& referenceText) {
+  CommandResult v = RunCommand({CorpusDir() + "../tools/verify-rewrite", reference, out, upw, opw});
+  if (v.exitCode != 0) return "verify-rewrite: " + v.out + v.err;
+  std::string check = QpdfCheck(out, upw);
+  if (!check.empty()) return check;
+  auto info = PdfInfo(out, upw);
+  if (!encryptedLine.empty() && info["Encrypted"] != encryptedLine)
+    return "pdfinfo Encrypted: " + info["Encrypted"];
+  if (!opw.empty() && PdfInfo(out, opw, "-opw").empty()) return "owner password refused";
+  if (!upw.empty() && !PdfInfo(out).empty()) return "opens without the user password";
+  if (PdfText(out, upw) != referenceText) return "pdftotext differs";
+  std::string s = CompareStructure(reference, out, "", upw);
+  if (!s.empty()) return "structure: " + s;
+  return "";
+}
+
+}  // namespace
+
+TEST(RoundTripTest, EveryCorpusFileRoundTripsOrIsRefusedUnchanged) {
+  SV_REQUIRE_CORPUS();
+  TempDir tmp;
+  std::vector<std::string> files;
+  for (const char* sub : {"docs", "encrypted", "peer"})
+    for (const std::string& f : CorpusFiles(sub))
+      files.push_back(f);
+  ASSERT_FALSE(files.empty());
+
+  std::vector<std::unique_ptr<Row>> rows;
+  {
+    JudgePool pool(std::max(2u, std::min(6u, std::thread::hardware_concurrency())));
+    int index = 0;
+    for (const std::string& path : files) {
+      const std::string name = path.substr(path.find_last_of('/') + 1);
+      const std::string folder = path.substr(0, path.find_last_of('/'));
+      const std::string label = folder.substr(folder.find_last_of('/') + 1) + "/" + name;
+      rows.push_back(std::make_unique<Row>());
+      Row& row = *rows.back();
+      row.file = label;
+      const std::string dir = tmp / (std::to_string(index++) + "/");
+      std::filesystem::create_directories(dir);
+      const std::string work = dir + name;
+      CopyFile(path, work);
+      const std::string original = ReadFile(path);
+      const Passwords pw = PasswordsOf(name);
+
+      auto doc = TzoPDFDocument::Create();
+      doc->SetShowSetupDialog(false);
+      doc->OnPassword = [&](rtl::TObject*, std::string& password, bool& cont, int32_t tries) {
+        if (tries == 0)
+          password = pw.owner.empty() ? pw.user : pw.owner;
+        else if (tries == 1 && !pw.owner.empty())
+          password = pw.user;
+        else
+          cont = false;
+      };
+      bool loaded = false;
+      try {
+        loaded = doc->LoadFromFile(work);
+        if (!loaded) row.reason = "password refused";
+      } catch (const rtl::Exception& e) {
+        row.reason = e.Message();
+      } catch (const std::exception& e) {
+        row.Fail(std::string("not a library error: ") + e.what());
+      }
+      if (!loaded) {
+        if (row.outcome.empty()) row.outcome = "refused";
+        if (ReadFile(work) != original) row.Fail("refused file changed");
+        if (!MayBeRefused(name)) row.Fail("must round trip");
+        continue;
+      }
+      if (MustBeRefused(name)) row.Fail("loaded, but must be refused");
+      row.outcome = "round trip";
+
+      // The judges compare with a plain copy of the input made by qpdf.
+      const std::string reference = dir + "reference.pdf";
+      std::vector<std::string> argv = {"qpdf", "--decrypt"};
+      if (!pw.owner.empty() || !pw.user.empty())
+        argv.push_back("--password=" + (pw.owner.empty() ? pw.user : pw.owner));
+      argv.push_back(path);
+      argv.push_back(reference);
+      int rc = RunCommand(argv).exitCode;
+      if (rc != 0 && rc != 3) {
+        row.Fail("qpdf cannot make the reference (exit " + std::to_string(rc) + ")");
+        continue;
+      }
+      const std::string referenceText = PdfText(reference);
+
+      const bool locked = !doc->Encryption().CanChange();
+      for (const Variant& v : kVariants) {
+        if (locked && v.encrypt) continue;
+        const bool inPlace = std::string(v.name) == "rc4-128";
+        const std::string out = inPlace ? work : dir + v.name + ".pdf";
+        std::string upw = v.user, opw = v.owner, line = v.encryptedLine;
+        try {
+          if (locked) {
+            // Opened with the user password only: the settings cannot change, so the file is
+            // saved with its own encryption.
+            upw = pw.user;
+            opw.clear();
+            line.clear();
+          } else {
+            doc->Encryption().SetEnabled(v.encrypt);
+            doc->Encryption().SetLevel(v.level);
+            doc->Encryption().SetUserPassword(v.user);
+            doc->Encryption().SetOwnerPassword(v.owner);
+            doc->Encryption().SetUserPermissions(v.permissions);
+          }
+          if (!doc->SaveToFile(out, 2)) row.Fail(std::string(v.name) + ": not saved");
+        } catch (const std::exception& e) {
+          row.Fail(std::string(v.name) + " save: " + e.what());
+          continue;
+        }
+        if (locked) {
+          std::lock_guard<std::mutex> l(row.m);
+          row.reason = "opened with the user password only: saved with its own encryption";
+        }
+        // The judges' own copy: the file in place is saved over by later variants.
+        const std::string judged = dir + "judged-" + v.name + ".pdf";
+        CopyFile(out, judged);
+        pool.Post([&row, reference, judged, upw, opw, line, referenceText, v] {
+          std::string verdict = Judge(reference, judged, upw, opw, line, referenceText);
+          if (!verdict.empty()) row.Fail(std::string(v.name) + ": " + verdict);
+        });
+        if (locked) break;
+      }
+    }
+  }
+
+  // The table.
+  size_t width = 4;
+  for (auto& r : rows)
+    width = std::max(width, r->file.size());
+  std::string table = "\n";
+  char line[2048];
+  std::snprintf(line, sizeof line, "%-*s  %-10s  %s\n", static_cast<int>(width), "file", "outcome",
+                "reason");
+  table += line;
+  int roundTrips = 0, refused = 0, failed = 0;
+  for (auto& r : rows) {
+    std::snprintf(line, sizeof line, "%-*s  %-10s  %.1500s\n", static_cast<int>(width),
+                  r->file.c_str(), r->outcome.c_str(), r->reason.c_str());
+    table += line;
+    if (r->outcome == "round trip") ++roundTrips;
+    if (r->outcome == "refused") ++refused;
+    if (r->outcome == "FAILED") ++failed;
+  }
+  std::printf("%s%d files: %d round trip, %d refused, %d failed\n", table.c_str(),
+              static_cast<int>(rows.size()), roundTrips, refused, failed);
+  EXPECT_EQ(failed, 0) << table;
+}
