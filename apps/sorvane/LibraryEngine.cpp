@@ -1,16 +1,12 @@
 #include "apps/sorvane/LibraryEngine.h"
 
 #include "apps/sorvane/Rw_ini.h"
+#include "pdf/document/zoCstPDFDoc.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "platform/RtlClasses.h"
 #include "platform/RtlSysUtils.h"
-
-#if __has_include("pdf/document/zoCstPDFDoc.h")
-#include "pdf/document/zoCstPDFDoc.h"
-#define SV_WITH_PDF_DOCUMENT 1
-#endif
 
 namespace {
 
@@ -79,7 +75,6 @@ void PatchHeaderVersion(const std::string& path) {
   f.WriteBuffer(version.data(), static_cast<int64_t>(version.size()));
 }
 
-#ifdef SV_WITH_PDF_DOCUMENT
 int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
   ResultCode = 0;
   doc.LoadFromFile(path);
@@ -110,7 +105,7 @@ int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
   // Written and patched beside the user's file (hidden from folder walks by its leading "."),
   // then renamed over it.
   TempFile temp(rtl::ChangeFileExt(platform::UniqueTempName(rtl::ExtractFilePath(path)), ".pdf"));
-  doc.SaveToFile(temp.Path(), 2);
+  if (!doc.SaveToFile(temp.Path(), 2)) return kLibraryNotSaved;
   PatchHeaderVersion(temp.Path());
   std::string error;
   const bool replaced = platform::ReplaceFileAtomic(temp.Path(), path, &error);
@@ -119,4 +114,3 @@ int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
     throw rtl::EWriteError(path + platform::Utf8ToAnsi(" に書き込めません") + " (" + error + ")");
   return 0;
 }
-#endif

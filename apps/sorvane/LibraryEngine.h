@@ -10,6 +10,10 @@
 
 class TzoCustomPDFDocument;
 
+// Results of LockWithLibrary besides 0.
+constexpr int32_t kLibraryPasswordRefused = -1;
+constexpr int32_t kLibraryNotSaved = -2;  // the save was called off (the settings dialog)
+
 // The permissions the job leaves: all eight, less those whose restriction flag is on.
 TzoUserPermissions JobUserPermissions();
 

@@ -6,15 +6,11 @@
 #include "apps/sorvane/LibraryEngine.h"
 #include "apps/sorvane/Rw_ini.h"
 #include "apps/sorvane/ToolEngine.h"
+#include "pdf/document/zoPDFDoc.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RtlSysUtils.h"
-
-#if __has_include("pdf/document/zoPDFDoc.h")
-#include "pdf/document/zoPDFDoc.h"
-#define SV_WITH_PDF_DOCUMENT 1
-#endif
 
 namespace {
 
@@ -502,12 +498,7 @@ std::string TForm1::ProcessFile(std::string path) {
 }
 
 int32_t TForm1::LockWithLibrary(const std::string& path) {
-#ifdef SV_WITH_PDF_DOCUMENT
   return ::LockWithLibrary(*PDFDoc, path);
-#else
-  (void)path;
-  throw rtl::Exception("the PDF document library is not part of this build");
-#endif
 }
 
 // ---- handlers ----
@@ -515,12 +506,10 @@ int32_t TForm1::LockWithLibrary(const std::string& path) {
 void TForm1::FormCreate(rtl::TObject*) {
   if (SilentRun()) ui::Application().SetToolWindow(true);  // nothing may open the toolkit
   platform::SetPendingEventsHook([] { ui::Application().ProcessMessages(); });
-#ifdef SV_WITH_PDF_DOCUMENT
-  PDFDoc = TzoCustomPDFDocument::Create<TzoPDFDocument>(this);
+  PDFDoc = TzoPDFDocument::Create(this);
   PDFDoc->OnPassword = [this](rtl::TObject* s, std::string& password, bool& cont, int tries) {
     PDFDocPassword(s, password, cont, tries);
   };
-#endif
 
   const std::string prog = platform::ProgramFolder();
   for (const char* sub : {"setting", "temp", "log"}) {

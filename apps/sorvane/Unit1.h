@@ -128,7 +128,7 @@ class TForm1 : public ui::TForm {
 
   TFileDrop FileDrop1{this};
   TFolderDialog FolderDialog1{this};
-  std::shared_ptr<TzoPDFDocument> PDFDoc;
+  std::unique_ptr<TzoPDFDocument> PDFDoc;
 
   bool SilentRun() const { return !arguments_.empty(); }
   bool Running() const { return running_; }
