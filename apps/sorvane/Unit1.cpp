@@ -108,7 +108,7 @@ void TForm1::BuildWindow() {
 
   // Tabs.
   PageControl1.SetParent(this);
-  PageControl1.SetBounds(0, 0, ClientWidth(), 468);
+  PageControl1.SetBounds(0, 0, ClientWidth(), 484);
   TabSheetMain.SetPageControl(&PageControl1);
   TabSheetMain.SetCaption(J("動作"));
   TabSheetMain.SetPopupMenu(&PopupMenuSetting);
@@ -116,7 +116,7 @@ void TForm1::BuildWindow() {
   TabSheetAbout.SetCaption("About");
 
   ListBoxJob.SetParent(&TabSheetMain);
-  ListBoxJob.SetBounds(4, 4, 517, 76);
+  ListBoxJob.SetBounds(4, 4, 517, 52);
   ListBoxJob.SetSorted(true);
   ListBoxJob.SetPopupMenu(&PopupMenuJob);
   FileListBox1.SetParent(&TabSheetMain);
@@ -127,7 +127,7 @@ void TForm1::BuildWindow() {
   auto check = [](TCheckBox& box, TWinControl& parent, int left, int top, int width,
                   const char* caption) {
     box.SetParent(&parent);
-    box.SetBounds(left, top, width, 17);
+    box.SetBounds(left, top, width, 18);
     box.SetCaption(J(caption));
   };
   auto edit = [](TLabel& label, TEdit& box, TWinControl& parent, int top, int labelWidth, int width,
@@ -141,39 +141,39 @@ void TForm1::BuildWindow() {
 
   // Left: security.
   GroupBoxSecurity.SetParent(&TabSheetMain);
-  GroupBoxSecurity.SetBounds(4, 84, 262, 356);
+  GroupBoxSecurity.SetBounds(4, 60, 262, 354);
   GroupBoxSecurity.SetCaption(J("セキュリティ設定"));
   GroupBoxSecurity.SetPopupMenu(&PopupMenuSetting);
   GroupBoxPdf.SetParent(&GroupBoxSecurity);
-  GroupBoxPdf.SetBounds(6, 16, 250, 176);
+  GroupBoxPdf.SetBounds(6, 14, 250, 170);
   GroupBoxPdf.SetCaption(J("ＰＤＦ設定"));
-  check(CheckBox_sEN, GroupBoxPdf, 8, 16, 234, "セキュリティを使用する");
-  check(CheckBox_sPW, GroupBoxPdf, 8, 34, 234, "パスワードで制限する");
-  check(CheckBox_vEN, GroupBoxPdf, 8, 52, 234, "ＰＤＦバージョン指定を有効にする");
-  check(CheckBox_oWeb, GroupBoxPdf, 8, 70, 234, "Web最適化を行う");
+  check(CheckBox_sEN, GroupBoxPdf, 8, 14, 234, "セキュリティを使用する");
+  check(CheckBox_sPW, GroupBoxPdf, 8, 32, 234, "パスワードで制限する");
+  check(CheckBox_vEN, GroupBoxPdf, 8, 50, 234, "ＰＤＦバージョン指定を有効にする");
+  check(CheckBox_oWeb, GroupBoxPdf, 8, 68, 234, "Web最適化を行う");
   GroupBoxPassword.SetParent(&GroupBoxPdf);
-  GroupBoxPassword.SetBounds(6, 90, 238, 80);
+  GroupBoxPassword.SetBounds(6, 88, 238, 78);
   GroupBoxPassword.SetCaption(J("パスワード"));
-  edit(LabelOpenPW, EditOpenPW, GroupBoxPassword, 14, 60, 162, "解除用");
-  edit(LabelMasterPW, EditmasterPW, GroupBoxPassword, 35, 60, 162, "マスター");
-  edit(LabelUserPW, EditUserPW, GroupBoxPassword, 56, 60, 162, "ユーザ");
+  edit(LabelOpenPW, EditOpenPW, GroupBoxPassword, 13, 60, 162, "解除用");
+  edit(LabelMasterPW, EditmasterPW, GroupBoxPassword, 34, 60, 162, "マスター");
+  edit(LabelUserPW, EditUserPW, GroupBoxPassword, 55, 60, 162, "ユーザ");
   for (TEdit* e : {&EditOpenPW, &EditmasterPW, &EditUserPW})
     e->SetPasswordChar('*');
   GroupBoxRestrict.SetParent(&GroupBoxSecurity);
-  GroupBoxRestrict.SetBounds(6, 196, 250, 154);
+  GroupBoxRestrict.SetBounds(6, 186, 250, 162);
   GroupBoxRestrict.SetCaption(J("ＰＤＦへの制限"));
-  check(CheckBox_sPR, GroupBoxRestrict, 8, 16, 234, "印刷");
-  check(CheckBox_sMD, GroupBoxRestrict, 8, 33, 234, "文書の変更");
+  check(CheckBox_sPR, GroupBoxRestrict, 8, 14, 234, "印刷");
+  check(CheckBox_sMD, GroupBoxRestrict, 8, 32, 234, "文書の変更");
   check(CheckBox_sBA, GroupBoxRestrict, 8, 50, 234, "文書アセンブリ");
-  check(CheckBox_sCP, GroupBoxRestrict, 8, 67, 234, "内容のコピーと抽出");
-  check(CheckBox_sAC, GroupBoxRestrict, 8, 84, 234, "アクセシビリティのための内容抽出");
-  check(CheckBox_sAN, GroupBoxRestrict, 8, 101, 234, "注釈");
-  check(CheckBox_sFF, GroupBoxRestrict, 8, 118, 234, "フォームフィールドの入力");
-  check(CheckBox_sBT, GroupBoxRestrict, 8, 135, 234, "40bit暗号化を使う");
+  check(CheckBox_sCP, GroupBoxRestrict, 8, 68, 234, "内容のコピーと抽出");
+  check(CheckBox_sAC, GroupBoxRestrict, 8, 86, 234, "アクセシビリティのための内容抽出");
+  check(CheckBox_sAN, GroupBoxRestrict, 8, 104, 234, "注釈");
+  check(CheckBox_sFF, GroupBoxRestrict, 8, 122, 234, "フォームフィールドの入力");
+  check(CheckBox_sBT, GroupBoxRestrict, 8, 140, 234, "40bit暗号化を使う");
 
   // Right: general settings and document information.
   GroupBoxGeneral.SetParent(&TabSheetMain);
-  GroupBoxGeneral.SetBounds(270, 84, 251, 66);
+  GroupBoxGeneral.SetBounds(270, 60, 251, 64);
   GroupBoxGeneral.SetCaption(J("一般設定"));
   GroupBoxGeneral.SetPopupMenu(&PopupMenuSetting);
   SpeedButtonSaveSetting.SetParent(&GroupBoxGeneral);
@@ -182,7 +182,7 @@ void TForm1::BuildWindow() {
   check(CheckBoxSubDir, GroupBoxGeneral, 100, 18, 144, "サブディレクトリ処理");
   check(CheckBoxAll, GroupBoxGeneral, 100, 40, 144, "一括処理対象");
   GroupBoxInfo.SetParent(&TabSheetMain);
-  GroupBoxInfo.SetBounds(270, 154, 251, 286);
+  GroupBoxInfo.SetBounds(270, 128, 251, 286);
   GroupBoxInfo.SetCaption(J("文書情報設定"));
   GroupBoxInfo.SetPopupMenu(&PopupMenuSetting);
   edit(LabelTitle, EditTitle, GroupBoxInfo, 22, 92, 143, "タイトル");
@@ -211,7 +211,7 @@ void TForm1::BuildWindow() {
 
   // Bottom: state of the run and the two run buttons.
   PanelBottom.SetParent(this);
-  PanelBottom.SetBounds(0, 468, ClientWidth(), ClientHeight() - 468);
+  PanelBottom.SetBounds(0, 484, ClientWidth(), ClientHeight() - 484);
   PanelBottom.SetBevelOuter(bvNone);
   auto state = [this](TStaticText& text, int top, int width, const char* caption) {
     text.SetParent(&PanelBottom);
@@ -221,14 +221,14 @@ void TForm1::BuildWindow() {
     text.SetCaption(J(caption));
   };
   state(StaticState, 6, 517, "");
-  state(StaticTextDir, 32, 400, "処理フォルダ");
-  state(StaticTextPDF, 56, 400, "処理ＰＤＦ");
-  state(StaticTextCount, 80, 400, "処理状況");
+  state(StaticTextDir, 30, 400, "処理フォルダ");
+  state(StaticTextPDF, 54, 400, "処理ＰＤＦ");
+  state(StaticTextCount, 78, 400, "処理状況");
   SpeedButtonSel.SetParent(&PanelBottom);
-  SpeedButtonSel.SetBounds(416, 32, 109, 32);
+  SpeedButtonSel.SetBounds(416, 30, 109, 32);
   SpeedButtonSel.SetCaption(J("選択処理"));
   SpeedButtonAll.SetParent(&PanelBottom);
-  SpeedButtonAll.SetBounds(416, 70, 109, 32);
+  SpeedButtonAll.SetBounds(416, 66, 109, 32);
   SpeedButtonAll.SetCaption(J("一括処理"));
 
   FolderDialog1.SetTitle(J("フォルダーの選択"));
