@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include "apps/sorvane/LibraryEngine.h"
 #include "apps/sorvane/Rw_ini.h"
@@ -266,7 +267,9 @@ void TForm1::ConnectEvents() {
         Flag{&CheckBox_sAC, &TJobSettings::AC}, Flag{&CheckBox_sAN, &TJobSettings::AN},
         Flag{&CheckBox_sFF, &TJobSettings::FF}, Flag{&CheckBox_sBT, &TJobSettings::BT},
         Flag{&CheckBoxSubDir, &TJobSettings::SubDir}, Flag{&CheckBoxAll, &TJobSettings::Enable}})
-    f.box->OnClick = [f](TObject*) { JobSettings.*f.field = f.box->Checked() ? 1 : 0; };
+    f.box->OnClick = [this, f](TObject*) {
+      WithShownSettings([&] { JobSettings.*f.field = f.box->Checked() ? 1 : 0; });
+    };
   struct Text {
     ui::TEdit* edit;
     std::string TJobSettings::*field;
@@ -278,8 +281,12 @@ void TForm1::ConnectEvents() {
         Text{&EditAuthor, &TJobSettings::Author}, Text{&EditSubject, &TJobSettings::Subject},
         Text{&EditKeywords, &TJobSettings::Keywords}, Text{&EditCreator, &TJobSettings::Creator},
         Text{&EditProducer, &TJobSettings::Producer}})
-    t.edit->OnChange = [t](TObject*) { JobSettings.*t.field = t.edit->Text(); };
-  ComboBoxPDFVer.OnClick = [this](TObject*) { JobSettings.Ver = ComboBoxPDFVer.ItemIndex(); };
+    t.edit->OnChange = [this, t](TObject*) {
+      WithShownSettings([&] { JobSettings.*t.field = t.edit->Text(); });
+    };
+  ComboBoxPDFVer.OnClick = [this](TObject*) {
+    WithShownSettings([&] { JobSettings.Ver = ComboBoxPDFVer.ItemIndex(); });
+  };
 }
 
 // ---- job list ----
@@ -391,6 +398,26 @@ void TForm1::WriteLogLines(const std::string& resultLine, const std::string& pat
                          VersionText() + "\r\n");
 }
 
+template <class F>
+void TForm1::WithShownSettings(F f) {
+  if (!running_ || shownInPlace_) {
+    f();
+    return;
+  }
+  struct Swap {
+    TForm1& form;
+    explicit Swap(TForm1& f) : form(f) {
+      std::swap(JobSettings, form.shown_);
+      form.shownInPlace_ = true;
+    }
+    ~Swap() {
+      std::swap(JobSettings, form.shown_);
+      form.shownInPlace_ = false;
+    }
+  } swap(*this);
+  f();
+}
+
 // Runs one batch with the logs open, the current job settings kept, and a guard against a second
 // start; the logs are closed with every line written, however the run ends.
 template <class Run>
@@ -399,7 +426,7 @@ TRunOutcome TForm1::RunGuarded(Run run) {
   RunningScope running(running_);
   stopRequested_ = false;
   anyNg_ = false;
-  const TJobSettings shown = JobSettings;  // what the controls show
+  shown_ = JobSettings;  // what the controls show
   TRunOutcome outcome = TRunOutcome::kAllOk;
   if (!OpenLogs()) {
     outcome = TRunOutcome::kCouldNotRun;
@@ -417,7 +444,7 @@ TRunOutcome TForm1::RunGuarded(Run run) {
     CloseLogs();
   }
   walkGuard_.reset();
-  JobSettings = shown;
+  JobSettings = shown_;
   // A window closed during the run left the tool's work file to the run.
   if (stopRequested_ && platform::FileExists(WorkFilePath())) platform::DeleteFile(WorkFilePath());
   if (outcome != TRunOutcome::kCouldNotRun) StaticState.SetCaption(J("処理終了"));
@@ -655,31 +682,36 @@ void TForm1::mnuDelDirClick(rtl::TObject*) {
 
 void TForm1::ListBoxJobClick(rtl::TObject*) {
   const int index = ListBoxJob.ItemIndex();
-  if (index < 0 || running_) return;
-  try {
-    ShowJobSettings(JobIniPath(ListBoxJob.Items()[index]));
-  } catch (const std::exception& e) {
-    ui::Application().HandleException(this, e);
-  }
+  if (index < 0) return;
+  WithShownSettings([&] {
+    try {
+      ShowJobSettings(JobIniPath(ListBoxJob.Items()[index]));
+    } catch (const std::exception& e) {
+      ui::Application().HandleException(this, e);
+    }
+  });
 }
 
 void TForm1::SpeedButtonSaveSettingClick(rtl::TObject*) {
   const int index = ListBoxJob.ItemIndex();
-  if (index < 0 || running_) return;
-  try {
-    WriteJobIni(JobIniPath(ListBoxJob.Items()[index]));
-  } catch (const std::exception& e) {
-    ui::Application().HandleException(this, e);
-  }
+  if (index < 0) return;
+  WithShownSettings([&] {
+    try {
+      WriteJobIni(JobIniPath(ListBoxJob.Items()[index]));
+    } catch (const std::exception& e) {
+      ui::Application().HandleException(this, e);
+    }
+  });
 }
 
 void TForm1::mnuSaveDefClick(rtl::TObject*) {
-  if (running_) return;
-  try {
-    WriteJobIni(DefaultIniPath());
-  } catch (const std::exception& e) {
-    ui::Application().HandleException(this, e);
-  }
+  WithShownSettings([&] {
+    try {
+      WriteJobIni(DefaultIniPath());
+    } catch (const std::exception& e) {
+      ui::Application().HandleException(this, e);
+    }
+  });
 }
 
 void TForm1::mmQuitClick(rtl::TObject*) {

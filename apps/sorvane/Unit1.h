@@ -11,6 +11,7 @@
 
 #include "apps/common/FolderDialog.h"
 #include "apps/common/NewCtrls.h"
+#include "apps/sorvane/Rw_ini.h"
 #include "platform/FileSystem.h"
 #include "platform/RtlClasses.h"
 #include "ui/ComCtrls.h"
@@ -185,6 +186,10 @@ class TForm1 : public ui::TForm {
   void WriteLogLines(const std::string& resultLine, const std::string& path);
   template <class Run>
   TRunOutcome RunGuarded(Run run);
+  // Runs f with JobSettings holding what the controls stand for: during a run the user's edits,
+  // selections and saves work on that copy, and the running job keeps its own settings.
+  template <class F>
+  void WithShownSettings(F f);
 
   std::vector<std::string> arguments_;
   bool setupFailed_ = false;  // the settings folders or default.ini could not be made
@@ -192,6 +197,8 @@ class TForm1 : public ui::TForm {
   bool stopRequested_ = false;
   bool anyNg_ = false;
   bool activated_ = false;
+  TJobSettings shown_;         // during a run: what the controls stand for
+  bool shownInPlace_ = false;  // shown_ is in JobSettings now
   std::unique_ptr<rtl::TFileStream> resultLog_;
   std::unique_ptr<rtl::TFileStream> checkLog_;
   std::unique_ptr<platform::FolderWalkGuard> walkGuard_;

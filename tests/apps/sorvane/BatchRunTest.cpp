@@ -298,3 +298,32 @@ TEST_F(BatchRun, ASilentStartRunsAllJobsAndClosesWithItsExitStatus) {
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_NE(boxes_[0].find(ResultLogPath()), std::string::npos);
 }
+
+TEST_F(BatchRun, EditsDuringARunChangeWhatTheWindowShowsNotTheRunningJob) {
+  const std::string a = Folder("a"), b = Folder("b");
+  const V files = {Pdf(a + "/1.pdf"), Pdf(a + "/2.pdf")};
+  Job(a, Job17);
+  Job(b, [](TJobSettings& j) { j.Title = "b"; });
+  auto form = Form();  // shows job a
+  bool edited = false;
+  platform::SetPendingEventsHook([&] {
+    if (!form->Running() || edited) return;
+    edited = true;
+    // The user edits job a's password and saves it, then looks at job b.
+    form->EditUserPW.TypeText("X");
+    form->SpeedButtonSaveSetting.Click();
+    form->ListBoxJob.SelectItem(1);
+  });
+  form->SpeedButtonSel.Click();
+  ASSERT_TRUE(edited);
+  // Both files got job a's settings as they were when the run began.
+  EXPECT_EQ(Log(CheckLogPath()),
+            Lines({files[0] + ",user,owner,1.7", files[1] + ",user,owner,1.7"}));
+  EXPECT_NE(Info(files[1]).find("PDF version:     1.7"), std::string::npos);
+  // The save during the run stored what the window showed; afterwards the settings are job b's,
+  // as the controls show.
+  EXPECT_EQ(ReadJob(JobIniPath(a)).UserPassWord, "userX");
+  EXPECT_EQ(JobSettings.Title, "b");
+  EXPECT_EQ(form->EditTitle.Text(), "b");
+  EXPECT_EQ(JobSettings.UserPassWord, "");
+}

@@ -264,15 +264,19 @@ TEST_F(SorvaneProgram, FilesThatCannotBeRewrittenAreNgAndStayByteForByte) {
       Input(CorpusDir() + "peer/enc-R2,V1,U=view,O=master.pdf", tool, "wrong.pdf");
   Job(lib, [](TJobSettings& j) { j.Ver = 0, j.OpenPassWord = "view", j.MasterPassWord = "o"; });
   Job(tool, [](TJobSettings& j) { j.Ver = 4, j.OpenPassWord = "nothing"; });
-  const V ng = {userOnly, aes, damaged, cut, wrong};
+  const std::string libWrong =
+      Input(CorpusDir() + "peer/enc-R2,V1,U=view,O=master.pdf", Prog() + "libwrong", "wrong.pdf");
+  Job(Prog() + "libwrong", [](TJobSettings& j) { j.Ver = 1, j.OpenPassWord = "wrong"; });
+  const V ng = {userOnly, aes, damaged, cut, wrong, libWrong};
   V before;
   for (const std::string& f : ng)
     before.push_back(ReadFile(f));
 
   CommandResult r = Run();
   EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_EQ(ReadFile(ResultLogPath()), Lines({userOnly + ",NG", aes + ",NG", damaged + ",NG",
-                                              cut + ",NG", good + ",OK", wrong + ",NG"}));
+  EXPECT_EQ(ReadFile(ResultLogPath()),
+            Lines({userOnly + ",NG", aes + ",NG", damaged + ",NG", cut + ",NG", good + ",OK",
+                   libWrong + ",NG", wrong + ",NG"}));
   for (size_t i = 0; i < ng.size(); ++i)
     EXPECT_EQ(ReadFile(ng[i]), before[i]) << ng[i];
   // Each library failure is said on standard error with its file.
@@ -287,8 +291,8 @@ TEST_F(SorvaneProgram, FilesThatCannotBeRewrittenAreNgAndStayByteForByte) {
   fs::remove(good);
   r = Run();
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(ReadFile(ResultLogPath()),
-            Lines({userOnly + ",NG", aes + ",NG", damaged + ",NG", cut + ",NG", wrong + ",NG"}));
+  EXPECT_EQ(ReadFile(ResultLogPath()), Lines({userOnly + ",NG", aes + ",NG", damaged + ",NG",
+                                              cut + ",NG", libWrong + ",NG", wrong + ",NG"}));
 }
 
 TEST_F(SorvaneProgram, ARunThatCannotRunEndsWithStatusTwoAndSaysWhy) {
