@@ -248,6 +248,22 @@ TEST_F(SorvaneProgram, ASilentRunRewritesEveryJobsFilesAsTheJobAsks) {
   EXPECT_EQ(ini.ReadInteger("Pos", "Top", -1), 0);
   EXPECT_EQ(ini.ReadInteger("Pos", "Left", -1), 0);
   EXPECT_TRUE(FileExists(DefaultIniPath()));
+
+  // Kettrin, beside Sorvane, checks the files of the check list: every password and version as
+  // listed, but the job that kept the writer's header.
+  if (!FileExists(ProgramDir() + "Kettrin")) return;
+  fs::copy_file(ProgramDir() + "Kettrin", Prog() + "Kettrin");
+  CommandResult k =
+      RunCommand({"env", "-u", "DISPLAY", Prog() + "Kettrin", "/n", "/f" + CheckLogPath()});
+  EXPECT_EQ(k.exitCode, 1) << k.err;
+  V expected;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const LockCase& c = cases[i];
+    const std::string version = std::string(c.version) == c.checkVersion ? "OK" : "NG";
+    const bool needsPassword = c.encrypted && !c.user.empty();
+    expected.push_back(outputs[i] + "," + version + (needsPassword ? ",--,OK,OK" : ",OK,NG,NG"));
+  }
+  EXPECT_EQ(ReadFile(Prog() + "log/log_check_log.csv"), Lines(expected));
 }
 
 TEST_F(SorvaneProgram, FilesThatCannotBeRewrittenAreNgAndStayByteForByte) {
