@@ -456,11 +456,9 @@ TRunOutcome TForm1::RunSelectedJob() {
   if (running_ || index < 0 || index >= ListBoxJob.Items().Count()) return TRunOutcome::kNotRun;
   const std::string folder = ListBoxJob.Items()[index];
   return RunGuarded([&] {
-    ReadJobIni(JobIniPath(folder));
     StaticTextCount.SetCaption("1/1");
     StaticState.SetCaption(J("処理開始"));
-    walkGuard_ = std::make_unique<platform::FolderWalkGuard>();
-    WalkFolder(rtl::IncludeTrailingPathDelimiter(folder));
+    if (LoadJob(folder)) WalkFolder(rtl::IncludeTrailingPathDelimiter(folder));
   });
 }
 
@@ -471,12 +469,23 @@ TRunOutcome TForm1::RunAllJobs() {
     const int n = static_cast<int>(jobs.size());
     for (int i = 0; i < n && !stopRequested_; ++i) {
       StaticTextCount.SetCaption(rtl::IntToStr(i + 1) + "/" + rtl::IntToStr(n));
-      ReadJobIni(JobIniPath(jobs[i]));
-      if (JobSettings.Enable == 0) continue;
-      walkGuard_ = std::make_unique<platform::FolderWalkGuard>();
-      WalkFolder(rtl::IncludeTrailingPathDelimiter(jobs[i]));
+      if (LoadJob(jobs[i]) && JobSettings.Enable != 0)
+        WalkFolder(rtl::IncludeTrailingPathDelimiter(jobs[i]));
     }
   });
+}
+
+bool TForm1::LoadJob(const std::string& folder) {
+  walkGuard_ = std::make_unique<platform::FolderWalkGuard>();
+  try {
+    ReadJobIni(JobIniPath(folder));
+    return true;
+  } catch (const rtl::Exception& e) {
+    // A job file that cannot be read: its folder is not walked, the other jobs run.
+    anyNg_ = true;
+    ReportProblem(folder + ": " + e.Message());
+    return false;
+  }
 }
 
 void TForm1::WalkFolder(const std::string& dir) {

@@ -149,6 +149,9 @@ class TForm1 : public ui::TForm {
   // The runs.
   TRunOutcome RunSelectedJob();
   TRunOutcome RunAllJobs();
+  // Reads the job's file into JobSettings; false (reported, counted as a failure) when it cannot
+  // be read.
+  bool LoadJob(const std::string& folder);
   void WalkFolder(const std::string& dir);
   void ProcessFolder(const std::string& dir);
   // The result log line of one file.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "apps/sorvane/ToolEngine.h"
 #include "platform/IniFiles.h"
@@ -326,4 +327,24 @@ TEST_F(BatchRun, EditsDuringARunChangeWhatTheWindowShowsNotTheRunningJob) {
   EXPECT_EQ(JobSettings.Title, "b");
   EXPECT_EQ(form->EditTitle.Text(), "b");
   EXPECT_EQ(JobSettings.UserPassWord, "");
+}
+
+TEST_F(BatchRun, AJobFileThatCannotBeReadIsReportedAndTheOtherJobsRun) {
+  const std::string a = Folder("a"), b = Folder("b");
+  const std::string fa = Pdf(a + "/1.pdf"), fb = Pdf(b + "/2.pdf");
+  Job(a, Job17);
+  Job(b, Job17);
+  WriteFile(JobIniPath(a),
+            std::regex_replace(ReadFile(JobIniPath(a)), std::regex("UserPassWord=[^\r]*"),
+                               "UserPassWord=*not Base64*"));
+  const std::string before = ReadFile(fa);
+  auto form = Form({"x"});  // silent: what the window would show goes to standard error
+  form->Show();
+  EXPECT_EQ(ui::Application().ExitCode(), kExitSomeNg);
+  EXPECT_EQ(Log(ResultLogPath()), Lines({fb + ",OK"}));
+  EXPECT_EQ(ReadFile(fa), before);
+  // Said once when the window would show the job, and once by the run.
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_NE(boxes_[0].find("*not Base64*"), std::string::npos) << boxes_[0];
+  EXPECT_EQ(boxes_[1].rfind(a + ": ", 0), 0u) << boxes_[1];
 }
