@@ -652,7 +652,7 @@ class TzoCustomPDFDocument : public TzoComponent {
   void ReadDests(TzoPDFObject* dests);
   void ReadNameTree(TzoPDFObject* names);
   void AddNamedDestination(const std::string& name, TzoPDFObject* value);
-  std::unique_ptr<TzoPDFOutline> ReadOutlines(int32_t objectNumber);
+  std::unique_ptr<TzoPDFOutline> ReadOutlines(TzoPDFObject* outlines);
   bool PrepareOutlineItem(TzoPDFOutline& item);
   void ReadAcroForm(TzoPDFObject* form);
   void ReadFieldValue(TzoAcroFormField& field, const TzoPDFDictObject& dict);

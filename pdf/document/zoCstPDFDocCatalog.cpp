@@ -177,9 +177,9 @@ void TzoCustomPDFDocument::ReadCatalog() {
 
   IOProgress(60);
   StatusMessage(LoadMessage(SReadingOutlines));
-  if (const TzoPDFObject* outlines = cat->GetValue("/Outlines");
-      outlines && outlines->AsReference())
-    outlineRoot_ = ReadOutlines(outlines->AsReference()->ObjectNumber());
+  if (TzoPDFObject* outlines = cat->GetValue("/Outlines")) outlineRoot_ = ReadOutlines(outlines);
+  // The catalog's other entries (page labels, language, structure...) are written as read.
+  KeepCatalogEntries(*cat);
   IOProgress(100);
 }
 
@@ -203,10 +203,8 @@ void TzoCustomPDFDocument::ReadPageTree(int32_t objectNumber) {
     }
     std::unique_ptr<TzoPDFIndirectObject> read;
     TzoPDFIndirectObject* obj = FindOrReadObject(node.number, read);
-    if (!obj) {
-      Warning(rtl::Format("Page tree node %d is missing", node.number));
-      continue;
-    }
+    // A page that cannot be read fails the load: a save would lose it.
+    if (!obj) RaiseMsg<EPDFFileCorruptedError>(SFileCorrupted);
     TzoPDFDictObject* dict = obj->DirectObject() ? obj->DirectObject()->AsDict() : nullptr;
     const std::string type = dict ? NameText(ResolveLoaded(dict->GetValue("/Type"))) : "";
     if (type == "/Pages") {
@@ -356,19 +354,21 @@ bool TzoCustomPDFDocument::PrepareOutlineItem(TzoPDFOutline& item) {
   return sound;
 }
 
-std::unique_ptr<TzoPDFOutline> TzoCustomPDFDocument::ReadOutlines(int32_t objectNumber) {
+std::unique_ptr<TzoPDFOutline> TzoCustomPDFDocument::ReadOutlines(TzoPDFObject* outlines) {
   std::unordered_set<int32_t> seen;
-  // Reads one item; null for a missing item or one met before (a loop, reported).
+  // Reads one item (number -1: the outline dictionary given directly in the catalog); null for
+  // a missing item or one met before (a loop, reported).
   auto makeItem = [&](int32_t number, int32_t& first,
                       int32_t& next) -> std::unique_ptr<TzoPDFOutline> {
     first = next = -1;
-    if (!seen.insert(number).second) {
+    if (number >= 0 && !seen.insert(number).second) {
       Warning(rtl::Format("Outline item %d is met more than once; the loop is cut", number));
       return nullptr;
     }
     std::unique_ptr<TzoPDFIndirectObject> read;
-    TzoPDFIndirectObject* obj = FindOrReadObject(number, read);
-    TzoPDFObject* direct = obj ? ResolveLoaded(obj->DirectObject()) : nullptr;
+    TzoPDFIndirectObject* obj = number >= 0 ? FindOrReadObject(number, read) : nullptr;
+    TzoPDFObject* direct =
+        number >= 0 ? (obj ? ResolveLoaded(obj->DirectObject()) : nullptr) : outlines;
     if (!direct || !direct->AsDict()) {
       Warning(rtl::Format("Outline item %d is missing", number));
       return nullptr;
@@ -391,7 +391,9 @@ std::unique_ptr<TzoPDFOutline> TzoCustomPDFDocument::ReadOutlines(int32_t object
   };
 
   int32_t first = -1, next = -1;
-  std::unique_ptr<TzoPDFOutline> root = makeItem(objectNumber, first, next);
+  if (!outlines->AsReference() && !outlines->AsDict()) return nullptr;
+  std::unique_ptr<TzoPDFOutline> root =
+      makeItem(outlines->AsReference() ? outlines->AsReference()->ObjectNumber() : -1, first, next);
   if (!root) return nullptr;
   struct Pending {
     TzoPDFOutline* parent;

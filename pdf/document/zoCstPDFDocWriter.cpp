@@ -24,7 +24,7 @@ constexpr std::string_view kCRLF = "\r\n";
 constexpr std::string_view kHeader = "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n";
 
 constexpr const char* SStreamWithoutData = "Stream without data (object %d)";
-constexpr const char* SNotReadCannotSave = "The document has not been read; it cannot be saved";
+constexpr const char* SNotReadCannotSave = "No document has been read: there is nothing to save";
 constexpr const char* SXRefGap = "Object %d was numbered but not written";
 
 // Catalog keys that the writer builds from the document model (and that the catalog reader reads
@@ -360,6 +360,9 @@ void TzoCustomPDFDocument::WriteDocument() {
   BuildOutlines();
 
   StatusMessage(LoadMessage(SBuildingObjects));
+  // Every page of the page list is written, whatever its count says.
+  for (TzoPDFIndirectObject* page : pages_)
+    if (page->RefCount() == 0) page->AddRef();
   for (const TzoPDFObjectStore* store : {inputStore_.get(), outputStore_.get()}) {
     for (int32_t i = 0; i < store->Count(); ++i) {
       TzoPDFIndirectObject* obj = store->GetItem(i);
@@ -512,6 +515,7 @@ void TzoCustomPDFDocument::SetNeedAppearances(uint8_t mode) {
 }
 
 bool TzoCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
+  CheckCanSave();
   if (!catalogRead_) throw EPDFException(SNotReadCannotSave);
   if (showSetupDialog_ && RunSetupDialog() == 2) return false;
 

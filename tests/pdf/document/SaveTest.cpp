@@ -116,6 +116,21 @@ TEST(SaveTest, DocumentWhoseCatalogWasNotReadIsNotSaved) {
   EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"keep.pdf"});
 }
 
+TEST(SaveTest, FileOpenedWithoutItsPasswordIsNotSaved) {
+  SV_REQUIRE_CORPUS();
+  TempDir tmp;
+  const std::string path = tmp / "locked.pdf";
+  CopyFile(CorpusDir() + "encrypted/rc4-40_u=user_o=owner.pdf", path);
+  const std::string before = ReadFile(path);
+  auto doc = TzoCustomPDFDocument::Create();
+  doc->SetShowSetupDialog(false);
+  doc->LoadFromFile(path);  // no handler: the empty password is tried and refused
+  EXPECT_EQ(doc->PageCount(), 0);
+  EXPECT_THROW(doc->SaveToFile(path, 2), EPDFException);
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"locked.pdf"});
+}
+
 TEST(SaveTest, SettingsDialogCanCancelTheSave) {
   TempDir tmp;
   {

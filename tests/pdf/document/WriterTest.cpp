@@ -129,7 +129,7 @@ TEST(WriterTest, EmptyDocumentIsCatalogInfoAndPageTreeWithExactLayout) {
                 std::to_string(x) + "\r\n%%EOF\r\n");
   EXPECT_NE(file.find("0000000019 00000 n"), std::string::npos);
 
-  // With encryption the encryption dictionary is object 4, without /ID in plain... and /Size 5.
+  // With encryption the encryption dictionary is object 4 (/Size 5), and the file gets an /ID.
   SetEncryption(*doc, el128bit, TzoUserPermissions::All());
   const std::string enc = doc->WriteToString();
   EXPECT_NE(enc.find("/Size 5\r\n"), std::string::npos);

@@ -164,12 +164,15 @@ inline std::string PdfText(const std::string& path, const std::string& password 
 }
 
 // The deep comparison of catalog entries, pages and outlines (compare_structure.py): "" when
-// equal, else the differences.
+// equal, else the differences. ignoreFilters: streams may differ in /Filter and /DecodeParms.
 inline std::string CompareStructure(const std::string& in, const std::string& out,
-                                    const std::string& inPassword, const std::string& outPassword) {
-  CommandResult r =
-      RunCommand({"python3", "-I", "-S", SourceDir() + "tests/pdf/document/compare_structure.py",
-                  in, out, inPassword, outPassword});
+                                    const std::string& inPassword, const std::string& outPassword,
+                                    bool ignoreFilters = false) {
+  std::vector<std::string> argv = {
+      "python3", "-I", "-S",       SourceDir() + "tests/pdf/document/compare_structure.py",
+      in,        out,  inPassword, outPassword};
+  if (ignoreFilters) argv.push_back("--ignore-filters");
+  CommandResult r = RunCommand(argv);
   if (r.exitCode == 0) return "";
   std::string msg = r.out + r.err;
   while (!msg.empty() && (msg.back() == '\n' || msg.back() == '\r'))

@@ -1,0 +1,305 @@
+// Loading a file: the corpus against pdfinfo and qpdf, the password loop and the state a load
+// leaves behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "pdf/core/zoPDFCrypt.h"
+#include "tests/pdf/document/DocTestSupport.h"
+
+using namespace doctest;
+
+namespace {
+
+std::vector<std::string> AllCorpusFiles() {
+  std::vector<std::string> files;
+  for (const char* folder : {"peer", "docs", "encrypted"})
+    for (const std::string& f : sv::test::CorpusFiles(folder))
+      if (f.size() > 4 && f.compare(f.size() - 4, 4, ".pdf") == 0) files.push_back(f);
+  return files;
+}
+
+TEST(Loading, CorpusPageCountsEqualPdfinfo) {
+  SV_REQUIRE_CORPUS();
+  if (!sv::test::HasCommand("pdfinfo")) GTEST_SKIP() << "pdfinfo not installed";
+  int compared = 0;
+  for (const std::string& f : AllCorpusFiles()) {
+    const std::string pw = PasswordFromName(f);
+    Loaded l = Load(f, pw);
+    if (!l.ok) continue;  // refused files are judged by their own tests
+    sv::test::CommandResult info = sv::test::RunCommand({"pdfinfo", "-opw", pw, f});
+    std::smatch m;
+    if (info.exitCode != 0) {
+      // A file pdfinfo cannot open (a bad key length) is counted by qpdf.
+      info = sv::test::RunCommand({"qpdf", "--password=" + pw, "--show-npages", f});
+      ASSERT_EQ(info.exitCode, 0) << f;
+      info.out = "Pages: " + info.out;
+    }
+    ASSERT_TRUE(std::regex_search(info.out, m, std::regex("Pages: *([0-9]+)"))) << f;
+    EXPECT_EQ(l.doc->PageCount(), std::stoi(m[1])) << f;
+    ++compared;
+  }
+  EXPECT_GE(compared, 30);
+}
+
+// The outline tree as indented titles. A title that is neither UTF-16 nor ASCII is read in the
+// ANSI code page, where qpdf reads PDFDocEncoding: such a title matches any ("*").
+void OutlineText(const TzoPDFOutline* item, int depth, std::string& out) {
+  for (; item; item = item->Next()) {
+    const TzoPDFObject* t = item->Dict() ? item->Dict()->GetValue("/Title") : nullptr;
+    std::string title;
+    if (t && t->AsString()) {
+      std::string bytes = PDFStringBytes(*t->AsString());
+      bool unicode = bytes.rfind("\xFE\xFF", 0) == 0;
+      bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return c > 0; });
+      title = unicode || ascii ? Utf8(TzoCustomPDFDocument::TextStringOf(*t->AsString())) : "*";
+    }
+    out += std::string(depth * 2, ' ') + title + "\n";
+    OutlineText(item->First(), depth + 1, out);
+  }
+}
+
+// Line by line equality, "*" in ours matching any title.
+bool SameOutlines(const std::string& ours, const std::string& theirs) {
+  std::istringstream a(ours), b(theirs);
+  std::string la, lb;
+  for (;;) {
+    bool ga = static_cast<bool>(std::getline(a, la)), gb = static_cast<bool>(std::getline(b, lb));
+    if (ga != gb) return false;
+    if (!ga) return true;
+    size_t ia = la.find_first_not_of(' '), ib = lb.find_first_not_of(' ');
+    if (ia != ib) return false;
+    if (la.substr(ia == std::string::npos ? la.size() : ia) != "*" && la != lb) return false;
+  }
+}
+
+void OutlineText(const Json& items, int depth, std::string& out) {
+  for (const Json& item : items.items) {
+    out += std::string(depth * 2, ' ') + item.Str("title") + "\n";
+    if (const Json* kids = item.Get("kids")) OutlineText(*kids, depth + 1, out);
+  }
+}
+
+TEST(Loading, CorpusOutlinesAndFormFieldsEqualQpdf) {
+  SV_REQUIRE_CORPUS();
+  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  int outlines = 0, forms = 0;
+  for (const std::string& f : AllCorpusFiles()) {
+    const std::string pw = PasswordFromName(f);
+    Loaded l = Load(f, pw);
+    if (!l.ok || !l.warnings.empty()) continue;
+    sv::test::CommandResult q = sv::test::RunCommand(
+        {"qpdf", "--password=" + pw, "--json", "--json-key=outlines", "--json-key=acroform", f});
+    if (q.exitCode != 0 || !q.err.empty()) continue;
+    Json json = JsonReader(q.out).Parse();
+
+    std::string ours, theirs;
+    if (l.doc->OutlineRoot()) OutlineText(l.doc->OutlineRoot()->First(), 0, ours);
+    OutlineText(*json.Get("outlines"), 0, theirs);
+    EXPECT_TRUE(SameOutlines(ours, theirs)) << f << "\n" << ours << "---\n" << theirs;
+    if (!theirs.empty()) ++outlines;
+
+    // Fields: full name, type and value, each field once.
+    std::set<std::string> expected, actual;
+    for (const Json& field : json.Get("acroform")->Get("fields")->items) {
+      std::string value = field.Str("value");
+      if (value.rfind("u:", 0) == 0) value = value.substr(2);
+      if (value.rfind("/", 0) == 0) value = value.substr(1);
+      expected.insert(field.Str("fullname") + " " + field.Str("fieldtype") + " =" + value);
+    }
+    if (l.doc->FormFields())
+      for (const auto& field : *l.doc->FormFields()) {
+        static const char* kTypes[] = {"/Btn", "/Btn", "/Btn", "/Tx", "/Ch", "/Sig"};
+        std::string value = field->Value;
+        if (value.rfind("\xFE\xFF", 0) == 0) {
+          std::u16string wide;
+          for (size_t i = 2; i + 1 < value.size(); i += 2)
+            wide += static_cast<char16_t>((static_cast<uint8_t>(value[i]) << 8) |
+                                          static_cast<uint8_t>(value[i + 1]));
+          value = Utf8(wide);
+        }
+        actual.insert(platform::AnsiToUtf8(field->FullName) + " " + kTypes[field->FieldType] +
+                      " =" + value);
+      }
+    EXPECT_EQ(actual, expected) << f;
+    if (!expected.empty()) ++forms;
+  }
+  EXPECT_GE(outlines, 8);
+  EXPECT_GE(forms, 2);
+}
+
+// ---- The password loop ----
+
+TEST(Loading, PasswordLoop) {
+  SV_REQUIRE_CORPUS();
+  const std::string userFile = sv::test::CorpusDir() + "encrypted/rc4-128_u=user_o=owner.pdf";
+  const std::string emptyUserFile =
+      sv::test::CorpusDir() + "encrypted/rc4-128_u=_o=owner_noprint.pdf";
+  struct Case {
+    const char* what;
+    std::string file;
+    bool handler;
+    std::vector<std::string> answers;  // one per call; Continue False after the last
+    bool result;
+    std::vector<int> tries;
+    bool owner;
+  } cases[] = {
+      {"no handler, empty user password", emptyUserFile, false, {}, true, {}, false},
+      {"no handler, a user password", userFile, false, {}, false, {}, false},
+      {"always wrong until Continue False",
+       userFile,
+       true,
+       {"a", "b", "c"},
+       false,
+       {0, 1, 2, 3},
+       false},
+      {"right at the first try", userFile, true, {"owner"}, true, {0}, true},
+      {"right at the third try", userFile, true, {"x", "y", "user"}, true, {0, 1, 2}, false},
+      {"Continue False at once", userFile, true, {}, false, {0}, false},
+      {"handler called even for an empty user password",
+       emptyUserFile,
+       true,
+       {""},
+       true,
+       {0},
+       false},
+  };
+  for (const Case& c : cases) {
+    auto doc = TzoPDFDocument::Create();
+    std::vector<int> tries;
+    if (c.handler)
+      doc->OnPassword = [&](rtl::TObject*, std::string& p, bool& cont, int32_t t) {
+        tries.push_back(t);
+        if (static_cast<size_t>(t) < c.answers.size())
+          p = c.answers[static_cast<size_t>(t)];
+        else
+          cont = false;
+      };
+    bool ok = doc->LoadFromFile(c.file);
+    EXPECT_EQ(ok, c.result) << c.what;
+    EXPECT_EQ(tries, c.tries) << c.what;
+    if (ok) {
+      EXPECT_EQ(doc->IsOwner(), c.owner) << c.what;
+      EXPECT_GT(doc->PageCount(), 0) << c.what;
+      EXPECT_NO_THROW(doc->CheckCanSave()) << c.what;
+    } else {
+      EXPECT_EQ(doc->PageCount(), 0) << c.what;
+      // A refused file can never be saved over with an empty document.
+      if (doc->IsLoaded()) {
+        EXPECT_THROW(doc->CheckCanSave(), EPDFException) << c.what;
+      }
+    }
+  }
+}
+
+// ---- State after a load ----
+
+TEST(Loading, EveryLoadStartsFreshAndAFailedOneLeavesNothing) {
+  SV_REQUIRE_CORPUS();
+  auto doc = TzoPDFDocument::Create();
+  doc->OnPassword = [](rtl::TObject*, std::string& p, bool&, int32_t) { p = "owner"; };
+  ASSERT_TRUE(doc->LoadFromFile(sv::test::CorpusDir() + "encrypted/rc4-40_u=user_o=owner.pdf"));
+  const int32_t first = doc->DocumentNumber();
+  EXPECT_TRUE(doc->Encryption().Enabled());
+
+  ASSERT_TRUE(doc->LoadFromFile(sv::test::CorpusDir() + "peer/11-pages-with-labels.pdf"));
+  EXPECT_GT(doc->DocumentNumber(), first);
+  EXPECT_EQ(doc->PageCount(), 11);
+  EXPECT_FALSE(doc->IsEncrypted());
+  EXPECT_FALSE(doc->Encryption().Enabled());
+  EXPECT_EQ(doc->Decryptor(), nullptr);
+  for (int32_t i = 0; i < doc->InputStore().Count(); ++i)
+    EXPECT_EQ(doc->InputStore().GetItem(i)->DocumentNumber(), doc->DocumentNumber());
+
+  EXPECT_THROW(doc->LoadFromFile(sv::test::CorpusDir() + "peer/bad33.pdf"), EPDFFileCorruptedError);
+  EXPECT_FALSE(doc->IsLoaded());
+  EXPECT_EQ(doc->PageCount(), 0);
+  EXPECT_EQ(doc->InputStore().Count(), 0);
+  EXPECT_TRUE(doc->XRefItems().empty());
+  EXPECT_TRUE(doc->XRefStmItems().empty());
+  EXPECT_EQ(doc->Trailer().RootNumber(), -1);
+  EXPECT_EQ(doc->OutlineRoot(), nullptr);
+}
+
+TEST(Loading, FileNamesAndEvents) {
+  SV_REQUIRE_CORPUS();
+  sv::test::TempDir dir;
+  sv::test::CopyFile(sv::test::CorpusDir() + "peer/11-pages-with-labels.pdf", dir / "doc.pdf");
+  sv::test::CopyFile(sv::test::CorpusDir() + "peer/11-pages-with-labels.pdf", dir / "doc.txt");
+  auto doc = TzoPDFDocument::Create();
+  std::vector<std::string> events;
+  doc->OnBeginRead = [&](rtl::TObject*) { events.push_back("begin"); };
+  doc->OnEndRead = [&](rtl::TObject*) { events.push_back("end"); };
+  doc->OnStatusMessage = [&](TzoCustomPDFDocument*, const std::string& m) {
+    if (m.rfind("Document read", 0) == 0) events.push_back(m);
+  };
+  // A name without extension gets ".pdf"; any other extension is kept.
+  EXPECT_TRUE(doc->LoadFromFile(dir / "doc"));
+  EXPECT_EQ(doc->WorkFileName(), dir / "doc.pdf");
+  EXPECT_EQ(doc->Filename(), dir / "doc.pdf");
+  EXPECT_TRUE(doc->LoadFromFile(dir / "doc.txt"));
+  EXPECT_EQ(doc->WorkFileName(), dir / "doc.txt");
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"begin", "Document read complete. Pages read = 11", "end",
+                                      "begin", "Document read complete. Pages read = 11", "end"}));
+
+  try {
+    doc->LoadFromFile(dir / "missing");
+    ADD_FAILURE() << "no exception";
+  } catch (const EFileNotFound& e) {
+    EXPECT_EQ(std::string(e.what()), dir / "missing.pdf" + " File Not Found");
+  }
+  // Clearing the name does not unload; setting it loads.
+  doc->SetFilename(dir / "doc.pdf");
+  EXPECT_EQ(doc->PageCount(), 11);
+  doc->SetFilename("");
+  EXPECT_EQ(doc->Filename(), "");
+  EXPECT_EQ(doc->PageCount(), 11);
+}
+
+TEST(Loading, LoopsInTheCorpusEndWithAWarning) {
+  SV_REQUIRE_CORPUS();
+  Loaded pages = Load(sv::test::CorpusDir() + "peer/pages-loop.pdf");
+  ASSERT_TRUE(pages.ok) << pages.error;
+  EXPECT_EQ(pages.doc->PageCount(), 1);
+  ASSERT_EQ(pages.warnings.size(), 1u);
+  EXPECT_NE(pages.warnings[0].find("more than once"), std::string::npos);
+
+  Loaded outlines = Load(sv::test::CorpusDir() + "peer/outlines-with-loop.pdf");
+  ASSERT_TRUE(outlines.ok) << outlines.error;
+  ASSERT_EQ(outlines.warnings.size(), 1u);
+  EXPECT_NE(outlines.warnings[0].find("loop is cut"), std::string::npos);
+  // Every item is reached once.
+  std::set<const TzoPDFOutline*> seen;
+  std::vector<const TzoPDFOutline*> stack{outlines.doc->OutlineRoot()};
+  while (!stack.empty()) {
+    const TzoPDFOutline* it = stack.back();
+    stack.pop_back();
+    if (!it) continue;
+    EXPECT_TRUE(seen.insert(it).second);
+    stack.push_back(it->First());
+    stack.push_back(it->Next());
+  }
+  EXPECT_EQ(static_cast<int32_t>(seen.size()), outlines.doc->OutlineCount());
+}
+
+TEST(Loading, NothingReadsTheFileAfterTheLoad) {
+  PdfBuilder b = OnePage();
+  sv::test::TempDir dir;
+  sv::test::WriteFile(dir / "one.pdf", b.Build());
+  auto doc = TzoPDFDocument::Create();
+  std::vector<int32_t> progress;
+  doc->OnIOProgress = [&](TzoCustomPDFDocument*, int32_t p) { progress.push_back(p); };
+  ASSERT_TRUE(doc->LoadFromFile(dir / "one.pdf"));
+  EXPECT_EQ(progress, (std::vector<int32_t>{10, 75, 30, 90, 60, 100}));
+  // The file may be replaced at once (a save over it): the document holds all it needs.
+  sv::test::WriteFile(dir / "one.pdf", "junk");
+  auto page = doc->GetPage(1);
+  ASSERT_EQ(page->Count(), 2);
+  EXPECT_EQ(page->Item(1)->DirectObject()->AsStream()->Data()->ToString(), "0 0 m S\n");
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+// Objects read by number, object streams, and encrypted files against qpdf and pdfinfo.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "pdf/core/zoPDFCrypt.h"
+#include "tests/pdf/document/DocTestSupport.h"
+
+using namespace doctest;
+
+namespace {
+
+Loaded LoadBytes(const std::string& bytes) {
+  static int n = 0;
+  static sv::test::TempDir dir;
+  std::string path = dir / ("o" + std::to_string(++n) + ".pdf");
+  sv::test::WriteFile(path, bytes);
+  return Load(path);
+}
+
+// pdfinfo's value of a field ("Producer"), or "".
+std::string PdfInfoField(const std::string& out, const std::string& field) {
+  std::smatch m;
+  std::regex re("(^|\n)" + field + ": *([^\n]*)");
+  return std::regex_search(out, m, re) ? std::string(m[2]) : std::string();
+}
+
+const std::vector<std::string> kRc4Files = {
+    "encrypted/rc4-40_u=user_o=owner.pdf",
+    "encrypted/rc4-128_u=user_o=owner.pdf",
+    "encrypted/rc4-128_u=user_o=owner_objstm.pdf",
+    "encrypted/rc4-128_u=_o=owner_noprint.pdf",
+    "peer/enc-R2,V1,O=master.pdf",
+    "peer/enc-R3,V2,O=master.pdf",
+    "peer/encrypted-with-images.pdf",
+};
+
+TEST(ObjectLoading, EncryptedStreamsAndStringsEqualQpdfAndPdfinfo) {
+  SV_REQUIRE_CORPUS();
+  if (!sv::test::HasCommand("qpdf") || !sv::test::HasCommand("pdfinfo"))
+    GTEST_SKIP() << "qpdf or pdfinfo not installed";
+  for (const std::string& name : kRc4Files) {
+    const std::string f = sv::test::CorpusDir() + name;
+    const std::string pw = PasswordFromName(f);
+    Loaded l = Load(f, pw);
+    ASSERT_EQ(l.error, "") << name;
+    ASSERT_TRUE(l.ok) << name;
+    EXPECT_TRUE(l.doc->IsEncrypted()) << name;
+    // Decrypted stream data equal qpdf's raw (decrypted, still filtered) data.
+    int streams = 0;
+    const TzoPDFObjectStore& store = l.doc->InputStore();
+    for (int32_t i = 0; i < store.Count() && streams < 6; ++i) {
+      const TzoPDFIndirectObject* obj = store.GetItem(i);
+      const TzoPDFStreamObject* s = obj->DirectObject() ? obj->DirectObject()->AsStream() : nullptr;
+      if (!s || !s->Data() || obj->Generation() != 0) continue;
+      sv::test::CommandResult q = sv::test::RunCommand(
+          {"qpdf", "--password=" + pw, "--show-object=" + std::to_string(obj->ObjectNumber()),
+           "--raw-stream-data", f});
+      ASSERT_EQ(q.exitCode, 0) << name << " " << obj->ObjectNumber();
+      EXPECT_EQ(s->Data()->ToString(), q.out) << name << " object " << obj->ObjectNumber();
+      ++streams;
+    }
+    EXPECT_GT(streams, 0) << name;
+    // The information texts, decrypted and decoded.
+    sv::test::CommandResult info = sv::test::RunCommand({"pdfinfo", "-opw", pw, f});
+    for (auto [field, value] : {std::pair{"Producer", Utf8(l.doc->Info().Producer())},
+                                std::pair{"Creator", Utf8(l.doc->Info().Creator())},
+                                std::pair{"Title", Utf8(l.doc->Info().Title())}})
+      EXPECT_EQ(value, PdfInfoField(info.out, field)) << name << " " << field;
+  }
+}
+
+TEST(ObjectLoading, OtherHandlersAreRefusedAndLeaveTheDocumentEmpty) {
+  SV_REQUIRE_CORPUS();
+  for (const char* name :
+       {"encrypted/aes-128_u=user_o=owner.pdf", "encrypted/aes-256_u=user_o=owner.pdf",
+        "peer/V4-aes.pdf", "peer/V4.pdf"}) {
+    Loaded l = Load(sv::test::CorpusDir() + name, "owner");
+    EXPECT_NE(l.error.find("Unsupported"), std::string::npos) << name << ": " << l.error;
+    EXPECT_FALSE(l.doc->IsLoaded()) << name;
+    EXPECT_EQ(l.doc->InputStore().Count(), 0) << name;
+    EXPECT_EQ(l.doc->Decryptor(), nullptr) << name;
+  }
+}
+
+TEST(ObjectLoading, PermissionsAfterOwnerAndUserOpens) {
+  SV_REQUIRE_CORPUS();
+  const std::string f = sv::test::CorpusDir() + "encrypted/rc4-128_u=_o=owner_noprint.pdf";
+  // The owner keeps the file's restrictions (/P -3376: copy and accessibility only).
+  Loaded owner = Load(f, "owner");
+  ASSERT_TRUE(owner.ok);
+  EXPECT_TRUE(owner.doc->IsOwner());
+  EXPECT_EQ(owner.doc->Encryption().UserPermissions(),
+            (TzoUserPermissions{AllowCopy, AllowAccessibility}));
+  EXPECT_EQ(owner.doc->Encryption().OwnerPassword(), "owner");
+  EXPECT_EQ(owner.doc->Encryption().Level(), el128bit);
+  // The empty user password opens it for a user, who cannot change the settings.
+  Loaded user = Load(f, "");
+  ASSERT_TRUE(user.ok);
+  EXPECT_FALSE(user.doc->IsOwner());
+  EXPECT_THROW(user.doc->Encryption().SetEnabled(false), rtl::Exception);
+
+  Loaded forty = Load(sv::test::CorpusDir() + "encrypted/rc4-40_u=user_o=owner.pdf", "owner");
+  ASSERT_TRUE(forty.ok);
+  EXPECT_EQ(forty.doc->Encryption().Level(), el40bit);
+}
+
+// ---- Hand-made objects ----
+
+std::string WithEncrypt(const std::string& encryptBody) {
+  PdfBuilder b = OnePage();
+  b.Add(encryptBody);
+  b.trailerExtra = "/Encrypt 5 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00>]";
+  return b.Build();
+}
+
+TEST(ObjectLoading, BrokenEncryptionDictionariesRaise) {
+  const std::string o(64, 'A');
+  struct Case {
+    const char* what;
+    std::string body;
+  } cases[] = {
+      {"no /O", "<< /Filter /Standard /V 1 /R 2 /U <" + o + "> /P -4 >>"},
+      {"no /U", "<< /Filter /Standard /V 1 /R 2 /O <" + o + "> /P -4 >>"},
+      {"a /P that is no number",
+       "<< /Filter /Standard /V 1 /R 2 /O <" + o + "> /U <" + o + "> /P /x >>"},
+      {"an /Encrypt that is no dictionary", "[1 2 3]"},
+      {"a crypt filter handler",
+       "<< /Filter /Standard /V 4 /R 4 /O <" + o + "> /U <" + o + "> /P -4 >>"},
+  };
+  for (const Case& c : cases) {
+    Loaded l = LoadBytes(WithEncrypt(c.body));
+    EXPECT_NE(l.error, "") << c.what;
+    EXPECT_FALSE(l.ok) << c.what;
+    EXPECT_FALSE(l.doc->IsLoaded()) << c.what;
+  }
+}
+
+TEST(ObjectLoading, HeaderOfAnotherObjectCountsAsMissingWithAWarning) {
+  PdfBuilder b = OnePage();
+  b.Add("(five)");
+  b.bodies[2] = "<< /Type /Page /MediaBox [0 0 200 200] /Contents 4 0 R /Thumb 5 0 R >>";
+  std::string pdf = b.Build();
+  // The entry of object 5 points at object 4.
+  char wrong[32], right[32];
+  std::snprintf(right, sizeof right, "%010zu 00000 n", b.offsets[4]);
+  std::snprintf(wrong, sizeof wrong, "%010zu 00000 n", b.offsets[3]);
+  pdf.replace(pdf.rfind(right), 18, wrong);
+  Loaded l = LoadBytes(pdf);
+  ASSERT_EQ(l.error, "");
+  EXPECT_EQ(l.doc->PageCount(), 1);
+  ASSERT_EQ(l.warnings.size(), 1u);
+  EXPECT_NE(l.warnings[0].find("Object 5 not found"), std::string::npos);
+  EXPECT_EQ(l.doc->InputStore().IndexOf(l.doc->DocumentNumber(), 5, 0), -1);
+}
+
+TEST(ObjectLoading, StreamWithoutEndFailsTheLoad) {
+  PdfBuilder b = OnePage();
+  b.bodies[3] = "<< /Length 8 >>\nstream\n0 0 m S\n";  // no "endstream" anywhere
+  Loaded l = LoadBytes(b.Build());
+  EXPECT_EQ(l.error, "Expected PDF endstream");
+  EXPECT_FALSE(l.doc->IsLoaded());
+  EXPECT_EQ(l.doc->PageCount(), 0);
+}
+
+TEST(ObjectLoading, WrongLengthIsCorrectedBySearchingForEndstream) {
+  PdfBuilder b = OnePage();
+  b.bodies[3] = "<< /Length 5 0 R >>\nstream\n0 0 m S\nendstream";
+  b.Add("3");  // a /Length too short for the data
+  Loaded l = LoadBytes(b.Build());
+  ASSERT_EQ(l.error, "");
+  auto page = l.doc->GetPage(1);
+  const TzoPDFStreamObject* content = nullptr;
+  for (int32_t i = 0; i < page->Count(); ++i)
+    if (page->Item(i)->DirectObject()->AsStream())
+      content = page->Item(i)->DirectObject()->AsStream();
+  ASSERT_NE(content, nullptr);
+  EXPECT_EQ(content->Data()->ToString(), "0 0 m S");
+}
+
+// A file whose catalog, page tree and page live in an object stream (object 5), with a stream
+// cross-reference table; extra lets a test add an update.
+std::string ObjectStreamFile(const std::string& extraObjects = "") {
+  const std::string objs[] = {"<< /Type /Catalog /Pages 2 0 R >>",
+                              "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                              "<< /Type /Page /MediaBox [0 0 100 100] /Contents 4 0 R >>"};
+  std::string header, body;
+  for (int i = 0; i < 3; ++i) {
+    header += std::to_string(i + 1) + " " + std::to_string(body.size()) + " ";
+    body += objs[i] + " ";
+  }
+  const std::string data = header + body;
+  std::string pdf = "%PDF-1.5\n";
+  size_t off4 = pdf.size();
+  pdf += "4 0 obj\n<< /Length 7 >>\nstream\n0 0 m S\nendstream\nendobj\n";
+  size_t off5 = pdf.size();
+  pdf += "5 0 obj\n<< /Type /ObjStm /N 3 /First " + std::to_string(header.size()) + " /Length " +
+         std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+  pdf += extraObjects;
+  size_t off6 = pdf.size();
+  std::string x;
+  auto entry = [&](int t, uint32_t f2, int f3) {
+    x += static_cast<char>(t);
+    for (int k = 3; k >= 0; --k)
+      x += static_cast<char>((f2 >> (8 * k)) & 0xFF);
+    x += static_cast<char>(f3);
+  };
+  entry(0, 0, 255);
+  entry(2, 5, 0);
+  entry(2, 5, 1);
+  entry(2, 5, 2);
+  entry(1, static_cast<uint32_t>(off4), 0);
+  entry(1, static_cast<uint32_t>(off5), 0);
+  entry(1, static_cast<uint32_t>(off6), 0);
+  pdf += "6 0 obj\n<< /Type /XRef /Size 7 /Root 1 0 R /W [1 4 1] /Length " +
+         std::to_string(x.size()) + " >>\nstream\n" + x + "\nendstream\nendobj\nstartxref\n" +
+         std::to_string(off6) + "\n%%EOF\n";
+  return pdf;
+}
+
+TEST(ObjectLoading, CatalogInsideAnObjectStreamLoads) {
+  Loaded l = LoadBytes(ObjectStreamFile());
+  ASSERT_EQ(l.error, "");
+  EXPECT_EQ(l.doc->PageCount(), 1);
+  EXPECT_EQ(l.doc->Pages()[0]->ObjectNumber(), 3);
+}
+
+TEST(ObjectLoading, UpdatedObjectIsNotTakenFromTheObjectStream) {
+  std::string pdf = ObjectStreamFile();
+  // An update gives page 3 a rotation outside the object stream.
+  size_t at = pdf.size();
+  pdf += "3 0 obj\n<< /Type /Page /MediaBox [0 0 100 100] /Contents 4 0 R /Rotate 180 >>\nendobj\n";
+  size_t xref = pdf.size();
+  char line[32];
+  std::snprintf(line, sizeof line, "%010zu 00000 n \n", at);
+  size_t prev = std::stoul(pdf.substr(pdf.rfind("startxref") + 10));
+  pdf += "xref\n3 1\n" + std::string(line) + "trailer\n<< /Size 7 /Root 1 0 R /Prev " +
+         std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  Loaded l = LoadBytes(pdf);
+  ASSERT_EQ(l.error, "");
+  ASSERT_EQ(l.doc->PageCount(), 1);
+  EXPECT_EQ(l.doc->GetPageRotation(1), 180);
+}
+
+}  // namespace
