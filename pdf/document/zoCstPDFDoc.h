@@ -396,14 +396,13 @@ class TzoCustomPDFDocument : public TzoComponent {
   // Copies of page pageNumber (1-based) and of everything it refers to, in a new list that the
   // caller owns. EInvalidPageError "Invalid page number (%d)" for a bad number.
   virtual std::unique_ptr<TzoPageObjectList> GetPage(int32_t pageNumber);
-  // Frees everything the document holds.
-  virtual void ClearDocument();
   // Adds to list a copy of every stored object that obj refers to, directly or through other
   // objects; other pages are not followed.
   virtual void CollectPageObjects(TzoPageObjectList& list, const TzoPDFObject* obj);
   // A fresh empty document state with a new document number.
   virtual void ResetDocument();
 
+  // ClearDocument then ResetDocument: a fresh, empty document state.
   void ClearAndReset();
 
   // ---- Process-wide document counter ----
@@ -495,9 +494,11 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   // ---- Loading ----
 
-  // Loads the file (".pdf" added to a name without extension); True when the document ends
-  // loaded. EFileNotFound for a missing file; the errors of the reader for a damaged one (the
-  // document is then empty).
+  // Loads the file (".pdf" added to a name without extension), asking OnPassword while an
+  // encrypted file's password is refused (without a handler the empty password is tried once).
+  // True when the document ends loaded with its pages; False when the password was refused or
+  // the handler gave up. Every load starts from a fresh document state. EFileNotFound for a
+  // missing file; the reader's errors for a damaged one (the document is then empty).
   bool LoadFromFile(const std::string& fileName);
   // Parses a PDF held in stream: header, cross-reference data, /Encrypt.
   void LoadDocumentStream(rtl::TStream& stream);
@@ -596,6 +597,10 @@ class TzoCustomPDFDocument : public TzoComponent {
   static void SetSetupDialogFactory(TzoSetupDialogFactory factory);
 
  protected:
+  // Frees everything the document holds (its accessors must not be used until ResetDocument):
+  // the destructor's and ClearAndReset's first step.
+  virtual void ClearDocument();
+
   // ---- Loading internals ----
 
   void ReadCrossReference();

@@ -48,6 +48,7 @@ bool NameIs(const TzoPDFObject* obj, std::string_view name) {
 bool TzoCustomPDFDocument::LoadFromFile(const std::string& fileName) {
   // Every load starts from a fresh document state.
   ClearAndReset();
+  isEncrypted_ = false;
   workFileName_ = rtl::ExtractFileExt(fileName).empty() ? fileName + ".pdf" : fileName;
   if (!platform::FileExists(workFileName_))
     throw EFileNotFound(rtl::Format("%s ", workFileName_) + LoadMessage(SFileNotFound));
@@ -86,6 +87,7 @@ bool TzoCustomPDFDocument::LoadFromFile(const std::string& fileName) {
   } catch (...) {
     // A failed load leaves nothing of the file behind.
     ClearAndReset();
+    isEncrypted_ = false;
     throw;
   }
   reader_.reset();
@@ -200,7 +202,9 @@ int TzoCustomPDFDocument::SectionKind(int64_t offset) {
   std::string head;
   reader_->PeekString(5, head);
   if (head.compare(0, 4, "xref") == 0 || rtl::Trim(head) == "xref") return 1;
-  return !head.empty() && IsDigit(static_cast<uint8_t>(head[0])) ? 2 : 0;
+  // An offset may point at the end of line before the object's header.
+  const std::string t = rtl::TrimLeft(head);
+  return !t.empty() && IsDigit(static_cast<uint8_t>(t[0])) ? 2 : 0;
 }
 
 void TzoCustomPDFDocument::ReadCrossReference() {
@@ -465,7 +469,11 @@ std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::DecodeStreamData(
 std::unique_ptr<TzoPDFIndirectObject> TzoCustomPDFDocument::ReadIndirectObject(
     int32_t expectedNumber) {
   const int64_t start = reader_->Position();
-  if (start <= 0 || start >= reader_->Size()) return nullptr;
+  if (start <= 0) return nullptr;
+  if (start >= reader_->Size()) {
+    Warning(rtl::Format("Object %d not found at offset %d", expectedNumber, start));
+    return nullptr;
+  }
   // The header must be the object asked for; anything else counts as a missing object.
   reader_->SkipWhiteSpace();
   const int64_t headerAt = reader_->Position();

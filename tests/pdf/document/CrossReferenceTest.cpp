@@ -56,8 +56,8 @@ TEST(CrossReference, CorpusEntriesEqualQpdfListing) {
 // ---- Hand-made files ----
 
 // A one-page file whose classic table is replaced by text.
-std::string WithTable(const std::string& table, const std::string& trailer) {
-  PdfBuilder b = OnePage();
+std::string WithTable(const std::string& table, const std::string& trailer,
+                      PdfBuilder b = OnePage()) {
   std::string pdf = b.Build();
   std::string body = pdf.substr(0, b.xrefOffset);
   return body + table + "trailer\n" + trailer + "\nstartxref\n" + std::to_string(b.xrefOffset) +
@@ -214,6 +214,28 @@ TEST(CrossReference, StreamTablesAndTheirMalformedFields) {
     EXPECT_EQ(l.error, "File is corrupted") << c.what;
     EXPECT_TRUE(l.doc->XRefStmItems().empty()) << c.what;
   }
+}
+
+TEST(CrossReference, OffsetsOnTheLineEndBeforeAHeaderAndBeyondTheFile) {
+  PdfBuilder b = OnePage();
+  b.Build();
+  std::string pdf = WithXRefStream("/Size 6 /W [1 4 1]", StreamEntries(b, b.xrefOffset));
+  // startxref names the end of line in front of the stream's header.
+  size_t at = pdf.rfind("startxref\n") + 10;
+  pdf.replace(at, std::to_string(b.xrefOffset).size(), std::to_string(b.xrefOffset - 1));
+  Loaded l = LoadBytes(pdf);
+  ASSERT_EQ(l.error, "");
+  EXPECT_EQ(l.doc->PageCount(), 1);
+
+  // An entry beyond the end of the file is a missing object, reported.
+  PdfBuilder c = OnePage();
+  c.bodies[2] = "<< /Type /Page /MediaBox [0 0 200 200] /Contents 4 0 R /Thumb 5 0 R >>";
+  c.Build();
+  std::string entries = Entries(c) + "0099999999 00000 n \n";
+  Loaded m = LoadBytes(WithTable("xref\n0 6\n" + entries, "<< /Size 6 /Root 1 0 R >>", c));
+  ASSERT_EQ(m.error, "");
+  ASSERT_EQ(m.warnings.size(), 1u);
+  EXPECT_NE(m.warnings[0].find("Object 5 not found"), std::string::npos);
 }
 
 TEST(CrossReference, PngPredictedStreamRowsDecode) {

@@ -2,6 +2,7 @@
 
 #include "pdf/document/zoCstPDFDoc.h"
 #include "pdf/document/zoPDFDoc.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -48,6 +49,38 @@ TEST(DocumentCore, TheApplicationsClassStartsLikeTheBase) {
   EXPECT_EQ(d->Encryption().Level(), el40bit);
   EXPECT_TRUE(d->ShowSetupDialog());
   EXPECT_EQ(d->PageCount(), 0);
+}
+
+TEST(DocumentCore, TheRenderTextSettingsChangeNothingInTheOutput) {
+  SV_REQUIRE_CORPUS();
+  sv::test::TempDir dir;
+  const std::string input = sv::test::CorpusDir() + "peer/form-filled-by-acrobat.pdf";
+  auto base = TzoCustomPDFDocument::Create();
+  auto app = TzoPDFDocument::Create();
+  app->SetCustomRenderText(true);
+  app->OnRenderText = [](TzoCustomPDFDocument*, TzoTextInfo*, ui::TFontStyles&,
+                         std::u16string& text, ui::TColor&) { text = u"changed"; };
+  std::vector<std::string> baseStatus, appStatus;
+  base->OnStatusMessage = [&](TzoCustomPDFDocument*, const std::string& m) {
+    baseStatus.push_back(m);
+  };
+  app->OnStatusMessage = [&](TzoCustomPDFDocument*, const std::string& m) {
+    appStatus.push_back(m);
+  };
+  for (TzoCustomPDFDocument* d : {static_cast<TzoCustomPDFDocument*>(base.get()),
+                                  static_cast<TzoCustomPDFDocument*>(app.get())}) {
+    ASSERT_TRUE(d->LoadFromFile(input));
+    d->SetShowSetupDialog(false);
+  }
+  base->SaveToFile(dir / "base.pdf", 2);
+  app->SaveToFile(dir / "app.pdf", 2);
+  EXPECT_EQ(sv::test::ReadFile(dir / "base.pdf"), sv::test::ReadFile(dir / "app.pdf"));
+  // The same events, apart from the file name in the save message.
+  ASSERT_EQ(baseStatus.size(), appStatus.size());
+  for (size_t i = 0; i < baseStatus.size(); ++i)
+    if (baseStatus[i].rfind("Saving File", 0) != 0) {
+      EXPECT_EQ(baseStatus[i], appStatus[i]);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "pdf/core/zoPDFCrypt.h"
 #include "pdf/core/zoUtils.h"
 #include "tests/pdf/document/DocTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace doctest;
 using namespace std::string_literals;
@@ -210,6 +211,36 @@ TEST(OutputEncryption, EncryptStringKeepsLengthAndMakesTheEncryptorOnDemand) {
   EXPECT_EQ(c.size(), 5u);
   EXPECT_EQ(Decrypt(*d->Encryptor(), c, 7), "hello");
   EXPECT_NE(d->EncryptString("hello", 8), c);
+}
+
+TEST(OutputEncryption, TwoFilesSavedInOneSecondGetDifferentIdentifiersAndKeys) {
+  SV_REQUIRE_CORPUS();
+  sv::test::TempDir dir;
+  std::string ids[2];
+  for (int i = 0; i < 2; ++i) {
+    auto d = TzoPDFDocument::Create();
+    ASSERT_TRUE(d->LoadFromFile(sv::test::CorpusDir() + "peer/11-pages-with-labels.pdf"));
+    d->SetShowSetupDialog(false);
+    d->Encryption().SetEnabled(true);
+    d->Encryption().SetLevel(el128bit);
+    d->Encryption().SetUserPassword("user");
+    d->Encryption().SetOwnerPassword("owner");
+    d->Info().SetCreationDate("2024/05/01 09:30");
+    d->Info().SetTitle(u"同じ設定");
+    const std::string out = dir / ("out" + std::to_string(i) + ".pdf");
+    d->SaveToFile(out, 2);
+    // Read back with its password: the information and the identifier of the file.
+    Loaded back = Load(out, "user");
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_EQ(back.doc->Info().Title(), u"同じ設定");
+    ASSERT_NE(back.doc->Trailer().ID(), nullptr);
+    ids[i] = back.doc->Trailer().ID()->GetItem(0)->AsString()->Text();
+    if (sv::test::HasCommand("qpdf")) {
+      sv::test::CommandResult q = sv::test::RunCommand({"qpdf", "--password=user", "--check", out});
+      EXPECT_EQ(q.exitCode, 0) << q.out << q.err;
+    }
+  }
+  EXPECT_NE(ids[0], ids[1]);
 }
 
 }  // namespace

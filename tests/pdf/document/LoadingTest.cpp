@@ -214,7 +214,11 @@ TEST(Loading, EveryLoadStartsFreshAndAFailedOneLeavesNothing) {
   for (int32_t i = 0; i < doc->InputStore().Count(); ++i)
     EXPECT_EQ(doc->InputStore().GetItem(i)->DocumentNumber(), doc->DocumentNumber());
 
+  ASSERT_TRUE(doc->LoadFromFile(sv::test::CorpusDir() + "encrypted/rc4-40_u=user_o=owner.pdf"));
   EXPECT_THROW(doc->LoadFromFile(sv::test::CorpusDir() + "peer/bad33.pdf"), EPDFFileCorruptedError);
+  EXPECT_FALSE(doc->IsEncrypted());
+  EXPECT_EQ(doc->Decryptor(), nullptr);
+  EXPECT_FALSE(doc->Encryption().Enabled());
   EXPECT_FALSE(doc->IsLoaded());
   EXPECT_EQ(doc->PageCount(), 0);
   EXPECT_EQ(doc->InputStore().Count(), 0);

@@ -1,9 +1,13 @@
 // Objects read by number, object streams, and encrypted files against qpdf and pdfinfo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <regex>
+#include <set>
 
 #include "pdf/core/zoPDFCrypt.h"
+#include "pdf/core/zoUtils.h"
 #include "tests/pdf/document/DocTestSupport.h"
 
 using namespace doctest;
@@ -68,6 +72,163 @@ TEST(ObjectLoading, EncryptedStreamsAndStringsEqualQpdfAndPdfinfo) {
                                 std::pair{"Title", Utf8(l.doc->Info().Title())}})
       EXPECT_EQ(value, PdfInfoField(info.out, field)) << name << " " << field;
   }
+}
+
+// Compares an object as read with qpdf's JSON of it; differences go to diffs. Strings that are
+// neither UTF-16 nor ASCII are not compared (qpdf reads them as PDFDocEncoding).
+void CompareWithJson(const TzoPDFObject* o, const Json& j, const std::string& path,
+                     std::vector<std::string>& diffs, const Json& objects) {
+  auto differ = [&](const std::string& what) { diffs.push_back(path + ": " + what); };
+  if (!o) {
+    if (j.kind != Json::Null) differ("missing");
+    return;
+  }
+  switch (o->ObjectType()) {
+    case otInteger:
+      if (j.kind != Json::Number || j.n != o->AsInteger()->Value()) differ("integer");
+      break;
+    case otReal:
+      if (j.kind != Json::Number || std::abs(j.n - o->AsReal()->Value()) > 1e-4) differ("real");
+      break;
+    case otBoolean:
+      if (j.kind != Json::Bool || j.b != o->AsBoolean()->Value()) differ("boolean");
+      break;
+    case otNull:
+      if (j.kind != Json::Null) differ("null");
+      break;
+    case otName:
+      if (j.kind != Json::String ||
+          (j.s != o->AsName()->Text() && j.s.find('#') == std::string::npos &&
+           o->AsName()->Text().find('#') == std::string::npos))
+        differ("name " + o->AsName()->Text() + " / " + j.s);
+      break;
+    case otIndirectReference: {
+      const TzoPDFIndirectReference* r = o->AsReference();
+      std::string text =
+          std::to_string(r->ObjectNumber()) + " " + std::to_string(r->Generation()) + " R";
+      if (j.kind != Json::String || j.s != text) differ("reference " + text + " / " + j.s);
+      break;
+    }
+    case otString: {
+      const std::string bytes = PDFStringBytes(*o->AsString());
+      if (j.kind != Json::String) {
+        differ("string");
+      } else if (j.s.rfind("b:", 0) == 0) {
+        std::string hex = StrToHex(bytes);
+        for (char& c : hex)
+          c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (j.s.substr(2) != hex) differ("binary string");
+      } else if (bytes.rfind("\xFE\xFF", 0) == 0) {
+        if (j.s.substr(2) != Utf8(TzoCustomPDFDocument::TextStringOf(*o->AsString())))
+          differ("text string");
+      } else if (std::all_of(bytes.begin(), bytes.end(),
+                             [](char c) { return c >= 0x20 && c < 0x7F; })) {
+        if (j.s.substr(2) != bytes) differ("string (" + bytes + ") / " + j.s);
+      }
+      break;
+    }
+    case otArray: {
+      const TzoPDFArrayObject* a = o->AsArray();
+      if (j.kind != Json::Array || static_cast<size_t>(a->Count()) != j.items.size()) {
+        differ("array");
+        break;
+      }
+      for (int32_t i = 0; i < a->Count(); ++i)
+        CompareWithJson(a->GetItem(i), j.items[static_cast<size_t>(i)],
+                        path + "[" + std::to_string(i) + "]", diffs, objects);
+      break;
+    }
+    case otDictionary: {
+      const TzoPDFDictObject* d = o->AsDict();
+      if (j.kind != Json::Object) {
+        differ("dictionary");
+        break;
+      }
+      for (int32_t i = 0; i < d->Count(); ++i) {
+        const std::string& key = d->GetKeyAt(i)->Text();
+        const Json* v = j.Get(key);
+        // qpdf leaves out keys whose value is null, a reference to a missing object included.
+        if (!v) {
+          const TzoPDFObject* value = d->GetValueAt(i);
+          const TzoPDFIndirectReference* r = value ? value->AsReference() : nullptr;
+          const Json* target = r ? objects.Get("obj:" + std::to_string(r->ObjectNumber()) + " " +
+                                               std::to_string(r->Generation()) + " R")
+                                 : nullptr;
+          const Json* targetValue = target ? target->Get("value") : nullptr;
+          bool dangling = r && (!target || (targetValue && targetValue->kind == Json::Null));
+          if (value && !value->IsNull() && !dangling) differ("key " + key);
+          continue;
+        }
+        CompareWithJson(d->GetValueAt(i), *v, path + key, diffs, objects);
+      }
+      break;
+    }
+    case otStream:
+      if (const Json* st = j.Get("stream"))
+        CompareWithJson(o->AsStream()->Dict(), *st->Get("dict"), path, diffs, objects);
+      else
+        differ("stream");
+      break;
+    default:
+      break;
+  }
+}
+
+// Every object of every corpus file that loads (RC4 files included), unless qpdf has to repair it.
+std::vector<std::string> ObjectTestFiles() {
+  std::vector<std::string> files;
+  for (const std::string& n : kRc4Files)
+    files.push_back(sv::test::CorpusDir() + n);
+  for (const char* folder : {"peer", "docs"})
+    for (const std::string& f : sv::test::CorpusFiles(folder))
+      if (f.size() > 4 && f.compare(f.size() - 4, 4, ".pdf") == 0 &&
+          std::find(files.begin(), files.end(), f) == files.end())
+        files.push_back(f);
+  return files;
+}
+
+TEST(ObjectLoading, ObjectsEqualQpdfJson) {
+  SV_REQUIRE_CORPUS();
+  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  int files = 0;
+  for (const std::string& f : ObjectTestFiles()) {
+    const std::string& name = f;
+    const std::string pw = PasswordFromName(f);
+    Loaded l = Load(f, pw);
+    if (!l.ok) continue;
+    sv::test::CommandResult q =
+        sv::test::RunCommand({"qpdf", "--password=" + pw, "--json", "--json-key=qpdf", f});
+    if (q.exitCode != 0 || !q.err.empty()) continue;
+    ++files;
+    Json json = JsonReader(q.out).Parse();
+    const Json& objects = json.Get("qpdf")->items.at(1);
+    std::set<const TzoPDFIndirectObject*> pages(l.doc->Pages().begin(), l.doc->Pages().end());
+    std::vector<std::string> diffs;
+    int compared = 0;
+    const TzoPDFObjectStore& store = l.doc->InputStore();
+    for (int32_t i = 0; i < store.Count(); ++i) {
+      const TzoPDFIndirectObject* obj = store.GetItem(i);
+      if (pages.count(obj)) continue;  // pages carry their inherited attributes now
+      // Objects made by the load (a direct form dictionary) are not the file's.
+      if (static_cast<size_t>(obj->ObjectNumber()) >=
+          std::max(l.doc->XRefItems().size(), l.doc->XRefStmItems().size()))
+        continue;
+      const std::string key = "obj:" + std::to_string(obj->ObjectNumber()) + " " +
+                              std::to_string(obj->Generation()) + " R";
+      const Json* entry = objects.Get(key);
+      if (!entry) {
+        diffs.push_back(key + " unknown to qpdf");
+        continue;
+      }
+      const Json* value = entry->Get("value");
+      CompareWithJson(obj->DirectObject(), value ? *value : *entry, key, diffs, objects);
+      ++compared;
+    }
+    EXPECT_GT(compared, 0) << name;
+    EXPECT_TRUE(diffs.empty()) << name << ": " << diffs.size() << " differences, first "
+                               << (diffs.empty() ? "" : diffs[0]);
+  }
+  EXPECT_GE(files, 30);
 }
 
 TEST(ObjectLoading, OtherHandlersAreRefusedAndLeaveTheDocumentEmpty) {
