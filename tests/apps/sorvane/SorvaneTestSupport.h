@@ -43,3 +43,67 @@ class SorvaneFolderTest : public ::testing::Test {
 };
 
 }  // namespace sv::test
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "apps/sorvane/Unit1.h"
+#include "ui/Forms.h"
+
+namespace sv::test {
+
+// The main window made as the program makes it, over a program folder of its own; message boxes
+// are recorded instead of shown.
+class SorvaneFormTest : public SorvaneFolderTest {
+ protected:
+  void SetUp() override {
+    SorvaneFolderTest::SetUp();
+    ui::Application().SetExitCode(0);
+    oldHook_ = ui::Application().SetMessageBoxHook(
+        [this](const std::string& text, const std::string&, int) {
+          boxes_.push_back(text);
+          return ui::IDOK;
+        });
+  }
+  void TearDown() override {
+    ui::Application().SetMessageBoxHook(oldHook_);
+    ui::Application().SetToolWindow(false);
+    ui::Application().SetExitCode(0);
+    SorvaneFolderTest::TearDown();
+  }
+  static std::unique_ptr<TForm1> Form(std::vector<std::string> arguments = {}) {
+    return ui::MakeForm<TForm1>(std::move(arguments));
+  }
+  // A job file for folder: the defaults with the changes of edit.
+  static void Job(const std::string& folder,
+                  const std::function<void(TJobSettings&)>& edit = nullptr) {
+    const TJobSettings kept = JobSettings;
+    JobSettings = TJobSettings();
+    if (edit) edit(JobSettings);
+    WriteJobIni(JobIniPath(folder));
+    JobSettings = kept;
+  }
+  // The settings a job file holds.
+  static TJobSettings ReadJob(const std::string& path) {
+    const TJobSettings kept = JobSettings;
+    ReadJobIni(path);
+    TJobSettings read = JobSettings;
+    JobSettings = kept;
+    return read;
+  }
+  static std::vector<std::string> Entries(const TForm1& form) {
+    return form.ListBoxJob.Items().Items();
+  }
+  // A folder below the program folder (a UTF-8 name on disk; the path returned in ANSI).
+  std::string Folder(const std::string& ansiName) {
+    std::string path = Prog() + ansiName;
+    std::filesystem::create_directories(platform::AnsiToUtf8(path));
+    return path;
+  }
+
+  std::vector<std::string> boxes_;
+  ui::TApplication::TMessageBoxHook oldHook_;
+};
+
+}  // namespace sv::test

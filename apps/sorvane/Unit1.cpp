@@ -1,0 +1,755 @@
+#include "apps/sorvane/Unit1.h"
+
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "apps/sorvane/LibraryEngine.h"
+#include "apps/sorvane/Rw_ini.h"
+#include "apps/sorvane/ToolEngine.h"
+#include "pdf/document/zoPDFDoc.h"
+#include "platform/CodePage.h"
+#include "platform/Process.h"
+#include "platform/ProgramFolder.h"
+#include "platform/RtlSysUtils.h"
+
+namespace {
+
+std::string J(const char* utf8) {
+  return platform::Utf8ToAnsi(utf8);
+}
+
+// Marks a run as going for as long as it lives.
+class RunningScope {
+ public:
+  explicit RunningScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunningScope() { flag_ = false; }
+  RunningScope(const RunningScope&) = delete;
+  RunningScope& operator=(const RunningScope&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// The folder path with one trailing "/" removed ("/" itself stays).
+std::string WithoutTrailingSlash(const std::string& path) {
+  if (path.size() > 1 && path.back() == '/') return path.substr(0, path.size() - 1);
+  return path;
+}
+
+std::string ExceptionText(const std::exception& e) {
+  if (const auto* r = dynamic_cast<const rtl::Exception*>(&e)) return r->Message();
+  return e.what();
+}
+
+}  // namespace
+
+std::string ResultLogPath() {
+  return platform::ProgramFolder() + "log/log_result.csv";
+}
+
+std::string CheckLogPath() {
+  return platform::ProgramFolder() + "log/log_check.csv";
+}
+
+std::string TempFolder() {
+  return platform::ProgramFolder() + "temp/";
+}
+
+std::string KettrinCommandLine() {
+  const std::string prog = platform::ProgramFolder();
+  return prog + "Kettrin /p /f\"" + prog + "log/log_check.csv\"";
+}
+
+// ---- the window ----
+
+TForm1::TForm1(std::vector<std::string> arguments)
+    : TForm(&ui::Application()), arguments_(std::move(arguments)) {
+  BuildWindow();
+  ConnectEvents();
+}
+
+TForm1::~TForm1() {
+  platform::SetPendingEventsHook(nullptr);
+}
+
+void TForm1::BuildWindow() {
+  using namespace ui;
+  SetCaption("Sorvane");
+  SetBorderStyle(bsSingle);
+  SetBorderIcons(biSystemMenu | biMinimize);
+  SetBounds(0, 0, 539, 649);
+
+  // Menus.
+  mmFile.SetCaption(J("ファイル"));
+  mmAddDir.SetCaption(J("フォルダ追加"));
+  mmDelDir.SetCaption(J("フォルダ削除"));
+  mmLine1.SetCaption("-");
+  mmQuit.SetCaption(J("終了"));
+  mmEdit.SetCaption(J("編集"));
+  mmSaveSetting.SetCaption(J("設定保存"));
+  mmLine2.SetCaption("-");
+  mmSaveDef.SetCaption(J("規定値として保存"));
+  mmOther.SetCaption(J("その他"));
+  mmCheck.SetCaption(J("検査する"));
+  for (TMenuItem* item : {&mmAddDir, &mmDelDir, &mmLine1, &mmQuit})
+    mmFile.Add(item);
+  for (TMenuItem* item : {&mmSaveSetting, &mmLine2, &mmSaveDef})
+    mmEdit.Add(item);
+  mmOther.Add(&mmCheck);
+  for (TMenuItem* item : {&mmFile, &mmEdit, &mmOther})
+    MainMenu1.Items().Add(item);
+  SetMenu(&MainMenu1);
+  mnuAddDir.SetCaption(J("フォルダ追加"));
+  mnuDelDir.SetCaption(J("フォルダ削除"));
+  PopupMenuJob.Items().Add(&mnuAddDir);
+  PopupMenuJob.Items().Add(&mnuDelDir);
+  mnuSaveDef.SetCaption(J("規定値として保存"));
+  PopupMenuSetting.Items().Add(&mnuSaveDef);
+
+  // Tabs.
+  PageControl1.SetParent(this);
+  PageControl1.SetBounds(0, 0, ClientWidth(), 484);
+  TabSheetMain.SetPageControl(&PageControl1);
+  TabSheetMain.SetCaption(J("動作"));
+  TabSheetMain.SetPopupMenu(&PopupMenuSetting);
+  TabSheetAbout.SetPageControl(&PageControl1);
+  TabSheetAbout.SetCaption("About");
+
+  ListBoxJob.SetParent(&TabSheetMain);
+  ListBoxJob.SetBounds(4, 4, 517, 52);
+  ListBoxJob.SetSorted(true);
+  ListBoxJob.SetPopupMenu(&PopupMenuJob);
+  FileListBox1.SetParent(&TabSheetMain);
+  FileListBox1.SetBounds(4, 4, 40, 20);
+  FileListBox1.SetVisible(false);
+  FileListBox1.SetMask("*.ini");
+
+  auto check = [](TCheckBox& box, TWinControl& parent, int left, int top, int width,
+                  const char* caption) {
+    box.SetParent(&parent);
+    box.SetBounds(left, top, width, 18);
+    box.SetCaption(J(caption));
+  };
+  auto edit = [](TLabel& label, TEdit& box, TWinControl& parent, int top, int labelWidth, int width,
+                 const char* caption) {
+    label.SetParent(&parent);
+    label.SetBounds(8, top + 4, labelWidth, 12);
+    label.SetCaption(J(caption));
+    box.SetParent(&parent);
+    box.SetBounds(8 + labelWidth, top, width, 20);
+  };
+
+  // Left: security.
+  GroupBoxSecurity.SetParent(&TabSheetMain);
+  GroupBoxSecurity.SetBounds(4, 60, 262, 354);
+  GroupBoxSecurity.SetCaption(J("セキュリティ設定"));
+  GroupBoxSecurity.SetPopupMenu(&PopupMenuSetting);
+  GroupBoxPdf.SetParent(&GroupBoxSecurity);
+  GroupBoxPdf.SetBounds(6, 14, 250, 170);
+  GroupBoxPdf.SetCaption(J("ＰＤＦ設定"));
+  check(CheckBox_sEN, GroupBoxPdf, 8, 14, 234, "セキュリティを使用する");
+  check(CheckBox_sPW, GroupBoxPdf, 8, 32, 234, "パスワードで制限する");
+  check(CheckBox_vEN, GroupBoxPdf, 8, 50, 234, "ＰＤＦバージョン指定を有効にする");
+  check(CheckBox_oWeb, GroupBoxPdf, 8, 68, 234, "Web最適化を行う");
+  GroupBoxPassword.SetParent(&GroupBoxPdf);
+  GroupBoxPassword.SetBounds(6, 88, 238, 78);
+  GroupBoxPassword.SetCaption(J("パスワード"));
+  edit(LabelOpenPW, EditOpenPW, GroupBoxPassword, 13, 60, 162, "解除用");
+  edit(LabelMasterPW, EditmasterPW, GroupBoxPassword, 34, 60, 162, "マスター");
+  edit(LabelUserPW, EditUserPW, GroupBoxPassword, 55, 60, 162, "ユーザ");
+  for (TEdit* e : {&EditOpenPW, &EditmasterPW, &EditUserPW})
+    e->SetPasswordChar('*');
+  GroupBoxRestrict.SetParent(&GroupBoxSecurity);
+  GroupBoxRestrict.SetBounds(6, 186, 250, 162);
+  GroupBoxRestrict.SetCaption(J("ＰＤＦへの制限"));
+  check(CheckBox_sPR, GroupBoxRestrict, 8, 14, 234, "印刷");
+  check(CheckBox_sMD, GroupBoxRestrict, 8, 32, 234, "文書の変更");
+  check(CheckBox_sBA, GroupBoxRestrict, 8, 50, 234, "文書アセンブリ");
+  check(CheckBox_sCP, GroupBoxRestrict, 8, 68, 234, "内容のコピーと抽出");
+  check(CheckBox_sAC, GroupBoxRestrict, 8, 86, 234, "アクセシビリティのための内容抽出");
+  check(CheckBox_sAN, GroupBoxRestrict, 8, 104, 234, "注釈");
+  check(CheckBox_sFF, GroupBoxRestrict, 8, 122, 234, "フォームフィールドの入力");
+  check(CheckBox_sBT, GroupBoxRestrict, 8, 140, 234, "40bit暗号化を使う");
+
+  // Right: general settings and document information.
+  GroupBoxGeneral.SetParent(&TabSheetMain);
+  GroupBoxGeneral.SetBounds(270, 60, 251, 64);
+  GroupBoxGeneral.SetCaption(J("一般設定"));
+  GroupBoxGeneral.SetPopupMenu(&PopupMenuSetting);
+  SpeedButtonSaveSetting.SetParent(&GroupBoxGeneral);
+  SpeedButtonSaveSetting.SetBounds(8, 20, 84, 36);
+  SpeedButtonSaveSetting.SetCaption(J("設定保存"));
+  check(CheckBoxSubDir, GroupBoxGeneral, 100, 18, 144, "サブディレクトリ処理");
+  check(CheckBoxAll, GroupBoxGeneral, 100, 40, 144, "一括処理対象");
+  GroupBoxInfo.SetParent(&TabSheetMain);
+  GroupBoxInfo.SetBounds(270, 128, 251, 286);
+  GroupBoxInfo.SetCaption(J("文書情報設定"));
+  GroupBoxInfo.SetPopupMenu(&PopupMenuSetting);
+  edit(LabelTitle, EditTitle, GroupBoxInfo, 22, 92, 143, "タイトル");
+  edit(LabelAuthor, EditAuthor, GroupBoxInfo, 54, 92, 143, "作成者");
+  edit(LabelSubject, EditSubject, GroupBoxInfo, 86, 92, 143, "サブタイトル");
+  edit(LabelKeywords, EditKeywords, GroupBoxInfo, 118, 92, 143, "キーワード");
+  edit(LabelCreator, EditCreator, GroupBoxInfo, 150, 92, 143, "アプリケーション");
+  edit(LabelProducer, EditProducer, GroupBoxInfo, 182, 92, 143, "ＰＤＦ変換");
+  LabelPDFVer.SetParent(&GroupBoxInfo);
+  LabelPDFVer.SetBounds(8, 226, 220, 12);
+  LabelPDFVer.SetCaption(J("ＰＤＦＶｅｒ"));
+  ComboBoxPDFVer.SetParent(&GroupBoxInfo);
+  ComboBoxPDFVer.SetBounds(8, 244, 235, 22);
+  ComboBoxPDFVer.SetStyle(csDropDownList);
+  for (const char* item : {"１．３　高速エンジン", "１．４　高速エンジン", "１．５　高速エンジン",
+                           "１．６　アンテナハウスエンジン", "１．７　アンテナハウスエンジン"})
+    ComboBoxPDFVer.Items().Add(J(item));
+
+  // About.
+  LabelProgram.SetParent(&TabSheetAbout);
+  LabelProgram.SetBounds(24, 24, 300, 16);
+  LabelProgram.SetCaption("Sorvane");
+  LabelVersion.SetParent(&TabSheetAbout);
+  LabelVersion.SetBounds(24, 48, 300, 16);
+  LabelVersion.SetCaption("Ver0.14c");
+
+  // Bottom: state of the run and the two run buttons.
+  PanelBottom.SetParent(this);
+  PanelBottom.SetBounds(0, 484, ClientWidth(), ClientHeight() - 484);
+  PanelBottom.SetBevelOuter(bvNone);
+  auto state = [this](TStaticText& text, int top, int width, const char* caption) {
+    text.SetParent(&PanelBottom);
+    text.SetAutoSize(false);
+    text.SetBounds(8, top, width, 20);
+    text.SetBorderStyle(sbsSunken);
+    text.SetCaption(J(caption));
+  };
+  state(StaticState, 6, 517, "");
+  state(StaticTextDir, 30, 400, "処理フォルダ");
+  state(StaticTextPDF, 54, 400, "処理ＰＤＦ");
+  state(StaticTextCount, 78, 400, "処理状況");
+  SpeedButtonSel.SetParent(&PanelBottom);
+  SpeedButtonSel.SetBounds(416, 30, 109, 32);
+  SpeedButtonSel.SetCaption(J("選択処理"));
+  SpeedButtonAll.SetParent(&PanelBottom);
+  SpeedButtonAll.SetBounds(416, 66, 109, 32);
+  SpeedButtonAll.SetCaption(J("一括処理"));
+
+  FolderDialog1.SetTitle(J("フォルダーの選択"));
+}
+
+void TForm1::ConnectEvents() {
+  using rtl::TObject;
+  OnCreate = [this](TObject* s) { FormCreate(s); };
+  OnActivate = [this](TObject* s) { FormActivate(s); };
+  OnClose = [this](TObject* s, ui::TCloseAction& action) { FormClose(s, action); };
+  FileDrop1.OnFileDrop = [this](TObject* s, int num, const rtl::TStringList& files, int x, int y) {
+    FileDrop1FileDrop(s, num, files, x, y);
+  };
+  mnuAddDir.OnClick = mmAddDir.OnClick = [this](TObject* s) { mnuAddDirClick(s); };
+  mnuDelDir.OnClick = mmDelDir.OnClick = [this](TObject* s) { mnuDelDirClick(s); };
+  ListBoxJob.OnClick = [this](TObject* s) { ListBoxJobClick(s); };
+  SpeedButtonSaveSetting.OnClick =
+      mmSaveSetting.OnClick = [this](TObject* s) { SpeedButtonSaveSettingClick(s); };
+  mnuSaveDef.OnClick = mmSaveDef.OnClick = [this](TObject* s) { mnuSaveDefClick(s); };
+  mmQuit.OnClick = [this](TObject* s) { mmQuitClick(s); };
+  mmCheck.OnClick = [this](TObject* s) { mmCheckClick(s); };
+  SpeedButtonSel.OnClick = [this](TObject* s) { SpeedButtonSelClick(s); };
+  SpeedButtonAll.OnClick = [this](TObject* s) { SpeedButtonAllClick(s); };
+
+  // Each control copies its value into the current job settings.
+  struct Flag {
+    ui::TCheckBox* box;
+    int32_t TJobSettings::*field;
+  };
+  for (Flag f :
+       {Flag{&CheckBox_sEN, &TJobSettings::EN}, Flag{&CheckBox_sPW, &TJobSettings::PW},
+        Flag{&CheckBox_vEN, &TJobSettings::VerEn}, Flag{&CheckBox_oWeb, &TJobSettings::Web},
+        Flag{&CheckBox_sPR, &TJobSettings::PR}, Flag{&CheckBox_sMD, &TJobSettings::MD},
+        Flag{&CheckBox_sBA, &TJobSettings::DA}, Flag{&CheckBox_sCP, &TJobSettings::CP},
+        Flag{&CheckBox_sAC, &TJobSettings::AC}, Flag{&CheckBox_sAN, &TJobSettings::AN},
+        Flag{&CheckBox_sFF, &TJobSettings::FF}, Flag{&CheckBox_sBT, &TJobSettings::BT},
+        Flag{&CheckBoxSubDir, &TJobSettings::SubDir}, Flag{&CheckBoxAll, &TJobSettings::Enable}})
+    f.box->OnClick = [this, f](TObject*) {
+      WithShownSettings([&] { JobSettings.*f.field = f.box->Checked() ? 1 : 0; });
+    };
+  struct Text {
+    ui::TEdit* edit;
+    std::string TJobSettings::*field;
+  };
+  for (Text t :
+       {Text{&EditOpenPW, &TJobSettings::OpenPassWord},
+        Text{&EditmasterPW, &TJobSettings::MasterPassWord},
+        Text{&EditUserPW, &TJobSettings::UserPassWord}, Text{&EditTitle, &TJobSettings::Title},
+        Text{&EditAuthor, &TJobSettings::Author}, Text{&EditSubject, &TJobSettings::Subject},
+        Text{&EditKeywords, &TJobSettings::Keywords}, Text{&EditCreator, &TJobSettings::Creator},
+        Text{&EditProducer, &TJobSettings::Producer}})
+    t.edit->OnChange = [this, t](TObject*) {
+      WithShownSettings([&] { JobSettings.*t.field = t.edit->Text(); });
+    };
+  ComboBoxPDFVer.OnClick = [this](TObject*) {
+    WithShownSettings([&] { JobSettings.Ver = ComboBoxPDFVer.ItemIndex(); });
+  };
+}
+
+// ---- job list ----
+
+int TForm1::JobFolderState(const std::string& path) const {
+  if (!platform::DirectoryExists(WithoutTrailingSlash(path))) return 2;
+  return ListBoxJob.Items().IndexOfExact(path) >= 0 ? 1 : 0;
+}
+
+void TForm1::SelectJob(const std::string& path) {
+  if (path.empty()) return;
+  ListBoxJob.SetItemIndex(ListBoxJob.Items().IndexOfExact(path));
+}
+
+bool TForm1::AddJobFolder(const std::string& path) {
+  if (!platform::DirectoryExists(path) || JobFolderState(path) != 0) return false;
+  std::string problem;
+  try {
+    std::string error;
+    if (!platform::CopyFile(DefaultIniPath(), JobIniPath(path), false, &error))
+      problem = J("設定ファイルを作れません: ") + error;
+  } catch (const EJobIniPathError& e) {
+    problem = e.Message();
+  }
+  if (!problem.empty()) {
+    ui::Application().MessageBox(path + J(" は追加できません。") + "\r\n" + problem, "",
+                                 ui::MB_OK | ui::MB_ICONERROR);
+    return false;
+  }
+  ListBoxJob.Items().Add(path);
+  ListBoxJob.SetItemIndex(ListBoxJob.Items().Count() - 1);
+  return true;
+}
+
+void TForm1::ShowJobSettings(const std::string& path) {
+  ReadJobIni(path);
+  const TJobSettings j = JobSettings;  // setting a control writes its field back
+  CheckBox_sEN.SetChecked(j.EN != 0);
+  CheckBox_sPW.SetChecked(j.PW != 0);
+  CheckBox_vEN.SetChecked(j.VerEn != 0);
+  CheckBox_oWeb.SetChecked(j.Web != 0);
+  EditOpenPW.SetText(j.OpenPassWord);
+  EditmasterPW.SetText(j.MasterPassWord);
+  EditUserPW.SetText(j.UserPassWord);
+  CheckBox_sPR.SetChecked(j.PR != 0);
+  CheckBox_sMD.SetChecked(j.MD != 0);
+  CheckBox_sBA.SetChecked(j.DA != 0);
+  CheckBox_sCP.SetChecked(j.CP != 0);
+  CheckBox_sAC.SetChecked(j.AC != 0);
+  CheckBox_sAN.SetChecked(j.AN != 0);
+  CheckBox_sFF.SetChecked(j.FF != 0);
+  CheckBox_sBT.SetChecked(j.BT != 0);
+  EditTitle.SetText(j.Title);
+  EditAuthor.SetText(j.Author);
+  EditSubject.SetText(j.Subject);
+  EditKeywords.SetText(j.Keywords);
+  EditCreator.SetText(j.Creator);
+  EditProducer.SetText(j.Producer);
+  ComboBoxPDFVer.SetItemIndex(j.Ver >= 0 && j.Ver < ComboBoxPDFVer.Items().Count() ? j.Ver : -1);
+  CheckBoxSubDir.SetChecked(j.SubDir != 0);
+  CheckBoxAll.SetChecked(j.Enable != 0);
+  JobSettings = j;
+}
+
+// ---- runs ----
+
+void TForm1::ReportProblem(const std::string& text) {
+  StaticState.SetCaption(text);
+  if (SilentRun()) ui::Application().MessageBox(text, "", ui::MB_OK | ui::MB_ICONERROR);
+}
+
+void TForm1::ReportFileError(const std::string& path, const std::string& message) {
+  ReportProblem(path + ": " + message);
+  if (AppSettings.Debug == 0) return;
+  std::string dump =
+      "**** PDF Error Dump ****\r\ninput  =" + path + "\r\nerror  =" + message + "\r\n";
+  std::string error;
+  if (!platform::AppendToFile(DebugLogPath(), dump, &error))
+    ReportProblem(DebugLogPath() + J(" に書き込めません") + " (" + error + ")");
+}
+
+bool TForm1::OpenLogs() {
+  CloseLogs();
+  try {
+    platform::ForceDirectories(rtl::ExtractFilePath(ResultLogPath()));
+    for (const std::string& path : {ResultLogPath(), CheckLogPath()}) {
+      if (platform::FileExists(path) && !platform::DeleteFile(path))
+        throw rtl::EWriteError(path + J(" を削除できません"));
+    }
+    resultLog_ = std::make_unique<rtl::TFileStream>(ResultLogPath(), rtl::TFileStream::fmCreate);
+    checkLog_ = std::make_unique<rtl::TFileStream>(CheckLogPath(), rtl::TFileStream::fmCreate);
+    return true;
+  } catch (const rtl::Exception& e) {
+    CloseLogs();
+    ReportProblem(e.Message());
+    return false;
+  }
+}
+
+void TForm1::CloseLogs() {
+  resultLog_.reset();
+  checkLog_.reset();
+}
+
+void TForm1::WriteLogLines(const std::string& resultLine, const std::string& path) {
+  const TJobSettings& j = JobSettings;
+  resultLog_->WriteString(resultLine + "\r\n");
+  checkLog_->WriteString(path + "," + j.UserPassWord + "," + j.MasterPassWord + "," +
+                         VersionText() + "\r\n");
+}
+
+template <class F>
+void TForm1::WithShownSettings(F f) {
+  if (!running_ || shownInPlace_) {
+    f();
+    return;
+  }
+  struct Swap {
+    TForm1& form;
+    explicit Swap(TForm1& f) : form(f) {
+      std::swap(JobSettings, form.shown_);
+      form.shownInPlace_ = true;
+    }
+    ~Swap() {
+      std::swap(JobSettings, form.shown_);
+      form.shownInPlace_ = false;
+    }
+  } swap(*this);
+  f();
+}
+
+// Runs one batch with the logs open, the current job settings kept, and a guard against a second
+// start; the logs are closed with every line written, however the run ends.
+template <class Run>
+TRunOutcome TForm1::RunGuarded(Run run) {
+  if (running_) return TRunOutcome::kNotRun;
+  RunningScope running(running_);
+  stopRequested_ = false;
+  anyNg_ = false;
+  shown_ = JobSettings;  // what the controls show
+  TRunOutcome outcome = TRunOutcome::kAllOk;
+  if (!OpenLogs()) {
+    outcome = TRunOutcome::kCouldNotRun;
+  } else {
+    try {
+      run();
+      if (stopRequested_)
+        outcome = TRunOutcome::kStopped;
+      else if (anyNg_)
+        outcome = TRunOutcome::kSomeNg;
+    } catch (const std::exception& e) {
+      ReportProblem(ExceptionText(e));
+      outcome = TRunOutcome::kCouldNotRun;
+    }
+    CloseLogs();
+  }
+  walkGuard_.reset();
+  JobSettings = shown_;
+  // A window closed during the run left the tool's work file to the run.
+  if (stopRequested_ && platform::FileExists(WorkFilePath())) platform::DeleteFile(WorkFilePath());
+  if (outcome != TRunOutcome::kCouldNotRun) StaticState.SetCaption(J("処理終了"));
+  return outcome;
+}
+
+TRunOutcome TForm1::RunSelectedJob() {
+  const int index = ListBoxJob.ItemIndex();
+  if (running_ || index < 0 || index >= ListBoxJob.Items().Count()) return TRunOutcome::kNotRun;
+  const std::string folder = ListBoxJob.Items()[index];
+  return RunGuarded([&] {
+    StaticTextCount.SetCaption("1/1");
+    StaticState.SetCaption(J("処理開始"));
+    if (LoadJob(folder)) WalkFolder(rtl::IncludeTrailingPathDelimiter(folder));
+  });
+}
+
+TRunOutcome TForm1::RunAllJobs() {
+  return RunGuarded([&] {
+    StaticState.SetCaption(J("処理開始"));
+    const std::vector<std::string> jobs = ListBoxJob.Items().Items();
+    const int n = static_cast<int>(jobs.size());
+    for (int i = 0; i < n && !stopRequested_; ++i) {
+      StaticTextCount.SetCaption(rtl::IntToStr(i + 1) + "/" + rtl::IntToStr(n));
+      if (LoadJob(jobs[i]) && JobSettings.Enable != 0)
+        WalkFolder(rtl::IncludeTrailingPathDelimiter(jobs[i]));
+    }
+  });
+}
+
+bool TForm1::LoadJob(const std::string& folder) {
+  walkGuard_ = std::make_unique<platform::FolderWalkGuard>();
+  try {
+    ReadJobIni(JobIniPath(folder));
+    return true;
+  } catch (const rtl::Exception& e) {
+    // A job file that cannot be read: its folder is not walked, the other jobs run.
+    anyNg_ = true;
+    ReportProblem(folder + ": " + e.Message());
+    return false;
+  }
+}
+
+void TForm1::WalkFolder(const std::string& dir) {
+  if (stopRequested_) return;
+  if (walkGuard_ && !walkGuard_->Enter(dir)) return;
+  ProcessFolder(dir);
+  if (JobSettings.SubDir == 0) return;
+  for (const std::string& sub : platform::ListSubFolders(dir)) {
+    if (stopRequested_) return;
+    WalkFolder(dir + sub + "/");
+  }
+}
+
+void TForm1::ProcessFolder(const std::string& dir) {
+  StaticTextDir.SetCaption(dir);
+  for (const std::string& name : platform::ListFiles(dir, "*.pdf")) {
+    if (stopRequested_) return;
+    const std::string path = dir + name;
+    StaticTextPDF.SetCaption(path);
+    const std::string line = ProcessFile(path);
+    WriteLogLines(line, path);
+  }
+}
+
+std::string TForm1::ProcessFile(std::string path) {
+  if (path.size() > 2 && path[0] != '/') path = platform::ProgramFolder() + path;
+  CurrentFile = path;
+  StaticTextPDF.SetCaption(rtl::ExtractFileName(path));
+  platform::ProcessPendingEvents();  // the window's pending events
+  if (!platform::FileExists(path)) {
+    anyNg_ = true;
+    return path + ",NG(FileNotFound)";
+  }
+  int32_t result = -1;
+  try {
+    if (JobSettings.Ver == 3 || JobSettings.Ver == 4)
+      result = LockWithTool(path);
+    else
+      result = LockWithLibrary(path);
+  } catch (const std::exception& e) {
+    ReportFileError(path, ExceptionText(e));
+    result = -1;
+  }
+  if (result != 0) anyNg_ = true;
+  return path + "," + (result == 0 ? "OK" : "NG");
+}
+
+int32_t TForm1::LockWithLibrary(const std::string& path) {
+  return ::LockWithLibrary(*PDFDoc, path);
+}
+
+// ---- handlers ----
+
+void TForm1::FormCreate(rtl::TObject*) {
+  if (SilentRun()) ui::Application().SetToolWindow(true);  // nothing may open the toolkit
+  platform::SetPendingEventsHook([] { ui::Application().ProcessMessages(); });
+  PDFDoc = TzoPDFDocument::Create(this);
+  PDFDoc->OnPassword = [this](rtl::TObject* s, std::string& password, bool& cont, int tries) {
+    PDFDocPassword(s, password, cont, tries);
+  };
+
+  const std::string prog = platform::ProgramFolder();
+  for (const char* sub : {"setting", "temp", "log"}) {
+    std::string error;
+    if (!platform::ForceDirectories(prog + sub, &error)) {
+      setupFailed_ = true;
+      ReportProblem(prog + sub + J(" を作れません") + " (" + error + ")");
+    }
+  }
+  FileListBox1.SetDirectory(SettingFolder());
+
+  LoadAppIni();
+  SetBounds(AppSettings.Left, AppSettings.Top, Width(), Height());
+
+  const std::string def = DefaultIniPath();
+  if (!platform::FileExists(def)) {
+    try {
+      ReadJobIni(def);
+      WriteJobIni(def);
+    } catch (const std::exception& e) {
+      setupFailed_ = true;
+      ReportProblem(ExceptionText(e));
+    }
+  }
+  try {
+    ShowJobSettings(def);
+  } catch (const std::exception& e) {
+    ReportProblem(ExceptionText(e));
+  }
+
+  for (int i = 0; i < FileListBox1.Items().Count(); ++i) {
+    const std::string name = FileListBox1.Items()[i];
+    if (name == "default.ini") continue;
+    std::optional<std::string> folder = JobFolderFromIniName(name);
+    if (!folder) continue;
+    switch (JobFolderState(*folder)) {
+      case 0:
+        ListBoxJob.Items().Add(*folder);
+        break;
+      case 2:
+        platform::DeleteFile(SettingFolder() + name);
+        break;
+      default:
+        break;
+    }
+  }
+  FileListBox1.Update();
+  if (ListBoxJob.Items().Count() > 0) {
+    ListBoxJob.SetItemIndex(0);
+    try {
+      ShowJobSettings(JobIniPath(ListBoxJob.Items()[0]));
+    } catch (const std::exception& e) {
+      ReportProblem(ExceptionText(e));
+    }
+  }
+
+  StaticState.SetCaption(J("フォルダをドロップしてください"));
+  PageControl1.SetActivePage(&TabSheetMain);
+
+  if (SilentRun()) {
+    SetBounds(0, 0, 0, 0);
+    SetBorderStyle(ui::bsNone);
+    ui::Application().SetToolWindow(true);
+  } else {
+    SetBounds(AppSettings.Left, AppSettings.Top, 539, 649);
+    SetBorderStyle(ui::bsSingle);
+    FileDrop1.SetAccept(true);
+    FileDrop1.SetControl(this);
+  }
+  ResultCode = 0;
+}
+
+void TForm1::FormActivate(rtl::TObject*) {
+  if (!SilentRun() || activated_) return;
+  activated_ = true;
+  int exitCode = kExitCouldNotRun;
+  if (!setupFailed_) {
+    switch (RunAllJobs()) {
+      case TRunOutcome::kAllOk:
+        exitCode = kExitAllOk;
+        break;
+      case TRunOutcome::kSomeNg:
+        exitCode = kExitSomeNg;
+        break;
+      default:
+        break;
+    }
+  }
+  ui::Application().SetExitCode(exitCode);
+  Close();
+}
+
+void TForm1::FormClose(rtl::TObject*, ui::TCloseAction&) {
+  stopRequested_ = true;
+  if (WindowState() == ui::wsNormal) {
+    AppSettings.Top = Top();
+    AppSettings.Left = Left();
+    try {
+      SaveAppIni();
+    } catch (const std::exception& e) {
+      ui::Application().HandleException(this, e);
+    }
+  }
+  // During a run the tool may be writing it; the run removes it when it stops.
+  const std::string work = WorkFilePath();
+  if (!running_ && platform::FileExists(work)) platform::DeleteFile(work);
+}
+
+void TForm1::FileDrop1FileDrop(rtl::TObject*, int, const rtl::TStringList& files, int, int) {
+  std::string last;
+  bool lastListed = false;
+  for (int i = 0; i < files.Count(); ++i) {
+    const std::string& path = files.Strings(i);
+    last = path;
+    lastListed = platform::DirectoryExists(path) && JobFolderState(path) == 1;
+    AddJobFolder(path);
+  }
+  FileListBox1.Update();
+  SelectJob(lastListed ? std::string() : last);
+}
+
+void TForm1::mnuAddDirClick(rtl::TObject*) {
+  if (!FolderDialog1.Execute()) return;
+  std::string path = WithoutTrailingSlash(FolderDialog1.Directory());
+  const bool listed = JobFolderState(path) == 1;
+  AddJobFolder(path);
+  FileListBox1.Update();
+  SelectJob(listed ? std::string() : path);
+}
+
+void TForm1::mnuDelDirClick(rtl::TObject*) {
+  const int index = ListBoxJob.ItemIndex();
+  if (index < 0 || running_) return;
+  try {
+    platform::DeleteFile(JobIniPath(ListBoxJob.Items()[index]));
+  } catch (const EJobIniPathError&) {
+    // an entry without a job file
+  }
+  ListBoxJob.Items().Delete(index);
+  ListBoxJob.SetItemIndex(-1);
+  FileListBox1.Update();
+}
+
+void TForm1::ListBoxJobClick(rtl::TObject*) {
+  const int index = ListBoxJob.ItemIndex();
+  if (index < 0) return;
+  WithShownSettings([&] {
+    try {
+      ShowJobSettings(JobIniPath(ListBoxJob.Items()[index]));
+    } catch (const std::exception& e) {
+      ui::Application().HandleException(this, e);
+    }
+  });
+}
+
+void TForm1::SpeedButtonSaveSettingClick(rtl::TObject*) {
+  const int index = ListBoxJob.ItemIndex();
+  if (index < 0) return;
+  WithShownSettings([&] {
+    try {
+      WriteJobIni(JobIniPath(ListBoxJob.Items()[index]));
+    } catch (const std::exception& e) {
+      ui::Application().HandleException(this, e);
+    }
+  });
+}
+
+void TForm1::mnuSaveDefClick(rtl::TObject*) {
+  WithShownSettings([&] {
+    try {
+      WriteJobIni(DefaultIniPath());
+    } catch (const std::exception& e) {
+      ui::Application().HandleException(this, e);
+    }
+  });
+}
+
+void TForm1::mmQuitClick(rtl::TObject*) {
+  Close();
+}
+
+void TForm1::mmCheckClick(rtl::TObject*) {
+  if (!platform::FileExists(CheckLogPath())) {
+    ui::Application().MessageBox(
+        J("処理が実行されていません。\r\n選択または一括処理ボタンを押してください"), "",
+        ui::MB_OK | ui::MB_ICONINFORMATION);
+    return;
+  }
+  RunAndWait(KettrinCommandLine(), SW_SHOW);
+}
+
+void TForm1::SpeedButtonSelClick(rtl::TObject*) {
+  RunSelectedJob();
+}
+
+void TForm1::SpeedButtonAllClick(rtl::TObject*) {
+  RunAllJobs();
+}
+
+void TForm1::PDFDocPassword(rtl::TObject*, std::string& password, bool& cont, int tries) {
+  password = JobSettings.OpenPassWord;
+  cont = true;
+  if (tries > 0) {
+    cont = false;
+    ResultCode = -1;
+  }
+}

@@ -1,0 +1,208 @@
+// Sorvane's main window: the job list (folders added by drop or by the folder chooser), the
+// controls that edit the current job settings, and the batch run that rewrites every PDF file of
+// the selected job or of every enabled job and writes the result log and the check list. Started
+// with any command-line argument, it runs all jobs without a window and ends.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/common/FolderDialog.h"
+#include "apps/common/NewCtrls.h"
+#include "apps/sorvane/Rw_ini.h"
+#include "platform/FileSystem.h"
+#include "platform/RtlClasses.h"
+#include "ui/ComCtrls.h"
+#include "ui/ExtCtrls.h"
+#include "ui/FileCtrl.h"
+#include "ui/Forms.h"
+#include "ui/Menus.h"
+#include "ui/StdCtrls.h"
+
+class TzoPDFDocument;
+
+std::string ResultLogPath();  // program folder + "log/log_result.csv"
+std::string CheckLogPath();   // program folder + "log/log_check.csv"
+std::string TempFolder();     // program folder + "temp/"
+std::string KettrinCommandLine();
+
+// How a batch run ended.
+enum class TRunOutcome {
+  kNotRun,       // nothing to run (no job selected), or a run is going on already
+  kCouldNotRun,  // the logs could not be made or written
+  kStopped,      // the window was closed during the run
+  kAllOk,        // every file met was rewritten
+  kSomeNg,       // at least one file failed
+};
+
+// Exit statuses of a silent run.
+constexpr int kExitAllOk = 0;
+constexpr int kExitSomeNg = 1;
+constexpr int kExitCouldNotRun = 2;
+
+class TForm1 : public ui::TForm {
+ public:
+  // arguments: the command line's arguments after the program name (ANSI code page); any
+  // argument makes the run silent.
+  explicit TForm1(std::vector<std::string> arguments = {});
+  ~TForm1() override;
+
+  ui::TMainMenu MainMenu1{this};
+  ui::TMenuItem mmFile{this};
+  ui::TMenuItem mmAddDir{this};
+  ui::TMenuItem mmDelDir{this};
+  ui::TMenuItem mmLine1{this};
+  ui::TMenuItem mmQuit{this};
+  ui::TMenuItem mmEdit{this};
+  ui::TMenuItem mmSaveSetting{this};
+  ui::TMenuItem mmLine2{this};
+  ui::TMenuItem mmSaveDef{this};
+  ui::TMenuItem mmOther{this};
+  ui::TMenuItem mmCheck{this};
+  ui::TPopupMenu PopupMenuJob{this};
+  ui::TMenuItem mnuAddDir{this};
+  ui::TMenuItem mnuDelDir{this};
+  ui::TPopupMenu PopupMenuSetting{this};
+  ui::TMenuItem mnuSaveDef{this};
+
+  ui::TPageControl PageControl1{this};
+  ui::TTabSheet TabSheetMain{this};
+  ui::TTabSheet TabSheetAbout{this};
+  ui::TListBox ListBoxJob{this};
+  ui::TFileListBox FileListBox1{this};
+
+  ui::TGroupBox GroupBoxSecurity{this};
+  ui::TGroupBox GroupBoxPdf{this};
+  ui::TCheckBox CheckBox_sEN{this};
+  ui::TCheckBox CheckBox_sPW{this};
+  ui::TCheckBox CheckBox_vEN{this};
+  ui::TCheckBox CheckBox_oWeb{this};
+  ui::TGroupBox GroupBoxPassword{this};
+  ui::TLabel LabelOpenPW{this};
+  ui::TEdit EditOpenPW{this};
+  ui::TLabel LabelMasterPW{this};
+  ui::TEdit EditmasterPW{this};
+  ui::TLabel LabelUserPW{this};
+  ui::TEdit EditUserPW{this};
+  ui::TGroupBox GroupBoxRestrict{this};
+  ui::TCheckBox CheckBox_sPR{this};
+  ui::TCheckBox CheckBox_sMD{this};
+  ui::TCheckBox CheckBox_sBA{this};
+  ui::TCheckBox CheckBox_sCP{this};
+  ui::TCheckBox CheckBox_sAC{this};
+  ui::TCheckBox CheckBox_sAN{this};
+  ui::TCheckBox CheckBox_sFF{this};
+  ui::TCheckBox CheckBox_sBT{this};
+
+  ui::TGroupBox GroupBoxGeneral{this};
+  ui::TSpeedButton SpeedButtonSaveSetting{this};
+  ui::TCheckBox CheckBoxSubDir{this};
+  ui::TCheckBox CheckBoxAll{this};
+  ui::TGroupBox GroupBoxInfo{this};
+  ui::TLabel LabelTitle{this};
+  ui::TEdit EditTitle{this};
+  ui::TLabel LabelAuthor{this};
+  ui::TEdit EditAuthor{this};
+  ui::TLabel LabelSubject{this};
+  ui::TEdit EditSubject{this};
+  ui::TLabel LabelKeywords{this};
+  ui::TEdit EditKeywords{this};
+  ui::TLabel LabelCreator{this};
+  ui::TEdit EditCreator{this};
+  ui::TLabel LabelProducer{this};
+  ui::TEdit EditProducer{this};
+  ui::TLabel LabelPDFVer{this};
+  ui::TComboBox ComboBoxPDFVer{this};
+
+  ui::TLabel LabelProgram{this};
+  ui::TLabel LabelVersion{this};
+
+  ui::TPanel PanelBottom{this};
+  ui::TStaticText StaticState{this};
+  ui::TStaticText StaticTextDir{this};
+  ui::TStaticText StaticTextPDF{this};
+  ui::TStaticText StaticTextCount{this};
+  ui::TSpeedButton SpeedButtonSel{this};
+  ui::TSpeedButton SpeedButtonAll{this};
+
+  TFileDrop FileDrop1{this};
+  TFolderDialog FolderDialog1{this};
+  std::unique_ptr<TzoPDFDocument> PDFDoc;
+
+  bool SilentRun() const { return !arguments_.empty(); }
+  bool Running() const { return running_; }
+
+  // The job list.
+  // 2: the folder does not exist; 1: the list holds the path (byte for byte); 0: otherwise.
+  int JobFolderState(const std::string& path) const;
+  // Selects the entry equal to path (nothing selected when none is); an empty path changes
+  // nothing. The controls are not reloaded.
+  void SelectJob(const std::string& path);
+  // Adds an existing folder that is not listed yet, with a copy of default.ini as its job file;
+  // says so in a message box and adds nothing when that file cannot be made. True when added.
+  bool AddJobFolder(const std::string& path);
+  // Reads the job file and shows its settings in the controls.
+  void ShowJobSettings(const std::string& path);
+
+  // The runs.
+  TRunOutcome RunSelectedJob();
+  TRunOutcome RunAllJobs();
+  // Reads the job's file into JobSettings; false (reported, counted as a failure) when it cannot
+  // be read.
+  bool LoadJob(const std::string& folder);
+  void WalkFolder(const std::string& dir);
+  void ProcessFolder(const std::string& dir);
+  // The result log line of one file.
+  std::string ProcessFile(std::string path);
+  // Rewrites one file through the PDF library; 0 on success, -1 when the open password is refused.
+  int32_t LockWithLibrary(const std::string& path);
+
+  // Handlers.
+  void FormCreate(rtl::TObject* sender);
+  void FormActivate(rtl::TObject* sender);
+  void FormClose(rtl::TObject* sender, ui::TCloseAction& action);
+  void FileDrop1FileDrop(rtl::TObject* sender, int num, const rtl::TStringList& files, int x,
+                         int y);
+  void mnuAddDirClick(rtl::TObject* sender);
+  void mnuDelDirClick(rtl::TObject* sender);
+  void ListBoxJobClick(rtl::TObject* sender);
+  void SpeedButtonSaveSettingClick(rtl::TObject* sender);
+  void mnuSaveDefClick(rtl::TObject* sender);
+  void mmQuitClick(rtl::TObject* sender);
+  void mmCheckClick(rtl::TObject* sender);
+  void SpeedButtonSelClick(rtl::TObject* sender);
+  void SpeedButtonAllClick(rtl::TObject* sender);
+  void PDFDocPassword(rtl::TObject* sender, std::string& password, bool& cont, int tries);
+
+ private:
+  void BuildWindow();
+  void ConnectEvents();
+  // A problem of the run: on the status line, and in a silent run on standard error.
+  void ReportProblem(const std::string& text);
+  // A file that failed with an exception: reported, and in the debug log when Debug is on.
+  void ReportFileError(const std::string& path, const std::string& message);
+  // Deletes and creates both logs; false (reported) when they cannot be made.
+  bool OpenLogs();
+  void CloseLogs();
+  void WriteLogLines(const std::string& resultLine, const std::string& path);
+  template <class Run>
+  TRunOutcome RunGuarded(Run run);
+  // Runs f with JobSettings holding what the controls stand for: during a run the user's edits,
+  // selections and saves work on that copy, and the running job keeps its own settings.
+  template <class F>
+  void WithShownSettings(F f);
+
+  std::vector<std::string> arguments_;
+  bool setupFailed_ = false;  // the settings folders or default.ini could not be made
+  bool running_ = false;
+  bool stopRequested_ = false;
+  bool anyNg_ = false;
+  bool activated_ = false;
+  TJobSettings shown_;         // during a run: what the controls stand for
+  bool shownInPlace_ = false;  // shown_ is in JobSettings now
+  std::unique_ptr<rtl::TFileStream> resultLog_;
+  std::unique_ptr<rtl::TFileStream> checkLog_;
+  std::unique_ptr<platform::FolderWalkGuard> walkGuard_;
+};

@@ -1,0 +1,350 @@
+// The batch run through the main window's buttons: the folder walk, the result log and the check
+// list, failures that leave files as they were, and the guards of a run. Files are rewritten by
+// the real outside tool (targets 1.6 and 1.7) and judged by pdfinfo.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "apps/sorvane/ToolEngine.h"
+#include "platform/IniFiles.h"
+#include "platform/Process.h"
+#include "tests/apps/sorvane/SorvaneTestSupport.h"
+
+using namespace sv::test;
+using V = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BatchRun : public SorvaneFormTest {
+ protected:
+  void SetUp() override {
+    SorvaneFormTest::SetUp();
+    const std::string tool = ProgramDir() + "bin/AHPDFToolCmd26";
+    ASSERT_TRUE(FileExists(tool)) << "the built tool is missing: " << tool;
+    fs::create_symlink(tool, ToolPath());
+    if (!HasCommand("pdfinfo") || !HasCommand("qpdf"))
+      GTEST_SKIP() << "pdfinfo (poppler-utils) and qpdf are needed";
+  }
+  // A copy of the example plain.pdf at path (ANSI), its folders made.
+  std::string Pdf(const std::string& path) {
+    fs::create_directories(fs::path(platform::AnsiToUtf8(path)).parent_path());
+    CopyFile(SourceDir() + "examples/plain.pdf", platform::AnsiToUtf8(path));
+    return path;
+  }
+  static std::string Log(const std::string& path) { return ReadFile(path); }
+  static std::string Lines(const V& lines) {
+    std::string text;
+    for (const std::string& l : lines)
+      text += l + "\r\n";
+    return text;
+  }
+  // The job of a 1.7 target with user and owner passwords.
+  static void Job17(TJobSettings& j) {
+    j.Ver = 4;
+    j.UserPassWord = "user";
+    j.MasterPassWord = "owner";
+  }
+  // What pdfinfo says of a file opened with the user password ("" when it cannot open it).
+  static std::string Info(const std::string& path, const std::string& upw = "user") {
+    CommandResult r = RunCommand({"pdfinfo", "-upw", upw, platform::AnsiToUtf8(path)});
+    return r.exitCode == 0 ? r.out : "";
+  }
+};
+
+}  // namespace
+
+TEST_F(BatchRun, TheWalkMeetsFilesInNameOrderOwnFilesFirstAndEachFolderOnce) {
+  const std::string job = Folder("Data");
+  const std::string jp = Ansi("日本語");
+  const V files = {Pdf(job + "/A.PDF"), Pdf(job + "/b.pdf"), Pdf(job + "/Sub/c.pdf"),
+                   Pdf(job + "/Sub/Deeper/d.Pdf"), Pdf(job + "/" + jp + "/" + jp + ".pdf")};
+  const std::string hiddenFile = Pdf(job + "/.hidden.pdf");
+  const std::string hiddenFolder = Pdf(job + "/.hid/f.pdf");
+  WriteFile(job + "/notes.txt", "not a PDF");
+  fs::create_directories(job + "/empty");
+  fs::create_directory_symlink(job, job + "/Sub/loop");  // back up to the job folder
+  const std::string plain = ReadFile(SourceDir() + "examples/plain.pdf");
+  Job(job, Job17);
+  auto form = Form();
+
+  form->SpeedButtonAll.Click();
+  V result, check;
+  for (const std::string& f : files) {
+    result.push_back(f + ",OK");
+    check.push_back(f + ",user,owner,1.7");
+  }
+  EXPECT_EQ(Log(ResultLogPath()), Lines(result));
+  EXPECT_EQ(Log(CheckLogPath()), Lines(check));
+  for (const std::string& f : files) {
+    const std::string info = Info(f);
+    EXPECT_NE(info.find("PDF version:     1.7"), std::string::npos) << f;
+    EXPECT_NE(info.find("Encrypted:       yes"), std::string::npos) << f;
+  }
+  EXPECT_EQ(ReadFile(hiddenFile), plain);
+  EXPECT_EQ(ReadFile(hiddenFolder), plain);
+  EXPECT_EQ(form->StaticState.Caption(), Ansi("処理終了"));
+  EXPECT_EQ(form->StaticTextCount.Caption(), "1/1");
+  EXPECT_EQ(form->StaticTextDir.Caption(), job + "/" + jp + "/");
+  EXPECT_EQ(form->StaticTextPDF.Caption(), jp + ".pdf");
+
+  // Without sub-folders only the job folder's own files; the logs start again.
+  Job(job, [](TJobSettings& j) {
+    Job17(j);
+    j.SubDir = 0;
+    j.Ver = 3;
+    j.UserPassWord = "u2";
+    j.OpenPassWord = "owner";  // the files are protected now
+  });
+  form->SpeedButtonAll.Click();
+  EXPECT_EQ(Log(ResultLogPath()), Lines({files[0] + ",OK", files[1] + ",OK"}));
+  EXPECT_EQ(Log(CheckLogPath()), Lines({files[0] + ",u2,owner,1.6", files[1] + ",u2,owner,1.6"}));
+  EXPECT_NE(Info(files[2]).find("PDF version:     1.7"), std::string::npos);
+  EXPECT_NE(Info(files[0], "u2").find("PDF version:     1.6"), std::string::npos);
+}
+
+TEST_F(BatchRun, AllJobsRunInListOrderCountingDisabledOnesWithoutWalkingThem) {
+  const std::string a = Folder("a"), b = Folder("b"), c = Folder("c"), empty = Folder("empty");
+  const std::string fa = Pdf(a + "/1.pdf"), fb = Pdf(b + "/2.pdf"), fc = Pdf(c + "/3.pdf");
+  const std::string plain = ReadFile(SourceDir() + "examples/plain.pdf");
+  Job(c, Job17);
+  Job(b, [](TJobSettings& j) {
+    Job17(j);
+    j.Enable = 0;
+  });
+  Job(a, [](TJobSettings& j) {
+    Job17(j);
+    j.Ver = 3;
+    j.MasterPassWord = "boss";
+  });
+  Job(empty, Job17);
+  auto form = Form();
+  ASSERT_EQ(Entries(*form), (V{a, b, c, empty}));
+  // The controls show job a; the run must not change what they stand for.
+  form->EditTitle.TypeText("typed, not saved");
+  const TJobSettings shown = JobSettings;
+
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kAllOk);
+  EXPECT_EQ(Log(ResultLogPath()), Lines({fa + ",OK", fc + ",OK"}));
+  EXPECT_EQ(Log(CheckLogPath()), Lines({fa + ",user,boss,1.6", fc + ",user,owner,1.7"}));
+  EXPECT_EQ(ReadFile(fb), plain);
+  EXPECT_EQ(form->StaticTextCount.Caption(), "4/4");
+  EXPECT_EQ(JobSettings.Title, shown.Title);
+  EXPECT_EQ(JobSettings.MasterPassWord, shown.MasterPassWord);
+  EXPECT_EQ(JobSettings.Ver, shown.Ver);
+
+  // The selected job alone, disabled or not.
+  form->ListBoxJob.SelectItem(1);
+  form->SpeedButtonSel.Click();
+  EXPECT_EQ(Log(ResultLogPath()), Lines({fb + ",OK"}));
+  EXPECT_EQ(form->StaticTextCount.Caption(), "1/1");
+  // A job folder without PDF files: both logs exist and are empty.
+  form->ListBoxJob.SelectItem(3);
+  EXPECT_EQ(form->RunSelectedJob(), TRunOutcome::kAllOk);
+  EXPECT_EQ(Log(ResultLogPath()), "");
+  EXPECT_EQ(Log(CheckLogPath()), "");
+  // Nothing selected: no run, the logs stay.
+  form->ListBoxJob.SetItemIndex(-1);
+  WriteFile(ResultLogPath(), "kept\r\n");
+  EXPECT_EQ(form->RunSelectedJob(), TRunOutcome::kNotRun);
+  EXPECT_EQ(Log(ResultLogPath()), "kept\r\n");
+}
+
+TEST_F(BatchRun, FilesThatFailAreLoggedNgAndLeftByteForByteWhileTheRunGoesOn) {
+  const std::string bad = Folder("bad"), good = Folder("good");
+  // Refused by the tool: a wrong open password, a damaged file.
+  const std::string locked = bad + "/locked.pdf";
+  ASSERT_EQ(RunCommand({"qpdf", "--encrypt", "u", "o", "256", "--",
+                        SourceDir() + "examples/plain.pdf", locked})
+                .exitCode,
+            0);
+  const std::string damaged = bad + "/damaged.pdf";
+  WriteFile(damaged, "%PDF-1.4\n1 0 obj\n<< /Type /Catalog\nendobj\n");
+  // For the library engine: damaged, a 1.7 header, AES encryption.
+  const std::string lib = Folder("lib");
+  const std::string libDamaged = lib + "/damaged.pdf";
+  WriteFile(libDamaged, "%PDF-1.4\ntrailer\n<< /Root 9 0 R >>\n%%EOF\n");
+  const std::string lib17 = lib + "/v17.pdf";
+  ASSERT_EQ(RunCommand({"qpdf", "--force-version=1.7", SourceDir() + "examples/plain.pdf", lib17})
+                .exitCode,
+            0);
+  const std::string libAes = lib + "/aes.pdf";
+  ASSERT_EQ(RunCommand({"qpdf", "--encrypt", "", "o", "128", "--use-aes=y", "--",
+                        SourceDir() + "examples/plain.pdf", libAes})
+                .exitCode,
+            0);
+  const std::string ok = Pdf(good + "/ok.pdf");
+  const V untouched = {damaged, locked, libAes, libDamaged, lib17};
+  std::vector<std::string> before;
+  for (const std::string& f : untouched)
+    before.push_back(ReadFile(f));
+  Job(bad, [](TJobSettings& j) {
+    Job17(j);
+    j.OpenPassWord = "wrong";
+  });
+  Job(lib, [](TJobSettings& j) { j.Ver = 1; });
+  Job(good, Job17);
+  rtl::TIniFile(AppIniPath()).WriteInteger("App", "Debug", 1);
+  auto form = Form();
+  ASSERT_EQ(Entries(*form), (V{bad, good, lib}));
+
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kSomeNg);
+  EXPECT_EQ(Log(ResultLogPath()), Lines({damaged + ",NG", locked + ",NG", ok + ",OK",
+                                         libAes + ",NG", libDamaged + ",NG", lib17 + ",NG"}));
+  EXPECT_EQ(Log(CheckLogPath()),
+            Lines({damaged + ",user,owner,1.7", locked + ",user,owner,1.7", ok + ",user,owner,1.7",
+                   libAes + ",,,1.4", libDamaged + ",,,1.4", lib17 + ",,,1.4"}));
+  for (size_t i = 0; i < untouched.size(); ++i)
+    EXPECT_EQ(ReadFile(untouched[i]), before[i]) << untouched[i];
+  EXPECT_NE(Info(ok).find("1.7"), std::string::npos);
+  // Each library failure is in the debug log with its message, and no file is left beside.
+  const std::string debug = ReadFile(DebugLogPath());
+  for (const std::string& f : {libAes, libDamaged, lib17})
+    EXPECT_NE(debug.find("input  =" + f + "\r\nerror  ="), std::string::npos) << f;
+  EXPECT_EQ(std::distance(fs::directory_iterator(lib), fs::directory_iterator()), 3);
+  EXPECT_EQ(form->StaticState.Caption(), Ansi("処理終了"));
+
+  // The tool missing: NG, the file as it was.
+  fs::remove(ToolPath());
+  const std::string okBefore = ReadFile(ok);
+  form->ListBoxJob.SelectItem(1);
+  EXPECT_EQ(form->RunSelectedJob(), TRunOutcome::kSomeNg);
+  EXPECT_EQ(Log(ResultLogPath()), Lines({ok + ",NG"}));
+  EXPECT_EQ(ReadFile(ok), okBefore);
+}
+
+TEST_F(BatchRun, AMissingFileAndARelativePathInProcessFile) {
+  auto form = Form();
+  JobSettings.Ver = 4;
+  EXPECT_EQ(form->ProcessFile("sub/none.pdf"), Prog() + "sub/none.pdf,NG(FileNotFound)");
+  EXPECT_EQ(CurrentFile, Prog() + "sub/none.pdf");
+  EXPECT_EQ(form->StaticTextPDF.Caption(), "none.pdf");
+  EXPECT_EQ(form->ProcessFile("/no/such.pdf"), "/no/such.pdf,NG(FileNotFound)");
+}
+
+TEST_F(BatchRun, ASecondRunCannotStartWhileOneIsRunningAndClosingStopsIt) {
+  const std::string a = Folder("a");
+  const V files = {Pdf(a + "/1.pdf"), Pdf(a + "/2.pdf"), Pdf(a + "/3.pdf")};
+  Job(a, Job17);
+  auto form = Form();
+  // While the tool runs the window handles events: the user presses both buttons again, and then
+  // closes the window during the second file.
+  V nested;
+  bool closed = false;
+  platform::SetPendingEventsHook([&] {
+    if (!form->Running()) return;
+    nested.push_back(form->RunAllJobs() == TRunOutcome::kNotRun ? "refused" : "ran");
+    nested.push_back(form->RunSelectedJob() == TRunOutcome::kNotRun ? "refused" : "ran");
+    if (CurrentFile == files[1] && !closed) {
+      closed = true;
+      form->Close();
+    }
+  });
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kStopped);
+  ASSERT_FALSE(nested.empty());
+  EXPECT_EQ(nested, V(nested.size(), "refused"));
+  // The file being rewritten when the window closed is finished; the logs hold every line.
+  EXPECT_EQ(Log(ResultLogPath()), Lines({files[0] + ",OK", files[1] + ",OK"}));
+  EXPECT_EQ(Log(CheckLogPath()),
+            Lines({files[0] + ",user,owner,1.7", files[1] + ",user,owner,1.7"}));
+  EXPECT_EQ(ReadFile(files[2]), ReadFile(SourceDir() + "examples/plain.pdf"));
+  EXPECT_FALSE(FileExists(WorkFilePath()));
+}
+
+TEST_F(BatchRun, LogsThatCannotBeMadeEndTheRunBeforeAnyFile) {
+  const std::string a = Folder("a");
+  const std::string file = Pdf(a + "/1.pdf");
+  Job(a, Job17);
+  auto form = Form();
+  fs::create_directories(ResultLogPath());  // a folder where the log should be
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kCouldNotRun);
+  EXPECT_EQ(ReadFile(file), ReadFile(SourceDir() + "examples/plain.pdf"));
+  EXPECT_NE(form->StaticState.Caption().find(ResultLogPath()), std::string::npos);
+  EXPECT_FALSE(FileExists(CheckLogPath()));
+  EXPECT_TRUE(boxes_.empty());  // the window says it on its status line
+}
+
+TEST_F(BatchRun, ASilentStartRunsAllJobsAndClosesWithItsExitStatus) {
+  const std::string a = Folder("a");
+  const std::string file = Pdf(a + "/1.pdf");
+  Job(a, Job17);
+  auto form = Form({"x"});
+  EXPECT_TRUE(ui::Application().ToolWindow());
+  EXPECT_EQ(form->BoundsRect(), (ui::TRect{0, 0, 0, 0}));
+  EXPECT_EQ(form->BorderStyle(), ui::bsNone);
+  form->Show();  // activation runs and closes
+  EXPECT_EQ(ui::Application().ExitCode(), kExitAllOk);
+  EXPECT_FALSE(form->Visible());
+  EXPECT_EQ(Log(ResultLogPath()), Lines({file + ",OK"}));
+  rtl::TIniFile ini(AppIniPath());
+  EXPECT_EQ(ini.ReadInteger("Pos", "Top", -1), 0);
+  EXPECT_EQ(ini.ReadInteger("Pos", "Left", -1), 0);
+
+  // A file that fails: status 1; logs that cannot be made: status 2, said on standard error.
+  Job(a, [](TJobSettings& j) {
+    Job17(j);
+    j.OpenPassWord = "x";
+  });
+  WriteFile(file, "%PDF-1.4\nbroken");
+  auto second = Form({"x"});
+  second->Show();
+  EXPECT_EQ(ui::Application().ExitCode(), kExitSomeNg);
+  fs::remove(ResultLogPath());
+  fs::create_directories(ResultLogPath());
+  boxes_.clear();
+  auto third = Form({"x"});
+  third->Show();
+  EXPECT_EQ(ui::Application().ExitCode(), kExitCouldNotRun);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_NE(boxes_[0].find(ResultLogPath()), std::string::npos);
+}
+
+TEST_F(BatchRun, EditsDuringARunChangeWhatTheWindowShowsNotTheRunningJob) {
+  const std::string a = Folder("a"), b = Folder("b");
+  const V files = {Pdf(a + "/1.pdf"), Pdf(a + "/2.pdf")};
+  Job(a, Job17);
+  Job(b, [](TJobSettings& j) { j.Title = "b"; });
+  auto form = Form();  // shows job a
+  bool edited = false;
+  platform::SetPendingEventsHook([&] {
+    if (!form->Running() || edited) return;
+    edited = true;
+    // The user edits job a's password and saves it, then looks at job b.
+    form->EditUserPW.TypeText("X");
+    form->SpeedButtonSaveSetting.Click();
+    form->ListBoxJob.SelectItem(1);
+  });
+  form->SpeedButtonSel.Click();
+  ASSERT_TRUE(edited);
+  // Both files got job a's settings as they were when the run began.
+  EXPECT_EQ(Log(CheckLogPath()),
+            Lines({files[0] + ",user,owner,1.7", files[1] + ",user,owner,1.7"}));
+  EXPECT_NE(Info(files[1]).find("PDF version:     1.7"), std::string::npos);
+  // The save during the run stored what the window showed; afterwards the settings are job b's,
+  // as the controls show.
+  EXPECT_EQ(ReadJob(JobIniPath(a)).UserPassWord, "userX");
+  EXPECT_EQ(JobSettings.Title, "b");
+  EXPECT_EQ(form->EditTitle.Text(), "b");
+  EXPECT_EQ(JobSettings.UserPassWord, "");
+}
+
+TEST_F(BatchRun, AJobFileThatCannotBeReadIsReportedAndTheOtherJobsRun) {
+  const std::string a = Folder("a"), b = Folder("b");
+  const std::string fa = Pdf(a + "/1.pdf"), fb = Pdf(b + "/2.pdf");
+  Job(a, Job17);
+  Job(b, Job17);
+  WriteFile(JobIniPath(a),
+            std::regex_replace(ReadFile(JobIniPath(a)), std::regex("UserPassWord=[^\r]*"),
+                               "UserPassWord=*not Base64*"));
+  const std::string before = ReadFile(fa);
+  auto form = Form({"x"});  // silent: what the window would show goes to standard error
+  form->Show();
+  EXPECT_EQ(ui::Application().ExitCode(), kExitSomeNg);
+  EXPECT_EQ(Log(ResultLogPath()), Lines({fb + ",OK"}));
+  EXPECT_EQ(ReadFile(fa), before);
+  // Said once when the window would show the job, and once by the run.
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_NE(boxes_[0].find("*not Base64*"), std::string::npos) << boxes_[0];
+  EXPECT_EQ(boxes_[1].rfind(a + ": ", 0), 0u) << boxes_[1];
+}

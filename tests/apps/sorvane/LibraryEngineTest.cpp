@@ -1,0 +1,93 @@
+// The library engine's own pieces: the header version patch, the permissions a job leaves and the
+// date text of the document information.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+
+#include "apps/sorvane/LibraryEngine.h"
+#include "tests/apps/sorvane/SorvaneTestSupport.h"
+
+using namespace sv::test;
+
+namespace {
+
+class LibraryEngine : public SorvaneFolderTest {};
+
+}  // namespace
+
+TEST_F(LibraryEngine, ThePatchChangesOnlyTheThreeVersionDigitsAfterTheFirstPercent) {
+  const std::string body = "\r\n%\xE2\xE3\xCF\xD3\r\n1 0 obj\r\n<< >>\r\nendobj\r\n%%EOF\r\n";
+  const std::string farAway = std::string(3000, 'x') + "%PDF-1.4" + body;
+  struct Case {
+    int verEn, ver;
+    std::string in, out;
+  } cases[] = {
+      {1, 0, "%PDF-1.4" + body, "%PDF-1.3" + body},
+      {1, 2, "%pdf-1.4" + body, "%pdf-1.5" + body},  // letters in either case
+      {1, 1, "%PdF-1.7" + body, "%PdF-1.4" + body},
+      {1, 9, "%PDF-1.4" + body, "%PDF-1.2" + body},          // any other Ver: 1.2
+      {1, 0, "junk%PDF-1.4" + body, "junk%PDF-1.3" + body},  // after junk
+      {1, 0, farAway, std::string(3000, 'x') + "%PDF-1.3" + body},
+      {0, 0, "%PDF-1.4" + body, "%PDF-1.4" + body},  // VerEn off
+      {1, 0, "%%EOF %PDF-1.4", "%%EOF %PDF-1.4"},    // only the first "%" counts
+      {1, 0, "%PDF_1.4" + body, "%PDF_1.4" + body},
+      {1, 0, "no percent at all", "no percent at all"},
+      {1, 0, "%PDF-1.", "%PDF-1."},  // too short: left as it is
+      {1, 0, "%PDF", "%PDF"},
+      {1, 0, "", ""},
+  };
+  const std::string path = Prog() + "temp/file.pdf";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in.substr(0, 20));
+    WriteFile(path, c.in);
+    JobSettings.VerEn = c.verEn;
+    JobSettings.Ver = c.ver;
+    PatchHeaderVersion(path);
+    EXPECT_EQ(ReadFile(path), c.out);
+  }
+  EXPECT_THROW(PatchHeaderVersion(Prog() + "temp/none.pdf"), rtl::EStreamError);
+}
+
+TEST_F(LibraryEngine, EachRestrictionFlagRemovesItsPermissions) {
+  struct Case {
+    int pr, md, cp, an, da, ff, ac;
+    unsigned bits;
+  } cases[] = {
+      {0, 0, 0, 0, 0, 0, 0, 255},
+      {1, 0, 0, 0, 0, 0, 0, 123},  // printing and high-resolution printing
+      {0, 1, 0, 0, 0, 0, 0, 255 & ~(1u << AllowModify)},
+      {0, 0, 1, 0, 0, 0, 0, 255 & ~(1u << AllowCopy)},
+      {0, 0, 0, 1, 0, 0, 0, 255 & ~(1u << AllowAnnotation)},
+      {0, 0, 0, 0, 1, 0, 0, 255 & ~(1u << AllowDocAssembly)},
+      {0, 0, 0, 0, 0, 1, 0, 255 & ~(1u << AllowFormFill)},
+      {0, 0, 0, 0, 0, 0, 1, 255 & ~(1u << AllowAccessibility)},
+      {1, 1, 1, 1, 1, 1, 1, 0},
+      {0, 1, 1, 1, 1, 1, 1, (1u << AllowPrint) | (1u << AllowHighResPrint)},  // the defaults
+  };
+  for (const Case& c : cases) {
+    JobSettings = TJobSettings();
+    JobSettings.PR = c.pr, JobSettings.MD = c.md, JobSettings.CP = c.cp, JobSettings.AN = c.an;
+    JobSettings.DA = c.da, JobSettings.FF = c.ff, JobSettings.AC = c.ac;
+    EXPECT_EQ(JobUserPermissions().Bits(), c.bits)
+        << c.pr << c.md << c.cp << c.an << c.da << c.ff << c.ac;
+  }
+  JobSettings.PR = 7;  // any non-zero value is on
+  EXPECT_FALSE(JobUserPermissions().Contains(AllowPrint));
+}
+
+TEST_F(LibraryEngine, TheDateTextIsTheLocalTimeToTheMinute) {
+  const std::time_t before = std::time(nullptr);
+  const std::string text = InfoDateText();
+  ASSERT_TRUE(std::regex_match(text, std::regex(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2})"))) << text;
+  std::tm tm{};
+  localtime_r(&before, &tm);
+  char expected[32];
+  std::strftime(expected, sizeof expected, "%Y/%m/%d %H:%M", &tm);
+  const std::time_t after = std::time(nullptr);
+  std::tm tm2{};
+  localtime_r(&after, &tm2);
+  char expected2[32];
+  std::strftime(expected2, sizeof expected2, "%Y/%m/%d %H:%M", &tm2);
+  EXPECT_TRUE(text == expected || text == expected2) << text;
+}

@@ -1,0 +1,335 @@
+// The built program, copied into a program folder of its own with the outside tool in bin/, run
+// silently as a script would run it. Its outputs are judged by pdfinfo, qpdf and pdftoppm.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "apps/sorvane/ToolEngine.h"
+#include "platform/IniFiles.h"
+#include "tests/apps/sorvane/SorvaneTestSupport.h"
+
+using namespace sv::test;
+using V = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The text after "<name>:" on its line of pdfinfo's output.
+std::string Field(const std::string& out, const std::string& name) {
+  std::smatch m;
+  std::regex re("(^|\n)" + name + ": *([^\n]*)");
+  return std::regex_search(out, m, re) ? m[2].str() : "<none: " + name + ">";
+}
+
+// One job, the file it gets and what the output must show.
+struct LockCase {
+  const char* folder;
+  std::string source;
+  std::string inputPassword;  // what opens the input ("" for a plain one)
+  std::function<void(TJobSettings&)> job;
+  const char* version;  // of the output's header
+  const char* checkVersion;
+  bool encrypted;
+  std::string user, owner;
+  const char* revision;  // qpdf's "R = n"
+  V permissions;         // lines of qpdf --show-encryption
+  const char* title;     // UTF-8; null when the input's own title stays
+};
+
+class SorvaneProgram : public SorvaneFormTest {
+ protected:
+  void SetUp() override {
+    SorvaneFormTest::SetUp();
+    if (!FileExists(ProgramDir() + "Sorvane")) GTEST_SKIP() << "Sorvane was not built";
+    for (const char* command : {"pdfinfo", "qpdf", "pdftoppm"})
+      if (!HasCommand(command)) GTEST_SKIP() << command << " is needed";
+    fs::copy_file(ProgramDir() + "Sorvane", Prog() + "Sorvane");
+    fs::create_symlink(ProgramDir() + "bin/AHPDFToolCmd26", ToolPath());
+  }
+  CommandResult Run() {
+    return RunCommand({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", Prog() + "Sorvane", "/s"},
+                      Prog());
+  }
+  // A copy of a file as <folder>/<name>.
+  std::string Input(const std::string& from, const std::string& folder, const std::string& name) {
+    Folder(rtl::ExtractFileName(folder));
+    std::string to = folder + "/" + name;
+    CopyFile(from, to);
+    return to;
+  }
+  static std::string Example(const char* name) { return SourceDir() + "examples/" + name; }
+  // pdfinfo of a file, opened with the password as -upw or -opw ("" when it cannot be opened).
+  static std::string Info(const std::string& path, const std::string& option = "",
+                          const std::string& password = "") {
+    V argv{"pdfinfo", "-enc", "UTF-8"};
+    if (!option.empty()) argv.insert(argv.end(), {option, password});
+    argv.push_back(path);
+    CommandResult r = RunCommand(argv);
+    return r.exitCode == 0 ? r.out : "";
+  }
+  // The first page rendered small and grey.
+  std::string Render(const std::string& path, const std::string& password) {
+    static int n = 0;
+    const std::string out = Prog() + "render" + std::to_string(++n);
+    V argv{"pdftoppm", "-r", "24", "-gray", "-singlefile", "-f", "1", "-l", "1"};
+    if (!password.empty()) argv.insert(argv.end(), {"-opw", password});
+    argv.insert(argv.end(), {path, out});
+    CommandResult r = RunCommand(argv);
+    EXPECT_EQ(r.exitCode, 0) << path << ": " << r.err;
+    return r.exitCode == 0 ? ReadFile(out + ".pgm") : "";
+  }
+  void CheckOutput(const LockCase& c, const std::string& out, const std::string& inputRender,
+                   const std::string& inputTitle) {
+    SCOPED_TRACE(c.folder);
+    // The header as the job asked, the rest a whole file by qpdf's judgement.
+    EXPECT_EQ(ReadFile(out).substr(0, 8), std::string("%PDF-") + c.version);
+    CommandResult check = RunCommand({"qpdf", "--check", "--password=" + c.owner, out});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+
+    const std::string info = c.user.empty() ? Info(out) : Info(out, "-upw", c.user);
+    ASSERT_NE(info, "") << "pdfinfo cannot open it with the user password";
+    EXPECT_EQ(Field(info, "PDF version"), c.version);
+    EXPECT_EQ(Field(info, "Encrypted").substr(0, 3), c.encrypted ? "yes" : "no");
+    EXPECT_EQ(Field(info, "Title"), c.title ? std::string(c.title) : inputTitle);
+    EXPECT_EQ(Render(out, c.owner), inputRender);
+    if (!c.encrypted) return;
+    EXPECT_NE(Info(out, "-opw", c.owner), "") << "the owner password does not open it";
+    if (!c.user.empty()) EXPECT_EQ(Info(out), "") << "it opens without a password";
+    CommandResult enc = RunCommand({"qpdf", "--show-encryption", "--password=" + c.owner, out});
+    EXPECT_NE(enc.out.find(std::string(c.revision) + "\n"), std::string::npos) << enc.out;
+    for (const std::string& line : c.permissions)
+      EXPECT_NE(enc.out.find(line + "\n"), std::string::npos) << line << "\n" << enc.out;
+  }
+
+  static std::string Lines(const V& lines) {
+    std::string text;
+    for (const std::string& l : lines)
+      text += l + "\r\n";
+    return text;
+  }
+};
+
+}  // namespace
+
+TEST_F(SorvaneProgram, ASilentRunRewritesEveryJobsFilesAsTheJobAsks) {
+  const V allNot = {
+      "extract for accessibility: not allowed", "extract for any purpose: not allowed",
+      "print low resolution: not allowed",      "print high resolution: not allowed",
+      "modify document assembly: not allowed",  "modify forms: not allowed",
+      "modify annotations: not allowed",        "modify other: not allowed"};
+  const V allAllowed = {"extract for accessibility: allowed",
+                        "extract for any purpose: allowed",
+                        "print high resolution: allowed",
+                        "modify document assembly: allowed",
+                        "modify forms: allowed",
+                        "modify annotations: allowed",
+                        "modify other: allowed"};
+  const V defaults = {"extract for any purpose: not allowed", "print high resolution: allowed",
+                      "modify other: not allowed", "modify annotations: not allowed"};
+  std::vector<LockCase> cases = {
+      {"a13", Example("info.pdf"), "",
+       [](TJobSettings& j) {
+         j.Ver = 0, j.PR = 1, j.UserPassWord = "user", j.MasterPassWord = "owner";
+         j.Title = Ansi("題名のテスト"), j.Author = Ansi("作者"), j.Subject = "sub";
+       },
+       "1.3", "1.3", true, "user", "owner", "R = 3", allNot, "題名のテスト"},
+      {"b14",
+       Example("outline.pdf"),
+       "",
+       [](TJobSettings& j) {
+         j.Ver = 1, j.BT = 1, j.UserPassWord = "u40", j.MasterPassWord = "o40";
+         j.MD = j.CP = j.AN = j.DA = j.FF = j.AC = 0;
+       },
+       "1.4",
+       "1.4",
+       true,
+       "u40",
+       "o40",
+       "R = 2",
+       {"extract for any purpose: allowed", "print high resolution: allowed",
+        "modify other: allowed", "modify annotations: allowed"},
+       ""},  // the library sets every text
+      {"c15", Example("plain.pdf"), "",
+       [](TJobSettings& j) {
+         j.Ver = 2, j.PW = 0, j.UserPassWord = "not used", j.MasterPassWord = "boss";
+       },
+       "1.5", "1.5", true, "", "boss", "R = 3", defaults, ""},
+      {"d_veroff", Example("plain.pdf"), "",
+       [](TJobSettings& j) {
+         j.Ver = 0, j.VerEn = 0, j.UserPassWord = "u", j.MasterPassWord = "o";
+       },
+       "1.4", "1.3", true, "u", "o", "R = 3", defaults, ""},
+      {"e16", Example("outline.pdf"), "",
+       [](TJobSettings& j) {
+         j.Ver = 3, j.UserPassWord = "u16", j.MasterPassWord = "o16", j.Title = "six";
+       },
+       "1.6", "1.6", true, "u16", "o16", "R = 4", defaults, "six"},
+      {"f17",
+       Example("info.pdf"),
+       "",
+       [](TJobSettings& j) {
+         j.Ver = 4, j.UserPassWord = "u17", j.MasterPassWord = "o17", j.PR = 1;
+       },
+       "1.7",
+       "1.7",
+       true,
+       "u17",
+       "o17",
+       "R = 6",
+       {"extract for any purpose: not allowed", "print high resolution: not allowed"},
+       nullptr},  // the tool sets only the texts given
+      {"g_all", Example("outline.pdf"), "",
+       [](TJobSettings& j) {
+         j.Ver = 2, j.UserPassWord = "all", j.MasterPassWord = "owner";
+         j.MD = j.CP = j.AN = j.DA = j.FF = j.AC = 0;
+       },
+       "1.5", "1.5", true, "all", "owner", "R = 3", allAllowed, ""},
+  };
+  if (HasCorpus()) {
+    // A protected input opened with its owner password: with EN off it is saved unprotected and
+    // keeps its information; with EN on it gets the job's security.
+    const std::string enc = CorpusDir() + "peer/enc-R3,V2,U=view,O=master.pdf";
+    cases.push_back({"h_enoff",
+                     enc,
+                     "master",
+                     [](TJobSettings& j) {
+                       j.Ver = 2, j.EN = 0, j.OpenPassWord = "master", j.UserPassWord = "x";
+                     },
+                     "1.5",
+                     "1.5",
+                     false,
+                     "",
+                     "",
+                     "",
+                     {},
+                     nullptr});
+    cases.push_back({"i_reenc", CorpusDir() + "peer/enc-R2,V1,U=view,O=master.pdf", "master",
+                     [](TJobSettings& j) {
+                       j.Ver = 1, j.OpenPassWord = "master", j.UserPassWord = "new",
+                       j.MasterPassWord = "newowner";
+                     },
+                     "1.4", "1.4", true, "new", "newowner", "R = 3", defaults, ""});
+    cases.push_back(
+        {"j_doc",
+         CorpusDir() + "docs/fontconfig-user.pdf",
+         "",
+         [](TJobSettings& j) { j.Ver = 0, j.BT = 1, j.UserPassWord = "d", j.MasterPassWord = "o"; },
+         "1.3",
+         "1.3",
+         true,
+         "d",
+         "o",
+         "R = 2",
+         {},
+         ""});
+  }
+  V results, checks, outputs, renders, titles;
+  for (const LockCase& c : cases) {
+    const std::string folder = Prog() + c.folder;
+    const std::string out = Input(c.source, folder, "in.pdf");
+    Job(folder, c.job);
+    outputs.push_back(out);
+    renders.push_back(Render(out, c.inputPassword));
+    titles.push_back(Field(Info(out, "-opw", c.inputPassword), "Title"));
+    const TJobSettings j = ReadJob(JobIniPath(folder));
+    results.push_back(out + ",OK");
+    checks.push_back(out + "," + j.UserPassWord + "," + j.MasterPassWord + "," + c.checkVersion);
+  }
+
+  CommandResult r = Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadFile(ResultLogPath()), Lines(results));
+  EXPECT_EQ(ReadFile(CheckLogPath()), Lines(checks));
+  for (size_t i = 0; i < cases.size(); ++i)
+    CheckOutput(cases[i], outputs[i], renders[i], titles[i]);
+  rtl::TIniFile ini(AppIniPath());
+  EXPECT_EQ(ini.ReadInteger("Pos", "Top", -1), 0);
+  EXPECT_EQ(ini.ReadInteger("Pos", "Left", -1), 0);
+  EXPECT_TRUE(FileExists(DefaultIniPath()));
+
+  // Kettrin, beside Sorvane, checks the files of the check list: every password and version as
+  // listed, but the job that kept the writer's header.
+  if (!FileExists(ProgramDir() + "Kettrin")) return;
+  fs::copy_file(ProgramDir() + "Kettrin", Prog() + "Kettrin");
+  CommandResult k =
+      RunCommand({"env", "-u", "DISPLAY", Prog() + "Kettrin", "/n", "/f" + CheckLogPath()});
+  EXPECT_EQ(k.exitCode, 1) << k.err;
+  V expected;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const LockCase& c = cases[i];
+    const std::string version = std::string(c.version) == c.checkVersion ? "OK" : "NG";
+    const bool needsPassword = c.encrypted && !c.user.empty();
+    expected.push_back(outputs[i] + "," + version + (needsPassword ? ",--,OK,OK" : ",OK,NG,NG"));
+  }
+  EXPECT_EQ(ReadFile(Prog() + "log/log_check_log.csv"), Lines(expected));
+}
+
+TEST_F(SorvaneProgram, FilesThatCannotBeRewrittenAreNgAndStayByteForByte) {
+  SV_REQUIRE_CORPUS();
+  const std::string lib = Prog() + "lib", tool = Prog() + "tool";
+  const std::string userOnly =
+      Input(CorpusDir() + "peer/enc-R3,V2,U=view,O=master.pdf", lib, "a_user_only.pdf");
+  const std::string aes = Input(CorpusDir() + "peer/V4-aes.pdf", lib, "b_aes.pdf");
+  const std::string damaged = Input(CorpusDir() + "peer/bad-xref.pdf", lib, "c_damaged.pdf");
+  WriteFile(lib + "/d_cut.pdf", ReadFile(Example("plain.pdf")).substr(0, 300));
+  const std::string cut = lib + "/d_cut.pdf";
+  const std::string good = Input(Example("plain.pdf"), lib, "e_good.pdf");
+  const std::string wrong =
+      Input(CorpusDir() + "peer/enc-R2,V1,U=view,O=master.pdf", tool, "wrong.pdf");
+  Job(lib, [](TJobSettings& j) { j.Ver = 0, j.OpenPassWord = "view", j.MasterPassWord = "o"; });
+  Job(tool, [](TJobSettings& j) { j.Ver = 4, j.OpenPassWord = "nothing"; });
+  const std::string libWrong =
+      Input(CorpusDir() + "peer/enc-R2,V1,U=view,O=master.pdf", Prog() + "libwrong", "wrong.pdf");
+  Job(Prog() + "libwrong", [](TJobSettings& j) { j.Ver = 1, j.OpenPassWord = "wrong"; });
+  const V ng = {userOnly, aes, damaged, cut, wrong, libWrong};
+  V before;
+  for (const std::string& f : ng)
+    before.push_back(ReadFile(f));
+
+  CommandResult r = Run();
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(ReadFile(ResultLogPath()),
+            Lines({userOnly + ",NG", aes + ",NG", damaged + ",NG", cut + ",NG", good + ",OK",
+                   libWrong + ",NG", wrong + ",NG"}));
+  for (size_t i = 0; i < ng.size(); ++i)
+    EXPECT_EQ(ReadFile(ng[i]), before[i]) << ng[i];
+  // Each library failure is said on standard error with its file.
+  for (const std::string& f : {userOnly, aes, damaged, cut})
+    EXPECT_NE(r.err.find("Sorvane: " + f + ": "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("User cannot change encryption settings"), std::string::npos) << r.err;
+  EXPECT_NE(Field(Info(good, "-opw", "o"), "PDF version"), "<none: PDF version>");
+  // No file was left beside the inputs.
+  EXPECT_EQ(std::distance(fs::directory_iterator(lib), fs::directory_iterator()), 5);
+
+  // The next run starts both logs afresh.
+  fs::remove(good);
+  r = Run();
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(ReadFile(ResultLogPath()), Lines({userOnly + ",NG", aes + ",NG", damaged + ",NG",
+                                              cut + ",NG", libWrong + ",NG", wrong + ",NG"}));
+}
+
+TEST_F(SorvaneProgram, ARunThatCannotRunEndsWithStatusTwoAndSaysWhy) {
+  // No settings folder can be made: a file stands in its place.
+  fs::remove_all(Prog() + "setting");
+  WriteFile(Prog() + "setting", "");
+  CommandResult r = Run();
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("Sorvane: " + Prog() + "setting"), std::string::npos) << r.err;
+
+  // The log cannot be written.
+  fs::remove(Prog() + "setting");
+  fs::create_directories(ResultLogPath());
+  r = Run();
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find(ResultLogPath()), std::string::npos) << r.err;
+
+  // Nothing to do is a run where every file was OK.
+  fs::remove(ResultLogPath());
+  r = Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(ResultLogPath()), "");
+  EXPECT_EQ(ReadFile(CheckLogPath()), "");
+}
