@@ -95,7 +95,9 @@ class SorvaneProgram : public SorvaneFormTest {
     EXPECT_EQ(Render(out, c.owner), inputRender);
     if (!c.encrypted) return;
     EXPECT_NE(Info(out, "-opw", c.owner), "") << "the owner password does not open it";
-    if (!c.user.empty()) EXPECT_EQ(Info(out), "") << "it opens without a password";
+    if (!c.user.empty()) {
+      EXPECT_EQ(Info(out), "") << "it opens without a password";
+    }
     CommandResult enc = RunCommand({"qpdf", "--show-encryption", "--password=" + c.owner, out});
     EXPECT_NE(enc.out.find(std::string(c.revision) + "\n"), std::string::npos) << enc.out;
     for (const std::string& line : c.permissions)
