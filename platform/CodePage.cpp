@@ -9,8 +9,8 @@ namespace platform {
 
 namespace {
 
-constexpr char16_t kInvalid = 0xFFFF;     // no character in the decode table
-constexpr char16_t kDefaultWide = 0x30FB; // what Windows gives for an undefined double byte
+constexpr char16_t kInvalid = 0xFFFF;      // no character in the decode table
+constexpr char16_t kDefaultWide = 0x30FB;  // what Windows gives for an undefined double byte
 
 // Both directions of code page 932, built once from iconv's "CP932" with the single bytes that
 // glibc leaves out mapped as Windows maps them.
@@ -28,16 +28,17 @@ struct Tables {
       char* op = buf;
       size_t il = len, ol = sizeof buf;
       iconv(dec, nullptr, nullptr, nullptr, nullptr);
-      if (iconv(dec, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 ||
-          op - buf != 2)
+      if (iconv(dec, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 || op - buf != 2)
         return false;
-      out = static_cast<char16_t>(static_cast<uint8_t>(buf[0]) | (static_cast<uint8_t>(buf[1]) << 8));
+      out =
+          static_cast<char16_t>(static_cast<uint8_t>(buf[0]) | (static_cast<uint8_t>(buf[1]) << 8));
       return true;
     };
     for (int b = 0; b < 256; ++b) {
       char c = static_cast<char>(b);
       char16_t w;
-      single[static_cast<size_t>(b)] = (!IsDBCSLeadByte(static_cast<uint8_t>(b)) && decode(&c, 1, w)) ? w : kInvalid;
+      single[static_cast<size_t>(b)] =
+          (!IsDBCSLeadByte(static_cast<uint8_t>(b)) && decode(&c, 1, w)) ? w : kInvalid;
     }
     single[0x80] = 0x0080;
     single[0xA0] = 0xF8F0;
@@ -67,7 +68,8 @@ struct Tables {
       if (n == 1)
         encode[cp] = static_cast<uint8_t>(out[0]);
       else if (n == 2)
-        encode[cp] = static_cast<uint16_t>((static_cast<uint8_t>(out[0]) << 8) | static_cast<uint8_t>(out[1]));
+        encode[cp] = static_cast<uint16_t>((static_cast<uint8_t>(out[0]) << 8) |
+                                           static_cast<uint8_t>(out[1]));
     }
     encode[0x0080] = 0x80;
     encode[0xF8F0] = 0xA0;
@@ -110,13 +112,16 @@ bool IsAscii(std::string_view s) {
 
 }  // namespace
 
-bool IsDBCSLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool IsDBCSLeadByte(uint8_t b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 std::u16string AnsiToWide(std::string_view ansi) {
   std::u16string out;
   out.reserve(ansi.size());
   if (IsAscii(ansi)) {
-    for (char c : ansi) out += static_cast<char16_t>(c);
+    for (char c : ansi)
+      out += static_cast<char16_t>(c);
     return out;
   }
   const Tables& t = T();

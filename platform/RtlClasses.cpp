@@ -98,7 +98,9 @@ int64_t TStream::Size() {
   return end;
 }
 
-void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
+void TStream::SetSize(int64_t) {
+  throw EStreamError("Stream size cannot be changed");
+}
 
 void TStream::ReadBuffer(void* buffer, int64_t count) {
   if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
@@ -238,8 +240,7 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : fileName_
       errno = EISDIR;
     }
   }
-  if (fd_ < 0)
-    throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+  if (fd_ < 0) throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
 }
 
 TFileStream::~TFileStream() {
@@ -315,14 +316,18 @@ void TStringList::Delete(int index) {
   items_.erase(items_.begin() + index);
 }
 
-const std::string& TStringList::Strings(int index) const { return At(index).text; }
+const std::string& TStringList::Strings(int index) const {
+  return At(index).text;
+}
 
 void TStringList::SetStrings(int index, std::string s) {
   At(index);
   items_[static_cast<size_t>(index)].text = std::move(s);
 }
 
-TObject* TStringList::Objects(int index) const { return At(index).object; }
+TObject* TStringList::Objects(int index) const {
+  return At(index).object;
+}
 
 void TStringList::SetObjects(int index, TObject* obj) {
   At(index);
@@ -349,7 +354,8 @@ void TStringList::SetText(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     size_t j = i;
-    while (j < text.size() && text[j] != '\r' && text[j] != '\n') ++j;
+    while (j < text.size() && text[j] != '\r' && text[j] != '\n')
+      ++j;
     items_.push_back({std::string(text.substr(i, j - i)), nullptr});
     if (j < text.size() && text[j] == '\r') {
       ++j;

@@ -33,8 +33,8 @@ std::string FormatInteger(const FormatArg& arg, const Spec& spec) {
   uint64_t magnitude = 0;
   if (const auto* i = std::get_if<int64_t>(&arg)) {
     negative = *i < 0;
-    magnitude = negative ? static_cast<uint64_t>(0) - static_cast<uint64_t>(*i)
-                         : static_cast<uint64_t>(*i);
+    magnitude =
+        negative ? static_cast<uint64_t>(0) - static_cast<uint64_t>(*i) : static_cast<uint64_t>(*i);
   } else if (const auto* u = std::get_if<uint64_t>(&arg)) {
     magnitude = *u;
   } else {
@@ -45,7 +45,8 @@ std::string FormatInteger(const FormatArg& arg, const Spec& spec) {
   auto res = std::to_chars(buf, buf + sizeof buf, magnitude, base);
   std::string digits(buf, res.ptr);
   if (spec.conv == 'X')
-    for (char& c : digits) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : digits)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (spec.precision > 0 && static_cast<int>(digits.size()) < spec.precision)
     digits.insert(0, static_cast<size_t>(spec.precision) - digits.size(), '0');
   if (negative) digits.insert(0, 1, '-');
@@ -160,13 +161,15 @@ std::string FormatV(std::string_view format, const std::vector<FormatArg>& args)
     if (j >= format.size()) throw EConvertError("Format '" + std::string(format) + "' invalid");
     spec.conv = format[j];
     if (next >= args.size())
-      throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+      throw EConvertError("Format '" + std::string(format) +
+                          "' invalid or incompatible with argument");
     const FormatArg& arg = args[next++];
     switch (spec.conv) {
       case 's': {
         const auto* s = std::get_if<std::string>(&arg);
         if (!s) throw EConvertError("Format: argument is not a string");
-        std::string body = spec.precision >= 0 ? s->substr(0, static_cast<size_t>(spec.precision)) : *s;
+        std::string body =
+            spec.precision >= 0 ? s->substr(0, static_cast<size_t>(spec.precision)) : *s;
         out += Pad(body, spec);
         break;
       }
@@ -194,7 +197,9 @@ std::string IntToStr(int64_t value) {
   return std::string(buf, res.ptr);
 }
 
-bool TryStrToInt64(std::string_view text, int64_t& value) { return ParseInt64(text, value); }
+bool TryStrToInt64(std::string_view text, int64_t& value) {
+  return ParseInt64(text, value);
+}
 
 bool TryStrToInt(std::string_view text, int32_t& value) {
   int64_t v;
@@ -230,17 +235,21 @@ int32_t StrToIntDef(std::string_view text, int32_t def) {
 
 std::string TrimLeft(std::string_view s) {
   size_t b = 0;
-  while (b < s.size() && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (b < s.size() && static_cast<unsigned char>(s[b]) <= ' ')
+    ++b;
   return std::string(s.substr(b));
 }
 
 std::string TrimRight(std::string_view s) {
   size_t e = s.size();
-  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= ' ')
+    --e;
   return std::string(s.substr(0, e));
 }
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string Trim(std::string_view s) {
+  return TrimRight(TrimLeft(s));
+}
 
 std::string UpperCase(std::string_view s) {
   std::string r(s);
@@ -256,7 +265,9 @@ std::string LowerCase(std::string_view s) {
   return r;
 }
 
-bool SameText(std::string_view a, std::string_view b) { return LowerCase(a) == LowerCase(b); }
+bool SameText(std::string_view a, std::string_view b) {
+  return LowerCase(a) == LowerCase(b);
+}
 
 std::string ExtractFileName(std::string_view path) {
   size_t p = path.rfind('/');

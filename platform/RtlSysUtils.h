@@ -78,14 +78,23 @@ using FormatArg = std::variant<int64_t, uint64_t, double, std::string>;
 std::string FormatV(std::string_view format, const std::vector<FormatArg>& args);
 
 namespace detail {
-inline FormatArg ToFormatArg(const std::string& s) { return s; }
-inline FormatArg ToFormatArg(std::string_view s) { return std::string(s); }
-inline FormatArg ToFormatArg(const char* s) { return std::string(s ? s : ""); }
-inline FormatArg ToFormatArg(double d) { return d; }
-inline FormatArg ToFormatArg(float d) { return static_cast<double>(d); }
+inline FormatArg ToFormatArg(const std::string& s) {
+  return s;
+}
+inline FormatArg ToFormatArg(std::string_view s) {
+  return std::string(s);
+}
+inline FormatArg ToFormatArg(const char* s) {
+  return std::string(s ? s : "");
+}
+inline FormatArg ToFormatArg(double d) {
+  return d;
+}
+inline FormatArg ToFormatArg(float d) {
+  return static_cast<double>(d);
+}
 template <typename T>
-  requires std::is_integral_v<T>
-FormatArg ToFormatArg(T v) {
+requires std::is_integral_v<T> FormatArg ToFormatArg(T v) {
   if constexpr (std::is_signed_v<T>)
     return static_cast<int64_t>(v);
   else
@@ -118,9 +127,10 @@ std::string LowerCase(std::string_view s);
 bool SameText(std::string_view a, std::string_view b);
 
 // File-name parts with "/" as the path delimiter.
-std::string ExtractFileExt(std::string_view path);    // from the last "." of the name part, dot included
-std::string ExtractFileName(std::string_view path);   // the part after the last "/"
-std::string ExtractFilePath(std::string_view path);   // up to and including the last "/"
+std::string ExtractFileExt(
+    std::string_view path);  // from the last "." of the name part, dot included
+std::string ExtractFileName(std::string_view path);  // the part after the last "/"
+std::string ExtractFilePath(std::string_view path);  // up to and including the last "/"
 std::string ChangeFileExt(std::string_view path, std::string_view ext);
 std::string IncludeTrailingPathDelimiter(std::string_view path);
 std::string ExcludeTrailingPathDelimiter(std::string_view path);

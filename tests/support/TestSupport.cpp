@@ -30,16 +30,23 @@ std::string EnvOr(const char* name, const char* def) {
 }
 }  // namespace
 
-std::string SourceDir() { return WithSlash(EnvOr("SV_SOURCE_DIR", SV_DEFAULT_SOURCE_DIR)); }
-std::string ProgramDir() { return WithSlash(EnvOr("SV_PROGRAM_DIR", SV_DEFAULT_PROGRAM_DIR)); }
+std::string SourceDir() {
+  return WithSlash(EnvOr("SV_SOURCE_DIR", SV_DEFAULT_SOURCE_DIR));
+}
+std::string ProgramDir() {
+  return WithSlash(EnvOr("SV_PROGRAM_DIR", SV_DEFAULT_PROGRAM_DIR));
+}
 
 std::string CorpusDir() {
   const char* v = std::getenv("SV_CORPUS_DIR");
   if (v && *v) return WithSlash(v);
-  return WithSlash((fs::path(SourceDir()).parent_path().parent_path() / "shared" / "corpus").string());
+  return WithSlash(
+      (fs::path(SourceDir()).parent_path().parent_path() / "shared" / "corpus").string());
 }
 
-bool HasCorpus() { return fs::is_directory(CorpusDir() + "peer"); }
+bool HasCorpus() {
+  return fs::is_directory(CorpusDir() + "peer");
+}
 
 std::vector<std::string> CorpusFiles(const std::string& subFolder) {
   std::vector<std::string> files;
@@ -76,7 +83,9 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   if (!f) throw std::runtime_error("cannot write " + path);
 }
 
-bool FileExists(const std::string& path) { return fs::exists(path); }
+bool FileExists(const std::string& path) {
+  return fs::exists(path);
+}
 
 void CopyFile(const std::string& from, const std::string& to) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
@@ -94,7 +103,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&fa, workDir.c_str());
   std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid;
   int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
@@ -104,7 +114,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
   auto drain = [](int fd, std::string* into) {
     char buf[65536];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) into->append(buf, static_cast<size_t>(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+      into->append(buf, static_cast<size_t>(n));
     close(fd);
   };
   std::thread errThread(drain, errPipe[0], &r.err);

@@ -45,9 +45,9 @@ bool HasCommand(const std::string& name);  // on PATH
 }  // namespace sv::test
 
 // Skips the current test with a clear message when the outside corpus is not there.
-#define SV_REQUIRE_CORPUS()                                                          \
-  do {                                                                               \
-    if (!::sv::test::HasCorpus())                                                    \
-      GTEST_SKIP() << "outside corpus not found at " << ::sv::test::CorpusDir()      \
-                   << " (tests over real files are skipped)";                        \
+#define SV_REQUIRE_CORPUS()                                                     \
+  do {                                                                          \
+    if (!::sv::test::HasCorpus())                                               \
+      GTEST_SKIP() << "outside corpus not found at " << ::sv::test::CorpusDir() \
+                   << " (tests over real files are skipped)";                   \
   } while (0)
