@@ -225,8 +225,9 @@ void TzoCustomPDFDocument::ReadPageTree(int32_t objectNumber) {
     } else if (type == "/Page") {
       if (read) obj = inputStore_->Add(std::move(read));
       obj->AddRef();
+      // The writer gives every page the page tree root as its parent. Article beads (/B) stay:
+      // they are page content that a rewrite must not lose.
       dict->Remove("/Parent");
-      dict->Remove("/B");
       if (node.inherited)
         for (int32_t i = 0; i < node.inherited->Count(); ++i) {
           const std::string& key = node.inherited->GetKeyAt(i)->Text();

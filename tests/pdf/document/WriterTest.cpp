@@ -484,22 +484,24 @@ TEST(WriterTest, ProgressAndStatusTexts) {
 TEST(WriterTest, LoadedCatalogEntriesReachTheOutputWithWhatTheyReference) {
   TempDir tmp;
   const std::string in = tmp / "catalog.pdf";
-  WriteFile(in,
-            BuildPdf({"<< /Type /Catalog /Pages 2 0 R /Dests 4 0 R /StructTreeRoot 5 0 R "
-                      "/MarkInfo << /Marked true >> /Lang (ja-JP) /OCProperties << /OCGs [6 0 R] "
-                      "/D << /Order [6 0 R] >> >> /URI << /Base (http://example.org/) >> "
-                      "/Extensions << /ADBE << /BaseVersion /1.7 /ExtensionLevel 3 >> >> "
-                      "/OutputIntents [7 0 R] /PageLabels << /Nums [0 << /S /r >>] >> "
-                      "/Collection << /View /D >> /Threads [] /PageMode /UseOC "
-                      "/ViewerPreferences << /Direction /R2L /PrintScaling /None >> >>",
-                      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /StructParents 0 "
-                      "/Contents 8 0 R >>",
-                      "<< /chap1 [3 0 R /Fit] >>", "<< /Type /StructTreeRoot /K [] >>",
-                      "<< /Type /OCG /Name (Layer) >>",
-                      "<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB) "
-                      "/DestOutputProfile 9 0 R >>",
-                      StreamBody("", "0 0 m 100 100 l S"), StreamBody("/N 3", "profile bytes")}));
+  WriteFile(
+      in, BuildPdf({"<< /Type /Catalog /Pages 2 0 R /Dests 4 0 R /StructTreeRoot 5 0 R "
+                    "/MarkInfo << /Marked true >> /Lang (ja-JP) /OCProperties << /OCGs [6 0 R] "
+                    "/D << /Order [6 0 R] >> >> /URI << /Base (http://example.org/) >> "
+                    "/Extensions << /ADBE << /BaseVersion /1.7 /ExtensionLevel 3 >> >> "
+                    "/OutputIntents [7 0 R] /PageLabels << /Nums [0 << /S /r >>] >> "
+                    "/Collection << /View /D >> /Threads [10 0 R] /PageMode /UseOC "
+                    "/ViewerPreferences << /Direction /R2L /PrintScaling /None >> >>",
+                    "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /StructParents 0 "
+                    "/Contents 8 0 R /B [11 0 R] >>",
+                    "<< /chap1 [3 0 R /Fit] >>", "<< /Type /StructTreeRoot /K [] >>",
+                    "<< /Type /OCG /Name (Layer) >>",
+                    "<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB) "
+                    "/DestOutputProfile 9 0 R >>",
+                    StreamBody("", "0 0 m 100 100 l S"), StreamBody("/N 3", "profile bytes"),
+                    "<< /Type /Thread /F 11 0 R >>",
+                    "<< /Type /Bead /T 10 0 R /N 11 0 R /V 11 0 R /P 3 0 R /R [0 0 100 100] >>"}));
   for (bool encrypt : {false, true}) {
     SCOPED_TRACE(encrypt ? "rc4-128" : "plain");
     auto doc = TzoCustomPDFDocument::Create();
