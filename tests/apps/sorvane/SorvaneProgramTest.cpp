@@ -266,6 +266,24 @@ TEST_F(SorvaneProgram, ASilentRunRewritesEveryJobsFilesAsTheJobAsks) {
     expected.push_back(outputs[i] + "," + version + (needsPassword ? ",--,OK,OK" : ",OK,NG,NG"));
   }
   EXPECT_EQ(ReadFile(Prog() + "log/log_check_log.csv"), Lines(expected));
+
+  // A file that loses its protection after the run fails the next check; the others stay as they
+  // were.
+  size_t changed = cases.size();
+  for (size_t i = 0; i < cases.size() && changed == cases.size(); ++i)
+    if (cases[i].encrypted && !cases[i].user.empty() && expected[i].ends_with(",--,OK,OK"))
+      changed = i;
+  ASSERT_LT(changed, cases.size());
+  fs::copy_file(Example("plain.pdf"), outputs[changed], fs::copy_options::overwrite_existing);
+  k = RunCommand({"env", "-u", "DISPLAY", Prog() + "Kettrin", "/n", "/f" + CheckLogPath()});
+  EXPECT_EQ(k.exitCode, 1) << k.err;
+  const std::string again = ReadFile(Prog() + "log/log_check_log.csv");
+  for (size_t i = 0; i < cases.size(); ++i) {
+    if (i == changed) continue;
+    EXPECT_NE(again.find(expected[i] + "\r\n"), std::string::npos) << expected[i];
+  }
+  EXPECT_EQ(again.find(expected[changed] + "\r\n"), std::string::npos) << again;
+  EXPECT_NE(again.find(outputs[changed] + ","), std::string::npos) << again;
 }
 
 TEST_F(SorvaneProgram, FilesThatCannotBeRewrittenAreNgAndStayByteForByte) {
