@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "apps/common/RunningScope.h"
 #include "apps/sorvane/LibraryEngine.h"
 #include "apps/sorvane/Rw_ini.h"
 #include "apps/sorvane/ToolEngine.h"
@@ -18,18 +19,6 @@ namespace {
 std::string J(const char* utf8) {
   return platform::Utf8ToAnsi(utf8);
 }
-
-// Marks a run as going for as long as it lives.
-class RunningScope {
- public:
-  explicit RunningScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~RunningScope() { flag_ = false; }
-  RunningScope(const RunningScope&) = delete;
-  RunningScope& operator=(const RunningScope&) = delete;
-
- private:
-  bool& flag_;
-};
 
 // The folder path with one trailing "/" removed ("/" itself stays).
 std::string WithoutTrailingSlash(const std::string& path) {
