@@ -26,6 +26,16 @@ std::string WithoutTrailingSlash(const std::string& path) {
   return path;
 }
 
+// Runs f; an exception it raises is shown as the application shows any.
+template <class F>
+void Reported(rtl::TObject* sender, F f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    ui::Application().HandleException(sender, e);
+  }
+}
+
 std::string ExceptionText(const std::exception& e) {
   if (const auto* r = dynamic_cast<const rtl::Exception*>(&e)) return r->Message();
   return e.what();
@@ -632,11 +642,7 @@ void TForm1::FormClose(rtl::TObject*, ui::TCloseAction&) {
   if (WindowState() == ui::wsNormal) {
     AppSettings.Top = Top();
     AppSettings.Left = Left();
-    try {
-      SaveAppIni();
-    } catch (const std::exception& e) {
-      ui::Application().HandleException(this, e);
-    }
+    Reported(this, [] { SaveAppIni(); });
   }
   // During a run the tool may be writing it; the run removes it when it stops.
   const std::string work = WorkFilePath();
@@ -681,35 +687,19 @@ void TForm1::mnuDelDirClick(rtl::TObject*) {
 void TForm1::ListBoxJobClick(rtl::TObject*) {
   const int index = ListBoxJob.ItemIndex();
   if (index < 0) return;
-  WithShownSettings([&] {
-    try {
-      ShowJobSettings(JobIniPath(ListBoxJob.Items()[index]));
-    } catch (const std::exception& e) {
-      ui::Application().HandleException(this, e);
-    }
-  });
+  WithShownSettings(
+      [&] { Reported(this, [&] { ShowJobSettings(JobIniPath(ListBoxJob.Items()[index])); }); });
 }
 
 void TForm1::SpeedButtonSaveSettingClick(rtl::TObject*) {
   const int index = ListBoxJob.ItemIndex();
   if (index < 0) return;
-  WithShownSettings([&] {
-    try {
-      WriteJobIni(JobIniPath(ListBoxJob.Items()[index]));
-    } catch (const std::exception& e) {
-      ui::Application().HandleException(this, e);
-    }
-  });
+  WithShownSettings(
+      [&] { Reported(this, [&] { WriteJobIni(JobIniPath(ListBoxJob.Items()[index])); }); });
 }
 
 void TForm1::mnuSaveDefClick(rtl::TObject*) {
-  WithShownSettings([&] {
-    try {
-      WriteJobIni(DefaultIniPath());
-    } catch (const std::exception& e) {
-      ui::Application().HandleException(this, e);
-    }
-  });
+  WithShownSettings([&] { Reported(this, [&] { WriteJobIni(DefaultIniPath()); }); });
 }
 
 void TForm1::mmQuitClick(rtl::TObject*) {
