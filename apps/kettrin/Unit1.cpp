@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "apps/common/RunningScope.h"
 #include "apps/kettrin/Rw_ini.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -26,18 +27,6 @@ bool Contains(const std::string& text, const std::string& part) {
 char UpperAscii(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
-
-// Marks a run as going for as long as it lives.
-class RunningScope {
- public:
-  explicit RunningScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~RunningScope() { flag_ = false; }
-  RunningScope(const RunningScope&) = delete;
-  RunningScope& operator=(const RunningScope&) = delete;
-
- private:
-  bool& flag_;
-};
 
 }  // namespace
 

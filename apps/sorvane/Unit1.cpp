@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "apps/common/RunningScope.h"
 #include "apps/sorvane/LibraryEngine.h"
 #include "apps/sorvane/Rw_ini.h"
 #include "apps/sorvane/ToolEngine.h"
@@ -19,22 +20,20 @@ std::string J(const char* utf8) {
   return platform::Utf8ToAnsi(utf8);
 }
 
-// Marks a run as going for as long as it lives.
-class RunningScope {
- public:
-  explicit RunningScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~RunningScope() { flag_ = false; }
-  RunningScope(const RunningScope&) = delete;
-  RunningScope& operator=(const RunningScope&) = delete;
-
- private:
-  bool& flag_;
-};
-
 // The folder path with one trailing "/" removed ("/" itself stays).
 std::string WithoutTrailingSlash(const std::string& path) {
   if (path.size() > 1 && path.back() == '/') return path.substr(0, path.size() - 1);
   return path;
+}
+
+// Runs f; an exception it raises is shown as the application shows any.
+template <class F>
+void Reported(rtl::TObject* sender, F f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    ui::Application().HandleException(sender, e);
+  }
 }
 
 std::string ExceptionText(const std::exception& e) {
@@ -643,11 +642,7 @@ void TForm1::FormClose(rtl::TObject*, ui::TCloseAction&) {
   if (WindowState() == ui::wsNormal) {
     AppSettings.Top = Top();
     AppSettings.Left = Left();
-    try {
-      SaveAppIni();
-    } catch (const std::exception& e) {
-      ui::Application().HandleException(this, e);
-    }
+    Reported(this, [] { SaveAppIni(); });
   }
   // During a run the tool may be writing it; the run removes it when it stops.
   const std::string work = WorkFilePath();
@@ -692,35 +687,19 @@ void TForm1::mnuDelDirClick(rtl::TObject*) {
 void TForm1::ListBoxJobClick(rtl::TObject*) {
   const int index = ListBoxJob.ItemIndex();
   if (index < 0) return;
-  WithShownSettings([&] {
-    try {
-      ShowJobSettings(JobIniPath(ListBoxJob.Items()[index]));
-    } catch (const std::exception& e) {
-      ui::Application().HandleException(this, e);
-    }
-  });
+  WithShownSettings(
+      [&] { Reported(this, [&] { ShowJobSettings(JobIniPath(ListBoxJob.Items()[index])); }); });
 }
 
 void TForm1::SpeedButtonSaveSettingClick(rtl::TObject*) {
   const int index = ListBoxJob.ItemIndex();
   if (index < 0) return;
-  WithShownSettings([&] {
-    try {
-      WriteJobIni(JobIniPath(ListBoxJob.Items()[index]));
-    } catch (const std::exception& e) {
-      ui::Application().HandleException(this, e);
-    }
-  });
+  WithShownSettings(
+      [&] { Reported(this, [&] { WriteJobIni(JobIniPath(ListBoxJob.Items()[index])); }); });
 }
 
 void TForm1::mnuSaveDefClick(rtl::TObject*) {
-  WithShownSettings([&] {
-    try {
-      WriteJobIni(DefaultIniPath());
-    } catch (const std::exception& e) {
-      ui::Application().HandleException(this, e);
-    }
-  });
+  WithShownSettings([&] { Reported(this, [&] { WriteJobIni(DefaultIniPath()); }); });
 }
 
 void TForm1::mmQuitClick(rtl::TObject*) {

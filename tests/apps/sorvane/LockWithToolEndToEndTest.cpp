@@ -9,18 +9,12 @@
 #include "tests/apps/sorvane/SorvaneTestSupport.h"
 
 using sv::test::Ansi;
+using sv::test::Field;
 using sv::test::ReadFile;
 using sv::test::RunCommand;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The text after "<name>:" on its line of pdfinfo's or qpdf's output.
-std::string Field(const std::string& out, const std::string& name) {
-  std::smatch m;
-  std::regex re("(^|\n)" + name + ": *([^\n]*)");
-  return std::regex_search(out, m, re) ? m[2].str() : "<none: " + name + ">";
-}
 
 int Pages(const std::string& path, const std::string& password = "") {
   std::vector<std::string> cmd = {"pdfinfo"};

@@ -15,13 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The text after "<name>:" on its line of pdfinfo's output.
-std::string Field(const std::string& out, const std::string& name) {
-  std::smatch m;
-  std::regex re("(^|\n)" + name + ": *([^\n]*)");
-  return std::regex_search(out, m, re) ? m[2].str() : "<none: " + name + ">";
-}
-
 // One job, the file it gets and what the output must show.
 struct LockCase {
   const char* folder;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "apps/sorvane/Rw_ini.h"
@@ -17,6 +18,13 @@ namespace sv::test {
 
 inline std::string Ansi(const char* utf8) {
   return platform::Utf8ToAnsi(utf8);
+}
+
+// The text after "<name>:" on its line of pdfinfo's or qpdf's output.
+inline std::string Field(const std::string& out, const std::string& name) {
+  std::smatch m;
+  std::regex re("(^|\n)" + name + ": *([^\n]*)");
+  return std::regex_search(out, m, re) ? m[2].str() : "<none: " + name + ">";
 }
 
 class SorvaneFolderTest : public ::testing::Test {

@@ -28,14 +28,6 @@ std::string XRefDump(const TzoCustomPDFDocument& d) {
   return out.str();
 }
 
-std::vector<std::string> AllCorpusFiles() {
-  std::vector<std::string> files;
-  for (const char* folder : {"peer", "docs", "encrypted"})
-    for (const std::string& f : sv::test::CorpusFiles(folder))
-      if (f.size() > 4 && f.compare(f.size() - 4, 4, ".pdf") == 0) files.push_back(f);
-  return files;
-}
-
 TEST(CrossReference, CorpusEntriesEqualQpdfListing) {
   SV_REQUIRE_CORPUS();
   if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
@@ -316,21 +308,8 @@ TEST(CrossReference, StreamUpdateOverAClassicTableReads) {
 // A hybrid file: a classic table whose trailer names a cross-reference stream (/XRefStm, no
 // /Prev) that holds the entries of the objects inside an object stream.
 std::string HybridFile() {
-  const std::string objs[] = {"<< /Type /Catalog /Pages 2 0 R >>",
-                              "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                              "<< /Type /Page /MediaBox [0 0 100 100] /Contents 4 0 R >>"};
-  std::string header, body;
-  for (int i = 0; i < 3; ++i) {
-    header += std::to_string(i + 1) + " " + std::to_string(body.size()) + " ";
-    body += objs[i] + " ";
-  }
-  const std::string data = header + body;
-  std::string pdf = "%PDF-1.5\n";
-  size_t off4 = pdf.size();
-  pdf += "4 0 obj\n<< /Length 7 >>\nstream\n0 0 m S\nendstream\nendobj\n";
-  size_t off5 = pdf.size();
-  pdf += "5 0 obj\n<< /Type /ObjStm /N 3 /First " + std::to_string(header.size()) + " /Length " +
-         std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+  size_t off4 = 0, off5 = 0;
+  std::string pdf = ObjectStreamFileStart(off4, off5);
   size_t off6 = pdf.size();
   std::string x;
   for (int i = 0; i < 3; ++i)

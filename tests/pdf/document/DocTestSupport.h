@@ -62,6 +62,36 @@ inline PdfBuilder OnePage() {
   return b;
 }
 
+// The start of a PDF 1.5 file whose catalog 1, page tree 2 and page 3 live in object stream 5;
+// object 4 is the page's content. off4 and off5 get the offsets of objects 4 and 5.
+inline std::string ObjectStreamFileStart(size_t& off4, size_t& off5) {
+  const std::string objs[] = {"<< /Type /Catalog /Pages 2 0 R >>",
+                              "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                              "<< /Type /Page /MediaBox [0 0 100 100] /Contents 4 0 R >>"};
+  std::string header, body;
+  for (int i = 0; i < 3; ++i) {
+    header += std::to_string(i + 1) + " " + std::to_string(body.size()) + " ";
+    body += objs[i] + " ";
+  }
+  const std::string data = header + body;
+  std::string pdf = "%PDF-1.5\n";
+  off4 = pdf.size();
+  pdf += "4 0 obj\n<< /Length 7 >>\nstream\n0 0 m S\nendstream\nendobj\n";
+  off5 = pdf.size();
+  pdf += "5 0 obj\n<< /Type /ObjStm /N 3 /First " + std::to_string(header.size()) + " /Length " +
+         std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+  return pdf;
+}
+
+// The PDF files of the corpus folders peer, docs and encrypted.
+inline std::vector<std::string> AllCorpusFiles() {
+  std::vector<std::string> files;
+  for (const char* folder : {"peer", "docs", "encrypted"})
+    for (const std::string& f : sv::test::CorpusFiles(folder))
+      if (f.size() > 4 && f.compare(f.size() - 4, 4, ".pdf") == 0) files.push_back(f);
+  return files;
+}
+
 // The owner password (else the user password, else "") written in a corpus file name:
 // "U=view,O=master" or "u=user_o=owner".
 inline std::string PasswordFromName(const std::string& path, bool owner = true) {
@@ -151,23 +181,6 @@ class JsonReader {
     if (Peek() != c) throw std::runtime_error(std::string("json: expected ") + c);
     ++i_;
   }
-  static void PutUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
   std::string StringText() {
     Expect('"');
     std::string out;
@@ -195,14 +208,14 @@ class JsonReader {
           out += '\f';
           break;
         case 'u': {
-          uint32_t cp = std::stoul(t_.substr(i_, 4), nullptr, 16);
+          // A high surrogate takes the low one escaped right after it.
+          std::u16string units(1, static_cast<char16_t>(std::stoul(t_.substr(i_, 4), nullptr, 16)));
           i_ += 4;
-          if (cp >= 0xD800 && cp < 0xDC00 && t_.compare(i_, 2, "\\u") == 0) {
-            uint32_t lo = std::stoul(t_.substr(i_ + 2, 4), nullptr, 16);
+          if (units[0] >= 0xD800 && units[0] < 0xDC00 && t_.compare(i_, 2, "\\u") == 0) {
+            units += static_cast<char16_t>(std::stoul(t_.substr(i_ + 2, 4), nullptr, 16));
             i_ += 6;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
           }
-          PutUtf8(out, cp);
+          out += platform::WideToUtf8(units);
           break;
         }
         default:

@@ -14,14 +14,6 @@ using namespace doctest;
 
 namespace {
 
-std::vector<std::string> AllCorpusFiles() {
-  std::vector<std::string> files;
-  for (const char* folder : {"peer", "docs", "encrypted"})
-    for (const std::string& f : sv::test::CorpusFiles(folder))
-      if (f.size() > 4 && f.compare(f.size() - 4, 4, ".pdf") == 0) files.push_back(f);
-  return files;
-}
-
 TEST(Loading, CorpusPageCountsEqualPdfinfo) {
   SV_REQUIRE_CORPUS();
   if (!sv::test::HasCommand("pdfinfo")) GTEST_SKIP() << "pdfinfo not installed";

@@ -342,21 +342,8 @@ TEST(ObjectLoading, WrongLengthIsCorrectedBySearchingForEndstream) {
 // A file whose catalog, page tree and page live in an object stream (object 5), with a stream
 // cross-reference table; extra lets a test add an update.
 std::string ObjectStreamFile(const std::string& extraObjects = "") {
-  const std::string objs[] = {"<< /Type /Catalog /Pages 2 0 R >>",
-                              "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                              "<< /Type /Page /MediaBox [0 0 100 100] /Contents 4 0 R >>"};
-  std::string header, body;
-  for (int i = 0; i < 3; ++i) {
-    header += std::to_string(i + 1) + " " + std::to_string(body.size()) + " ";
-    body += objs[i] + " ";
-  }
-  const std::string data = header + body;
-  std::string pdf = "%PDF-1.5\n";
-  size_t off4 = pdf.size();
-  pdf += "4 0 obj\n<< /Length 7 >>\nstream\n0 0 m S\nendstream\nendobj\n";
-  size_t off5 = pdf.size();
-  pdf += "5 0 obj\n<< /Type /ObjStm /N 3 /First " + std::to_string(header.size()) + " /Length " +
-         std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+  size_t off4 = 0, off5 = 0;
+  std::string pdf = ObjectStreamFileStart(off4, off5);
   pdf += extraObjects;
   size_t off6 = pdf.size();
   std::string x;

@@ -27,6 +27,7 @@
 #include "ui/wx/WxWindows.h"
 
 using namespace ui;
+using sv::test::Win;
 
 namespace {
 
@@ -166,13 +167,6 @@ class TSampleForm : public TForm {
   int allClicks = 0;
   DropSeen drop;
 };
-
-template <class W>
-W* Win(TControl& c) {
-  W* w = dynamic_cast<W*>(wx::WindowOf(c));
-  EXPECT_NE(w, nullptr);
-  return w;
-}
 
 }  // namespace
 

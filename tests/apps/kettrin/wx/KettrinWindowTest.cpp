@@ -37,13 +37,6 @@ class KettrinWindow : public KettrinFolderTest {
   }
 };
 
-template <class W>
-W* Win(ui::TControl& c) {
-  W* w = dynamic_cast<W*>(ui::wx::WindowOf(c));
-  EXPECT_NE(w, nullptr);
-  return w;
-}
-
 // Pixels of pure-looking red (the red rows' text) in a picture.
 int RedPixels(const std::string& png) {
   wxImage image;

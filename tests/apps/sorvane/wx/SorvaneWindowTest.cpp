@@ -41,13 +41,6 @@ class SorvaneWindow : public SorvaneFormTest {
   }
 };
 
-template <class W>
-W* Win(ui::TControl& c) {
-  W* w = dynamic_cast<W*>(ui::wx::WindowOf(c));
-  EXPECT_NE(w, nullptr);
-  return w;
-}
-
 std::string Label(ui::TControl& c) {
   wxWindow* w = ui::wx::WindowOf(c);
   return w ? w->GetLabel().utf8_string() : "<no window>";

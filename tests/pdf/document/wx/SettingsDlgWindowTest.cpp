@@ -35,13 +35,6 @@ class SettingsDlgWindow : public ::testing::Test {
   }
 };
 
-template <class W>
-W* Win(ui::TControl& c) {
-  W* w = dynamic_cast<W*>(ui::wx::WindowOf(c));
-  EXPECT_NE(w, nullptr);
-  return w;
-}
-
 std::string Utf8(const wxString& s) {
   return s.utf8_string();
 }
