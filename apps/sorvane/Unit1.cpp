@@ -36,6 +36,18 @@ void Reported(rtl::TObject* sender, F f) {
   }
 }
 
+// A field of the check list: quoted (inner quotes doubled) when it holds a comma or a quote, so
+// that a path or a password with one still reads back as one field.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
 std::string ExceptionText(const std::exception& e) {
   if (const auto* r = dynamic_cast<const rtl::Exception*>(&e)) return r->Message();
   return e.what();
@@ -393,8 +405,8 @@ void TForm1::CloseLogs() {
 void TForm1::WriteLogLines(const std::string& resultLine, const std::string& path) {
   const TJobSettings& j = JobSettings;
   resultLog_->WriteString(resultLine + "\r\n");
-  checkLog_->WriteString(path + "," + j.UserPassWord + "," + j.MasterPassWord + "," +
-                         VersionText() + "\r\n");
+  checkLog_->WriteString(CsvField(path) + "," + CsvField(j.UserPassWord) + "," +
+                         CsvField(j.MasterPassWord) + "," + VersionText() + "\r\n");
 }
 
 template <class F>

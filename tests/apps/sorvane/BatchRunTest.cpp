@@ -104,6 +104,33 @@ TEST_F(BatchRun, TheWalkMeetsFilesInNameOrderOwnFilesFirstAndEachFolderOnce) {
   EXPECT_NE(Info(files[0], "u2").find("PDF version:     1.6"), std::string::npos);
 }
 
+TEST_F(BatchRun, TheCheckListQuotesPathsAndPasswordsWithACommaOrAQuote) {
+  // A comma in a file name or a password must not move the check list's fields.
+  const std::string lib = Folder("lib"), tool = Folder("tool,x");
+  const std::string a = Pdf(lib + "/enc-R2,V1.pdf"), b = Pdf(tool + "/say \"hi\".pdf");
+  auto withPasswords = [](TJobSettings& j) {
+    j.UserPassWord = "u,1";
+    j.MasterPassWord = "o\"2";
+  };
+  Job(lib, [&](TJobSettings& j) {
+    withPasswords(j);
+    j.Ver = 1;
+  });
+  Job(tool, [&](TJobSettings& j) {
+    withPasswords(j);
+    j.Ver = 4;
+  });
+  auto form = Form();
+
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kAllOk);
+  EXPECT_EQ(Log(ResultLogPath()), Lines({a + ",OK", b + ",OK"}));
+  EXPECT_EQ(Log(CheckLogPath()),
+            Lines({"\"" + a + "\",\"u,1\",\"o\"\"2\",1.4",
+                   "\"" + tool + "/say \"\"hi\"\".pdf\",\"u,1\",\"o\"\"2\",1.7"}));
+  EXPECT_NE(Info(a, "u,1").find("PDF version:     1.4"), std::string::npos);
+  EXPECT_NE(Info(b, "u,1").find("PDF version:     1.7"), std::string::npos);
+}
+
 TEST_F(BatchRun, AllJobsRunInListOrderCountingDisabledOnesWithoutWalkingThem) {
   const std::string a = Folder("a"), b = Folder("b"), c = Folder("c"), empty = Folder("empty");
   const std::string fa = Pdf(a + "/1.pdf"), fb = Pdf(b + "/2.pdf"), fc = Pdf(c + "/3.pdf");
