@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
-# Builds the reader fuzzer with clang-14 (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
-# in build-fuzz and runs it for the given number of seconds (default 60), seeded with the small
-# committed seeds and, when present, the outside corpus. Fails on any crash, leak or hang; the
-# input that caused it is left in build-fuzz/artifacts/.
+# Builds the reader and document fuzzers with clang-14 (libFuzzer, AddressSanitizer,
+# UndefinedBehaviorSanitizer) in build-fuzz and runs them one after the other, sharing the given
+# number of seconds (default 60), seeded with the small committed seeds and, when present, the
+# outside corpus. Fails on any crash, leak or hang; the input that caused it is left in
+# build-fuzz/artifacts/.
 #   scripts/fuzz.sh [seconds]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
 build=${SV_FUZZ_BUILD_DIR:-build-fuzz}
-target=fuzz_ReaderFuzz
+targets=(fuzz_ReaderFuzz fuzz_DocumentFuzz)
+each=$((seconds / ${#targets[@]}))
+[ "$each" -ge 1 ] || each=1
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DSV_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSV_BUILD_TESTS=OFF -DSV_BUILD_GUI=OFF -DSV_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target "$target"
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 
-# Seeds: the committed ones, and of every outside PDF its head and its tail (where startxref and
-# the trailer stand), small enough for quick runs.
+# Seeds: the committed ones, of every outside PDF its head and its tail (where startxref and the
+# trailer stand), and the small outside PDFs whole (so the document fuzzer gets files that load).
 seeds="$build/seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds" "$build/work" "$build/artifacts"
@@ -29,21 +32,29 @@ if [ -d "$corpus" ]; then
     n=$((n + 1))
     head -c 12288 "$f" >"$seeds/head$n.pdf"
     tail -c 4096 "$f" >"$seeds/tail$n.pdf"
+    [ "$(stat -c %s "$f")" -gt 16384 ] || cp "$f" "$seeds/whole$n.pdf"
   done < <(find "$corpus" -name '*.pdf' -print0 | sort -z)
   echo "fuzz: seeded with $n outside files from $(cd "$corpus" && pwd -P)"
 else
   echo "fuzz: no outside corpus found; committed seeds only"
 fi
 
-set +e
-"$build/fuzz/$target" "$build/work" "$seeds" -dict=fuzz/pdf.dict -max_total_time="$seconds" \
-  -timeout=10 -rss_limit_mb=2048 -max_len=16384 -print_final_stats=1 \
-  -artifact_prefix="$build/artifacts/" 2>"$build/fuzz.log"
-status=$?
-set -e
-tail -n 20 "$build/fuzz.log"
-if [ $status -ne 0 ]; then
-  echo "fuzz: FAILED (exit $status); see $build/fuzz.log and $build/artifacts/" >&2
-  exit 1
-fi
-echo "fuzz: no crash, leak or hang in $seconds s"
+failed=0
+for target in "${targets[@]}"; do
+  mkdir -p "$build/work/$target"
+  log="$build/$target.log"
+  set +e
+  "$build/fuzz/$target" "$build/work/$target" "$seeds" -dict=fuzz/pdf.dict -max_total_time="$each" \
+    -timeout=10 -rss_limit_mb=2048 -max_len=16384 -print_final_stats=1 \
+    -artifact_prefix="$build/artifacts/" 2>"$log"
+  status=$?
+  set -e
+  echo "fuzz: $target"
+  tail -n 20 "$log"
+  if [ $status -ne 0 ]; then
+    echo "fuzz: $target FAILED (exit $status); see $log and $build/artifacts/" >&2
+    failed=1
+  fi
+done
+[ $failed -eq 0 ] || exit 1
+echo "fuzz: no crash, leak or hang in $seconds s over ${#targets[@]} targets"

@@ -113,7 +113,8 @@ void TzoCustomPDFDocument::LoadDocumentStream(rtl::TStream& stream) {
     TzoPDFObject* encrypt = trailer_->Encrypt();
     if (encrypt && !encrypt->IsNull()) {
       trailer_->SetEncrypt(ResolveEncrypt(encrypt));
-      const TzoPDFDictObject* dict = trailer_->Encrypt()->AsDict();
+      const TzoPDFObject* resolved = trailer_->Encrypt();  // null when the object holds nothing
+      const TzoPDFDictObject* dict = resolved ? resolved->AsDict() : nullptr;
       if (!dict) RaiseMsg<zoCstPDFDoc::EUnexpectedObjectError>(SUnexpectedObject);
       // Handlers other than RC4 revisions 2 and 3 are refused before anything is decrypted.
       CheckSupportedEncryption(*dict);

@@ -286,6 +286,7 @@ TEST(ObjectLoading, BrokenEncryptionDictionariesRaise) {
       {"a /P that is no number",
        "<< /Filter /Standard /V 1 /R 2 /O <" + o + "> /U <" + o + "> /P /x >>"},
       {"an /Encrypt that is no dictionary", "[1 2 3]"},
+      {"an /Encrypt object that starts with a dictionary end", ">> /Filter /Standard >>"},
       {"a crypt filter handler",
        "<< /Filter /Standard /V 4 /R 4 /O <" + o + "> /U <" + o + "> /P -4 >>"},
   };
