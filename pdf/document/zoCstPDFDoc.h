@@ -596,6 +596,18 @@ class TzoCustomPDFDocument : public TzoComponent {
   // The library's settings dialog for documents without a SetupDialog.
   static void SetSetupDialogFactory(TzoSetupDialogFactory factory);
 
+  // ---- Stamping: page resources (images, opacity states, fonts) ----
+
+
+  // ---- Stamping: page boxes and stamp fonts ----
+
+
+  // ---- Stamping: page content editing ----
+
+
+  // ---- Stamping: driver ----
+
+
  protected:
   // Frees everything the document holds (its accessors must not be used until ResetDocument):
   // the destructor's and ClearAndReset's first step.
@@ -725,3 +737,5 @@ class TzoCustomPDFDocument : public TzoComponent {
   // True once the catalog has been read (a document without it cannot be saved).
   bool catalogRead_ = false;
 };
+
+// ---- Watermark templates and their processor ----
