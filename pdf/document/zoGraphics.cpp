@@ -382,6 +382,13 @@ bool RunJpegDecoder(JpegDecoder& d, const std::string& data) {
   const bool inverted = d.cinfo.saw_Adobe_marker;
   while (d.cinfo.output_scanline < d.cinfo.output_height) {
     uint8_t* out = d.bitmap.ScanLine(static_cast<int32_t>(d.cinfo.output_scanline));
+    if (!d.grayscale && !cmyk) {
+      // RGB rows go straight into the bitmap.
+      JSAMPROW rows[1] = {out};
+      if (jpeg_read_scanlines(&d.cinfo, rows, 1) != 1)
+        JpegAbort(reinterpret_cast<j_common_ptr>(&d.cinfo), "The JPEG data end early");
+      continue;
+    }
     JSAMPROW rows[1] = {d.row.data()};
     if (jpeg_read_scanlines(&d.cinfo, rows, 1) != 1)
       JpegAbort(reinterpret_cast<j_common_ptr>(&d.cinfo), "The JPEG data end early");
@@ -389,12 +396,10 @@ bool RunJpegDecoder(JpegDecoder& d, const std::string& data) {
     for (int32_t x = 0; x < w; ++x, out += 3) {
       if (d.grayscale) {
         out[0] = out[1] = out[2] = in[x];
-      } else if (cmyk) {
+      } else {
         const uint8_t* p = in + x * 4;
         for (int c = 0; c < 3; ++c)
           out[c] = CmykToChannel(p[c], p[3], inverted);
-      } else {
-        std::memcpy(out, in + x * 3, 3);
       }
     }
   }
