@@ -521,7 +521,7 @@ TEST(DeflateInto, AppendsACompleteZlibStream) {
   };
   std::string big;
   for (int i = 0; i < 300000; ++i)
-    big += static_cast<char>((i * 7919) >> 3);
+    big += static_cast<char>((static_cast<uint32_t>(i) * 7919u) >> 3);
   const Case cases[] = {{"nothing", ""}, {"text", "BT /F1 12 Tf (Hello) Tj ET"}, {"300 kB", big}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
