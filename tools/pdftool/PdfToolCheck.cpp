@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+#include "tools/pdftool/PdfToolNames.h"
+
 namespace pdftool {
 
 namespace {
@@ -23,8 +25,8 @@ class DiscardContents : public QPDFObjectHandle::ParserCallbacks {
 
 }  // namespace
 
-std::optional<std::string> ReadBackProblem(const std::string& path, const std::string& password,
-                                           size_t expectedPages, bool linearized) {
+std::optional<std::string> ReadBackProblem(FILE* file, const std::string& password,
+                                           const ReadBackExpectation& expected) {
   try {
     QPDF pdf;
     auto logger = QPDFLogger::create();
@@ -32,23 +34,24 @@ std::optional<std::string> ReadBackProblem(const std::string& path, const std::s
     logger->setWarn(logger->discard());
     pdf.setLogger(logger);
     pdf.setSuppressWarnings(true);
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return "it cannot be read back";
-    pdf.processFile("the rewritten file", file, true, password.c_str());
+    std::rewind(file);
+    pdf.processFile("the rewritten file", file, false, password.c_str());
     Pl_Discard discard;
     QPDFWriter w(pdf);
     w.setOutputPipeline(&discard);
     w.setDecodeLevel(qpdf_dl_all);
     w.write();
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-    if (pages.size() != expectedPages)
+    if (pages.size() != expected.pages)
       return "it has " + std::to_string(pages.size()) + " pages, the input " +
-             std::to_string(expectedPages);
+             std::to_string(expected.pages);
     DiscardContents contents;
     for (auto& page : pages)
       page.parseContents(&contents);
-    if (linearized && !pdf.checkLinearization()) return "its linearization is not valid";
+    if (expected.linearized && !pdf.checkLinearization()) return "its linearization is not valid";
     if (pdf.anyWarnings()) return pdf.getWarnings().front().what();
+    if (HashNames(pdf) != expected.hashNames)
+      return "the names that hold \"#\" do not read back as the input has them";
   } catch (const std::exception& e) {
     return e.what();
   }

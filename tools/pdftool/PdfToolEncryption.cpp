@@ -47,7 +47,15 @@ int32_t PermissionBits(const Permissions& p) {
   return static_cast<int32_t>(bits);
 }
 
+std::string InputFirstId(QPDF& pdf) {
+  QPDFObjectHandle id = pdf.getTrailer().getKey("/ID");
+  if (!id.isArray() || id.getArrayNItems() < 1) return "";
+  QPDFObjectHandle first = id.getArrayItem(0);
+  return first.isString() ? first.getStringValue() : "";
+}
+
 std::unique_ptr<QPDF> SetOutputEncryption(QPDFWriter& w, EncryptionMethod method,
+                                          const std::string& firstId,
                                           const std::string& userPassword,
                                           const std::string& ownerPassword,
                                           const Permissions& permissions) {
@@ -56,8 +64,11 @@ std::unique_ptr<QPDF> SetOutputEncryption(QPDFWriter& w, EncryptionMethod method
     return nullptr;
   }
   const int P = PermissionBits(permissions);
-  std::string id1(16, '\0');
-  QUtil::initializeWithRandomBytes(reinterpret_cast<unsigned char*>(id1.data()), id1.size());
+  std::string id1 = firstId;
+  if (id1.empty()) {
+    id1.assign(16, '\0');
+    QUtil::initializeWithRandomBytes(reinterpret_cast<unsigned char*>(id1.data()), id1.size());
+  }
   const char* user = userPassword.c_str();
   const char* owner = ownerPassword.c_str();
   std::string O, U, dict;

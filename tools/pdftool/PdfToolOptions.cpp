@@ -13,7 +13,8 @@ Rewrites a PDF file: sets its document information, its encryption and its permi
 
   -d "in"          input file; an argument right after it that does not start with "-" is the
                    password that opens the input (user or owner password)
-  -o "out"         output file; written to a temporary file in its folder and renamed when whole
+  -o "out"         output file; written to a temporary file in its folder and renamed when whole;
+                   readable and writable by its owner only (mode 0600)
   -annotFile       accepted; annotations are kept as they are
   -webopt          linearize the output (fast web view)
   -pdfver "1.x"    output version 1.3 to 1.7

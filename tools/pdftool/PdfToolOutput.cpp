@@ -1,10 +1,12 @@
 #include "tools/pdftool/PdfToolOutput.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -14,16 +16,17 @@ namespace pdftool {
 namespace {
 
 // The temporary file to remove when a signal ends the process (one at a time).
-char g_pendingPath[8192];
+int g_pendingDir = -1;
+char g_pendingName[NAME_MAX + 1];
 volatile sig_atomic_t g_hasPending = 0;
 
 void RemovePendingOnSignal(int sig) {
-  if (g_hasPending) unlink(g_pendingPath);
+  if (g_hasPending) unlinkat(g_pendingDir, g_pendingName, 0);
   signal(sig, SIG_DFL);
   raise(sig);
 }
 
-// Blocks the cleanup signals while the pending path changes.
+// Blocks the cleanup signals while the pending file changes.
 class SignalBlock {
  public:
   SignalBlock() {
@@ -43,6 +46,17 @@ std::string ErrnoText(int err) {
   return std::strerror(err);
 }
 
+// A name nobody can guess: 16 letters and digits from the kernel's random source.
+bool RandomText(std::string& text) {
+  unsigned char bytes[16];
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return false;
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  text.clear();
+  for (unsigned char b : bytes)
+    text += kChars[b % (sizeof kChars - 1)];
+  return true;
+}
+
 }  // namespace
 
 void InstallCleanupOnSignals() {
@@ -53,30 +67,51 @@ void InstallCleanupOnSignals() {
 PendingOutput::PendingOutput(std::string path) : path_(std::move(path)) {
   if (path_.empty() || path_.back() == '/')
     throw OutputError("cannot write " + path_ + ": it is not a file name");
-  size_t slash = path_.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash == 0 ? 1 : slash);
-  std::string tmpl = folder + (folder.back() == '/' ? "" : "/") + ".AHPDFToolCmd26-XXXXXX";
-  if (tmpl.size() >= sizeof g_pendingPath)
-    throw OutputError("cannot write " + path_ + ": the path is too long");
+  const size_t slash = path_.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : path_.substr(0, slash == 0 ? 1 : slash);
+  name_ = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  dir_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_ < 0) Fail(errno);
   SignalBlock block;
-  int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0) throw OutputError("cannot write " + path_ + ": " + ErrnoText(errno));
-  tempPath_ = tmpl;
-  sink_.fd = fd;
-  sink_.path = path_;
-  std::memcpy(g_pendingPath, tempPath_.c_str(), tempPath_.size() + 1);
-  g_hasPending = 1;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string random;
+    if (!RandomText(random)) break;
+    const std::string name = ".AHPDFToolCmd26-" + random;
+    const int fd =
+        openat(dir_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      tempName_ = name;
+      sink_.fd = fd;
+      sink_.path = path_;
+      g_pendingDir = dir_;
+      std::memcpy(g_pendingName, name.c_str(), name.size() + 1);
+      g_hasPending = 1;
+      return;
+    }
+    if (errno != EEXIST) break;
+  }
+  const int err = errno;
+  close(dir_);
+  dir_ = -1;
+  Fail(err);
 }
 
 PendingOutput::~PendingOutput() {
   if (!committed_) Discard();
+  if (dir_ >= 0) close(dir_);
+}
+
+void PendingOutput::Fail(int err) const {
+  throw OutputError("cannot write " + path_ + ": " + ErrnoText(err));
 }
 
 void PendingOutput::Discard() {
   SignalBlock block;
   if (sink_.fd >= 0) close(sink_.fd);
   sink_.fd = -1;
-  if (!tempPath_.empty()) unlink(tempPath_.c_str());
+  if (!tempName_.empty()) unlinkat(dir_, tempName_.c_str(), 0);
+  tempName_.clear();
   g_hasPending = 0;
 }
 
@@ -110,30 +145,32 @@ void PendingOutput::CheckWritten() {
   if (!sink_.error.empty()) throw OutputError(sink_.error);
 }
 
+std::unique_ptr<FILE, PendingOutput::FileCloser> PendingOutput::OpenWritten() {
+  const int fd = fcntl(sink_.fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) Fail(errno);
+  std::unique_ptr<FILE, FileCloser> file(fdopen(fd, "rb"));
+  if (!file) {
+    const int err = errno;
+    close(fd);
+    Fail(err);
+  }
+  return file;
+}
+
 void PendingOutput::Commit() {
   CheckWritten();
-  mode_t mask = umask(0);
-  umask(mask);
-  if (fchmod(sink_.fd, 0666 & ~mask) != 0 || fsync(sink_.fd) != 0)
-    throw OutputError("cannot write " + path_ + ": " + ErrnoText(errno));
-  int fd = sink_.fd;
+  if (fsync(sink_.fd) != 0) Fail(errno);
+  const int fd = sink_.fd;
   sink_.fd = -1;
-  if (close(fd) != 0) throw OutputError("cannot write " + path_ + ": " + ErrnoText(errno));
-  if (rename(tempPath_.c_str(), path_.c_str()) != 0)
-    throw OutputError("cannot write " + path_ + ": " + ErrnoText(errno));
+  if (close(fd) != 0) Fail(errno);
+  if (renameat(dir_, tempName_.c_str(), dir_, name_.c_str()) != 0) Fail(errno);
   {
     SignalBlock block;
     g_hasPending = 0;
     committed_ = true;
   }
   // Make the rename itself durable; the output is complete whatever this gives.
-  size_t slash = path_.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash == 0 ? 1 : slash);
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  fsync(dir_);
 }
 
 }  // namespace pdftool

@@ -1,10 +1,16 @@
 // The tool's output file: written under a temporary name in the output's folder, flushed to disk
-// and renamed over the output only when whole. Whatever fails before that removes the temporary
-// file and leaves an existing output as it was.
+// and renamed over the output only when whole. Every step works on the descriptors that made it:
+// the temporary file is created with O_EXCL|O_NOFOLLOW under an unpredictable name, mode 0600
+// (the output is a work file that may hold a decrypted copy, so it stays readable by its owner
+// only), read back through its own descriptor and renamed within the folder's descriptor.
+// Whatever fails before the rename removes the temporary file and leaves an existing output as
+// it was.
 #pragma once
 
 #include <qpdf/Pipeline.hh>
 
+#include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,9 +33,15 @@ class PendingOutput {
   // The bytes of the file. It never throws (qpdf writes from destructors too): a failed write
   // is kept and raised by CheckWritten and Commit.
   Pipeline* Sink() { return &sink_; }
-  const std::string& TempPath() const { return tempPath_; }
   void CheckWritten();  // flushes; throws OutputError when a write failed
-  void Commit();        // flush, fsync, rename over the output; throws OutputError
+
+  struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+  };
+  // The written bytes for reading, on a descriptor of their own; throws OutputError.
+  std::unique_ptr<FILE, FileCloser> OpenWritten();
+
+  void Commit();  // flush, fsync, rename over the output; throws OutputError
 
  private:
   class FdPipeline : public Pipeline {
@@ -47,9 +59,12 @@ class PendingOutput {
   };
 
   void Discard();
+  [[noreturn]] void Fail(int err) const;
 
   std::string path_;
-  std::string tempPath_;
+  std::string name_;      // the output's name in its folder
+  std::string tempName_;  // the temporary file's name in the same folder
+  int dir_ = -1;          // the folder
   FdPipeline sink_;
   bool committed_ = false;
 };

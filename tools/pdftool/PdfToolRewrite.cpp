@@ -1,6 +1,7 @@
 #include "tools/pdftool/PdfToolRewrite.h"
 
 #include <sys/stat.h>
+#include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFLogger.hh>
@@ -8,11 +9,14 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <memory>
 #include <ostream>
+#include <set>
 
 #include "platform/CodePage.h"
 #include "tools/pdftool/PdfToolCheck.h"
 #include "tools/pdftool/PdfToolEncryption.h"
+#include "tools/pdftool/PdfToolNames.h"
 #include "tools/pdftool/PdfToolOutput.h"
 
 namespace pdftool {
@@ -106,6 +110,30 @@ Permissions PermissionsOf(const PdfToolOptions& o) {
   return p;
 }
 
+// Whether one object number is in use with two generations: the linearizer refuses such a file.
+bool HasSeveralGenerations(QPDF& pdf) {
+  std::set<int> numbers;
+  for (const auto& [og, entry] : pdf.getXRefTable())
+    if (!numbers.insert(og.getObj()).second) return true;
+  return false;
+}
+
+// The file written once without linearization and read again, so that every object has a
+// number of its own. It stays in memory: no plain copy of an encrypted input reaches the disk.
+std::unique_ptr<QPDF> Renumbered(QPDF& pdf, const std::shared_ptr<QPDFLogger>& logger) {
+  PrepareHashNamesForWriting(pdf);
+  QPDFWriter w(pdf);
+  w.setOutputMemory();
+  w.setPreserveEncryption(false);
+  w.write();
+  auto renumbered = std::make_unique<QPDF>();
+  renumbered->setLogger(logger);
+  // The input source owns the buffer that getBuffer hands over.
+  renumbered->processInputSource(
+      std::make_shared<BufferInputSource>("the renumbered input", w.getBuffer(), true));
+  return renumbered;
+}
+
 bool IsRegularFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -156,13 +184,20 @@ int RewritePdf(const PdfToolOptions& o, std::ostream& err) {
   // A user password alone is the owner password too.
   const std::string& owner = o.ownerPassword.empty() ? o.userPassword : o.ownerPassword;
   try {
-    const size_t pages = QPDFPageDocumentHelper(pdf).getAllPages().size();
+    ReadBackExpectation expected;
+    expected.pages = QPDFPageDocumentHelper(pdf).getAllPages().size();
+    expected.linearized = o.webOpt;
+    expected.hashNames = HashNames(pdf);
     SetInformation(pdf, o);
+    std::unique_ptr<QPDF> renumbered;
+    if (o.webOpt && HasSeveralGenerations(pdf)) renumbered = Renumbered(pdf, logger);
+    QPDF& source = renumbered ? *renumbered : pdf;
+    PrepareHashNamesForWriting(source);
     PendingOutput out(outPath);
-    QPDFWriter w(pdf);
+    QPDFWriter w(source);
     w.setOutputPipeline(out.Sink());
-    std::unique_ptr<QPDF> encryption =
-        SetOutputEncryption(w, method, o.userPassword, owner, PermissionsOf(o));
+    std::unique_ptr<QPDF> encryption = SetOutputEncryption(w, method, InputFirstId(source),
+                                                           o.userPassword, owner, PermissionsOf(o));
     if (o.pdfVersion) {
       // AES-256 in PDF 1.7 is Adobe's extension level 8.
       int extension = method == EncryptionMethod::kAes256 ? 8 : 0;
@@ -173,7 +208,7 @@ int RewritePdf(const PdfToolOptions& o, std::ostream& err) {
     w.setLinearization(o.webOpt);
     w.write();
     out.CheckWritten();
-    if (auto problem = ReadBackProblem(out.TempPath(), owner, pages, o.webOpt)) {
+    if (auto problem = ReadBackProblem(out.OpenWritten().get(), owner, expected)) {
       err << "AHPDFToolCmd26: the input is damaged beyond repair: its rewrite does not read back "
              "clean: "
           << *problem << "\n";
