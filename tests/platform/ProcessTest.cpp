@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <thread>
 
 #include "platform/CodePage.h"
 #include "platform/Process.h"
@@ -284,26 +283,6 @@ TEST(RunAndWait, HandsDownOurOutputUnlessToldToDiscardIt) {
   }
 }
 
-namespace {
-
-// Whether a process has gone (or only waits to be reaped by somebody else), given a few seconds.
-bool Gone(pid_t pid) {
-  for (int i = 0; i < 500; ++i) {
-    std::string stat;
-    try {
-      stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    } catch (const std::exception&) {
-      return true;
-    }
-    size_t close = stat.rfind(')');
-    if (close != std::string::npos && stat.compare(close, 4, ") Z ") == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-}  // namespace
-
 TEST(RunAndWait, EndsAChildAndWhatItStartedAtTheTimeLimit) {
   using namespace std::chrono_literals;
   TempDir dir;
@@ -315,7 +294,7 @@ TEST(RunAndWait, EndsAChildAndWhatItStartedAtTheTimeLimit) {
   SetPendingEventsHook(nullptr);
   EXPECT_GE(events, 1);
   ASSERT_TRUE(sv::test::FileExists(dir / "pid"));
-  EXPECT_TRUE(Gone(std::stoi(ReadFile(dir / "pid"))));
+  EXPECT_TRUE(sv::test::ProcessGone(std::stoi(ReadFile(dir / "pid"))));
   // Within the limit, or without one, the exit code as always.
   EXPECT_EQ(RunAndWait(dir / "code 3", "", 0, ChildOutput::kDiscard, 60s), 3);
   EXPECT_EQ(RunAndWait(dir / "code 4", "", 0, ChildOutput::kDiscard, 0ms), 4);
@@ -338,7 +317,7 @@ TEST(StartProcess, EndTerminatesTheGroupAndKillsWhatIgnoresTheRequest) {
     p->End(300);
     EXPECT_TRUE(p->Ended());
     EXPECT_EQ(p->ExitCode(), 128 + (stubborn ? SIGKILL : SIGTERM));
-    EXPECT_TRUE(Gone(std::stoi(ReadFile(dir / name + ".pid"))));
+    EXPECT_TRUE(sv::test::ProcessGone(std::stoi(ReadFile(dir / name + ".pid"))));
   }
 }
 

@@ -3,9 +3,7 @@
 // pdfinfo and qpdf.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "apps/sorvane/ToolEngine.h"
 #include "platform/IniFiles.h"
@@ -132,15 +130,5 @@ TEST_F(SorvaneWithKettrin, AToolThatHangsIsEndedAtTheTimeLimitAndItsFileIsNg) {
       << s.err;
   EXPECT_EQ(ReadFile(in), before);
   // Nothing the tool started is left running.
-  const std::string proc = "/proc/" + rtl::Trim(ReadFile(Prog() + "sleep.pid"));
-  bool gone = false;
-  for (int i = 0; i < 500 && !gone; ++i) {
-    try {
-      gone = ReadFile(proc + "/stat").find(") Z ") != std::string::npos;  // left to be reaped
-    } catch (const std::exception&) {
-      gone = true;
-    }
-    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(gone);
+  EXPECT_TRUE(ProcessGone(std::stoi(ReadFile(Prog() + "sleep.pid"))));
 }
