@@ -367,7 +367,7 @@ void TForm1::CheckFile(const std::string& file, bool ownerByTool) {
       userWrong = pdfinfoFails(base + " -upw " + platform::QuoteArgument(CurrentPassword));
       CurrentPassword = OwnerPassword;
       if (!problem.empty()) {
-        // no owner check after a check that was ended
+        // The user check was ended: the owner check would wait as long.
       } else if (ownerByTool) {
         std::string work = WorkFilePath();
         platform::DeleteFile(work);

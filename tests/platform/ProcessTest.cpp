@@ -290,7 +290,7 @@ TEST(RunAndWait, EndsAChildAndWhatItStartedAtTheTimeLimit) {
   WriteScript(dir / "code", "exit \"$1\"");
   int events = 0;
   SetPendingEventsHook([&] { ++events; });
-  EXPECT_EQ(RunAndWait(dir / "hang", "", 20, ChildOutput::kDiscard, 500ms), kRunTimedOut);
+  EXPECT_EQ(RunAndWait(dir / "hang", "", 20, ChildOutput::kDiscard, 1500ms), kRunTimedOut);
   SetPendingEventsHook(nullptr);
   EXPECT_GE(events, 1);
   ASSERT_TRUE(sv::test::FileExists(dir / "pid"));

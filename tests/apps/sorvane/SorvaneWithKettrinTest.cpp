@@ -120,12 +120,12 @@ TEST_F(SorvaneWithKettrin, AToolThatHangsIsEndedAtTheTimeLimitAndItsFileIsNg) {
   fs::remove(ToolPath());
   WriteFile(ToolPath(), "#!/bin/sh\nsleep 600 & echo $! > '" + Prog() + "sleep.pid'\nwait\n");
   fs::permissions(ToolPath(), fs::perms::owner_all);
-  rtl::TIniFile(AppIniPath()).WriteInteger("App", "TimeLimit", 1);
+  rtl::TIniFile(AppIniPath()).WriteInteger("App", "TimeLimit", 2);
 
   CommandResult s = Sorvane();
   EXPECT_EQ(s.exitCode, 1) << s.err;
   EXPECT_EQ(ReadFile(ResultLogPath()), in + ",NG\r\n");
-  EXPECT_NE(s.err.find(in + ": AHPDFToolCmd26 が制限時間 1 秒を過ぎたため終了させました"),
+  EXPECT_NE(s.err.find(in + ": AHPDFToolCmd26 が制限時間 2 秒を過ぎたため終了させました"),
             std::string::npos)
       << s.err;
   EXPECT_EQ(ReadFile(in), before);
