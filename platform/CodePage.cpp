@@ -116,6 +116,15 @@ bool IsDBCSLeadByte(uint8_t b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
+bool IsDBCSTrailByte(uint8_t b) {
+  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+bool IsDoubleByteAt(std::string_view s, size_t i) {
+  return i + 1 < s.size() && IsDBCSLeadByte(static_cast<uint8_t>(s[i])) &&
+         IsDBCSTrailByte(static_cast<uint8_t>(s[i + 1]));
+}
+
 std::u16string AnsiToWide(std::string_view ansi) {
   std::u16string out;
   out.reserve(ansi.size());

@@ -11,6 +11,10 @@ namespace platform {
 
 // True for the first byte of a double-byte character (0x81-0x9F, 0xE0-0xFC).
 bool IsDBCSLeadByte(uint8_t b);
+// True for a byte that can follow a lead byte as the second byte (0x40-0x7E, 0x80-0xFC).
+bool IsDBCSTrailByte(uint8_t b);
+// True when a double-byte character starts at s[i]: a lead byte with a second byte after it.
+bool IsDoubleByteAt(std::string_view s, size_t i);
 
 std::u16string AnsiToWide(std::string_view ansi);
 std::string WideToAnsi(std::u16string_view wide);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -123,7 +124,7 @@ std::vector<std::string> SplitCommandLine(std::string_view s) {
         }
         continue;
       }
-      if (IsDBCSLeadByte(static_cast<uint8_t>(c)) && i + 1 < n) {
+      if (IsDoubleByteAt(s, i)) {
         arg.append(s.substr(i, 2));
         i += 2;
         continue;
@@ -134,6 +135,38 @@ std::vector<std::string> SplitCommandLine(std::string_view s) {
     args.push_back(std::move(arg));
   }
   return args;
+}
+
+std::string QuoteArgument(std::string_view text) {
+  std::string out = "\"";
+  size_t backslashes = 0;  // backslashes just written
+  bool loneLead = false;   // the byte just written is a lead byte without its second byte
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (IsDoubleByteAt(text, i)) {
+      out.append(text.substr(i, 2));
+      ++i;
+      backslashes = 0;
+      loneLead = false;
+      continue;
+    }
+    if (c == '"') {
+      if (loneLead) {
+        out += '"';  // "" inside quotes: a backslash here would pair with the lead byte
+      } else {
+        out.append(backslashes + 1, '\\');
+      }
+      backslashes = 0;
+    } else if (c == '\\') {
+      ++backslashes;
+    } else {
+      backslashes = 0;
+    }
+    loneLead = IsDBCSLeadByte(static_cast<uint8_t>(c));
+    out += c;
+  }
+  out.append(backslashes, '\\');
+  return out + "\"";
 }
 
 std::optional<ResolvedCommand> ResolveCommandLine(std::string_view commandLine,
@@ -157,7 +190,7 @@ std::optional<ResolvedCommand> ResolveCommandLine(std::string_view commandLine,
   }
   for (size_t i = 0; i <= s.size(); ++i) {
     if (i < s.size() && !IsBlank(s[i])) {
-      if (IsDBCSLeadByte(static_cast<uint8_t>(s[i])) && i + 1 < s.size()) ++i;
+      if (IsDoubleByteAt(s, i)) ++i;
       continue;
     }
     if (i > 0 && !IsBlank(s[i - 1])) {
@@ -194,6 +227,41 @@ bool Process::Reap(bool block) {
   }
 }
 
+bool Process::WaitExited(int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    siginfo_t info{};
+    int r = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 || info.si_pid == pid_) return true;  // ended (or nothing left to wait for)
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    const int left =
+        static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+    if (pidfd_ >= 0) {
+      pollfd p{pidfd_, POLLIN, 0};
+      ::poll(&p, 1, left);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 5)));
+    }
+  }
+}
+
+void Process::Signal(int sig) {
+  ::kill(ownGroup_ ? -pid_ : pid_, sig);
+}
+
+void Process::End(int graceMs) {
+  if (ended_) return;
+  Signal(SIGTERM);
+  Signal(SIGCONT);  // a stopped process could not act on SIGTERM
+  WaitExited(graceMs);
+  // Until it is reaped the process keeps its id, so the group's id cannot name anybody else.
+  Signal(SIGKILL);
+  Reap(true);
+}
+
 bool Process::WaitFor(int timeoutMs) {
   if (ended_) return true;
   using Clock = std::chrono::steady_clock;
@@ -220,7 +288,7 @@ bool Process::WaitFor(int timeoutMs) {
 }
 
 std::unique_ptr<Process> StartProcess(const std::string& commandLine, const std::string& workDir,
-                                      std::string* error, ChildOutput output) {
+                                      std::string* error, ChildOutput output, ProcessGroup group) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
     return nullptr;
@@ -257,7 +325,12 @@ std::unique_ptr<Process> StartProcess(const std::string& commandLine, const std:
   sigfillset(&all);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (group == ProcessGroup::kOwn) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&attr, flags);
   pid_t pid = 0;
   int rc = posix_spawn(&pid, program.c_str(), &fa, &attr, args.data(), environ);
   posix_spawnattr_destroy(&attr);
@@ -265,7 +338,8 @@ std::unique_ptr<Process> StartProcess(const std::string& commandLine, const std:
   if (rc != 0) return fail("cannot start " + resolved->program + ": " + std::strerror(rc));
   int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   if (pidfd >= 0) ::fcntl(pidfd, F_SETFD, FD_CLOEXEC);
-  return std::unique_ptr<Process>(new Process(pid, pidfd < 0 ? -1 : pidfd));
+  return std::unique_ptr<Process>(
+      new Process(pid, pidfd < 0 ? -1 : pidfd, group == ProcessGroup::kOwn));
 }
 
 void SetPendingEventsHook(std::function<void()> hook) {
@@ -277,12 +351,28 @@ void ProcessPendingEvents() {
 }
 
 int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs,
-               ChildOutput output) {
-  auto process = StartProcess(commandLine, workDir, nullptr, output);
-  if (!process) return -1;
-  while (!process->WaitFor(100)) {
+               ChildOutput output, std::chrono::milliseconds timeLimit) {
+  using namespace std::chrono;
+  using Clock = steady_clock;
+  const bool limited = timeLimit > milliseconds::zero();
+  // A limit of a century is no limit, and keeps the deadline far from overflowing.
+  const Clock::time_point deadline =
+      Clock::now() + std::min<milliseconds>(timeLimit, hours(24 * 365 * 100));
+  auto left = [&] {
+    return static_cast<int>(
+        std::max<int64_t>(0, ceil<milliseconds>(deadline - Clock::now()).count()));
+  };
+  auto process = StartProcess(commandLine, workDir, nullptr, output,
+                              limited ? ProcessGroup::kOwn : ProcessGroup::kShared);
+  if (!process) return kRunNotStarted;
+  while (!process->WaitFor(limited ? std::min(100, left()) : 100)) {
+    if (limited && left() == 0) {
+      process->End(kEndGraceMs);
+      return kRunTimedOut;
+    }
     ProcessPendingEvents();
-    if (sleepMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+    const int sleep = limited ? std::min(sleepMs, left()) : sleepMs;
+    if (sleep > 0) std::this_thread::sleep_for(milliseconds(sleep));
   }
   return process->ExitCode();
 }

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,8 +24,15 @@ namespace platform {
 // - backslashes not before a double quote are literal (also at the end of the line);
 // - inside a quoted part, two double quotes ("") give one literal quote and the part goes on;
 // - "" on its own is an empty argument.
-// Double-byte characters of code page 932 are taken whole, so a second byte 0x5C is no backslash.
+// Double-byte characters of code page 932 (a lead byte with a valid second byte) are taken whole,
+// so a second byte 0x5C is no backslash; a lead byte without one stands for itself.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// The text as one argument of a command line, the inverse of SplitCommandLine: in double quotes,
+// a backslash before each double quote, and the backslashes before a double quote or at the end
+// doubled. A double-byte character is copied whole; after a lead byte that stands alone a double
+// quote is written "" instead, so that no backslash can be taken for its second byte.
+std::string QuoteArgument(std::string_view text);
 
 // A command line whose program was found.
 struct ResolvedCommand {
@@ -53,6 +61,17 @@ std::optional<std::string> FindOnPath(const std::string& name);
 // started on a console of its own that nobody sees).
 enum class ChildOutput { kInherit, kDiscard };
 
+// Whether a child shares our process group or gets one of its own, so that ending it also ends
+// whatever it started.
+enum class ProcessGroup { kShared, kOwn };
+
+// Results of RunAndWait besides the child's exit code.
+constexpr int kRunNotStarted = -1;  // the program could not be started
+constexpr int kRunTimedOut = -2;    // the child did not end within the time limit and was ended
+
+// How long an ended child has after SIGTERM before SIGKILL.
+constexpr int kEndGraceMs = 2000;
+
 // A started child process.
 class Process {
  public:
@@ -67,15 +86,23 @@ class Process {
   bool Ended() const { return ended_; }
   // The exit code once ended: the code it exited with, or 128 + the signal that ended it.
   int ExitCode() const { return exitCode_; }
+  // Ends the process: SIGTERM, up to graceMs for it to go, then SIGKILL, and reaps it. With a
+  // process group of its own, every process of the group gets the signals.
+  void End(int graceMs);
 
  private:
   friend std::unique_ptr<Process> StartProcess(const std::string&, const std::string&, std::string*,
-                                               ChildOutput);
-  Process(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+                                               ChildOutput, ProcessGroup);
+  Process(pid_t pid, int pidfd, bool ownGroup) : pid_(pid), pidfd_(pidfd), ownGroup_(ownGroup) {}
   bool Reap(bool block);
+  // Waits up to timeoutMs for the process to end without reaping it, so that its id (and the
+  // id of its group) stays taken.
+  bool WaitExited(int timeoutMs);
+  void Signal(int sig);
 
   pid_t pid_;
   int pidfd_;
+  bool ownGroup_;
   bool ended_ = false;
   int exitCode_ = 0;
 };
@@ -87,7 +114,8 @@ class Process {
 // program is not found or cannot be started.
 std::unique_ptr<Process> StartProcess(const std::string& commandLine,
                                       const std::string& workDir = "", std::string* error = nullptr,
-                                      ChildOutput output = ChildOutput::kInherit);
+                                      ChildOutput output = ChildOutput::kInherit,
+                                      ProcessGroup group = ProcessGroup::kShared);
 
 // The hook that lets the user interface process its pending events while a process runs; none
 // (a no-op) until the user interface sets one.
@@ -96,8 +124,11 @@ void ProcessPendingEvents();
 
 // Starts the command line in workDir and waits for the process: wait up to 100 ms; while it has
 // not ended, process pending events, sleep sleepMs milliseconds and wait again. The exit code, or
-// -1 when the process could not be started.
+// kRunNotStarted when the process could not be started. With a time limit above zero the child
+// gets a process group of its own; when it has not ended within the limit, it and its group are
+// ended (Process::End with kEndGraceMs) and the result is kRunTimedOut.
 int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs,
-               ChildOutput output = ChildOutput::kInherit);
+               ChildOutput output = ChildOutput::kInherit,
+               std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero());
 
 }  // namespace platform

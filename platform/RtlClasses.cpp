@@ -231,16 +231,27 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : fileName_
     default:
       flags |= O_RDONLY;
   }
+  const bool regularOnly = (mode & fmRegularOnly) != 0;
+  if (regularOnly) flags |= O_NONBLOCK | O_NOCTTY;
   fd_ = ::open(osName.c_str(), flags);
+  const char* reason = nullptr;
   if (fd_ >= 0) {
     struct stat st;
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0) {
+      if (regularOnly) reason = std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+      reason = std::strerror(EISDIR);
+    } else if (regularOnly && !S_ISREG(st.st_mode)) {
+      reason = "Not a regular file";
+    }
+    if (reason) {
       ::close(fd_);
       fd_ = -1;
-      errno = EISDIR;
     }
+  } else {
+    reason = std::strerror(errno);
   }
-  if (fd_ < 0) throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+  if (fd_ < 0) throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);
 }
 
 TFileStream::~TFileStream() {

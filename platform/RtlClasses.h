@@ -138,6 +138,8 @@ class TFileStream : public TStream {
     fmOpenWrite = 0x0001,
     fmOpenReadWrite = 0x0002,
     fmShareDenyNone = 0x0040,
+    // Opens without waiting (a FIFO without a writer, a device) and takes only a regular file.
+    fmRegularOnly = 0x0100,
     fmCreate = 0xFF00,
   };
   // EFOpenError "Cannot open file "%s". <reason>" or EFCreateError "Cannot create file ...".

@@ -17,6 +17,7 @@ void LoadAppIni() {
   CheckSettings.CsvPath = ini.ReadString("CSV", "Path", "");
   CheckSettings.Engine = ini.ReadInteger("PDF", "Engine", 0);
   CheckSettings.ReLock = ini.ReadInteger("PDF", "ReLock", 0);
+  CheckSettings.TimeLimit = ini.ReadInteger("App", "TimeLimit", 300);
 }
 
 void SaveAppIni() {

@@ -1,7 +1,9 @@
 #include "apps/kettrin/Unit1.h"
 
 #include <algorithm>
+#include <chrono>
 
+#include "apps/common/CsvField.h"
 #include "apps/common/RunningScope.h"
 #include "apps/kettrin/Rw_ini.h"
 #include "platform/CodePage.h"
@@ -78,13 +80,18 @@ int SplitCsvLine(const std::string& line, std::vector<std::string>& fields) {
   return static_cast<int>(fields.size());
 }
 
-bool ReadPdfVersion(const std::string& path, std::string& version) {
+bool ReadPdfVersion(const std::string& path, std::string& version, std::string* problem) {
   version = "1.?";
-  // Only a regular file: a pipe or a device could keep the check waiting.
-  if (platform::FileSize(path) < 0) return false;
   static const std::string kKey = "PDF-1.";
   try {
-    rtl::TFileStream f(path, rtl::TFileStream::fmOpenRead | rtl::TFileStream::fmShareDenyNone);
+    rtl::TFileStream f(path, rtl::TFileStream::fmOpenRead | rtl::TFileStream::fmShareDenyNone |
+                                 rtl::TFileStream::fmRegularOnly);
+    // An empty file has no version; a file of /proc that says it is empty may have content that
+    // only the kernel's writing ends (/proc/kmsg), and reading it would take that content away.
+    if (f.Size() == 0) {
+      if (problem) *problem = path + J(": 空のファイルです");
+      return false;
+    }
     // The first non-empty line is scanned as it streams by, however long it is.
     std::string buffer(64 * 1024, '\0');
     bool inLine = false;
@@ -111,34 +118,10 @@ bool ReadPdfVersion(const std::string& path, std::string& version) {
           matched = c == 'P' ? 1 : 0;
       }
     }
-  } catch (const rtl::EStreamError&) {
+  } catch (const rtl::EStreamError& e) {
+    if (problem) *problem = e.Message();
     return false;
   }
-}
-
-std::string QuoteArgument(const std::string& text) {
-  std::string out = "\"";
-  size_t backslashes = 0;  // backslashes just written
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (platform::IsDBCSLeadByte(static_cast<uint8_t>(c)) && i + 1 < text.size()) {
-      out.append(text, i, 2);
-      ++i;
-      backslashes = 0;
-      continue;
-    }
-    if (c == '"') {
-      out.append(backslashes + 1, '\\');
-      backslashes = 0;
-    } else if (c == '\\') {
-      ++backslashes;
-    } else {
-      backslashes = 0;
-    }
-    out += c;
-  }
-  out.append(backslashes, '\\');
-  return out + "\"";
 }
 
 std::string ExpandPath(const std::string& path) {
@@ -169,7 +152,8 @@ std::string ResultCsvPath(const std::string& csvPath) {
 }
 
 int32_t RunAndWait(const std::string& commandLine, int /*showMode*/, const std::string& workDir) {
-  return platform::RunAndWait(commandLine, workDir, kWaitSleepMs, platform::ChildOutput::kDiscard);
+  return platform::RunAndWait(commandLine, workDir, kWaitSleepMs, platform::ChildOutput::kDiscard,
+                              std::chrono::seconds(std::max<int32_t>(CheckSettings.TimeLimit, 0)));
 }
 
 // ---- TForm1 ----
@@ -361,51 +345,83 @@ void TForm1::CheckWithTool(const std::string& file) {
 
 void TForm1::CheckFile(const std::string& file, bool ownerByTool) {
   CurrentPassword.clear();
-  std::string version;
-  const bool readable = ReadPdfVersion(file, version);
-  // A file that cannot be read fails every check; pdfinfo is not asked about it.
+  std::string version, problem;
+  const bool readable = ReadPdfVersion(file, version, &problem);
+  // A file that cannot be read, or whose check had to be ended, fails every check.
   bool isProtected = true, userWrong = true, ownerWrong = true;
+  // A line with a password asks for a protected file. One that opens without a password passes
+  // only as an encrypted file with the owner password alone: it refuses any other user password.
+  const bool expectsProtection = !UserPassword.empty() || !OwnerPassword.empty();
+  bool encrypted = true;
   if (readable) {
-    const std::string base = "\"" + pdfinfo_ + "\" " + QuoteArgument(file);
-    isProtected = RunAndWait(base, SW_HIDE) != 0;
+    const std::string base = "\"" + pdfinfo_ + "\" " + platform::QuoteArgument(file);
+    auto pdfinfoFails = [&](const std::string& commandLine) {
+      int32_t rc = RunAndWait(commandLine, SW_HIDE);
+      if (rc == platform::kRunTimedOut) problem = file + ": " + TimeLimitText("pdfinfo");
+      return rc != 0;
+    };
+    isProtected = pdfinfoFails(base);
     userWrong = ownerWrong = false;
-    if (isProtected) {
+    if (problem.empty() && isProtected) {
       CurrentPassword = UserPassword;
-      userWrong = RunAndWait(base + " -upw " + QuoteArgument(CurrentPassword), SW_HIDE) != 0;
+      userWrong = pdfinfoFails(base + " -upw " + platform::QuoteArgument(CurrentPassword));
       CurrentPassword = OwnerPassword;
-      if (ownerByTool) {
+      if (!problem.empty()) {
+        // The user check was ended: the owner check would wait as long.
+      } else if (ownerByTool) {
         std::string work = WorkFilePath();
         platform::DeleteFile(work);
-        std::string args = "-changeInfo -d " + QuoteArgument(file) + " ";
-        if (!CurrentPassword.empty()) args += QuoteArgument(CurrentPassword) + " ";
-        args += "-o " + QuoteArgument(work) + " -ncc";
+        std::string args = "-changeInfo -d " + platform::QuoteArgument(file) + " ";
+        if (!CurrentPassword.empty()) args += platform::QuoteArgument(CurrentPassword) + " ";
+        args += "-o " + platform::QuoteArgument(work) + " -ncc";
         ToolResult = 0;
         RunReLockTool(args);
         ownerWrong = ToolResult != 0;
+        if (ToolResult == platform::kRunTimedOut) problem = file + ": " + TimeLimitText(kToolName);
         platform::DeleteFile(work);
       } else {
-        ownerWrong = RunAndWait(base + " -opw " + QuoteArgument(CurrentPassword), SW_HIDE) != 0;
+        ownerWrong = pdfinfoFails(base + " -opw " + platform::QuoteArgument(CurrentPassword));
       }
+    } else if (problem.empty() && expectsProtection) {
+      // Neither the empty user password nor the owner password.
+      std::string probe = "?";
+      while (probe == OwnerPassword)
+        probe += "?";
+      encrypted = pdfinfoFails(base + " -upw " + platform::QuoteArgument(probe));
     }
+    if (!problem.empty()) isProtected = userWrong = ownerWrong = true;
   }
 
   ui::TListItem* item = ListView1.Items().Add();
   item->SetCaption(file);
   const bool versionWrong = !readable || version != ExpectedVersion;
   item->SubItems().Add(version + "  " + (versionWrong ? MarkNo() : MarkYes()));
+  bool failed = isProtected && (userWrong || ownerWrong || versionWrong);
   if (isProtected) {
     item->SubItems().Add(MarkNone());
     item->SubItems().Add(userWrong ? MarkNo() : MarkYes());
     item->SubItems().Add(ownerWrong ? MarkNo() : MarkYes());
   } else {
+    // A password of the line that the file does not need is wrong.
+    const bool userUnused = !UserPassword.empty();
+    const bool ownerUnused = !OwnerPassword.empty() && !encrypted;
     item->SubItems().Add(MarkYes());
-    item->SubItems().Add(MarkNone());
-    item->SubItems().Add(MarkNone());
+    item->SubItems().Add(userUnused ? MarkNo() : MarkNone());
+    item->SubItems().Add(ownerUnused ? MarkNo() : MarkNone());
+    failed = userUnused || ownerUnused;
   }
-  if (isProtected && (userWrong || ownerWrong || versionWrong)) failureList_->Add(file);
+  if (failed) failureList_->Add(file);
 
-  StaticText1.SetCaption(file);
+  if (problem.empty())
+    StaticText1.SetCaption(file);
+  else
+    ReportProblem(problem);
   ui::Application().ProcessMessages();
+}
+
+std::string TForm1::TimeLimitText(const std::string& program) {
+  return program + J(" が制限時間 ") + rtl::IntToStr(CheckSettings.TimeLimit) +
+         J(" 秒を過ぎたため終了させました");
 }
 
 void TForm1::RunReLockTool(const std::string& arguments) {
@@ -440,7 +456,7 @@ std::string TForm1::ResultCsvText() const {
   for (int i = 0; i < items.Count(); ++i) {
     const ui::TListItem& item = *items.Item(i);
     auto yes = [&](int column) { return Contains(item.ColumnText(column), MarkYes()); };
-    text += item.Caption() + "," + (yes(1) ? "OK," : "NG,") + (yes(2) ? "OK," : "--,") +
+    text += CsvField(item.Caption()) + "," + (yes(1) ? "OK," : "NG,") + (yes(2) ? "OK," : "--,") +
             (yes(3) ? "OK," : "NG,") + (yes(4) ? "OK" : "NG") + "\r\n";
   }
   return text;

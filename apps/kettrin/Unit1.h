@@ -32,13 +32,11 @@ int SplitCsvLine(const std::string& line, std::vector<std::string>& fields);
 
 // The version as the check reads it from a file's first non-empty line: "1." and the character
 // right after the first "PDF-1." of that line (ASCII letters upper-cased), "1.?" when the line has
-// no "PDF-1." or ends right after it. False (version "1.?") when the file cannot be read.
-bool ReadPdfVersion(const std::string& path, std::string& version);
-
-// A value in double quotes that the command-line splitting gives back unchanged: a double quote
-// gets a backslash before it, and backslashes before a double quote or at the end are doubled.
-// The second byte of a double-byte character is no backslash.
-std::string QuoteArgument(const std::string& text);
+// no "PDF-1." or ends right after it. False (version "1.?", and in problem a message with the
+// path) when the file cannot be read: it cannot be opened, it is no regular file (opened without
+// waiting, so a FIFO or a device cannot hold the check up) or it is empty (as the files of /proc
+// are, which are not read).
+bool ReadPdfVersion(const std::string& path, std::string& version, std::string* problem = nullptr);
 
 // A list's file path or a command line's list path: one of more than two characters that is not
 // absolute is taken below the program folder.
@@ -53,7 +51,9 @@ std::string ResultCsvPath(const std::string& csvPath);
 
 // Starts the command line (in workDir; empty: the current folder) and waits for it, processing
 // pending events and sleeping 50 ms between 100 ms waits. What the program writes goes nowhere.
-// The exit code, or -1 when it cannot be started. The show mode has no meaning here.
+// A program that runs longer than CheckSettings.TimeLimit seconds is ended, with what it started
+// (platform::kRunTimedOut). The exit code, or -1 when it cannot be started. The show mode has no
+// meaning here.
 int32_t RunAndWait(const std::string& commandLine, int showMode, const std::string& workDir = "");
 
 // How a run ended.
@@ -104,7 +104,8 @@ class TForm1 : public ui::TForm {
   void CheckWithTool(const std::string& file);
   void RunReLockTool(const std::string& arguments);
 
-  // Whether a row is drawn red: its version is wrong, or a password is.
+  // Whether a row is drawn red: its version is wrong, or a password is (for a file that opens
+  // without a password: a password of its line that protects nothing).
   static bool IsRedRow(const ui::TListItem& item);
   // True when the last run checked every line and nothing was wrong: no red row and an empty
   // failure list.
@@ -129,6 +130,8 @@ class TForm1 : public ui::TForm {
 
  private:
   void CheckFile(const std::string& file, bool ownerByTool);
+  // "<program> ran past the time limit" for a check that was ended.
+  static std::string TimeLimitText(const std::string& program);
   // The status line, and in a silent run standard error, say what went wrong.
   void ReportProblem(const std::string& text);
   // Writes the file atomically; false (and the problem reported) when it cannot.

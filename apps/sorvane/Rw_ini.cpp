@@ -109,6 +109,7 @@ void LoadAppIni() {
   AppSettings.Left = ini.ReadInteger("Pos", "Left", 0);
   AppSettings.Wait = ini.ReadInteger("App", "Wait", 50);
   AppSettings.Debug = ini.ReadInteger("App", "Debug", 0);
+  AppSettings.TimeLimit = ini.ReadInteger("App", "TimeLimit", 300);
 }
 
 void SaveAppIni() {

@@ -14,8 +14,9 @@
 struct TAppSettings {
   int32_t Top = 0;
   int32_t Left = 0;
-  int32_t Wait = 50;  // milliseconds slept in each pass of the process wait loop
-  int32_t Debug = 0;  // non-zero: every outside-tool run is appended to the debug log
+  int32_t Wait = 50;        // milliseconds slept in each pass of the process wait loop
+  int32_t Debug = 0;        // non-zero: every outside-tool run is appended to the debug log
+  int32_t TimeLimit = 300;  // seconds one outside-tool run may take (0 or less: no limit)
 };
 
 // The current job settings. Flags: non-zero is on. Texts: bytes in the ANSI code page.

@@ -9,6 +9,7 @@
 #include "platform/RtlSysUtils.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -75,28 +76,8 @@ std::string DebugLogPath() {
 }
 
 std::string QuoteToolPassword(const std::string& text) {
-  std::string out;
-  size_t backslashes = 0;  // backslashes just written
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (platform::IsDBCSLeadByte(static_cast<uint8_t>(c)) && i + 1 < text.size()) {
-      out.append(text, i, 2);
-      ++i;
-      backslashes = 0;
-      continue;
-    }
-    if (c == '"') {
-      out.append(backslashes + 1, '\\');
-      backslashes = 0;
-    } else if (c == '\\') {
-      ++backslashes;
-    } else {
-      backslashes = 0;
-    }
-    out += c;
-  }
-  out.append(backslashes, '\\');
-  return out;
+  const std::string quoted = platform::QuoteArgument(text);
+  return quoted.substr(1, quoted.size() - 2);
 }
 
 std::string ToolArguments(const std::string& path) {
@@ -141,6 +122,14 @@ int32_t LockWithTool(const std::string& path) {
   ResultCode = 0;
   RunPdfTool(ToolArguments(path));
   int32_t result = ResultCode;
+  if (result == platform::kRunTimedOut) {
+    // What the ended tool left is no output.
+    if (platform::FileExists(work)) platform::DeleteFile(work);
+    ResultCode = 0;
+    throw EToolTimeLimit(std::string(kToolName) + platform::Utf8ToAnsi(" が制限時間 ") +
+                         rtl::IntToStr(AppSettings.TimeLimit) +
+                         platform::Utf8ToAnsi(" 秒を過ぎたため終了させました"));
+  }
   if (result == 0) {
     if (!IsCompleteWorkFile(work))
       result = kToolNoWorkFile;
@@ -158,10 +147,13 @@ void RunPdfTool(const std::string& arguments) {
     return;
   }
   std::string commandLine = std::string(kToolName) + " " + arguments;
-  ResultCode = RunAndWait(commandLine, SW_HIDE, rtl::ExtractFilePath(tool));
+  ResultCode = RunAndWait(commandLine, SW_HIDE, rtl::ExtractFilePath(tool), AppSettings.TimeLimit);
   if (AppSettings.Debug != 0) AppendDebugDump(commandLine);
 }
 
-int32_t RunAndWait(const std::string& commandLine, int /*showMode*/, const std::string& workDir) {
-  return platform::RunAndWait(commandLine, workDir, AppSettings.Wait);
+int32_t RunAndWait(const std::string& commandLine, int /*showMode*/, const std::string& workDir,
+                   int32_t timeLimitSeconds) {
+  return platform::RunAndWait(commandLine, workDir, AppSettings.Wait,
+                              platform::ChildOutput::kInherit,
+                              std::chrono::seconds(std::max<int32_t>(timeLimitSeconds, 0)));
 }

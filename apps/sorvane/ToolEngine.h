@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/RtlSysUtils.h"
+
 // Show modes of RunAndWait.
 constexpr int SW_HIDE = 0;
 constexpr int SW_SHOW = 5;
@@ -16,29 +18,38 @@ constexpr int32_t kToolNoWorkFile = -2;     // exit code 0, but no complete work
 constexpr int32_t kToolCopyFailed = -3;     // the work file could not replace the input
 constexpr int32_t kToolWorkFileStuck = -4;  // an old work file could not be removed
 
+// The tool did not end within AppSettings.TimeLimit and was ended; the file is left as it was.
+class EToolTimeLimit : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
 std::string ToolPath();      // program folder + "bin/AHPDFToolCmd26"
 std::string WorkFilePath();  // program folder + "temp/$output.pdf"
 std::string DebugLogPath();  // program folder + "log/DebugLog.txt"
 
-// Prepares a value for the tool's command line, where it stands in double quotes and is split by
-// the Microsoft C runtime rules: a double quote gets a backslash before it, and backslashes that
-// stand before a double quote or at the end are doubled, so the tool gets the text unchanged.
-// The second byte of a double-byte character is no backslash.
+// Prepares a value for the tool's command line, where it stands in double quotes: the text of
+// platform::QuoteArgument without its two quotes, so that the tool gets the text unchanged.
 std::string QuoteToolPassword(const std::string& text);
 
 // The tool's argument string for rewriting path with the current JobSettings.
 std::string ToolArguments(const std::string& path);
 
 // Rewrites one file with the outside tool; 0 on success. On any failure the file is left byte
-// for byte as it was.
+// for byte as it was; a tool that runs past AppSettings.TimeLimit is ended and raises
+// EToolTimeLimit with a message.
 int32_t LockWithTool(const std::string& path);
 
-// Runs the tool with the argument string, started in the tool's folder; leaves the exit code in
-// ResultCode and, when AppSettings.Debug is on, appends the run to the debug log (a log that
-// cannot be written raises the class library's stream error).
+// Runs the tool with the argument string, started in the tool's folder, for at most
+// AppSettings.TimeLimit seconds; leaves the exit code (platform::kRunTimedOut when it was ended
+// at the limit) in ResultCode and, when AppSettings.Debug is on, appends the run to the debug
+// log (a log that cannot be written raises the class library's stream error).
 void RunPdfTool(const std::string& arguments);
 
 // Starts the command line (in workDir; empty: the current folder) and waits for it, processing
-// pending events and sleeping AppSettings.Wait milliseconds between 100 ms waits. The exit code,
-// or -1 when it cannot be started. The show mode has no meaning for the programs started here.
-int32_t RunAndWait(const std::string& commandLine, int showMode, const std::string& workDir = "");
+// pending events and sleeping AppSettings.Wait milliseconds between 100 ms waits; with a time
+// limit above zero seconds, a program that runs longer is ended (platform::RunAndWait). The exit
+// code, or -1 when it cannot be started. The show mode has no meaning for the programs started
+// here.
+int32_t RunAndWait(const std::string& commandLine, int showMode, const std::string& workDir = "",
+                   int32_t timeLimitSeconds = 0);

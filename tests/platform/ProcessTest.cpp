@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 
 #include "platform/CodePage.h"
 #include "platform/Process.h"
@@ -79,9 +81,58 @@ TEST(SplitCommandLine, FollowsTheMicrosoftCRuntimeRules) {
        {"-d", "/x/in.pdf", "pw", "-o", "/t/$output.pdf"}},
       // The second byte of a double-byte character is no backslash: "ソ" is 83 5C, "表" 95 5C.
       {Ansi(R"("ソ" 表" x")"), {Ansi("ソ"), Ansi("表 x")}},
+      // A lead byte pairs only with a valid second byte: never with a quote, a blank or a tab.
+      {"\"x\x82\" -o y", {"x\x82", "-o", "y"}},
+      {"a\x82 b\x82\tc", {"a\x82", "b\x82", "c"}},
+      {"\x82\"q r\"", {"\x82q r"}},
   };
   for (const auto& c : cases)
     EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+}
+
+TEST(QuoteArgument, GivesEveryTextBackThroughTheSplitting) {
+  struct Case {
+    std::string text, quoted;
+  } cases[] = {
+      {"", R"("")"},
+      {"/data/a b.pdf", R"("/data/a b.pdf")"},
+      {"a\"b", R"("a\"b")"},
+      {"\"", R"("\"")"},
+      {"end\\", R"("end\\")"},       // a trailing backslash doubled
+      {"two\\\\", R"("two\\\\")"},   // every trailing backslash doubled
+      {"in\\side", R"("in\side")"},  // a backslash inside stays single
+      {"a\\\"b", R"("a\\\"b")"},     // backslashes before a quote doubled, then \"
+      {"-o", R"("-o")"},
+      {"tab\there\nline", "\"tab\there\nline\""},
+      // Second bytes 0x5C: no backslash to double, and a real one after them still doubled.
+      {Ansi("ソ"), "\"" + Ansi("ソ") + "\""},
+      {Ansi("表\\"), "\"" + Ansi("表") + "\\\\\""},
+      {Ansi("ソ\""), "\"" + Ansi("ソ") + "\\\"\""},
+      {Ansi("パス ワード"), "\"" + Ansi("パス ワード") + "\""},
+      // A lead byte without its second byte: at the end, before a quote, before a blank.
+      {"x\x82", "\"x\x82\""},
+      {"\x82\"", "\"\x82\"\"\""},
+      {"\x82 -o /x", "\"\x82 -o /x\""},
+      {"\x82\x7F", "\"\x82\x7F\""},  // 0x7F is no second byte
+      {"\x81\x81\\", "\"\x81\x81\\\\\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(QuoteArgument(c.text), c.quoted) << c.text;
+    EXPECT_EQ(SplitCommandLine("x " + QuoteArgument(c.text) + " y"),
+              (std::vector<std::string>{"x", c.text, "y"}))
+        << c.text;
+  }
+  // Texts made of the bytes that matter to either side, in every order.
+  const std::string bytes = std::string("\"\\ \t-a@\x7F") + "\x81\x83\x95\x9F\xE0\xFC\xFD\x80\x40";
+  std::mt19937 random(14);
+  for (int n = 0; n < 20000; ++n) {
+    std::string text(random() % 9, ' ');
+    for (char& c : text)
+      c = bytes[random() % bytes.size()];
+    ASSERT_EQ(SplitCommandLine("x " + QuoteArgument(text) + " y"),
+              (std::vector<std::string>{"x", text, "y"}))
+        << QuoteArgument(text);
+  }
 }
 
 TEST(ResolveCommandLine, SearchesProgramFolderCurrentFolderThenPath) {
@@ -229,6 +280,44 @@ TEST(RunAndWait, HandsDownOurOutputUnlessToldToDiscardIt) {
     EXPECT_EQ(rc, 2);
     EXPECT_EQ(out.find("to-out") != std::string::npos, shown) << out;
     EXPECT_EQ(err.find("to-err") != std::string::npos, shown) << err;
+  }
+}
+
+TEST(RunAndWait, EndsAChildAndWhatItStartedAtTheTimeLimit) {
+  using namespace std::chrono_literals;
+  TempDir dir;
+  WriteScript(dir / "hang", "sleep 600 & echo $! > '" + dir / "pid" + "'; wait");
+  WriteScript(dir / "code", "exit \"$1\"");
+  int events = 0;
+  SetPendingEventsHook([&] { ++events; });
+  EXPECT_EQ(RunAndWait(dir / "hang", "", 20, ChildOutput::kDiscard, 1500ms), kRunTimedOut);
+  SetPendingEventsHook(nullptr);
+  EXPECT_GE(events, 1);
+  ASSERT_TRUE(sv::test::FileExists(dir / "pid"));
+  EXPECT_TRUE(sv::test::ProcessGone(std::stoi(ReadFile(dir / "pid"))));
+  // Within the limit, or without one, the exit code as always.
+  EXPECT_EQ(RunAndWait(dir / "code 3", "", 0, ChildOutput::kDiscard, 60s), 3);
+  EXPECT_EQ(RunAndWait(dir / "code 4", "", 0, ChildOutput::kDiscard, 0ms), 4);
+  EXPECT_EQ(RunAndWait(dir / "missing", "", 0, ChildOutput::kDiscard, 60s), kRunNotStarted);
+}
+
+TEST(StartProcess, EndTerminatesTheGroupAndKillsWhatIgnoresTheRequest) {
+  TempDir dir;
+  for (const char* name : {"polite", "stubborn"}) {
+    SCOPED_TRACE(name);
+    const bool stubborn = std::string(name) == "stubborn";
+    WriteScript(dir / name, std::string(stubborn ? "trap '' TERM; " : "") +
+                                "sleep 600 & echo $! > '" + dir / name + ".pid'; wait; wait");
+    std::string error;
+    auto p = StartProcess(dir / name, "", &error, ChildOutput::kDiscard, ProcessGroup::kOwn);
+    ASSERT_TRUE(p) << error;
+    for (int i = 0; i < 500 && !sv::test::FileExists(dir / name + ".pid"); ++i)
+      p->WaitFor(10);
+    ASSERT_FALSE(p->WaitFor(0));
+    p->End(300);
+    EXPECT_TRUE(p->Ended());
+    EXPECT_EQ(p->ExitCode(), 128 + (stubborn ? SIGKILL : SIGTERM));
+    EXPECT_TRUE(sv::test::ProcessGone(std::stoi(ReadFile(dir / name + ".pid"))));
   }
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/CodePage.h"
 #include "platform/RtlClasses.h"
@@ -77,6 +78,28 @@ TEST(FileStream, CreateReadAndErrors) {
   EXPECT_THROW(TFileStream(dir / "missing", TFileStream::fmOpenRead), EFOpenError);
   EXPECT_THROW(TFileStream(dir / "no/such/dir", TFileStream::fmCreate), EFCreateError);
   EXPECT_THROW(TFileStream(dir.Path(), TFileStream::fmOpenRead), EFOpenError);
+}
+
+TEST(FileStream, RegularOnlyOpensWithoutWaitingAndRefusesEverythingButAFile) {
+  sv::test::TempDir dir;
+  const std::string file = dir / "f.pdf";
+  sv::test::WriteFile(file, "%PDF-1.4\n");
+  {
+    TFileStream f(file, TFileStream::fmOpenRead | TFileStream::fmRegularOnly);
+    EXPECT_EQ(f.Size(), 9);
+  }
+  // A FIFO without a writer would keep a plain open waiting for ever.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (const std::string& path : {dir / "pipe", std::string("/dev/null"), dir.Path()}) {
+    try {
+      TFileStream f(path, TFileStream::fmOpenRead | TFileStream::fmRegularOnly);
+      ADD_FAILURE() << path << " was opened";
+    } catch (const EFOpenError& e) {
+      EXPECT_NE(e.Message().find("\"" + path + "\""), std::string::npos) << e.Message();
+    }
+  }
+  // Without the flag a device still opens.
+  EXPECT_NO_THROW(TFileStream("/dev/null", TFileStream::fmOpenRead));
 }
 
 TEST(StringList, TextLinesAndBounds) {

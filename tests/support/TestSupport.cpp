@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -131,6 +132,22 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
 
 bool HasCommand(const std::string& name) {
   return RunCommand({"sh", "-c", "command -v " + name + " >/dev/null 2>&1"}).exitCode == 0;
+}
+
+bool ProcessGone(int pid) {
+  for (int i = 0; i < 500; ++i) {
+    std::string stat;
+    try {
+      stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    } catch (const std::exception&) {
+      return true;
+    }
+    // The state follows the name in parentheses; Z: ended, not yet reaped.
+    const size_t close = stat.rfind(')');
+    if (close != std::string::npos && stat.compare(close, 4, ") Z ") == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 }  // namespace sv::test

@@ -41,6 +41,9 @@ struct CommandResult {
 // Runs argv[0] (found through PATH) with the arguments, in the given folder when not empty.
 CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& workDir = "");
 bool HasCommand(const std::string& name);  // on PATH
+// Whether the process has gone (or only waits to be reaped by its new parent), given a few
+// seconds to go.
+bool ProcessGone(int pid);
 
 }  // namespace sv::test
 

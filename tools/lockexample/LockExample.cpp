@@ -36,7 +36,12 @@ int main(int argc, char** argv) {
   JobSettings.Keywords = "Sorvane, example";
   CurrentFile = path;
 
-  int32_t result = LockWithTool(path);
+  int32_t result = -1;
+  try {
+    result = LockWithTool(path);
+  } catch (const rtl::Exception& e) {
+    std::fprintf(stderr, "sorvane-lock-example: %s\n", platform::AnsiToUtf8(e.Message()).c_str());
+  }
   std::printf("%s,%s\n", platform::AnsiToUtf8(path).c_str(), result == 0 ? "OK" : "NG");
   if (result != 0) std::fprintf(stderr, "sorvane-lock-example: result %d\n", result);
   return result == 0 ? 0 : 1;

@@ -11,8 +11,9 @@ const char kUsage[] =
 
 Rewrites a PDF file: sets its document information, its encryption and its permissions.
 
-  -d "in"          input file; an argument right after it that does not start with "-" is the
-                   password that opens the input (user or owner password)
+  -d "in"          input file; an argument right after it is the password that opens the
+                   input (user or owner password) when it does not start with "-" or when
+                   -o follows it directly (so a password may start with "-")
   -o "out"         output file; written to a temporary file in its folder and renamed when whole;
                    readable and writable by its owner only (mode 0600)
   -annotFile       accepted; annotations are kept as they are
@@ -123,7 +124,9 @@ PdfToolOptions ParseCommandLine(const std::vector<std::string>& args) {
     const std::string& value = args[++i];
     if (arg == "-d") {
       o.input = value;
-      if (i + 1 < args.size() && (args[i + 1].empty() || args[i + 1][0] != '-'))
+      // The callers put the open password right after the input path and -o right after it.
+      if (i + 1 < args.size() && (args[i + 1].empty() || args[i + 1][0] != '-' ||
+                                  (i + 2 < args.size() && args[i + 2] == "-o")))
         o.openPassword = args[++i];
     } else if (arg == "-o") {
       o.output = value;

@@ -124,6 +124,140 @@ TEST_F(CheckRun, MarksEveryKindOfFileAsPdfinfoAndItsFirstLineSay) {
   EXPECT_FALSE(form->AllPassed());
 }
 
+TEST_F(CheckRun, ALineWithAPasswordFailsAFileThatItDoesNotProtect) {
+  const std::string plain = Qpdf("plain.pdf", {});
+  const std::string ownerOnly = Qpdf("owner-only.pdf", {"--encrypt", "", "owner", "256", "--"});
+  const std::string ownerOnly40 =
+      Qpdf("owner-only-40.pdf", {"--allow-weak-crypto", "--encrypt", "", "owner", "40", "--"});
+  const std::string y = Y(), n = N(), d = D();
+  auto form = Form();
+  CheckAll(
+      *form,
+      {
+          // Opens without a password, though the line carries one or two.
+          {plain + ",user,owner,1.4", {plain, "1.4  " + y, y, n, n}, true, true, "OK,OK,NG,NG"},
+          {plain + ",user,,1.4", {plain, "1.4  " + y, y, n, d}, true, true, "OK,OK,NG,NG"},
+          {plain + ",,owner,1.4", {plain, "1.4  " + y, y, d, n}, true, true, "OK,OK,NG,NG"},
+          // Encrypted with the owner password alone: protected as the line asks.
+          {ownerOnly + ",,owner,1.7",
+           {ownerOnly, "1.7  " + y, y, d, d},
+           false,
+           false,
+           "OK,OK,NG,NG"},
+          {ownerOnly40 + ",,owner,1.4",
+           {ownerOnly40, "1.4  " + y, y, d, d},
+           false,
+           false,
+           "OK,OK,NG,NG"},
+          // ...but not by the user password the line names.
+          {ownerOnly + ",user,owner,1.7",
+           {ownerOnly, "1.7  " + y, y, n, d},
+           true,
+           true,
+           "OK,OK,NG,NG"},
+          // A line without passwords asks for nothing.
+          {plain + ",,,1.4", {plain, "1.4  " + y, y, d, d}, false, false, "OK,OK,NG,NG"},
+      });
+  EXPECT_FALSE(form->AllPassed());
+}
+
+TEST_F(CheckRun, TheResultCsvQuotesAPathWithACommaOrAQuote) {
+  const std::string comma = Prog() + "data/a,b.pdf", quote = Prog() + "data/say \"hi\".pdf";
+  CopyFile(Qpdf("plain.pdf", {}), comma);
+  CopyFile(Prog() + "data/plain.pdf", quote);
+  auto form = Form();
+  // The list quotes them as Sorvane's check list does.
+  List({"\"" + comma + "\",,,1.4", "\"" + Prog() + "data/say \"\"hi\"\".pdf\",,,1.4"});
+  ASSERT_EQ(form->RunCheck(), TCheckOutcome::kDone);
+  ASSERT_EQ(form->ListView1.Items().Count(), 2);
+  EXPECT_EQ(Row(*form->ListView1.Items().Item(0)), (V{comma, "1.4  " + Y(), Y(), D(), D()}));
+  EXPECT_EQ(form->ListView1.Items().Item(1)->Caption(), quote);
+  const std::string text = form->ResultCsvText();
+  EXPECT_EQ(text, "\"" + comma + "\",OK,OK,NG,NG\r\n\"" + Prog() +
+                      "data/say \"\"hi\"\".pdf\",OK,OK,NG,NG\r\n");
+  // Read back as the list is read: five fields, the path whole.
+  V fields;
+  EXPECT_EQ(SplitCsvLine(text.substr(0, text.find("\r\n")), fields), 5);
+  EXPECT_EQ(fields, (V{comma, "OK", "OK", "NG", "NG"}));
+}
+
+TEST_F(CheckRun, AListedFileThatIsNoRegularFileFailsWithAMessageAndIsNotRead) {
+  // pdfinfo would call every file unprotected; it must not be asked about these.
+  const std::string log = Prog() + "pdfinfo.log";
+  WriteFile(Prog() + "pdfinfo", "#!/bin/sh\necho \"$1\" >> '" + log + "'\nexit 0\n");
+  ::chmod((Prog() + "pdfinfo").c_str(), 0755);
+  const std::string pipe = Prog() + "data/pipe.pdf", empty = Prog() + "data/empty.pdf";
+  const std::string plain = Prog() + "data/plain.pdf";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  WriteFile(empty, "");
+  WriteFile(plain, "%PDF-1.4\n");
+  std::vector<std::string> boxes;
+  ui::Application().SetToolWindow(true);  // as in a silent run, where messages go to stderr
+  ui::Application().SetMessageBoxHook([&](const std::string& text, const std::string&, int) {
+    boxes.push_back(text);
+    return ui::IDOK;
+  });
+  const V odd = {pipe, "/dev/null", empty, "/proc/kmsg", Prog() + "data", Prog() + "none.pdf"};
+  V lines;
+  for (const std::string& f : odd)
+    lines.push_back(f + ",,,1.4");
+  lines.push_back(plain + ",,,1.4");
+  auto form = Form();
+  List(lines);
+  ASSERT_EQ(form->RunCheck(), TCheckOutcome::kDone);
+  ASSERT_EQ(form->ListView1.Items().Count(), 7);
+  for (size_t i = 0; i < odd.size(); ++i) {
+    const int row = static_cast<int>(i);
+    EXPECT_EQ(Row(*form->ListView1.Items().Item(row)), (V{odd[i], "1.?  " + N(), D(), N(), N()}));
+    EXPECT_EQ(form->ListView1.ItemTextColor(row), ui::clRed) << odd[i];
+    ASSERT_LT(i, boxes.size());
+    EXPECT_NE(boxes[i].find(odd[i]), std::string::npos) << boxes[i];
+  }
+  EXPECT_EQ(boxes.size(), odd.size());
+  EXPECT_EQ(Row(*form->ListView1.Items().Item(6)), (V{plain, "1.4  " + Y(), Y(), D(), D()}));
+  EXPECT_EQ(Lines(form->FailureList()), odd);
+  EXPECT_EQ(ReadFile(log), plain + "\n");
+}
+
+TEST_F(CheckRun, ACheckThatRunsPastTheTimeLimitIsEndedAndItsFileFails) {
+  // pdfinfo hangs on one file; the tool hangs on every owner check.
+  WriteFile(Prog() + "pdfinfo",
+            "#!/bin/sh\ncase \"$1\" in *hang*) sleep 600;; esac\n"
+            "[ \"$2\" = -upw ] && [ \"$3\" = user ] && exit 0\nexit 1\n");
+  ::chmod((Prog() + "pdfinfo").c_str(), 0755);
+  const std::string hang = Prog() + "data/hang.pdf", locked = Prog() + "data/locked.pdf";
+  WriteFile(hang, "%PDF-1.4\n");
+  WriteFile(locked, "%PDF-1.6\n");
+  std::vector<std::string> boxes;
+  ui::Application().SetToolWindow(true);
+  ui::Application().SetMessageBoxHook([&](const std::string& text, const std::string&, int) {
+    boxes.push_back(text);
+    return ui::IDOK;
+  });
+  auto form = Form();
+  CheckSettings.TimeLimit = 1;  // after the form has read the settings file
+  List({hang + ",user,owner,1.4", locked + ",user,owner,1.6", locked + ",wrong,owner,1.6"});
+  ASSERT_EQ(form->RunCheck(), TCheckOutcome::kDone);
+  ASSERT_EQ(form->ListView1.Items().Count(), 3);
+  EXPECT_EQ(Row(*form->ListView1.Items().Item(0)), (V{hang, "1.4  " + Y(), D(), N(), N()}));
+  EXPECT_EQ(Row(*form->ListView1.Items().Item(1)), (V{locked, "1.6  " + Y(), D(), Y(), N()}));
+  EXPECT_EQ(Row(*form->ListView1.Items().Item(2)), (V{locked, "1.6  " + Y(), D(), N(), N()}));
+  EXPECT_EQ(Lines(form->FailureList()), (V{hang, locked, locked}));
+  EXPECT_EQ(boxes, V{hang + J(": pdfinfo が制限時間 1 秒を過ぎたため終了させました")});
+
+  // The owner check by the tool, ended the same way.
+  fs::remove(ToolPath());
+  WriteFile(ToolPath(), "#!/bin/sh\nsleep 600\n");
+  ::chmod(ToolPath().c_str(), 0755);
+  CheckSettings.Engine = 1;
+  boxes.clear();
+  List({locked + ",user,owner,1.6"});
+  ASSERT_EQ(form->RunCheck(), TCheckOutcome::kDone);
+  EXPECT_EQ(Row(*form->ListView1.Items().Item(0)), (V{locked, "1.6  " + Y(), D(), N(), N()}));
+  EXPECT_EQ(boxes, V{locked + J(": AHPDFToolCmd26 が制限時間 1 秒を過ぎたため終了させました")});
+  EXPECT_FALSE(FileExists(WorkFilePath()));
+}
+
 TEST_F(CheckRun, ShortLinesGoToTheFailureListAndTheFailureListIsSavedWhenTicked) {
   const std::string rc128 =
       Qpdf("rc4-128.pdf", {"--allow-weak-crypto", "--encrypt", "user", "owner", "128", "--"});
@@ -200,6 +334,8 @@ TEST_F(CheckRun, TheOutsideToolChecksTheOwnerPasswordWhenTicked) {
           {tool17 + ",user,owner,1.7", {tool17, "1.7  " + y, d, y, y}, false, false, "OK,--,OK,OK"},
           {odd + ",u s\"r,o \"w\\,1.7", {odd, "1.7  " + y, d, y, y}, false, false, "OK,--,OK,OK"},
           {plain + ",,,1.4", {plain, "1.4  " + y, y, d, d}, false, false, "OK,OK,NG,NG"},
+          // A line with passwords asks for a protected file here too.
+          {plain + ",user,owner,1.4", {plain, "1.4  " + y, y, n, n}, true, true, "OK,OK,NG,NG"},
       });
   // The tool's work file is gone and the checked files are as they were.
   EXPECT_FALSE(FileExists(WorkFilePath()));
@@ -361,14 +497,17 @@ TEST_F(CheckRun, FilesOfTheOutsideCorpus) {
     EXPECT_EQ(row[1], f.version + "  " + y) << f.path;
     EXPECT_EQ(V(row.begin() + 2, row.end()), f.unprotected ? (V{y, d, d}) : (V{d, y, y})) << f.path;
   }
+  // Every file fails with wrong passwords; one that opens without a password because it has
+  // only an owner password does not need the listed user password.
   List(wrong);
   ASSERT_EQ(form->RunCheck(), TCheckOutcome::kDone);
   for (int i = 0; i < form->ListView1.Items().Count(); ++i) {
     const File& f = files[i];
     V row = Row(*form->ListView1.Items().Item(i));
-    EXPECT_EQ(V(row.begin() + 2, row.end()), f.unprotected ? (V{y, d, d}) : (V{d, n, n})) << f.path;
-    EXPECT_EQ(form->ListView1.ItemTextColor(i) == ui::clRed, !f.unprotected) << f.path;
+    EXPECT_EQ(V(row.begin() + 2, row.end()), f.unprotected ? (V{y, n, d}) : (V{d, n, n})) << f.path;
+    EXPECT_EQ(form->ListView1.ItemTextColor(i), ui::clRed) << f.path;
   }
+  EXPECT_EQ(form->FailureList().Count(), static_cast<int>(std::size(files)));
 
   // Manuals of other producers: unprotected, never in the failure list.
   V docs;

@@ -1,12 +1,11 @@
 // What the check does without an outside program: list lines, the version read from a
-// file's first line, quoting for the command line, paths.
+// file's first line, paths.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/Process.h"
 #include "tests/apps/kettrin/KettrinTestSupport.h"
 
 using sv::test::J;
@@ -63,7 +62,6 @@ TEST(ReadPdfVersion, TakesTheCharacterAfterPdf1OfTheFirstNonEmptyLine) {
       {"a line of blanks is not empty", "   \n%PDF-1.4\n", "1.?"},
       {"ends right after at the end of the file", "%PDF-1.", "1.?"},
       {"ends right after at the end of the line", "%PDF-1.\r\n4", "1.?"},
-      {"an empty file", "", "1.?"},
       {"only line ends", "\r\n\r\n", "1.?"},
       {"a long first line", std::string(200000, 'x') + "%PDF-1.5\n", "1.5"},
       {"the key across the read buffer", std::string(65533, 'x') + "PDF-1.2", "1.2"},
@@ -78,27 +76,28 @@ TEST(ReadPdfVersion, TakesTheCharacterAfterPdf1OfTheFirstNonEmptyLine) {
   }
 }
 
-TEST(ReadPdfVersion, AFileThatCannotBeReadGivesFalse) {
+TEST(ReadPdfVersion, AFileThatCannotBeReadGivesFalseAndSaysWhy) {
   sv::test::TempDir dir;
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);  // would wait for a writer
-  for (const std::string& path : {dir / "missing.pdf", dir.Path(), dir / "pipe", std::string()}) {
-    std::string version = "left over";
-    EXPECT_FALSE(ReadPdfVersion(path, version)) << path;
-    EXPECT_EQ(version, "1.?") << path;
-  }
-}
-
-TEST(QuoteArgument, GivesBackEveryTextThroughTheCommandLineSplitting) {
-  // An ordinary path or password is just put in double quotes.
-  EXPECT_EQ(QuoteArgument("/data/a b.pdf"), "\"/data/a b.pdf\"");
-  EXPECT_EQ(QuoteArgument(""), "\"\"");
-  EXPECT_EQ(QuoteArgument("a\"b"), "\"a\\\"b\"");
-  EXPECT_EQ(QuoteArgument("end\\"), "\"end\\\\\"");
-  for (const std::string& text :
-       {std::string(""), std::string("plain"), std::string("two words"), std::string("q\"uote"),
-        std::string("\"\""), std::string("back\\"), std::string("back\\\"q"), std::string("\\\\\""),
-        std::string("a\\b"), std::string("tab\there"), J("ソ"), J("表\\"), J("パス ワード\"")}) {
-    EXPECT_EQ(platform::SplitCommandLine("prog " + QuoteArgument(text)), (V{"prog", text})) << text;
+  WriteFile(dir / "empty.pdf", "");
+  struct Case {
+    std::string path, problem;
+  } cases[] = {
+      {dir / "missing.pdf", "No such file or directory"},
+      {dir.Path(), "Is a directory"},
+      {dir / "pipe", "Not a regular file"},
+      {"/dev/null", "Not a regular file"},
+      {dir / "empty.pdf", J("空のファイルです")},
+      // Says it is empty, and its reading waits for the kernel (or is not allowed).
+      {"/proc/kmsg", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    std::string version = "left over", problem;
+    EXPECT_FALSE(ReadPdfVersion(c.path, version, &problem)) << c.path;
+    EXPECT_EQ(version, "1.?") << c.path;
+    EXPECT_NE(problem.find(c.path), std::string::npos) << problem;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
   }
 }
 

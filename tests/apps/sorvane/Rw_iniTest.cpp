@@ -175,25 +175,29 @@ TEST_F(RwIni, SaveAppIniWritesOnlyThePositionAndKeepsHandEditedValues) {
   EXPECT_EQ(AppSettings.Left, 0);
   EXPECT_EQ(AppSettings.Wait, 50);
   EXPECT_EQ(AppSettings.Debug, 0);
+  EXPECT_EQ(AppSettings.TimeLimit, 300);
   AppSettings.Top = 12;
   AppSettings.Left = -3;
   SaveAppIni();
   EXPECT_EQ(ReadFile(AppIniPath()), "[Pos]\r\nTop=12\r\nLeft=-3\r\n");
 
   WriteFile(AppIniPath(),
-            "[Pos]\r\nTop=1\r\nLeft=2\r\n\r\n[App]\r\n; tuned\r\nWait=200\r\nDebug=1\r\n");
+            "[Pos]\r\nTop=1\r\nLeft=2\r\n\r\n[App]\r\n; tuned\r\nWait=200\r\nDebug=1\r\n"
+            "TimeLimit=20\r\n");
   LoadAppIni();
   EXPECT_EQ(AppSettings.Top, 1);
   EXPECT_EQ(AppSettings.Left, 2);
   EXPECT_EQ(AppSettings.Wait, 200);
   EXPECT_EQ(AppSettings.Debug, 1);
+  EXPECT_EQ(AppSettings.TimeLimit, 20);
   AppSettings.Top = 0;
   AppSettings.Left = 0;
   AppSettings.Wait = 7;
   AppSettings.Debug = 0;
   SaveAppIni();
   EXPECT_EQ(ReadFile(AppIniPath()),
-            "[Pos]\r\nTop=0\r\nLeft=0\r\n\r\n[App]\r\n; tuned\r\nWait=200\r\nDebug=1\r\n");
+            "[Pos]\r\nTop=0\r\nLeft=0\r\n\r\n[App]\r\n; tuned\r\nWait=200\r\nDebug=1\r\n"
+            "TimeLimit=20\r\n");
 }
 
 TEST_F(RwIni, JobFileNamesAreBase64WithDashForSlashAndDecodeBack) {

@@ -149,37 +149,32 @@ TEST_F(ToolEngine, BuildsTheArgumentStringPieceByPiece) {
   }
 }
 
-TEST_F(ToolEngine, QuotedValuesReachTheToolUnchanged) {
-  struct Case {
-    std::string text, quoted;
-  } cases[] = {
-      {"plain", "plain"},
-      {"", ""},
-      {"end\\", "end\\\\"},  // a trailing backslash doubled
-      {"a\"b", "a\\\"b"},    // a quote gets a backslash
-      {"\"", "\\\""},
-      {"in\\side", "in\\side"},             // a backslash inside stays single
-      {"two\\\\", "two\\\\\\\\"},           // every trailing backslash doubled
-      {"a\\\"b", "a\\\\\\\"b"},             // backslashes before a quote doubled, then \"
-      {Ansi("ソ"), Ansi("ソ")},             // 83 5C: no backslash at the end
-      {Ansi("表\\"), Ansi("表") + "\\\\"},  // a real backslash after 95 5C
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(QuoteToolPassword(c.text), c.quoted) << c.text;
-    EXPECT_EQ(platform::SplitCommandLine("x \"" + QuoteToolPassword(c.text) + "\" y"),
-              (std::vector<std::string>{"x", c.text, "y"}))
-        << c.text;
-  }
-  // The whole argument string splits into exactly the intended arguments.
+TEST_F(ToolEngine, TheArgumentStringSplitsIntoExactlyTheIntendedArguments) {
+  // Quotes and backslashes in values: the quoting itself is tested with the splitting.
   JobSettings.OpenPassWord = "o\\";
   JobSettings.Title = "say \"hi\" \\";
   JobSettings.MasterPassWord = "m\"";
   JobSettings.MD = JobSettings.DA = JobSettings.CP = JobSettings.AN = JobSettings.FF = 0;
   JobSettings.AC = 0;
+  EXPECT_EQ(QuoteToolPassword("a\"b\\"), "a\\\"b\\\\");
   EXPECT_EQ(platform::SplitCommandLine(ToolArguments("/d/a\"b.pdf")),
             (std::vector<std::string>{"-annotFile", "-d", "/d/a\"b.pdf", "o\\", "-o",
                                       WorkFilePath(), "-webopt", "-pdfver", "1.3", "-title",
                                       "say \"hi\" \\", "-ownerpwd", "m\""}));
+
+  // A value that ends in a lead byte of code page 932 (a hand-edited job file) keeps its
+  // closing quote: the next value is no options of the tool's.
+  JobSettings = TJobSettings();
+  JobSettings.Web = 0;
+  JobSettings.VerEn = 0;
+  JobSettings.OpenPassWord = "-webopt";
+  JobSettings.Title = "T\x82";
+  JobSettings.Subject = "s -o /tmp/elsewhere.pdf -userpwd \x82";
+  JobSettings.UserPassWord = Ansi("ソ");
+  EXPECT_EQ(platform::SplitCommandLine(ToolArguments("/d/in.pdf")),
+            (std::vector<std::string>{
+                "-annotFile", "-d", "/d/in.pdf", "-webopt", "-o", WorkFilePath(), "-title", "T\x82",
+                "-subtitle", "s -o /tmp/elsewhere.pdf -userpwd \x82", "-userpwd", Ansi("ソ")}));
 }
 
 TEST_F(ToolEngine, RunsTheToolInItsFolderWithTheCommandLineItBuilt) {
@@ -241,6 +236,30 @@ TEST_F(ToolEngine, ACopyOverTheInputThatFailsIsAFailure) {
   EXPECT_EQ(LockWithTool(in), kToolWorkFileStuck);
   EXPECT_FALSE(sv::test::FileExists(Prog() + "record/args"));
   EXPECT_EQ(ReadFile(in), "%PDF-1.4 original\n%%EOF\n");
+}
+
+TEST_F(ToolEngine, AToolThatRunsPastTheTimeLimitIsEndedAndTheFileKept) {
+  const std::string original = "%PDF-1.4 original\n%%EOF\n";
+  InstallScriptTool("printf '%%PDF-1.7\\nhalf' > \"$out\"; sleep 600; exit 0");
+  AppSettings.TimeLimit = 1;
+  AppSettings.Debug = 1;
+  std::string in = Input(original);
+  CurrentFile = in;
+  try {
+    LockWithTool(in);
+    ADD_FAILURE() << "no time limit";
+  } catch (const EToolTimeLimit& e) {
+    EXPECT_EQ(e.Message(), "AHPDFToolCmd26" + Ansi(" が制限時間 1 秒を過ぎたため終了させました"));
+  }
+  EXPECT_EQ(ResultCode, 0);
+  EXPECT_EQ(ReadFile(in), original);
+  EXPECT_FALSE(sv::test::FileExists(WorkFilePath()));
+  EXPECT_NE(ReadFile(DebugLogPath()).find("\r\nresult =-2\r\n"), std::string::npos);
+
+  // The limit is for each run; one that ends in time goes through.
+  InstallScriptTool(kWritesWholeFile);
+  EXPECT_EQ(LockWithTool(in), 0);
+  EXPECT_EQ(ReadFile(in), "%PDF-1.7\nnew\n%%EOF\n");
 }
 
 TEST_F(ToolEngine, TheDebugLogGetsFourLinesPerRunAndKeepsWhatItHeld) {
