@@ -1,0 +1,154 @@
+// Watermark templates and their processor: placement of a stamp in a page box, the anchor of a
+// rotated stamp, the image stamp's content and one content stream per distinct page box.
+#include <algorithm>
+#include <cmath>
+
+#include "pdf/core/zoPDFResStrs.h"
+#include "pdf/core/zoPDFUtils.h"
+#include "pdf/core/zoUtils.h"
+#include "pdf/document/zoCstPDFDoc.h"
+
+namespace {
+
+// Cosine and sine of whole degrees, exact at the multiples of 90.
+void CosSin(int32_t degrees, double& c, double& s) {
+  const int32_t d = ((degrees % 360) + 360) % 360;
+  switch (d) {
+    case 0:
+      c = 1, s = 0;
+      return;
+    case 90:
+      c = 0, s = 1;
+      return;
+    case 180:
+      c = -1, s = 0;
+      return;
+    case 270:
+      c = 0, s = -1;
+      return;
+    default:
+      c = std::cos(DegToRad(d));
+      s = std::sin(DegToRad(d));
+  }
+}
+
+}  // namespace
+
+// ---- Templates ----
+
+void TzoCustomWatermarkTemplate::AdjustAnchor(double& x, double& y, double width,
+                                              double height) const {
+  double c, s;
+  CosSin(Angle, c, s);
+  // The corners of the stamp relative to its anchor, after the rotation.
+  const double cx[4] = {0, width * c, -height * s, width * c - height * s};
+  const double cy[4] = {0, width * s, height * c, width * s + height * c};
+  const double minX = *std::min_element(cx, cx + 4), maxX = *std::max_element(cx, cx + 4);
+  const double minY = *std::min_element(cy, cy + 4), maxY = *std::max_element(cy, cy + 4);
+  switch (HorizontalPosition) {
+    case 1:
+      x -= (minX + maxX) / 2;
+      break;
+    case 2:
+      x -= maxX;
+      break;
+    case 3:
+      x -= cx[2];
+      break;
+    default:
+      x -= minX;
+      break;
+  }
+  switch (VerticalPosition) {
+    case 1:
+      y -= (minY + maxY) / 2;
+      break;
+    case 2:
+      y -= minY;
+      break;
+    case 3:
+      y -= cy[2];
+      break;
+    default:
+      y -= maxY;
+      break;
+  }
+}
+
+TzoTextWatermarkTemplate::TzoTextWatermarkTemplate() {
+  Font.SetCharset(ui::ANSI_CHARSET);
+}
+
+TzoWatermarkTemplate* TzoCompositeWatermarkTemplate::Items(int32_t index) const {
+  if (index < 0 || index >= Count()) RaiseMsg<rtl::EListError>(SListIndexOutOfBounds, index);
+  return Templates[static_cast<size_t>(index)];
+}
+
+// ---- TzoWatermarkProcessor ----
+
+TzoWatermarkProcessor::TzoWatermarkProcessor(TzoCustomPDFDocument* document,
+                                             TzoMeasurementUnit unit,
+                                             const TzoCustomWatermarkTemplate* tmpl)
+    : document_(document), template_(tmpl), unit_(unit) {}
+
+int32_t TzoWatermarkProcessor::FindPageBox(const TzoRectD& box) const {
+  auto it = std::find(pageBoxes_.begin(), pageBoxes_.end(), box);
+  return it == pageBoxes_.end() ? -1 : static_cast<int32_t>(it - pageBoxes_.begin());
+}
+
+TzoPDFIndirectReference* TzoWatermarkProcessor::ContentRef(int32_t index) const {
+  if (index < 0 || index >= Count()) RaiseMsg<rtl::EListError>(SListIndexOutOfBounds, index);
+  return contentRefs_[static_cast<size_t>(index)].get();
+}
+
+void TzoWatermarkProcessor::PlaceInBox(const TzoRectD& box, double& x, double& y) const {
+  if (!template_) RaiseMsg<EUnexpectedError>(SUnexpectedError);
+  switch (template_->HorizontalPosition) {
+    case 1:
+      x = box.X1 + (box.X2 - box.X1) / 2;
+      break;
+    case 2:
+      x = box.X2;
+      break;
+    case 3:
+      x = box.X1 + TzoCustomPDFDocument::ConvertToPoints(unit_, template_->X);
+      break;
+    default:
+      x = box.X1;
+      break;
+  }
+  switch (template_->VerticalPosition) {
+    case 1:
+      y = box.Y1 + (box.Y2 - box.Y1) / 2;
+      break;
+    case 2:
+      y = box.Y1;
+      break;
+    case 3:
+      y = box.Y2 - TzoCustomPDFDocument::ConvertToPoints(unit_, template_->Y);
+      break;
+    default:
+      y = box.Y2;
+      break;
+  }
+}
+
+std::unique_ptr<TzoPDFIndirectObject> TzoWatermarkProcessor::ProcessPage(
+    const std::string& resourceName, const std::string& gStateName, int32_t objectNumber,
+    int32_t documentNumber, const TzoRectD& box) {
+  double x = 0, y = 0;
+  PlaceInBox(box, x, y);
+  const std::string text = template_->Render(resourceName, gStateName, unit_, x, y);
+
+  auto dict = std::make_unique<TzoPDFDictObject>();
+  dict->AddInteger("/Length", static_cast<int32_t>(text.size()));
+  auto stream = std::make_unique<TzoPDFStreamObject>(std::move(dict),
+                                                     std::make_unique<rtl::TMemoryStream>(text));
+  auto content = TzoPDFIndirectObject::CreateReferenced(documentNumber, objectNumber, 0, true,
+                                                        std::move(stream));
+  contentRefs_.reserve(contentRefs_.size() + 1);
+  pageBoxes_.reserve(pageBoxes_.size() + 1);
+  contentRefs_.push_back(CreateReferenceTo(*content));
+  pageBoxes_.push_back(box);
+  return content;
+}
