@@ -268,6 +268,11 @@ void TzoCustomPDFDocument::AddPageContent(int32_t pageIndex,
     }
   }
 
+  // Only references name content streams: anything else in the array makes readers drop the
+  // page's content.
+  for (int32_t i = array->Count() - 1; i >= 0; --i)
+    if (!array->GetItem(i) || !array->GetItem(i)->AsReference()) array->Delete(i);
+
   if (layer == 0) {
     array->Insert(0, std::move(newContent));
   } else {

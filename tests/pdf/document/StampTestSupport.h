@@ -82,6 +82,12 @@ inline std::string BuildFixture(const Fixture& f) {
   return b.Build();
 }
 
+inline std::string BuildFixture(Contents contents) {
+  Fixture f;
+  f.contents = contents;
+  return BuildFixture(f);
+}
+
 // The fixture written into dir and loaded; fails the test when it does not load.
 inline std::unique_ptr<TzoPDFDocument> LoadFixture(const std::string& pdf,
                                                    const sv::test::TempDir& dir,
@@ -267,6 +273,13 @@ struct Trace {
     std::vector<double> t = m.Nums("transform");
     if (t.size() != 6 || pageBox.size() != 4) return {};
     return {t[0], -t[1], t[2], -t[3], t[4] + pageBox[0], pageBox[3] - t[5]};
+  }
+  // The same for an image, whose unit square mutool turns upside down first: the matrix that
+  // the content set for the image's Do.
+  std::vector<double> ImageMatrix(const Mark& m) const {
+    std::vector<double> u = UserMatrix(m);
+    if (u.size() != 6) return u;
+    return {u[0], u[1], -u[2], -u[3], u[4] + u[2], u[5] + u[3]};
   }
 };
 
