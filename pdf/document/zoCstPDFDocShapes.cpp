@@ -105,8 +105,9 @@ std::string TzoCustomPDFDocument::DrawShape(const TzoShapeWatermark& shape, int3
     const Pt c = at(polygon->Center);
     const double r = pt(polygon->SideLength) / 2 / std::sin(std::numbers::pi / n);
     auto corner = [&](int32_t i) {
-      const double a = 2 * std::numbers::pi / n * i + std::numbers::pi / 2;
-      return Pt{c.x + std::cos(a) * r, c.y + std::sin(a) * r};
+      double cosA, sinA;
+      CosSinDeg(360.0 / n * i + 90, cosA, sinA);
+      return Pt{c.x + cosA * r, c.y + sinA * r};
     };
     state += PaintClosed(*polygon);
     path = Point(corner(0)) + " m";

@@ -8,38 +8,12 @@
 #include "pdf/core/zoUtils.h"
 #include "pdf/document/zoCstPDFDoc.h"
 
-namespace {
-
-// Cosine and sine of whole degrees, exact at the multiples of 90.
-void CosSin(int32_t degrees, double& c, double& s) {
-  const int32_t d = ((degrees % 360) + 360) % 360;
-  switch (d) {
-    case 0:
-      c = 1, s = 0;
-      return;
-    case 90:
-      c = 0, s = 1;
-      return;
-    case 180:
-      c = -1, s = 0;
-      return;
-    case 270:
-      c = 0, s = -1;
-      return;
-    default:
-      c = std::cos(DegToRad(d));
-      s = std::sin(DegToRad(d));
-  }
-}
-
-}  // namespace
-
 // ---- Templates ----
 
 void TzoCustomWatermarkTemplate::AdjustAnchor(double& x, double& y, double width,
                                               double height) const {
   double c, s;
-  CosSin(Angle, c, s);
+  CosSinDeg(Angle, c, s);
   // The corners of the stamp relative to its anchor, after the rotation.
   const double cx[4] = {0, width * c, -height * s, width * c - height * s};
   const double cy[4] = {0, width * s, height * c, width * s + height * c};

@@ -35,8 +35,9 @@ std::string PageValueKind(const QpdfJson& json, int index, const std::string& ke
   const doctest::Json* page = json.Page(index);
   const doctest::Json* v = page ? page->Get(key) : nullptr;
   if (!v) return "";
-  return v->kind == doctest::Json::String ? "reference" : v->kind == doctest::Json::Array ? "array"
-                                                                                          : "other";
+  return v->kind == doctest::Json::String  ? "reference"
+         : v->kind == doctest::Json::Array ? "array"
+                                           : "other";
 }
 
 std::vector<std::string> Keys(const doctest::Json* dict) {
@@ -134,8 +135,7 @@ TEST(PageContentTest, ContentsThatAreNoContent) {
       {"/Contents 9 0 R", {}, ""},  // a reference to nothing
       {"/Contents 4 0 R", {"null"}, ""},
       // A number among the streams, which would make poppler drop the page's content, goes.
-      {"/Contents [4 0 R 12 5 0 R]", {StreamBody("", kFirstPart), StreamBody("", kSecondPart)},
-       ""},
+      {"/Contents [4 0 R 12 5 0 R]", {StreamBody("", kFirstPart), StreamBody("", kSecondPart)}, ""},
       {"/Contents 12", {}, "Unexpected content object for page 1"},
       {"/Contents 4 0 R", {"<< /A 1 >>"}, "Unexpected content object for page 1"},
   };
@@ -187,7 +187,7 @@ TEST(PageContentTest, PageStateDoesNotReachTheStamp) {
   doc->AddPageContent(0, AddContentStream(*doc, "300 400 50 50 re f"), 1);
   doc->AddPageContent(0, AddContentStream(*doc, "q 0 0 1 rg 400 500 20 20 re f Q"), 0);
   Save(*doc, dir / "out.pdf");
-  Trace trace = RunTrace(dir / "out.pdf");
+  Trace trace = RunTrace(dir / "out.pdf", MakeRectD(0, 0, 612, 792));
   EXPECT_EQ(trace.errors, "");
   ASSERT_EQ(trace.marks.size(), 3u);  // the under-stamp, the page's clip, the over-stamp
   const Mark& under = trace.marks[0];
@@ -211,8 +211,9 @@ TEST(PageContentTest, ResourceEntries) {
   b.Add("<< /Type /Catalog /Pages 2 0 R >>");
   b.Add("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
   // Page 1: an /ExtGState that names nothing, a /Font that is null, a shared /XObject category.
-  b.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /ExtGState 20 0 R "
-        "/Font null /XObject 5 0 R /ColorSpace 7 >> >>");
+  b.Add(
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /ExtGState 20 0 R "
+      "/Font null /XObject 5 0 R /ColorSpace 7 >> >>");
   b.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject 5 0 R >> >>");
   b.Add("<< /Old 6 0 R >>");
   b.Add(StreamBody("/Type /XObject /Subtype /Form /BBox [0 0 1 1]", ""));
@@ -226,9 +227,9 @@ TEST(PageContentTest, ResourceEntries) {
   doc->AddResourceEntry(resources, "/XObject", image.get(), "/Im1");
   doc->AddResourceEntry(resources, "/XObject", gs.get(), "/Old");  // taken: stays as it was
   // The resource is cloned: the caller keeps its own object.
-  EXPECT_EQ(resources->GetValue("/ExtGState")->AsDict()->GetValue("/GS1")->AsReference()
-                ->ObjectNumber(),
-            gs->ObjectNumber());
+  EXPECT_EQ(
+      resources->GetValue("/ExtGState")->AsDict()->GetValue("/GS1")->AsReference()->ObjectNumber(),
+      gs->ObjectNumber());
   EXPECT_THROW(doc->AddResourceEntry(resources, "/ColorSpace", gs.get(), "/CS1"),
                EUnexpectedObjectError);
   try {
@@ -257,7 +258,8 @@ TEST(PageContentTest, ResourceEntries) {
     ASSERT_TRUE(old && old->Get("dict"));
     EXPECT_EQ(old->Get("dict")->Str("/Subtype"), "/Form");
   }
-  const doctest::Json* gsDict = json.Resolve(json.PageResourceCategory(0, "/ExtGState")->Get("/GS1"));
+  const doctest::Json* gsDict =
+      json.Resolve(json.PageResourceCategory(0, "/ExtGState")->Get("/GS1"));
   ASSERT_TRUE(gsDict);
   EXPECT_DOUBLE_EQ(gsDict->Get("/ca")->n, 0.25);
 }
@@ -280,7 +282,7 @@ TEST(PageContentTest, PageWithoutResourcesGetsItsOwnDictionary) {
   QpdfJson json(dir / "out.pdf");
   EXPECT_EQ(PageValueKind(json, 0, "/Resources"), "reference");
   EXPECT_EQ(Keys(json.PageResourceCategory(0, "/ExtGState")), (std::vector<std::string>{"/GS1"}));
-  Trace trace = RunTrace(dir / "out.pdf");
+  Trace trace = RunTrace(dir / "out.pdf", MakeRectD(0, 0, 612, 792));
   ASSERT_EQ(trace.marks.size(), 3u);
   EXPECT_EQ(trace.marks[2].kind, "fill_image");
   EXPECT_EQ(trace.marks[2].Num("alpha"), 0.5);
@@ -334,6 +336,6 @@ TEST(PageContentTest, CorpusDocumentStampedOnEveryPage) {
     const Rgb corner = raster.At(box.X1 + 10, box.Y1 + 10);
     EXPECT_EQ(corner.r, 255);
     EXPECT_EQ(corner.g, 0);
-    EXPECT_EQ(RunTrace(dir / "out.pdf", page).errors, "");
+    EXPECT_EQ(RunTrace(dir / "out.pdf", box, page).errors, "");
   }
 }

@@ -264,15 +264,15 @@ struct Mark {
 
 struct Trace {
   std::vector<Mark> marks;
-  std::vector<double> pageBox;  // the page's bounds as mutool reports them
-  std::string errors;           // what mutool wrote besides its usual ICC notice
+  TzoRectD box;        // the page's visible box (points)
+  std::string errors;  // what mutool wrote besides its usual ICC notice
 
   // The transformation of a mark in the page's user space (mutool reports it in device space,
-  // y down from the top of the page's bounds).
+  // y down from the top of the page's visible box).
   std::vector<double> UserMatrix(const Mark& m) const {
     std::vector<double> t = m.Nums("transform");
-    if (t.size() != 6 || pageBox.size() != 4) return {};
-    return {t[0], -t[1], t[2], -t[3], t[4] + pageBox[0], pageBox[3] - t[5]};
+    if (t.size() != 6) return {};
+    return {t[0], -t[1], t[2], -t[3], t[4] + box.X1, box.Y2 - t[5]};
   }
   // The same for an image, whose unit square mutool turns upside down first: the matrix that
   // the content set for the image's Do.
@@ -281,10 +281,18 @@ struct Trace {
     if (u.size() != 6) return u;
     return {u[0], u[1], -u[2], -u[3], u[4] + u[2], u[5] + u[3]};
   }
+  std::vector<const Mark*> Of(const std::string& kind) const {
+    std::vector<const Mark*> found;
+    for (const Mark& m : marks)
+      if (m.kind == kind) found.push_back(&m);
+    return found;
+  }
 };
 
-inline Trace RunTrace(const std::string& path, int page = 1) {
+// What mutool trace tells of page page, whose visible box is box.
+inline Trace RunTrace(const std::string& path, const TzoRectD& box, int page = 1) {
   Trace trace;
+  trace.box = box;
   sv::test::CommandResult r = sv::test::RunCommand({"mutool", "trace", path, std::to_string(page)});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   size_t pos = 0;
@@ -325,14 +333,10 @@ inline Trace RunTrace(const std::string& path, int page = 1) {
     size_t nameEnd = line.find_first_of(" />", lt + 1);
     std::string name = line.substr(lt + 1, nameEnd - lt - 1);
     std::map<std::string, std::string> attrs = parseAttrs(line, nameEnd);
-    if (name == "page") {
-      Mark box;
-      box.attrs = attrs;
-      trace.pageBox = box.Nums("mediabox");
-    } else if (name == "moveto" || name == "lineto" || name == "curveto") {
+    if (name == "moveto" || name == "lineto" || name == "curveto") {
       if (!open) continue;
       std::vector<double> pts;
-      for (const char* k : {"x1", "y1", "x2", "y2", "x", "y"}) {
+      for (const char* k : {"x1", "y1", "x2", "y2", "x3", "y3", "x", "y"}) {
         auto it = attrs.find(k);
         if (it != attrs.end()) pts.push_back(std::stod(it->second));
       }
@@ -352,8 +356,8 @@ struct Rgb {
   int r = -1, g = -1, b = -1;
 };
 
-// Page page of a file rendered in colour at dpi; At reads the pixel under a point of the page's
-// user space (box: the page's visible box in points).
+// Page page of a file rendered in colour at dpi (its crop box); At reads the pixel under a point
+// of the page's user space (box: the page's crop box, or media box when it has none, in points).
 struct Raster {
   int width = 0, height = 0, dpi = 72;
   std::vector<double> box;  // x1 y1 x2 y2
@@ -376,9 +380,9 @@ inline Raster Render(const std::string& path, const sv::test::TempDir& dir,
   raster.dpi = dpi;
   raster.box = box;
   const std::string out = dir / ("render" + std::to_string(page));
-  sv::test::CommandResult r =
-      sv::test::RunCommand({"pdftoppm", "-r", std::to_string(dpi), "-f", std::to_string(page), "-l",
-                            std::to_string(page), "-singlefile", path, out});
+  sv::test::CommandResult r = sv::test::RunCommand(
+      {"pdftoppm", "-cropbox", "-r", std::to_string(dpi), "-f", std::to_string(page), "-l",
+       std::to_string(page), "-singlefile", path, out});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   raster.errors = r.err;
   std::string ppm = sv::test::ReadFile(out + ".ppm");
