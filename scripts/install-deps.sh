@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config git ca-certificates
   zlib1g-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
   libwxgtk3.2-dev libqpdf-dev
-  poppler-utils qpdf python3 ghostscript
+  poppler-utils qpdf python3 ghostscript libjpeg-turbo-progs
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2
   libgtest-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
 )

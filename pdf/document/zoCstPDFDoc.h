@@ -31,6 +31,7 @@
 #include "pdf/core/zoPDFParsers.h"
 #include "pdf/core/zoPDFTypes.h"
 #include "pdf/core/zoUtils.h"
+#include "pdf/document/zoGraphics.h"
 #include "platform/RtlClasses.h"
 #include "platform/RtlSysUtils.h"
 #include "ui/Graphics.h"
@@ -607,6 +608,29 @@ class TzoCustomPDFDocument : public TzoComponent {
   static void SetSetupDialogFactory(TzoSetupDialogFactory factory);
 
   // ---- Stamping: page resources (images, opacity states, fonts) ----
+
+  // New objects made here carry the document's number, a number from InputStore's
+  // NextObjectNumber (above every number of the file), generation 0 and RefCount 1; they are added
+  // to InputStore, and the reference returned belongs to the caller.
+
+  // A new image XObject of graphic (a TBitmap, or a TIcon or TJPEGImage drawn onto a white
+  // bitmap): 8-bit /DeviceRGB samples, Flate-compressed, with /Name name. A TMetafile or any other
+  // class raises EUnsupportedImageError "Unsupported image format (%s)" with its class name, an
+  // empty picture EInvalidGraphic; nothing is added then.
+  std::unique_ptr<TzoPDFIndirectReference> AddImageResource(const TGraphic& graphic,
+                                                            const std::string& name);
+  // The bitmap's samples: rows of R, G, B bytes, top row first, nothing between rows.
+  static std::unique_ptr<rtl::TMemoryStream> BitmapToRGB(const TBitmap& bitmap);
+  // A new /ExtGState with /CA strokeOpacity / 100 and /ca fillOpacity / 100 (the values are
+  // percentages), or null when both are 100.
+  std::unique_ptr<TzoPDFIndirectReference> AddOpacityState(double strokeOpacity,
+                                                           double fillOpacity);
+  // Deflates all of source (from its start) into dest at zlib's default level; returns the number
+  // of bytes dest grew by.
+  static int64_t DeflateInto(rtl::TMemoryStream& source, rtl::TStream& dest);
+  // The font's name without blanks, then ",Bold", ",Italic" or ",BoldItalic" for its style.
+  static std::string FontKey(const ui::TFont& font);
+
 
   // ---- Stamping: page boxes and stamp fonts ----
 
