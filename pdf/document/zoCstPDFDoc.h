@@ -631,7 +631,6 @@ class TzoCustomPDFDocument : public TzoComponent {
   // The font's name without blanks, then ",Bold", ",Italic" or ",BoldItalic" for its style.
   static std::string FontKey(const ui::TFont& font);
 
-
   // ---- Stamping: page boxes and stamp fonts ----
 
   // The box of page pageNumber (from 1) in unit: its /CropBox when that is a rectangle, else its
@@ -952,6 +951,29 @@ class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
 
   // Copies font's properties into Font.
   void SetFont(const ui::TFont& font) { Font.Assign(font); }
+};
+
+// A picture drawn Width x Height (0: the picture's own size at the screen resolution) with its
+// fill opacity Opacity.
+class TzoImageWatermarkTemplate : public TzoCustomWatermarkTemplate {
+ public:
+  // The picture (owned); null until set.
+  TGraphic* Image() const { return image_.get(); }
+  void SetImage(std::unique_ptr<TGraphic> image) { image_ = std::move(image); }
+  double Width = 0;
+  double Height = 0;
+  int32_t Opacity = 100;
+
+  // The sizes in points that Render draws (the template's fields are not changed).
+  // EPDFException when a size is 0 and there is no picture to take it from.
+  double WidthInPoints(TzoMeasurementUnit unit) const;
+  double HeightInPoints(TzoMeasurementUnit unit) const;
+
+  std::string Render(const std::string& resourceName, const std::string& gStateName,
+                     TzoMeasurementUnit unit, double x, double y) const override;
+
+ private:
+  std::unique_ptr<TGraphic> image_;
 };
 
 class TzoCompositeWatermarkTemplate : public TzoWatermarkTemplate {
