@@ -17,36 +17,24 @@ void TzoCustomWatermarkTemplate::AdjustAnchor(double& x, double& y, double width
   // The corners of the stamp relative to its anchor, after the rotation.
   const double cx[4] = {0, width * c, -height * s, width * c - height * s};
   const double cy[4] = {0, width * s, height * c, width * s + height * c};
-  const double minX = *std::min_element(cx, cx + 4), maxX = *std::max_element(cx, cx + 4);
-  const double minY = *std::min_element(cy, cy + 4), maxY = *std::max_element(cy, cy + 4);
-  switch (HorizontalPosition) {
-    case 1:
-      x -= (minX + maxX) / 2;
-      break;
-    case 2:
-      x -= maxX;
-      break;
-    case 3:
-      x -= cx[2];
-      break;
-    default:
-      x -= minX;
-      break;
-  }
-  switch (VerticalPosition) {
-    case 1:
-      y -= (minY + maxY) / 2;
-      break;
-    case 2:
-      y -= minY;
-      break;
-    case 3:
-      y -= cy[2];
-      break;
-    default:
-      y -= maxY;
-      break;
-  }
+  // The offset of the point of the stamp that its position puts on the placement point: an
+  // edge of its bounding box (position 0 left or top, 2 right or bottom), the centre (1), or
+  // the top-left corner (3).
+  auto offset = [](uint8_t position, const double(&v)[4], bool topDown) {
+    const double low = *std::min_element(v, v + 4), high = *std::max_element(v, v + 4);
+    switch (position) {
+      case 1:
+        return (low + high) / 2;
+      case 2:
+        return topDown ? low : high;
+      case 3:
+        return v[2];
+      default:
+        return topDown ? high : low;
+    }
+  };
+  x -= offset(HorizontalPosition, cx, false);
+  y -= offset(VerticalPosition, cy, true);
 }
 
 // ---- TzoImageWatermarkTemplate ----
