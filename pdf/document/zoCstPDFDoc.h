@@ -197,6 +197,7 @@ class TzoEMailInfo : public rtl::TPersistent {
 
 // ---- TzoSizeD ----
 
+// A page's width and height.
 struct TzoSizeD {
   double Width = 0;
   double Height = 0;
@@ -676,8 +677,10 @@ class TzoCustomPDFDocument : public TzoComponent {
   void AddPageContent(int32_t pageIndex, std::unique_ptr<TzoPDFIndirectReference> newContent,
                       uint8_t layer);
   // The content text that draws shape on page pageNumber (from 1), inside q ... Q, with the
-  // graphics state gStateName ("" for none). Coordinates count from the top-left corner of the
-  // page's box, in the document's MeasurementUnit.
+  // graphics state gStateName ("" for none); "" for the base classes. Coordinates count from the
+  // top-left corner of the page's box, in the document's MeasurementUnit. Given to
+  // AddPageContent with a layer other than 0, it is drawn over the page's content without that
+  // content's graphics state. EPDFException for a polygon with fewer than 3 sides.
   std::string DrawShape(const TzoShapeWatermark& shape, int32_t pageNumber,
                         const std::string& gStateName);
 
