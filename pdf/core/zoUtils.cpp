@@ -538,6 +538,18 @@ std::string ColorToPDFRGB(TColor color) {
 double DegToRad(double x) {
   return x * std::numbers::pi / 180.0;
 }
+void CosSinDeg(double degrees, double& c, double& s) {
+  const double d = std::fmod(degrees, 360.0);
+  if (std::fmod(d, 90.0) == 0) {
+    static constexpr double kCos[4] = {1, 0, -1, 0};
+    const int quarter = static_cast<int>(d < 0 ? d + 360 : d) / 90 % 4;
+    c = kCos[quarter];
+    s = kCos[(quarter + 3) % 4];
+    return;
+  }
+  c = std::cos(DegToRad(d));
+  s = std::sin(DegToRad(d));
+}
 double PixelsToPoints(double x) {
   return x / ScreenPixelsPerInch() * 72.0;
 }

@@ -140,6 +140,8 @@ std::string ColorToPDFRGB(TColor color);
 // ---- Units ----
 
 double DegToRad(double x);
+// Cosine and sine of an angle in degrees; exactly 0, 1 or -1 at the multiples of 90.
+void CosSinDeg(double degrees, double& c, double& s);
 double PixelsToPoints(double x);  // x / ScreenPixelsPerInch * 72
 double PointsToPixels(double x);  // x * ScreenScale
 

@@ -25,16 +25,19 @@
 #include <vector>
 
 #include "pdf/core/zoClasses.h"
+#include "pdf/core/zoConsts.h"
 #include "pdf/core/zoPDFCrypt.h"
 #include "pdf/core/zoPDFObjects.h"
 #include "pdf/core/zoPDFParsers.h"
 #include "pdf/core/zoPDFTypes.h"
+#include "pdf/core/zoUtils.h"
 #include "pdf/document/zoGraphics.h"
 #include "platform/RtlClasses.h"
 #include "platform/RtlSysUtils.h"
 #include "ui/Graphics.h"
 
 class TzoCustomPDFDocument;
+class TzoShapeWatermark;
 
 // ---- Exceptions of the document unit ----
 
@@ -190,6 +193,14 @@ class TzoEMailInfo : public rtl::TPersistent {
   std::unique_ptr<rtl::TStringList> recipientList_;
   std::unique_ptr<rtl::TStringList> ccList_;
   std::unique_ptr<rtl::TStringList> bccList_;
+};
+
+// ---- TzoSizeD ----
+
+// A page's width and height.
+struct TzoSizeD {
+  double Width = 0;
+  double Height = 0;
 };
 
 // ---- TzoPageRect ----
@@ -621,15 +632,59 @@ class TzoCustomPDFDocument : public TzoComponent {
   // The font's name without blanks, then ",Bold", ",Italic" or ",BoldItalic" for its style.
   static std::string FontKey(const ui::TFont& font);
 
-
   // ---- Stamping: page boxes and stamp fonts ----
 
+  // The box of page pageNumber (from 1) in unit: its /CropBox when that is a rectangle, else its
+  // /MediaBox. A box given by reference, with numbers given by reference or with its corners in
+  // any order is read as the rectangle it means (X1 <= X2, Y1 <= Y2). EInvalidPageError for a
+  // number outside the page list or a page without a usable box.
+  TzoRectD GetPageBox(int32_t pageNumber, TzoMeasurementUnit unit);
+  // Width and height of GetPageBox in unit.
+  TzoSizeD GetPageSize(int32_t pageNumber, TzoMeasurementUnit unit);
+  // A length in points given in unit (the inverse of ConvertToPoints).
+  static double ConvertFromPoints(TzoMeasurementUnit unit, double value);
 
   // ---- Stamping: page content editing ----
 
+  // Puts a clone of resource under name (with its "/") in the category dictionary ("/Font",
+  // "/XObject", "/ExtGState") of resources, making the category when it is missing, null or a
+  // reference to nothing. A category that holds name already keeps its entry. A category that
+  // is shared through a reference gets the entry for every page that shares it.
+  // EUnexpectedError "Error inserting page resource" when resources is null.
+  void AddResourceEntry(TzoPDFDictObject* resources, std::string_view category,
+                        const TzoPDFObject* resource, const std::string& name);
+  // The resource dictionary of page pageIndex (from 0). A page without one (no /Resources, null,
+  // or a reference to nothing) gets a new empty dictionary as an object of its own.
+  TzoPDFDictObject* PageResources(int32_t pageIndex);
+  // True when any resource category of page pageIndex holds name: a new resource name must not
+  // be one of these.
+  bool PageHasResourceName(int32_t pageIndex, std::string_view name);
+  // AddResourceEntry of gState under name in "/ExtGState" of the page's resources (made when
+  // the page has none); nothing when gState is null.
+  void AddPageExtGState(int32_t pageIndex, const std::string& name, const TzoPDFObject* gState);
+  // Makes the two shared content streams "q" and "Q" that enclose a page's own content under
+  // over-stamps, once per document state.
+  void EnsureWrapStreams();
+  // True when an element of contents is a reference to objectNumber (other elements are
+  // skipped).
+  static bool HasReferenceTo(const TzoPDFArrayObject& contents, int32_t objectNumber);
+  // Adds the content stream newContent to page pageIndex (from 0): layer 0 before the page's
+  // content (under it), any other layer after it, the page's own content then enclosed once
+  // in q ... Q so that its graphics state does not reach the stamp. A page without content gets
+  // /Contents [newContent]; a content array that other pages share is copied first, so that only
+  // this page changes. EUnexpectedError "Unexpected content object for page %d" for a /Contents
+  // that is neither a reference nor an array.
+  void AddPageContent(int32_t pageIndex, std::unique_ptr<TzoPDFIndirectReference> newContent,
+                      uint8_t layer);
+  // The content text that draws shape on page pageNumber (from 1), inside q ... Q, with the
+  // graphics state gStateName ("" for none); "" for the base classes. Coordinates count from the
+  // top-left corner of the page's box, in the document's MeasurementUnit. Given to
+  // AddPageContent with a layer other than 0, it is drawn over the page's content without that
+  // content's graphics state. EPDFException for a polygon with fewer than 3 sides.
+  std::string DrawShape(const TzoShapeWatermark& shape, int32_t pageNumber,
+                        const std::string& gStateName);
 
   // ---- Stamping: driver ----
-
 
  protected:
   // Frees everything the document holds (its accessors must not be used until ResetDocument):
@@ -762,3 +817,215 @@ class TzoCustomPDFDocument : public TzoComponent {
 };
 
 // ---- Watermark templates and their processor ----
+
+// A stamp is described by a template; the processor renders a template once per distinct page
+// box and hands out the content stream that draws it.
+//
+//   TzoWatermarkTemplate                 root
+//     TzoShapeWatermark                  line colour, width and opacity (DrawShape draws them)
+//       TzoOpenShapeWatermark            TzoLineWatermarkTemplate, TzoCurveWaterMarkTemplate
+//       TzoClosedShapeWatermark          fill colour and opacity: rectangle, circle, ellipse,
+//                                        polygon
+//     TzoCustomWatermarkTemplate         angle, layer, position; Render writes the content
+//       TzoTextWatermarkTemplate, TzoImageWatermarkTemplate
+//     TzoCompositeWatermarkTemplate      several templates stamped one after the other
+//
+// Lengths and coordinates are in the document's MeasurementUnit; colours are class-library
+// colours (ui::clNone: no colour); opacities are percentages.
+
+// The class library's "no colour".
+inline constexpr TColor kNoColor = static_cast<TColor>(ui::clNone);
+
+// A point of a shape; Y counts down from the top edge of the page's box.
+struct TzoShapePoint {
+  double X = 0;
+  double Y = 0;
+};
+
+class TzoWatermarkTemplate {
+ public:
+  virtual ~TzoWatermarkTemplate() = default;
+  // Free for the template's user; the stamping path does not read it.
+  int32_t Tag = 0;
+};
+
+// ---- Shapes ----
+
+class TzoShapeWatermark : public TzoWatermarkTemplate {
+ public:
+  TColor LineColor = clBlack;  // kNoColor strokes in black
+  double LineWidth = 1;
+  int32_t LineOpacity = 100;  // stroking opacity
+};
+
+class TzoOpenShapeWatermark : public TzoShapeWatermark {
+ public:
+  TzoShapePoint EndPoint;
+  TzoShapePoint StartPoint;
+};
+
+class TzoClosedShapeWatermark : public TzoShapeWatermark {
+ public:
+  TColor FillColor = kNoColor;  // not filled
+  int32_t FillOpacity = 100;    // non-stroking opacity
+};
+
+class TzoLineWatermarkTemplate : public TzoOpenShapeWatermark {};
+
+// One cubic Bezier segment from StartPoint to EndPoint. A control point at (0, 0) counts as
+// none: the first then falls back to the start point, the second to the end point.
+class TzoCurveWaterMarkTemplate : public TzoOpenShapeWatermark {
+ public:
+  TzoShapePoint ControlPoint1;
+  TzoShapePoint ControlPoint2;
+};
+
+class TzoRectangleWatermarkTemplate : public TzoClosedShapeWatermark {
+ public:
+  TzoShapePoint TopLeft;
+  TzoShapePoint BottomRight;
+};
+
+class TzoCircleWaterMarkTemplate : public TzoClosedShapeWatermark {
+ public:
+  double Radius = 0;
+  TzoShapePoint Center;
+};
+
+class TzoEllipseWaterMarkTemplate : public TzoClosedShapeWatermark {
+ public:
+  TzoShapePoint Center;
+  double RadiusX = 0;
+  double RadiusY = 0;
+};
+
+// A regular polygon with its first corner straight above the centre, the others following
+// counter-clockwise. DrawShape refuses fewer than 3 sides.
+class TzoPolygonWatermark : public TzoClosedShapeWatermark {
+ public:
+  TzoShapePoint Center;
+  int32_t Sides = 3;
+  double SideLength = 0;
+};
+
+// The control-point distance of a quarter circle drawn as a cubic Bezier curve: 4(sqrt 2 - 1)/3.
+inline constexpr double BezierCircleFactor = 0.5522847498307933984;
+
+// ---- Text and image stamps ----
+
+// Positions of a stamp in the page's box.
+//   HorizontalPosition: 0 left, 1 centre, 2 right, 3 at X (from the box's left edge)
+//   VerticalPosition:   0 top, 1 middle, 2 bottom, 3 at Y (down from the box's top edge)
+// Other values count as 0.
+class TzoCustomWatermarkTemplate : public TzoWatermarkTemplate {
+ public:
+  int32_t Angle = 0;  // degrees, counter-clockwise
+  uint8_t Layer = 0;  // 0 under the page's content, any other value over it
+  uint8_t HorizontalPosition = 0;
+  uint8_t VerticalPosition = 0;
+  double X = 0;
+  double Y = 0;
+
+  // The content text that draws the stamp with its anchor at (x, y) in points, naming the
+  // stamp's font or image by resourceName and its opacity state by gStateName ("" for none);
+  // unit is the document's measurement unit.
+  virtual std::string Render(const std::string& resourceName, const std::string& gStateName,
+                             TzoMeasurementUnit unit, double x, double y) const = 0;
+
+  // Moves the anchor (x, y), in points, so that a width x height stamp drawn from it, rotated by
+  // Angle about it, sits in its positions: the left, right, top or bottom edge of its bounding
+  // box on the placement point, its centre on it for centre and middle, and its top-left corner
+  // on it for the positions at X and at Y.
+  void AdjustAnchor(double& x, double& y, double width, double height) const;
+};
+
+class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
+ public:
+  TzoTextWatermarkTemplate();
+
+  std::u16string Text;  // a line feed starts a new line
+  ui::TFont Font;       // face, size in points, style, colour, character set (ANSI at first)
+  TColor OutlineColor = 0;
+  bool Vertical = false;
+  uint8_t RenderMode = 0;     // PDF text rendering mode
+  uint8_t EncodingIndex = 0;  // index into the encoding names of the stamp font
+  uint8_t EmbedMode = 0;      // font embedding mode of the stamp font
+  int32_t Opacity = 100;
+
+  // Copies font's properties into Font.
+  void SetFont(const ui::TFont& font) { Font.Assign(font); }
+};
+
+// A picture drawn Width x Height (0: the picture's own size at the screen resolution) with its
+// fill opacity Opacity.
+class TzoImageWatermarkTemplate : public TzoCustomWatermarkTemplate {
+ public:
+  // The picture (owned); null until set.
+  TGraphic* Image() const { return image_.get(); }
+  void SetImage(std::unique_ptr<TGraphic> image) { image_ = std::move(image); }
+  double Width = 0;
+  double Height = 0;
+  int32_t Opacity = 100;
+
+  // The sizes in points that Render draws (the template's fields are not changed).
+  // EPDFException when a size is 0 and there is no picture to take it from.
+  double WidthInPoints(TzoMeasurementUnit unit) const;
+  double HeightInPoints(TzoMeasurementUnit unit) const;
+
+  std::string Render(const std::string& resourceName, const std::string& gStateName,
+                     TzoMeasurementUnit unit, double x, double y) const override;
+
+ private:
+  std::unique_ptr<TGraphic> image_;
+};
+
+class TzoCompositeWatermarkTemplate : public TzoWatermarkTemplate {
+ public:
+  // Stamped in this order; not owned.
+  std::vector<TzoWatermarkTemplate*> Templates;
+
+  // rtl::EListError for an index outside the list.
+  TzoWatermarkTemplate* Items(int32_t index) const;
+  int32_t Count() const { return static_cast<int32_t>(Templates.size()); }
+};
+
+// ---- TzoWatermarkProcessor ----
+
+// Renders one template for the pages of one stamping run: one content stream per distinct page
+// box, found again for later pages with an equal box.
+class TzoWatermarkProcessor {
+ public:
+  TzoWatermarkProcessor(TzoCustomPDFDocument* document, TzoMeasurementUnit unit,
+                        const TzoCustomWatermarkTemplate* tmpl);
+
+  TzoCustomPDFDocument* Document() const { return document_; }
+  const TzoCustomWatermarkTemplate* Template() const { return template_; }
+  TzoMeasurementUnit Unit() const { return unit_; }
+  // The number of rendered boxes.
+  int32_t Count() const { return static_cast<int32_t>(pageBoxes_.size()); }
+
+  // The index of the rendered box equal to box (points, all four numbers exactly), or -1.
+  int32_t FindPageBox(const TzoRectD& box) const;
+  // The reference to the content stream rendered for box index (lent); rtl::EListError for an
+  // index outside 0 .. Count - 1.
+  TzoPDFIndirectReference* ContentRef(int32_t index) const;
+
+  // The template's placement point in box (points): x1, x1 + w/2 or x2 across, y2, y1 + h/2 or
+  // y1 up, or (x1 + X, y2 - Y) for the positions at X and Y.
+  void PlaceInBox(const TzoRectD& box, double& x, double& y) const;
+
+  // Renders the template for box (points) and returns the new content stream as object
+  // objectNumber of document documentNumber (generation 0, RefCount 1), for the caller to add to
+  // the document; the box and a reference to the stream are kept for FindPageBox and ContentRef.
+  std::unique_ptr<TzoPDFIndirectObject> ProcessPage(const std::string& resourceName,
+                                                    const std::string& gStateName,
+                                                    int32_t objectNumber, int32_t documentNumber,
+                                                    const TzoRectD& box);
+
+ private:
+  TzoCustomPDFDocument* document_;              // not owned
+  const TzoCustomWatermarkTemplate* template_;  // not owned
+  TzoMeasurementUnit unit_;
+  std::vector<TzoRectD> pageBoxes_;
+  std::vector<std::unique_ptr<TzoPDFIndirectReference>> contentRefs_;
+};

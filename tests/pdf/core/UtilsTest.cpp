@@ -290,6 +290,31 @@ TEST(Units, ScreenResolution) {
   EXPECT_DOUBLE_EQ(DegToRad(180), std::numbers::pi);
 }
 
+TEST(Units, CosineAndSineOfDegreesAreExactAtRightAngles) {
+  struct Row {
+    double degrees, c, s;
+  };
+  const Row rows[] = {{0, 1, 0},
+                      {90, 0, 1},
+                      {180, -1, 0},
+                      {270, 0, -1},
+                      {360, 1, 0},
+                      {-90, 0, -1},
+                      {450, 0, 1},
+                      {-540, -1, 0},
+                      {45, std::sqrt(0.5), std::sqrt(0.5)},
+                      {210, -std::sqrt(0.75), -0.5}};
+  for (const Row& r : rows) {
+    double c = 7, s = 7;
+    CosSinDeg(r.degrees, c, s);
+    EXPECT_NEAR(c, r.c, 1e-15) << r.degrees;
+    EXPECT_NEAR(s, r.s, 1e-15) << r.degrees;
+    if (std::fmod(r.degrees, 90) == 0) {
+      EXPECT_TRUE(c == r.c && s == r.s) << r.degrees;
+    }
+  }
+}
+
 TEST(RandomNumbers, FixedSourceAndRange) {
   SetRandomSource([](int32_t) { return 41; });
   EXPECT_EQ(Random(100), 41);
