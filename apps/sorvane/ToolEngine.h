@@ -13,7 +13,7 @@ constexpr int SW_SHOW = 5;
 constexpr int32_t kToolNotStarted = -1;     // the tool could not be started
 constexpr int32_t kToolMissing = 1;         // no tool in bin/
 constexpr int32_t kToolNoWorkFile = -2;     // exit code 0, but no complete work file
-constexpr int32_t kToolCopyFailed = -3;     // the work file could not replace the input
+constexpr int32_t kToolCopyFailed = -3;     // the input may not or could not be replaced
 constexpr int32_t kToolWorkFileStuck = -4;  // an old work file could not be removed
 
 std::string ToolPath();      // program folder + "bin/AHPDFToolCmd26"
@@ -29,9 +29,11 @@ std::string QuoteToolPassword(const std::string& text);
 // The tool's argument string for rewriting path with the current JobSettings.
 std::string ToolArguments(const std::string& path);
 
-// Rewrites one file with the outside tool; 0 on success. On any failure the file is left byte
-// for byte as it was.
-int32_t LockWithTool(const std::string& path);
+// Rewrites one file with the outside tool; 0 on success. The work file, made private to its owner,
+// is copied beside the input and put in its place in one step when the input is still the file
+// that the tool read; it is removed afterwards. On any failure the file is left byte for byte as
+// it was; when it may not or could not be replaced, problem (if given) says why.
+int32_t LockWithTool(const std::string& path, std::string* problem = nullptr);
 
 // Runs the tool with the argument string, started in the tool's folder; leaves the exit code in
 // ResultCode and, when AppSettings.Debug is on, appends the run to the debug log (a log that

@@ -104,8 +104,8 @@ TEST_F(BatchRun, TheWalkMeetsFilesInNameOrderOwnFilesFirstAndEachFolderOnce) {
   EXPECT_NE(Info(files[0], "u2").find("PDF version:     1.6"), std::string::npos);
 }
 
-TEST_F(BatchRun, TheCheckListQuotesPathsAndPasswordsWithACommaOrAQuote) {
-  // A comma in a file name or a password must not move the check list's fields.
+TEST_F(BatchRun, BothLogsQuotePathsAndPasswordsWithACommaOrAQuote) {
+  // A comma in a file name or a password must not move the fields of either log.
   const std::string lib = Folder("lib"), tool = Folder("tool,x");
   const std::string a = Pdf(lib + "/enc-R2,V1.pdf"), b = Pdf(tool + "/say \"hi\".pdf");
   auto withPasswords = [](TJobSettings& j) {
@@ -123,7 +123,8 @@ TEST_F(BatchRun, TheCheckListQuotesPathsAndPasswordsWithACommaOrAQuote) {
   auto form = Form();
 
   EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kAllOk);
-  EXPECT_EQ(Log(ResultLogPath()), Lines({a + ",OK", b + ",OK"}));
+  EXPECT_EQ(Log(ResultLogPath()),
+            Lines({"\"" + a + "\",OK", "\"" + tool + "/say \"\"hi\"\".pdf\",OK"}));
   EXPECT_EQ(Log(CheckLogPath()),
             Lines({"\"" + a + "\",\"u,1\",\"o\"\"2\",1.4",
                    "\"" + tool + "/say \"\"hi\"\".pdf\",\"u,1\",\"o\"\"2\",1.7"}));
