@@ -104,7 +104,8 @@ const std::set<uint16_t>& SharedCodes() {
     for (char16_t c : kJisForms) {
       std::string a = WideToAnsi(std::u16string(1, c));
       if (a.size() == 2)
-        s.insert(static_cast<uint16_t>((static_cast<uint8_t>(a[0]) << 8) | static_cast<uint8_t>(a[1])));
+        s.insert(
+            static_cast<uint16_t>((static_cast<uint8_t>(a[0]) << 8) | static_cast<uint8_t>(a[1])));
     }
     return s;
   }();
@@ -560,14 +561,16 @@ PrivateFileScope::~PrivateFileScope() {
 
 bool WriteFileAtomic(const std::string& target, std::string_view bytes, std::string* error) {
   ReplacementFile file;
-  return file.Create(target, error, true) && file.Write(bytes, error) && file.Commit(nullptr, error);
+  return file.Create(target, error, true) && file.Write(bytes, error) &&
+         file.Commit(nullptr, error);
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists,
               std::string* error) {
   if (failIfExists && (FileExists(to) || DirectoryExists(to)))
     return Fail(error, "cannot copy to " + to, EEXIST);
-  if (!FileExists(from)) return Fail(error, "cannot open " + from, DirectoryExists(from) ? EISDIR : ENOENT);
+  if (!FileExists(from))
+    return Fail(error, "cannot open " + from, DirectoryExists(from) ? EISDIR : ENOENT);
   ReplacementFile out;
   return out.Create(to, error, true) && out.WriteFrom(from, error) && out.Commit(nullptr, error);
 }
@@ -609,8 +612,8 @@ std::vector<FolderEntry> ListFolder(const std::string& folder) {
     if (::fstatat(::dirfd(d.get()), n.os.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     FolderEntry entry;
     entry.name = n.ansi;
-    entry.reachable = n.held && (AnsiToUtf8(n.ansi) == n.os ||
-                                 (!decoded.count(n.ansi) && written[n.ansi] == 1));
+    entry.reachable =
+        n.held && (AnsiToUtf8(n.ansi) == n.os || (!decoded.count(n.ansi) && written[n.ansi] == 1));
     if (S_ISLNK(st.st_mode)) {
       entry.isLink = true;
       files.emplace_back(n.os, std::move(entry));

@@ -217,8 +217,8 @@ TFileStream::TFileStream(const std::string& fileName, uint32_t mode, uint32_t ri
     : THandleStream(-1, fileName) {
   std::string osName = platform::OsPath(fileName);
   if (mode == fmCreate || (mode & 0xFF00) == fmCreate) {
-    fd_ = ::open(osName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC,
-                 static_cast<mode_t>(rights));
+    fd_ =
+        ::open(osName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(rights));
     if (fd_ < 0)
       throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
     return;

@@ -104,8 +104,7 @@ int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
   if (!doc.SaveToFile(saved.Path(), 2)) return kLibraryNotSaved;
   platform::ReplacementFile file;
   std::string error;
-  if (!file.Create(path, &error) || !file.WriteFrom(saved.Path(), &error))
-    CannotReplace(error);
+  if (!file.Create(path, &error) || !file.WriteFrom(saved.Path(), &error)) CannotReplace(error);
   PatchHeaderVersion(file);
   if (!file.Commit(&identity, &error)) CannotReplace(error);
   return 0;

@@ -62,7 +62,7 @@ bool HasLineBreak(const std::string& path) {
 // Why a file or folder of the walk is not processed under its name.
 std::string UnreachableName(const platform::FolderEntry& entry, const std::string& path) {
   return entry.reachable && HasLineBreak(path)
-             ? J("名前に改行があります")
+             ? J("パスに改行があります")
              : J("この名前はコードページ932では別の名前か表せない名前になります");
 }
 
@@ -333,7 +333,7 @@ bool TForm1::AddJobFolder(const std::string& path) {
   if (platform::PathIsAmbiguous(path))
     problem = J("名前にコードページ932で表せない文字があるか、別の名前と区別できません");
   else if (HasLineBreak(path))
-    problem = J("名前に改行があります");
+    problem = J("パスに改行があります");
   if (problem.empty()) {
     if (!platform::DirectoryExists(path) || JobFolderState(path) != 0) return false;
     try {
@@ -542,7 +542,6 @@ void TForm1::WalkFolder(const std::string& dir) {
     WalkFolder(sub);
   }
 }
-
 
 void TForm1::ProcessFolder(const std::string& dir) {
   StaticTextDir.SetCaption(dir);

@@ -535,7 +535,8 @@ bool TzoCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
       throw;
     }
   }
-  if (!file.Commit(nullptr, &error)) throw rtl::EWriteError("Cannot write \"" + name + "\". " + error);
+  if (!file.Commit(nullptr, &error))
+    throw rtl::EWriteError("Cannot write \"" + name + "\". " + error);
 
   // The viewer runs on its own; whether it could be started is not looked at.
   if (openAfterSave_) ui::Shell().OpenDocument(name);

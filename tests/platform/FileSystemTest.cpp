@@ -74,20 +74,20 @@ TEST(CodePage932Names, EachNameReachesItsOwnEntryOrNone) {
   // The JIS forms 〜 ‖ − ¢ £ ¬ — share their codes with ～ ∥ － ￠ ￡ ￢ ―; é, ¥ (written as "\\"),
   // ‾ (as "~") and a name that is no UTF-8 cannot be held at all.
   TempDir dir;
-  const std::vector<std::string> onDisk = {
-      "10〜20.pdf", "‖−¢£¬—.pdf", "x〜.pdf", "x～.pdf", "caf?.pdf", "café.pdf",
-      "a¥b.pdf",    "a‾b.pdf",    "y〜z〜.pdf", "y～z〜.pdf", "bad\xFF.pdf"};
+  const std::vector<std::string> onDisk = {"10〜20.pdf", "‖−¢£¬—.pdf", "x〜.pdf",    "x～.pdf",
+                                           "caf?.pdf",   "café.pdf",   "a¥b.pdf",    "a‾b.pdf",
+                                           "y〜z〜.pdf", "y～z〜.pdf", "bad\xFF.pdf"};
   for (const std::string& n : onDisk)
     WriteFile(dir / n, n);
   fs::create_directory(dir / "d〜");
   WriteFile(dir / "d〜/in.pdf", "inside");
 
   EXPECT_EQ(Names(ListFolder(dir.Path())),
-            (std::vector<std::string>{
-                "10" + Ansi("〜") + "20.pdf", "a\\b.pdf!", "a~b.pdf!", "bad?.pdf!", "caf?.pdf",
-                "caf?.pdf!", "x" + Ansi("〜") + ".pdf!", "x" + Ansi("～") + ".pdf",
-                "y" + Ansi("〜z〜") + ".pdf!", "y" + Ansi("〜z〜") + ".pdf!", Ansi("‖−¢£¬—") + ".pdf",
-                "d" + Ansi("〜") + "/"}));
+            (std::vector<std::string>{"10" + Ansi("〜") + "20.pdf", "a\\b.pdf!", "a~b.pdf!",
+                                      "bad?.pdf!", "caf?.pdf", "caf?.pdf!",
+                                      "x" + Ansi("〜") + ".pdf!", "x" + Ansi("～") + ".pdf",
+                                      "y" + Ansi("〜z〜") + ".pdf!", "y" + Ansi("〜z〜") + ".pdf!",
+                                      Ansi("‖−¢£¬—") + ".pdf", "d" + Ansi("〜") + "/"}));
   // Through code page 932 each reachable name gets to its own file.
   struct Case {
     std::string ansi, content;  // "" : no file is reached
@@ -128,15 +128,13 @@ TEST(CodePage932Names, APathIsAmbiguousWhenAnotherNameIsWrittenTheSameWay) {
     std::string path;
     bool ambiguous;
   } cases[] = {
-      {"caf?", true},         // café, written with "?"
-      {"caf?/sub", true},     // a part of the path is enough
-      {"caf?2", true},        // there is a real caf?2, and cafè2 is written the same way
+      {"caf?", true},       // café, written with "?"
+      {"caf?/sub", true},   // a part of the path is enough
+      {"caf?2", true},      // there is a real caf?2, and cafè2 is written the same way
       {"a\\b", true},       // a¥b
-      {Ansi("x〜"), true},    // x〜 and x～
-      {Ansi("10〜20"), false},
-      {Ansi("10〜20/sub"), false},
-      {"plain/sub", false},
-      {"missing?", false},
+      {Ansi("x〜"), true},  // x〜 and x～
+      {Ansi("10〜20"), false}, {Ansi("10〜20/sub"), false},
+      {"plain/sub", false},    {"missing?", false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(PathIsAmbiguous(dir.Path() + c.path), c.ambiguous) << c.path;
@@ -261,8 +259,8 @@ TEST(Replacement, TargetsThatMayNotBeReplacedStayByteForByte) {
     std::function<void(const std::string&)> make;  // the target, made in its own folder
     const char* reason;
   } cases[] = {
-      {"a symbolic link",
-       [&](const std::string& t) { fs::create_symlink(dir / "victim", t); }, "symbolic link"},
+      {"a symbolic link", [&](const std::string& t) { fs::create_symlink(dir / "victim", t); },
+       "symbolic link"},
       {"a file with a second name",
        [](const std::string& t) {
          WriteFile(t, "original");

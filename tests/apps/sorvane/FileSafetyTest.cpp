@@ -153,8 +153,8 @@ TEST_F(FileSafety, LinksHardLinksAndReadOnlyFilesAreNgAndLeftAsTheyAre) {
       ::chmod(ok.c_str(), 0640);
     }
     const std::string version = std::string(job) == "lib" ? "1.4" : "1.7";
-    for (const char* name : {"a_link.pdf", "b_hard.pdf", "c_readonly.pdf", "d_ok.pdf",
-                             "e_dangling.pdf"}) {
+    for (const char* name :
+         {"a_link.pdf", "b_hard.pdf", "c_readonly.pdf", "d_ok.pdf", "e_dangling.pdf"}) {
       const std::string path = dir + "/" + name;
       result.push_back(path + (std::string(name) == "d_ok.pdf" ? ",OK" : ",NG"));
       check.push_back(path + ",user,owner," + version);
@@ -174,10 +174,12 @@ TEST_F(FileSafety, LinksHardLinksAndReadOnlyFilesAreNgAndLeftAsTheyAre) {
     const std::string dir = Prog() + job;
     EXPECT_TRUE(fs::is_symlink(dir + "/a_link.pdf"));
     EXPECT_TRUE(fs::is_symlink(dir + "/e_dangling.pdf"));
-    EXPECT_TRUE(ReadFile(dir + "/b_hard.pdf") == plain) << dir + "/b_hard.pdf" << " changed";
+    EXPECT_TRUE(ReadFile(dir + "/b_hard.pdf") == plain) << dir + "/b_hard.pdf"
+                                                        << " changed";
     EXPECT_EQ(Stat(dir + "/b_hard.pdf").st_nlink, 2u);
     EXPECT_EQ(Stat(dir + "/b_hard.pdf").st_ino, Stat(outside + "/" + job + "-second-name").st_ino);
-    EXPECT_TRUE(ReadFile(dir + "/c_readonly.pdf") == plain) << dir + "/c_readonly.pdf" << " changed";
+    EXPECT_TRUE(ReadFile(dir + "/c_readonly.pdf") == plain) << dir + "/c_readonly.pdf"
+                                                            << " changed";
     EXPECT_EQ(Mode(dir + "/c_readonly.pdf"), 0444u);
     EXPECT_TRUE(Locked(dir + "/d_ok.pdf"));
     if (::geteuid() == 0) {
@@ -215,11 +217,13 @@ TEST_F(FileSafety, AFileChangedDuringTheRunIsNgAndKeepsTheNewVersion) {
   // ...and while the tool rewrites the other one (the tool in bin/ runs the real one, then the
   // owner's save comes).
   fs::remove(ToolPath());
-  WriteFile(ToolPath(), "#!/bin/sh\nin=\nprev=\n"
-                        "for a in \"$@\"; do [ \"$prev\" = -d ] && in=$a; prev=$a; done\n'" +
-                            ProgramDir() + "bin/AHPDFToolCmd26' \"$@\"\nrc=$?\n"
-                            "case \"$in\" in */b.pdf) cat '" + Example("outline.pdf") +
-                            "' > \"$in\";; esac\nexit $rc\n");
+  WriteFile(ToolPath(),
+            "#!/bin/sh\nin=\nprev=\n"
+            "for a in \"$@\"; do [ \"$prev\" = -d ] && in=$a; prev=$a; done\n'" +
+                ProgramDir() +
+                "bin/AHPDFToolCmd26' \"$@\"\nrc=$?\n"
+                "case \"$in\" in */b.pdf) cat '" +
+                Example("outline.pdf") + "' > \"$in\";; esac\nexit $rc\n");
   ::chmod(ToolPath().c_str(), 0755);
 
   EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kSomeNg);

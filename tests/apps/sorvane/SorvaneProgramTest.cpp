@@ -360,10 +360,14 @@ TEST_F(SorvaneProgram, EveryFileIsReachedByItsOwnNameOrIsNgWithItsReason) {
     bool ok;
   };
   const std::vector<Name> names = {
-      {"10〜20.pdf", nullptr, true},        {"a‖b−c.pdf", nullptr, true},
-      {"caf?.pdf", nullptr, true},          {"café.pdf", "caf?.pdf", false},
-      {"line\nbreak.pdf", "line?break.pdf", false}, {"〜x.pdf", nullptr, false},
-      {"～x.pdf", nullptr, true},           {"¢£¬—.pdf", nullptr, true},
+      {"10〜20.pdf", nullptr, true},
+      {"a‖b−c.pdf", nullptr, true},
+      {"caf?.pdf", nullptr, true},
+      {"café.pdf", "caf?.pdf", false},
+      {"line\nbreak.pdf", "line?break.pdf", false},
+      {"〜x.pdf", nullptr, false},
+      {"～x.pdf", nullptr, true},
+      {"¢£¬—.pdf", nullptr, true},
   };
   V results, checks, ok, ng, before;
   for (const char* job : {"lib〜", "tool‖"}) {
