@@ -332,13 +332,22 @@ TEST(Replacement, TargetsThatMayNotBeReplacedStayByteForByte) {
   }
 }
 
-TEST(Replacement, ALinkSwappedInAtTheTemporaryNameIsNeverFollowed) {
+// A folder that another user may write: a private file there that links may lead to, and the
+// target of a replace.
+struct SharedFolder {
+  explicit SharedFolder(const std::string& targetContent) {
+    WriteFile(victim, "secret");
+    ::chmod(victim.c_str(), 0600);
+    WriteFile(target, targetContent);
+    ::chmod(target.c_str(), 0666);
+  }
   TempDir dir;
   const std::string victim = dir / "victim", target = dir / "t.pdf";
-  WriteFile(victim, "secret");
-  ::chmod(victim.c_str(), 0600);
-  WriteFile(target, "old");
-  ::chmod(target.c_str(), 0666);
+};
+
+TEST(Replacement, ALinkSwappedInAtTheTemporaryNameIsNeverFollowed) {
+  SharedFolder f("old");
+  const std::string &victim = f.victim, &target = f.target;
   ReplacementFile file;
   ASSERT_TRUE(file.Create(target));
   ASSERT_TRUE(file.Write("new"));
@@ -358,12 +367,9 @@ TEST(Replacement, ALinkSwappedInAtTheTemporaryNameIsNeverFollowed) {
 }
 
 TEST(Replacement, AThreadSwappingLinksInAtNewFilesNeverReachesTheirTarget) {
-  TempDir dir;
-  const std::string victim = dir / "victim", target = dir / "t.pdf";
-  WriteFile(victim, "secret");
-  ::chmod(victim.c_str(), 0600);
-  WriteFile(target, "version 0");
-  ::chmod(target.c_str(), 0644);
+  SharedFolder f("version 0");
+  const std::string &victim = f.victim, &target = f.target;
+  const TempDir& dir = f.dir;
   // As soon as a temporary file appears, it is replaced by a link to the victim.
   const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   ASSERT_GE(watch, 0);
@@ -398,7 +404,7 @@ TEST(Replacement, AThreadSwappingLinksInAtNewFilesNeverReachesTheirTarget) {
     }
     if (ok) last = version;
     EXPECT_EQ(ReadFile(target), last);
-    EXPECT_EQ(Mode(target), 0644u);
+    EXPECT_EQ(Mode(target), 0666u);
   }
   stop = true;
   attacker.join();

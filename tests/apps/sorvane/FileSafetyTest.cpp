@@ -89,26 +89,13 @@ class CreationWatch {
   std::thread thread_;
 };
 
-class FileSafety : public SorvaneFormTest {
+class FileSafety : public SorvaneRunTest {
  protected:
-  void SetUp() override {
-    SorvaneFormTest::SetUp();
-    const std::string tool = ProgramDir() + "bin/AHPDFToolCmd26";
-    ASSERT_TRUE(FileExists(tool)) << "the built tool is missing: " << tool;
-    fs::create_symlink(tool, ToolPath());
-    if (!HasCommand("pdfinfo")) GTEST_SKIP() << "pdfinfo (poppler-utils) is needed";
-  }
   static std::string Example(const char* name) { return SourceDir() + "examples/" + name; }
   static std::string Pdf(const std::string& path, const char* example = "plain.pdf") {
     fs::create_directories(fs::path(path).parent_path());
     CopyFile(Example(example), path);
     return path;
-  }
-  static std::string Lines(const V& lines) {
-    std::string text;
-    for (const std::string& l : lines)
-      text += l + "\r\n";
-    return text;
   }
   // Whether pdfinfo finds the file protected by the user password "user".
   static bool Locked(const std::string& path) {

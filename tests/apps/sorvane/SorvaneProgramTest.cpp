@@ -98,13 +98,6 @@ class SorvaneProgram : public SorvaneFormTest {
     for (const std::string& line : c.permissions)
       EXPECT_NE(enc.out.find(line + "\n"), std::string::npos) << line << "\n" << enc.out;
   }
-
-  static std::string Lines(const V& lines) {
-    std::string text;
-    for (const std::string& l : lines)
-      text += l + "\r\n";
-    return text;
-  }
 };
 
 }  // namespace
