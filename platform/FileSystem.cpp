@@ -9,18 +9,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <random>
+#include <iterator>
+#include <map>
+#include <memory>
 
 #include "platform/CodePage.h"
+#include "platform/OsRandom.h"
 #include "platform/RtlSysUtils.h"
 
 namespace platform {
 
 namespace {
-
-std::string Os(const std::string& ansi) {
-  return AnsiToUtf8(ansi);
-}
 
 bool Fail(std::string* error, const std::string& what, int err) {
   if (error) *error = what + ": " + std::strerror(err);
@@ -51,6 +50,12 @@ class Fd {
   int fd_;
 };
 
+// Closes a folder listing when it goes.
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);
@@ -65,41 +70,148 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// Ten characters that nobody can guess, from the system's random source.
 std::string RandomSuffix() {
-  static thread_local std::mt19937_64 rng(std::random_device{}() ^
-                                          (static_cast<uint64_t>(::getpid()) << 32));
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  uint8_t bytes[10];
+  CryptoRandomBytes(bytes, sizeof bytes);
   std::string s;
-  for (int i = 0; i < 10; ++i)
-    s += kChars[rng() % (sizeof kChars - 1)];
+  for (uint8_t b : bytes)
+    s += kChars[b % (sizeof kChars - 1)];
   return s;
 }
 
-// Creates a new, empty temporary file in folder; returns its descriptor and ANSI path.
-int CreateTempFile(const std::string& folder, std::string& path, std::string* error) {
-  std::string dir = rtl::IncludeTrailingPathDelimiter(folder.empty() ? "./" : folder);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    path = dir + ".~sv" + RandomSuffix() + ".tmp";
-    int fd = ::open(Os(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) {
-      Fail(error, "cannot create a temporary file in " + dir, errno);
-      return -1;
-    }
-  }
-  Fail(error, "cannot create a temporary file in " + dir, EEXIST);
-  return -1;
+mode_t FileModeMask() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
 }
 
-void SyncFolderOf(const std::string& osPath) {
-  std::string dir = osPath;
-  size_t p = dir.rfind('/');
-  dir = p == std::string::npos ? std::string(".") : (p == 0 ? std::string("/") : dir.substr(0, p));
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
+// ---- Names through code page 932 ----
+
+// Characters of the JIS mapping that code page 932 holds under the codes of the Windows mapping's
+// characters (〜 ‖ − ¢ £ ¬ —).
+constexpr char16_t kJisForms[] = {0x301C, 0x2016, 0x2212, 0x00A2, 0x00A3, 0x00AC, 0x2014};
+
+bool IsJisForm(char16_t c) {
+  return std::find(std::begin(kJisForms), std::end(kJisForms), c) != std::end(kJisForms);
+}
+
+// The double-byte codes that two characters share.
+const std::set<uint16_t>& SharedCodes() {
+  static const std::set<uint16_t> codes = [] {
+    std::set<uint16_t> s;
+    for (char16_t c : kJisForms) {
+      std::string a = WideToAnsi(std::u16string(1, c));
+      if (a.size() == 2)
+        s.insert(
+            static_cast<uint16_t>((static_cast<uint8_t>(a[0]) << 8) | static_cast<uint8_t>(a[1])));
+    }
+    return s;
+  }();
+  return codes;
+}
+
+bool IsAsciiText(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+}
+
+// Whether an ANSI text holds a code that two characters share, or, with lossy, a byte that a
+// character code page 932 cannot hold is written as ("?", and "\" and "~" for ¥ and ‾).
+bool MayStandForAnother(std::string_view ansi, bool lossy) {
+  for (size_t i = 0; i < ansi.size(); ++i) {
+    const uint8_t b = static_cast<uint8_t>(ansi[i]);
+    if (IsDBCSLeadByte(b) && i + 1 < ansi.size()) {
+      const uint16_t code = static_cast<uint16_t>((b << 8) | static_cast<uint8_t>(ansi[i + 1]));
+      if (SharedCodes().count(code)) return true;
+      ++i;
+    } else if (lossy && (b == '?' || b == '\\' || b == '~')) {
+      return true;
+    }
   }
+  return false;
+}
+
+// The name in code page 932 when it can hold every character of it (a JIS form counting as the
+// Windows form it shares its code with); false otherwise, ansi then holds the name with "?".
+bool HeldName(const std::string& utf8, std::string& ansi) {
+  if (IsAsciiText(utf8)) {
+    ansi = utf8;
+    return true;
+  }
+  const std::u16string wide = Utf8ToWide(utf8);
+  ansi = WideToAnsi(wide);
+  if (WideToUtf8(wide) != utf8) return false;  // not UTF-8
+  for (size_t i = 0; i < wide.size(); ++i) {
+    const char16_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDFFF) return false;
+    if (IsJisForm(c)) continue;
+    const std::u16string one(1, c);
+    if (AnsiToWide(WideToAnsi(one)) != one) return false;
+  }
+  return true;
+}
+
+// The OS name, in folder osFolder ("" for the current folder), of one ANSI name.
+std::string OsName(const std::string& osFolder, const std::string& ansiName) {
+  std::string direct = AnsiToUtf8(ansiName);
+  if (ansiName.empty() || ansiName == "." || ansiName == ".." ||
+      !MayStandForAnother(ansiName, false))
+    return direct;
+  struct stat st;
+  const std::string dir = osFolder.empty() ? "." : osFolder;
+  if (::fstatat(AT_FDCWD, (dir + "/" + direct).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    return direct;
+  Dir d(::opendir(dir.c_str()));
+  if (!d) return direct;
+  std::string found;
+  int matches = 0;
+  while (dirent* e = ::readdir(d.get())) {
+    std::string held;
+    if (HeldName(e->d_name, held) && held == ansiName) {
+      found = e->d_name;
+      ++matches;
+    }
+  }
+  return matches == 1 ? found : direct;
+}
+
+// The parts of an ANSI path, and whether it begins at the root. "/" is never the second byte of a
+// double-byte character, so the path splits at every "/".
+std::vector<std::string> PathParts(const std::string& path, bool& absolute) {
+  std::vector<std::string> parts;
+  absolute = !path.empty() && path[0] == '/';
+  size_t i = absolute ? 1 : 0;
+  while (i <= path.size()) {
+    size_t slash = path.find('/', i);
+    if (slash == std::string::npos) slash = path.size();
+    parts.push_back(path.substr(i, slash - i));
+    i = slash + 1;
+  }
+  return parts;
+}
+
+std::string Os(const std::string& ansi) {
+  return OsPath(ansi);
+}
+
+// Why a file (st, from lstat of name in dirFd) may not be replaced; empty when it may.
+std::string Refusal(int dirFd, const char* name, const struct stat& st) {
+  if (S_ISLNK(st.st_mode)) return "the file is a symbolic link";
+  if (!S_ISREG(st.st_mode)) return "the file is not a regular file";
+  if (st.st_nlink > 1) return "the file has more than one name (hard links)";
+  if ((st.st_mode & S_IWUSR) == 0) return "the file is read-only";
+  if (::faccessat(dirFd, name, W_OK, AT_EACCESS) != 0) return "this user may not write the file";
+  return {};
+}
+
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  id.size = static_cast<int64_t>(st.st_size);
+  id.modified = st.st_mtim;
+  return id;
 }
 
 // The next character of a code page 932 text: one or two bytes.
@@ -140,6 +252,44 @@ bool MatchFrom(std::string_view name, size_t ni, std::string_view mask, size_t m
 
 }  // namespace
 
+std::string OsPath(const std::string& path) {
+  if (!MayStandForAnother(path, false)) return AnsiToUtf8(path);
+  bool absolute;
+  const std::vector<std::string> parts = PathParts(path, absolute);
+  std::string os = absolute ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) os += '/';
+    // The folder so far, as the OS spells it ("" for the current folder).
+    const std::string folder = os.size() > 1 && os.back() == '/' ? os.substr(0, os.size() - 1) : os;
+    os += OsName(folder, parts[i]);
+  }
+  return os;
+}
+
+bool PathIsAmbiguous(const std::string& path) {
+  if (!MayStandForAnother(path, true)) return false;
+  bool absolute;
+  const std::vector<std::string> parts = PathParts(path, absolute);
+  std::string os = absolute ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::string folder = os.size() > 1 && os.back() == '/' ? os.substr(0, os.size() - 1) : os;
+    const std::string& part = parts[i];
+    const std::string name = OsName(folder, part);
+    if (MayStandForAnother(part, true)) {
+      if (Dir d{::opendir(folder.empty() ? "." : folder.c_str())}) {
+        while (dirent* e = ::readdir(d.get())) {
+          std::string written;
+          HeldName(e->d_name, written);
+          if (e->d_name != name && written == part) return true;
+        }
+      }
+    }
+    if (i > 0) os += '/';
+    os += name;
+  }
+  return false;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(Os(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
@@ -148,6 +298,11 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(Os(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::lstat(Os(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 int64_t FileSize(const std::string& path) {
@@ -195,8 +350,9 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string* err
   return true;
 }
 
-bool AppendToFile(const std::string& path, std::string_view bytes, std::string* error) {
-  Fd fd(::open(Os(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+bool AppendToFile(const std::string& path, std::string_view bytes, std::string* error,
+                  mode_t createMode) {
+  Fd fd(::open(Os(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, createMode));
   if (fd.Get() < 0) return Fail(error, "cannot open " + path, errno);
   if (!WriteAll(fd.Get(), bytes.data(), bytes.size()))
     return Fail(error, "cannot write " + path, errno);
@@ -213,131 +369,287 @@ std::string UniqueTempName(const std::string& folder, const std::string& prefix)
   }
 }
 
-bool ReplaceFileAtomic(const std::string& tempPath, const std::string& target, std::string* error) {
-  std::string osTemp = Os(tempPath);
-  std::string osTarget = Os(target);
-  auto fail = [&](const std::string& what, int err) {
-    ::unlink(osTemp.c_str());
-    return Fail(error, what, err);
-  };
-  // A link as target: replace the file it names, keep the link.
-  struct stat lst;
-  if (::lstat(osTarget.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-    char* real = ::realpath(osTarget.c_str(), nullptr);
-    if (!real) return fail("cannot follow the link " + target, errno);
-    osTarget = real;
-    std::free(real);
-  }
+bool CheckReplaceable(const std::string& path, FileIdentity* identity, std::string* error) {
+  const std::string os = Os(path);
   struct stat st;
-  bool hadTarget = ::stat(osTarget.c_str(), &st) == 0;
-  if (hadTarget && S_ISDIR(st.st_mode)) return fail("cannot replace " + target, EISDIR);
-  {
-    Fd fd(::open(osTemp.c_str(), O_RDWR | O_CLOEXEC));
-    if (fd.Get() < 0) return fail("cannot open " + tempPath, errno);
-    mode_t mode;
-    if (hadTarget) {
-      mode = st.st_mode & 07777;
-    } else {
-      mode_t mask = ::umask(0);
-      ::umask(mask);
-      mode = 0666 & ~mask;
-    }
-    ::fchmod(fd.Get(), mode);
-    if (hadTarget && ::fchown(fd.Get(), st.st_uid, st.st_gid) != 0) {
-      // Only the owner's group or a privileged process may hand a file on; the mode still holds.
-    }
-    if (::fsync(fd.Get()) != 0) return fail("cannot write " + tempPath, errno);
-    if (!fd.Close()) return fail("cannot write " + tempPath, errno);
+  if (::lstat(os.c_str(), &st) != 0) return Fail(error, "cannot look at the file", errno);
+  const std::string why = Refusal(AT_FDCWD, os.c_str(), st);
+  if (!why.empty()) {
+    if (error) *error = why;
+    return false;
   }
-  if (::rename(osTemp.c_str(), osTarget.c_str()) != 0)
-    return fail("cannot replace " + target, errno);
-  SyncFolderOf(osTarget);
+  if (identity) *identity = IdentityOf(st);
   return true;
 }
 
-bool WriteFileAtomic(const std::string& target, std::string_view bytes, std::string* error) {
-  std::string tempPath;
-  Fd fd(CreateTempFile(rtl::ExtractFilePath(target), tempPath, error));
-  if (fd.Get() < 0) return false;
-  if (!WriteAll(fd.Get(), bytes.data(), bytes.size()) || !fd.Close()) {
-    int err = errno;
-    fd.Reset();
-    ::unlink(Os(tempPath).c_str());
-    return Fail(error, "cannot write " + target, err);
+// ---- ReplacementFile ----
+
+ReplacementFile::~ReplacementFile() {
+  Discard();
+}
+
+bool ReplacementFile::Create(const std::string& target, std::string* error, bool followLink) {
+  Discard();
+  target_ = target;
+  std::string os = Os(target);
+  struct stat st;
+  if (followLink && ::lstat(os.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(os.c_str(), nullptr), &std::free);
+    if (!real) return Fail(error, "cannot follow the link " + target, errno);
+    os = real.get();
   }
-  return ReplaceFileAtomic(tempPath, target, error);
+  const size_t slash = os.rfind('/');
+  folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : os.substr(0, slash));
+  name_ = slash == std::string::npos ? os : os.substr(slash + 1);
+  if (name_.empty() || name_ == "." || name_ == "..")
+    return Fail(error, "cannot replace " + target, EISDIR);
+  dirFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd_ < 0) return Fail(error, "cannot open the folder of " + target, errno);
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+    try {
+      tempName_ = ".~sv" + RandomSuffix() + ".tmp";
+    } catch (const std::exception&) {
+      err = EAGAIN;
+      break;
+    }
+    fd_ = ::openat(dirFd_, tempName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   0600);
+    err = fd_ < 0 ? errno : 0;
+  }
+  if (fd_ < 0) {
+    tempName_.clear();
+    ::close(dirFd_);
+    dirFd_ = -1;
+    return Fail(error, "cannot create a temporary file beside " + target, err);
+  }
+  return true;
+}
+
+bool ReplacementFile::Write(std::string_view bytes, std::string* error) {
+  if (fd_ < 0) return Fail(error, "cannot write " + target_, EBADF);
+  if (!WriteAll(fd_, bytes.data(), bytes.size()))
+    return Fail(error, "cannot write " + target_, errno);
+  return true;
+}
+
+bool ReplacementFile::WriteAt(int64_t offset, std::string_view bytes, std::string* error) {
+  if (fd_ < 0 || offset < 0) return Fail(error, "cannot write " + target_, EBADF);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                         static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return Fail(error, "cannot write " + target_, n < 0 ? errno : EIO);
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReplacementFile::WriteFrom(const std::string& path, std::string* error) {
+  Fd in(::open(Os(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.Get() < 0) return Fail(error, "cannot open " + path, errno);
+  struct stat st;
+  if (::fstat(in.Get(), &st) != 0) return Fail(error, "cannot read " + path, errno);
+  if (S_ISDIR(st.st_mode)) return Fail(error, "cannot read " + path, EISDIR);
+  char buf[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(in.Get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(error, "cannot read " + path, errno);
+    if (n == 0) return true;
+    if (!Write(std::string_view(buf, static_cast<size_t>(n)), error)) return false;
+  }
+}
+
+int64_t ReplacementFile::ReadAt(int64_t offset, void* buffer, size_t count) {
+  if (fd_ < 0 || offset < 0) return -1;
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pread(fd_, static_cast<char*>(buffer) + done, count - done,
+                        static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
+  if (fd_ < 0) return Fail(error, "cannot replace " + target_, EBADF);
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    Discard();
+    return false;
+  };
+  auto failErrno = [&](const std::string& what) {
+    const int err = errno;
+    return fail(what + ": " + std::strerror(err));
+  };
+  if (::fsync(fd_) != 0) return failErrno("cannot flush the new file");
+
+  struct stat target;
+  const bool exists = ::fstatat(dirFd_, name_.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists && errno != ENOENT) return failErrno("cannot look at the file");
+  if (exists) {
+    const std::string why = Refusal(dirFd_, name_.c_str(), target);
+    if (!why.empty()) return fail(why);
+  }
+  if (expected && (!exists || !(IdentityOf(target) == *expected)))
+    return fail(exists ? "the file changed after it was read" : "the file is gone");
+
+  struct stat mine;
+  if (::fstat(fd_, &mine) != 0) return failErrno("cannot look at the new file");
+  if (exists) {
+    mode_t mode = target.st_mode & 07777;
+    if (target.st_uid != mine.st_uid || target.st_gid != mine.st_gid) {
+      if (::fchown(fd_, target.st_uid, target.st_gid) != 0) {
+        if (::geteuid() == 0) return failErrno("cannot give the new file the owner of the file");
+        // Another user's file becomes this user's; keep its group where this user may, and
+        // give no other group the rights of the file's own.
+        if (::fchown(fd_, static_cast<uid_t>(-1), target.st_gid) != 0) mode &= ~S_IRWXG;
+      }
+    }
+    if (::fchmod(fd_, mode) != 0) return failErrno("cannot give the new file the mode of the file");
+  } else if (::fchmod(fd_, 0666 & ~FileModeMask()) != 0) {
+    return failErrno("cannot give the new file its mode");
+  }
+
+  // The temporary name must still be this file, and the target still the file checked.
+  struct stat temp, now;
+  if (::fstatat(dirFd_, tempName_.c_str(), &temp, AT_SYMLINK_NOFOLLOW) != 0 ||
+      temp.st_dev != mine.st_dev || temp.st_ino != mine.st_ino)
+    return fail("the temporary file was replaced");
+  const bool stillExists = ::fstatat(dirFd_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+  if (stillExists != exists || (exists && !(IdentityOf(now) == IdentityOf(target))))
+    return fail("the file changed after it was read");
+  if (::renameat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str()) != 0)
+    return failErrno("cannot rename the new file");
+  tempName_.clear();
+  const bool placed = ::fstatat(dirFd_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      now.st_dev == mine.st_dev && now.st_ino == mine.st_ino;
+  ::fsync(dirFd_);
+  Discard();
+  if (!placed) {
+    if (error) *error = "another file was put in the file's place";
+    return false;
+  }
+  return true;
+}
+
+void ReplacementFile::Discard() {
+  if (fd_ >= 0 && !tempName_.empty()) {
+    // Removed only while the name is still this file's.
+    struct stat mine, temp;
+    if (::fstat(fd_, &mine) == 0 &&
+        ::fstatat(dirFd_, tempName_.c_str(), &temp, AT_SYMLINK_NOFOLLOW) == 0 &&
+        mine.st_dev == temp.st_dev && mine.st_ino == temp.st_ino)
+      ::unlinkat(dirFd_, tempName_.c_str(), 0);
+  }
+  tempName_.clear();
+  if (fd_ >= 0) ::close(fd_);
+  if (dirFd_ >= 0) ::close(dirFd_);
+  fd_ = dirFd_ = -1;
+}
+
+PrivateFileScope::PrivateFileScope() : previous_(::umask(077)) {}
+
+PrivateFileScope::~PrivateFileScope() {
+  ::umask(previous_);
+}
+
+bool WriteFileAtomic(const std::string& target, std::string_view bytes, std::string* error) {
+  ReplacementFile file;
+  return file.Create(target, error, true) && file.Write(bytes, error) &&
+         file.Commit(nullptr, error);
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists,
               std::string* error) {
   if (failIfExists && (FileExists(to) || DirectoryExists(to)))
     return Fail(error, "cannot copy to " + to, EEXIST);
-  Fd in(::open(Os(from).c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.Get() < 0) return Fail(error, "cannot open " + from, errno);
-  struct stat st;
-  if (::fstat(in.Get(), &st) != 0) return Fail(error, "cannot read " + from, errno);
-  if (S_ISDIR(st.st_mode)) return Fail(error, "cannot read " + from, EISDIR);
-  std::string tempPath;
-  Fd out(CreateTempFile(rtl::ExtractFilePath(to), tempPath, error));
-  if (out.Get() < 0) return false;
-  auto fail = [&](const std::string& what, int err) {
-    out.Reset();
-    ::unlink(Os(tempPath).c_str());
-    return Fail(error, what, err);
-  };
-  char buf[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(in.Get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail("cannot read " + from, errno);
-    if (n == 0) break;
-    if (!WriteAll(out.Get(), buf, static_cast<size_t>(n))) return fail("cannot write " + to, errno);
-  }
-  if (!out.Close()) return fail("cannot write " + to, errno);
-  return ReplaceFileAtomic(tempPath, to, error);
+  if (!FileExists(from))
+    return Fail(error, "cannot open " + from, DirectoryExists(from) ? EISDIR : ENOENT);
+  ReplacementFile out;
+  return out.Create(to, error, true) && out.WriteFrom(from, error) && out.Commit(nullptr, error);
+}
+
+TemporaryPath::TemporaryPath(const std::string& folder, const std::string& extension)
+    : path_(rtl::ChangeFileExt(UniqueTempName(folder), extension)) {}
+
+TemporaryPath::~TemporaryPath() {
+  if (FileExists(path_)) DeleteFile(path_);
 }
 
 std::vector<FolderEntry> ListFolder(const std::string& folder) {
-  std::vector<FolderEntry> files, folders;
-  std::string dir = rtl::IncludeTrailingPathDelimiter(folder);
-  std::string osDir = Os(dir);
-  DIR* d = ::opendir(osDir.c_str());
+  const std::string osDir = Os(rtl::IncludeTrailingPathDelimiter(folder));
+  Dir d(::opendir(osDir.c_str()));
   if (!d) return {};
-  while (dirent* e = ::readdir(d)) {
-    std::string osName = e->d_name;
-    if (osName.empty() || osName[0] == '.') continue;
+  struct Name {
+    std::string os, ansi;
+    bool held;
+  };
+  std::vector<Name> names;
+  while (dirent* e = ::readdir(d.get())) {
+    Name n{e->d_name, {}, false};
+    if (n.os == "." || n.os == "..") continue;
+    n.held = HeldName(n.os, n.ansi);
+    names.push_back(std::move(n));
+  }
+  // A name in code page 932 reaches the entry it decodes to, else the one entry written so.
+  std::map<std::string, int> written;
+  std::set<std::string> decoded;
+  for (const Name& n : names) {
+    if (!n.held) continue;
+    ++written[n.ansi];
+    if (AnsiToUtf8(n.ansi) == n.os) decoded.insert(n.ansi);
+  }
+  std::vector<std::pair<std::string, FolderEntry>> files, folders;  // (OS name, entry)
+  for (const Name& n : names) {
+    if (n.os[0] == '.') continue;
     struct stat st;
-    if (::stat((osDir + osName).c_str(), &st) != 0) continue;
+    if (::fstatat(::dirfd(d.get()), n.os.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     FolderEntry entry;
-    entry.name = Utf8ToAnsi(osName);
-    entry.exactName = AnsiToUtf8(entry.name) == osName;
-    if (S_ISDIR(st.st_mode)) {
+    entry.name = n.ansi;
+    entry.reachable =
+        n.held && (AnsiToUtf8(n.ansi) == n.os || (!decoded.count(n.ansi) && written[n.ansi] == 1));
+    if (S_ISLNK(st.st_mode)) {
+      entry.isLink = true;
+      files.emplace_back(n.os, std::move(entry));
+    } else if (S_ISDIR(st.st_mode)) {
       entry.isFolder = true;
-      folders.push_back(std::move(entry));
+      folders.emplace_back(n.os, std::move(entry));
     } else if (S_ISREG(st.st_mode)) {
-      files.push_back(std::move(entry));
+      files.emplace_back(n.os, std::move(entry));
     }
   }
-  ::closedir(d);
-  auto byName = [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; };
+  // Two names that code page 932 writes alike come in the order of their OS names.
+  auto byName = [](const auto& a, const auto& b) {
+    return a.second.name != b.second.name ? a.second.name < b.second.name : a.first < b.first;
+  };
   std::sort(files.begin(), files.end(), byName);
   std::sort(folders.begin(), folders.end(), byName);
-  files.insert(files.end(), std::make_move_iterator(folders.begin()),
-               std::make_move_iterator(folders.end()));
-  return files;
+  std::vector<FolderEntry> entries;
+  entries.reserve(files.size() + folders.size());
+  for (auto* list : {&files, &folders})
+    for (auto& [os, entry] : *list)
+      entries.push_back(std::move(entry));
+  return entries;
 }
 
 std::vector<std::string> ListFiles(const std::string& folder, std::string_view mask) {
   std::vector<std::string> names;
   for (auto& e : ListFolder(folder))
-    if (!e.isFolder && MatchesMask(e.name, mask)) names.push_back(std::move(e.name));
+    if (!e.isFolder && !e.isLink && e.reachable && MatchesMask(e.name, mask))
+      names.push_back(std::move(e.name));
   return names;
 }
 
 std::vector<std::string> ListSubFolders(const std::string& folder) {
   std::vector<std::string> names;
   for (auto& e : ListFolder(folder))
-    if (e.isFolder) names.push_back(std::move(e.name));
+    if (e.isFolder && e.reachable) names.push_back(std::move(e.name));
   return names;
 }
 

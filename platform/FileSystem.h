@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <ctime>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,8 +15,20 @@
 
 namespace platform {
 
+// The file system's spelling of an ANSI path. Each part is the name code page 932 decodes it to;
+// where no entry has that name, the one entry of its folder that code page 932 writes the same
+// way under the JIS mapping (a name typed with 〜 U+301C where code page 932 decodes ～ U+FF5E,
+// and likewise ‖ − ¢ £ ¬ —) stands for it. A name is never taken for one that code page 932
+// cannot hold.
+std::string OsPath(const std::string& path);
+// Whether the ANSI path could stand for an entry it does not reach: a part of it is also how code
+// page 932 writes another name of its folder (a name with characters it cannot hold, written with
+// "?", or one of two names that differ only where the JIS and Windows mappings differ).
+bool PathIsAmbiguous(const std::string& path);
+
 bool FileExists(const std::string& path);       // exists and is not a folder (links followed)
 bool DirectoryExists(const std::string& path);  // a folder (links followed)
+bool IsSymbolicLink(const std::string& path);   // the name itself is a symbolic link
 int64_t FileSize(const std::string& path);      // -1 when it is not a readable file
 
 // Removes a file (not a folder). False when there was none or it could not be removed.
@@ -25,20 +38,108 @@ bool ForceDirectories(const std::string& path, std::string* error = nullptr);
 
 // The whole content of a file.
 bool ReadFileBytes(const std::string& path, std::string& bytes, std::string* error = nullptr);
-// Adds bytes at the end of a file (made when missing) in one write; what it held stays.
-bool AppendToFile(const std::string& path, std::string_view bytes, std::string* error = nullptr);
+// Adds bytes at the end of a file in one write; what it held stays. A missing file is made with
+// createMode (less the process's file mode mask).
+bool AppendToFile(const std::string& path, std::string_view bytes, std::string* error = nullptr,
+                  mode_t createMode = 0666);
 
 // A path in folder (given with or without a trailing "/") whose name begins with prefix and that
 // did not exist when asked. Names of temporary files begin with "." so listings skip them.
 std::string UniqueTempName(const std::string& folder, const std::string& prefix = ".~sv");
 
-// Puts the finished file tempPath in place of target in one step: the data of tempPath is flushed
-// to the disk, it takes the access mode (and, where allowed, the owner) of the file it replaces,
-// and is renamed over target (a link as target is followed). tempPath must be in target's folder.
-// On failure tempPath is removed and target is as it was.
-bool ReplaceFileAtomic(const std::string& tempPath, const std::string& target,
-                       std::string* error = nullptr);
-// Writes bytes to a temporary file in target's folder and puts it in place of target atomically.
+// What tells one state of a file from another: a change of its data or a file put in its place
+// changes it.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  int64_t size = -1;
+  timespec modified{};
+  friend bool operator==(const FileIdentity& a, const FileIdentity& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
+  }
+};
+
+// Whether the file at path may be replaced: a regular file (not a symbolic link) with a single
+// name, write permission for its owner, and one the running user may write. Gives its identity;
+// error says why not ("the file is read-only").
+bool CheckReplaceable(const std::string& path, FileIdentity* identity = nullptr,
+                      std::string* error = nullptr);
+
+// A new file that takes the place of a target in one step. It is made in the target's folder
+// (O_CREAT|O_EXCL|O_NOFOLLOW, mode 0600, an unpredictable name beginning with "."), that folder
+// stays open, and everything is done on the descriptor that writes it. Commit gives it the
+// target's mode and owner and renames it over the target within the folder. Until a Commit
+// succeeds the target is untouched, and the file is removed when the object goes.
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Makes the file beside target. With followLink, a symbolic link as target stands for the file
+  // it names (the link stays); otherwise such a target is refused by Commit.
+  bool Create(const std::string& target, std::string* error = nullptr, bool followLink = false);
+  bool IsOpen() const { return fd_ >= 0; }
+  // For a stream over it; the object keeps the descriptor.
+  int Descriptor() const { return fd_; }
+  // The temporary file's path as the OS spells it.
+  std::string TempPath() const { return folder_ + "/" + tempName_; }
+
+  bool Write(std::string_view bytes, std::string* error = nullptr);  // at the current position
+  bool WriteAt(int64_t offset, std::string_view bytes, std::string* error = nullptr);
+  // Writes the whole content of the file at path at the current position.
+  bool WriteFrom(const std::string& path, std::string* error = nullptr);
+  // Up to count bytes from offset; the number read, -1 on an error.
+  int64_t ReadAt(int64_t offset, void* buffer, size_t count);
+
+  // Flushes the data, checks the target (still replaceable; when expected is given, still that
+  // file), gives the file the target's owner and mode (a new target: mode 0666 less the file mode
+  // mask), renames it over the target and flushes the folder. Run as root, an owner that cannot
+  // be kept is an error. error says why it failed ("the file changed after it was read").
+  bool Commit(const FileIdentity* expected = nullptr, std::string* error = nullptr);
+  // Removes the file now.
+  void Discard();
+
+ private:
+  int dirFd_ = -1;
+  int fd_ = -1;
+  std::string folder_;    // the target's folder, as the OS spells it
+  std::string name_;      // the target's name in it
+  std::string tempName_;  // the temporary file's name in it
+  std::string target_;    // the target as given, for messages
+};
+
+// Files made while it lives (by this process or a program it starts) are private to their owner:
+// the process's file mode mask is 077 until it goes.
+class PrivateFileScope {
+ public:
+  PrivateFileScope();
+  ~PrivateFileScope();
+  PrivateFileScope(const PrivateFileScope&) = delete;
+  PrivateFileScope& operator=(const PrivateFileScope&) = delete;
+
+ private:
+  mode_t previous_;
+};
+
+// A path for a file of the program's own in folder, with an unpredictable name beginning with "."
+// and the extension given; the file there is removed when the object goes.
+class TemporaryPath {
+ public:
+  explicit TemporaryPath(const std::string& folder, const std::string& extension = ".tmp");
+  ~TemporaryPath();
+  TemporaryPath(const TemporaryPath&) = delete;
+  TemporaryPath& operator=(const TemporaryPath&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Writes bytes to a temporary file in target's folder and puts it in place of target atomically
+// (a link as target is followed).
 bool WriteFileAtomic(const std::string& target, std::string_view bytes,
                      std::string* error = nullptr);
 // Copies from over to atomically (target untouched on any failure). With failIfExists an existing
@@ -48,26 +149,29 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists 
 
 // One entry of a folder listing.
 struct FolderEntry {
-  std::string name;  // in the ANSI code page
+  std::string name;  // in the ANSI code page ("?" for characters it cannot hold)
   bool isFolder = false;
-  bool exactName = true;  // false when the OS name has characters that the code page cannot hold
+  bool isLink = false;  // a symbolic link, whatever it names (listed with the files)
+  // False when the name in the ANSI code page leads to another entry or to none.
+  bool reachable = true;
 };
 
-// The entries of a folder: its files (links followed; neither folders nor special files) in byte
-// order of their names, then its sub-folders in byte order. Names beginning with "." (hidden) are
-// left out, and so are broken links. An unreadable folder lists nothing.
+// The entries of a folder: its files and symbolic links (neither folders nor special files) in
+// byte order of their names, then its sub-folders in byte order. Names beginning with "." (hidden)
+// are left out. An unreadable folder lists nothing.
 std::vector<FolderEntry> ListFolder(const std::string& folder);
-// Names of the files of a folder that match mask, in byte order (hidden ones left out).
+// Names of the reachable files of a folder that match mask, in byte order (links and hidden ones
+// left out).
 std::vector<std::string> ListFiles(const std::string& folder, std::string_view mask);
-// Names of the sub-folders of a folder, in byte order (hidden ones left out).
+// Names of the reachable sub-folders of a folder, in byte order (links and hidden ones left out).
 std::vector<std::string> ListSubFolders(const std::string& folder);
 
 // File-name masks with "*" (any run of characters) and "?" (one character); letters match in
 // either case, so "*.pdf" matches "A.PDF". Double-byte characters count as one character.
 bool MatchesMask(std::string_view name, std::string_view mask);
 
-// Remembers the folders a walk has entered (by device and inode), so that a walk through
-// symbolic links never enters one folder twice.
+// Remembers the folders a walk has entered (by device and inode), so that a walk never enters one
+// folder twice.
 class FolderWalkGuard {
  public:
   // True the first time the folder is met; false when it was entered already or cannot be read.

@@ -157,8 +157,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
   std::vector<std::string> lines;
   if (!Load(lines)) throw cannotWrite();
   // A file that exists but may not be written stays as it is (the rename below would not ask).
-  if (platform::FileExists(fileName_) &&
-      ::access(platform::AnsiToUtf8(fileName_).c_str(), W_OK) != 0)
+  if (platform::FileExists(fileName_) && ::access(platform::OsPath(fileName_).c_str(), W_OK) != 0)
     throw cannotWrite();
   std::string line = std::string(ident) + "=" + EncodeValue(value);
   auto r = FindSection(lines, section);

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 
 namespace rtl {
 
@@ -212,10 +213,12 @@ void TMemoryStream::SaveToFile(const std::string& fileName) const {
 
 // ---- TFileStream ----
 
-TFileStream::TFileStream(const std::string& fileName, uint32_t mode) : fileName_(fileName) {
-  std::string osName = platform::AnsiToUtf8(fileName);
+TFileStream::TFileStream(const std::string& fileName, uint32_t mode, uint32_t rights)
+    : THandleStream(-1, fileName) {
+  std::string osName = platform::OsPath(fileName);
   if (mode == fmCreate || (mode & 0xFF00) == fmCreate) {
-    fd_ = ::open(osName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd_ =
+        ::open(osName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(rights));
     if (fd_ < 0)
       throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
     return;
@@ -258,7 +261,9 @@ TFileStream::~TFileStream() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int64_t TFileStream::Read(void* buffer, int64_t count) {
+// ---- THandleStream ----
+
+int64_t THandleStream::Read(void* buffer, int64_t count) {
   int64_t total = 0;
   auto* p = static_cast<uint8_t*>(buffer);
   while (count > 0) {
@@ -271,7 +276,7 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
   return total;
 }
 
-int64_t TFileStream::Write(const void* buffer, int64_t count) {
+int64_t THandleStream::Write(const void* buffer, int64_t count) {
   int64_t total = 0;
   const auto* p = static_cast<const uint8_t*>(buffer);
   while (count > 0) {
@@ -284,7 +289,7 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
   return total;
 }
 
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
   int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
                : origin == TSeekOrigin::soCurrent ? SEEK_CUR
                                                   : SEEK_END;
@@ -293,14 +298,14 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   return static_cast<int64_t>(r);
 }
 
-void TFileStream::SetSize(int64_t size) {
+void THandleStream::SetSize(int64_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-    throw EStreamError("Cannot set the size of \"" + fileName_ + "\". " + std::strerror(errno));
+    throw EStreamError("Cannot set the size of \"" + name_ + "\". " + std::strerror(errno));
 }
 
-void TFileStream::Flush() {
+void THandleStream::Flush() {
   if (::fsync(fd_) != 0)
-    throw EWriteError("Cannot write \"" + fileName_ + "\". " + std::strerror(errno));
+    throw EWriteError("Cannot write \"" + name_ + "\". " + std::strerror(errno));
 }
 
 // ---- TStringList ----

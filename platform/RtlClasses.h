@@ -130,8 +130,28 @@ class TMemoryStream : public TStream {
   int64_t position_ = 0;
 };
 
+// A stream over an open file descriptor, which it does not own. name is for messages.
+class THandleStream : public TStream {
+ public:
+  explicit THandleStream(int handle, std::string name = {}) : fd_(handle), name_(std::move(name)) {}
+  THandleStream(const THandleStream&) = delete;
+  THandleStream& operator=(const THandleStream&) = delete;
+
+  int Handle() const { return fd_; }
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t size) override;
+  // Flushes the data to the disk; EWriteError when that fails.
+  void Flush();
+
+ protected:
+  int fd_;
+  std::string name_;
+};
+
 // A file on disk. File names are byte strings in the ANSI code page, converted by the platform.
-class TFileStream : public TStream {
+class TFileStream : public THandleStream {
  public:
   enum Mode : uint32_t {
     fmOpenRead = 0x0000,
@@ -143,22 +163,11 @@ class TFileStream : public TStream {
     fmCreate = 0xFF00,
   };
   // EFOpenError "Cannot open file "%s". <reason>" or EFCreateError "Cannot create file ...".
-  TFileStream(const std::string& fileName, uint32_t mode);
+  // rights: the access mode of a file that fmCreate makes (less the file mode mask).
+  TFileStream(const std::string& fileName, uint32_t mode, uint32_t rights = 0666);
   ~TFileStream() override;
-  TFileStream(const TFileStream&) = delete;
-  TFileStream& operator=(const TFileStream&) = delete;
 
-  int64_t Read(void* buffer, int64_t count) override;
-  int64_t Write(const void* buffer, int64_t count) override;
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-  void SetSize(int64_t size) override;
-  // Flushes the data to the disk; EWriteError when that fails.
-  void Flush();
-  const std::string& FileName() const { return fileName_; }
-
- private:
-  std::string fileName_;
-  int fd_ = -1;
+  const std::string& FileName() const { return name_; }
 };
 
 // Lines of text with an optional object per line (not owned).

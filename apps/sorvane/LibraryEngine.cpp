@@ -14,21 +14,10 @@ char UpperAscii(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// A file that is removed when the object goes, unless it was released.
-class TempFile {
- public:
-  explicit TempFile(std::string path) : path_(std::move(path)) {}
-  ~TempFile() {
-    if (!path_.empty()) platform::DeleteFile(path_);
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  const std::string& Path() const { return path_; }
-  void Release() { path_.clear(); }
-
- private:
-  std::string path_;
-};
+// The file may not or cannot be replaced: why (the caller says which file).
+[[noreturn]] void CannotReplace(const std::string& why) {
+  throw rtl::EWriteError(why);
+}
 
 }  // namespace
 
@@ -51,32 +40,38 @@ std::string InfoDateText() {
          d.substr(10, 2);
 }
 
-void PatchHeaderVersion(const std::string& path) {
+void PatchHeaderVersion(platform::ReplacementFile& file) {
   if (JobSettings.VerEn == 0) return;
   const std::string version = VersionText();
-  rtl::TFileStream f(path, rtl::TFileStream::fmOpenReadWrite);
+  auto cannotRead = [] { return rtl::EReadError(platform::Utf8ToAnsi("ヘッダーを読めません")); };
   // The header follows the file's first "%".
   int64_t percent = -1;
   std::string block(2048, '\0');
   for (int64_t start = 0; percent < 0;) {
-    const int64_t got = f.Read(block.data(), static_cast<int64_t>(block.size()));
-    if (got <= 0) return;
+    const int64_t got = file.ReadAt(start, block.data(), block.size());
+    if (got < 0) throw cannotRead();
+    if (got == 0) return;
     const size_t at = std::string_view(block.data(), static_cast<size_t>(got)).find('%');
     if (at != std::string_view::npos) percent = start + static_cast<int64_t>(at);
     start += got;
   }
-  f.SetPosition(percent + 1);
   char head[7];
-  if (f.Read(head, 7) != 7) return;
+  const int64_t got = file.ReadAt(percent + 1, head, sizeof head);
+  if (got < 0) throw cannotRead();
+  if (got != 7) return;
   if (UpperAscii(head[0]) != 'P' || UpperAscii(head[1]) != 'D' || UpperAscii(head[2]) != 'F' ||
       head[3] != '-')
     return;
-  f.SetPosition(percent + 5);
-  f.WriteBuffer(version.data(), static_cast<int64_t>(version.size()));
+  std::string error;
+  if (!file.WriteAt(percent + 5, version, &error)) throw rtl::EWriteError(error);
 }
 
 int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
   ResultCode = 0;
+  // What is read is what must still be there when the new file takes its place.
+  platform::FileIdentity identity;
+  std::string refusal;
+  if (!platform::CheckReplaceable(path, &identity, &refusal)) CannotReplace(refusal);
   doc.LoadFromFile(path);
   if (ResultCode != 0) return ResultCode;  // the open password was refused
 
@@ -102,15 +97,15 @@ int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
   }
   doc.SetShowSetupDialog(false);
 
-  // Written and patched beside the user's file (hidden from folder walks by its leading "."),
-  // then renamed over it.
-  TempFile temp(rtl::ChangeFileExt(platform::UniqueTempName(rtl::ExtractFilePath(path)), ".pdf"));
-  if (!doc.SaveToFile(temp.Path(), 2)) return kLibraryNotSaved;
-  PatchHeaderVersion(temp.Path());
+  // Saved where only this program looks, then copied beside the user's file and patched there.
+  platform::PrivateFileScope privateFiles;
+  platform::ForceDirectories(TempFolder());
+  platform::TemporaryPath saved(TempFolder(), ".pdf");
+  if (!doc.SaveToFile(saved.Path(), 2)) return kLibraryNotSaved;
+  platform::ReplacementFile file;
   std::string error;
-  const bool replaced = platform::ReplaceFileAtomic(temp.Path(), path, &error);
-  temp.Release();  // renamed, or removed by the failed replace
-  if (!replaced)
-    throw rtl::EWriteError(path + platform::Utf8ToAnsi(" に書き込めません") + " (" + error + ")");
+  if (!file.Create(path, &error) || !file.WriteFrom(saved.Path(), &error)) CannotReplace(error);
+  PatchHeaderVersion(file);
+  if (!file.Commit(&identity, &error)) CannotReplace(error);
   return 0;
 }

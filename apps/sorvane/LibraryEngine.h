@@ -9,6 +9,9 @@
 #include "pdf/core/zoPDFCrypt.h"
 
 class TzoCustomPDFDocument;
+namespace platform {
+class ReplacementFile;
+}
 
 // Results of LockWithLibrary besides 0.
 constexpr int32_t kLibraryPasswordRefused = -1;
@@ -20,14 +23,15 @@ TzoUserPermissions JobUserPermissions();
 // The local date and time as the document information gets it: "2026/12/09 10:05".
 std::string InfoDateText();
 
-// Sets the version digits of the file's header ("%PDF-x.y", the letters in either case, after
-// the file's first "%") to the job's target version, in place, when VerEn is on; nothing else of
-// the file changes. A file without such a header is left as it is. EStreamError when the file
-// cannot be read or written.
-void PatchHeaderVersion(const std::string& path);
+// Sets the version digits of the header ("%PDF-x.y", the letters in either case, after the first
+// "%") of the file written into file to the job's target version, when VerEn is on; nothing else
+// of it changes. A file without such a header is left as it is. EStreamError when the file cannot
+// be read or written.
+void PatchHeaderVersion(platform::ReplacementFile& file);
 
-// Rewrites one file with doc: 0 on success, -1 when the open password is refused. The new file
-// is written and patched beside the old one and then put in its place in one step; on any failure
-// (an exception of the library, a file that cannot be written) the file is left byte for byte as
-// it was and the exception propagates.
+// Rewrites one file with doc: 0 on success, -1 when the open password is refused. The document is
+// saved in the program's temporary folder, copied beside the user's file with its header patched,
+// and put in its place in one step, when the file is still the one that was read. On any failure
+// (a file that may not be replaced, an exception of the library, a file that changed or cannot be
+// written) the file is left byte for byte as it was and an exception propagates.
 int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path);

@@ -1,6 +1,7 @@
 #include "apps/sorvane/Rw_ini.h"
 
 #include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFiles.h"
 #include "platform/ProgramFolder.h"
 
@@ -73,6 +74,10 @@ std::string SettingFolder() {
 
 std::string DefaultIniPath() {
   return SettingFolder() + "default.ini";
+}
+
+std::string TempFolder() {
+  return platform::ProgramFolder() + "temp/";
 }
 
 std::string JobIniPath(const std::string& folder) {
@@ -149,6 +154,7 @@ void ReadJobIni(const std::string& path) {
 }
 
 void WriteJobIni(const std::string& path) {
+  platform::PrivateFileScope privateFiles;  // the file holds the passwords
   rtl::TIniFile ini(path);
   const TJobSettings& j = JobSettings;
   ini.WriteInteger("Secu", "EN", j.EN);

@@ -69,6 +69,7 @@ std::string VersionText();  // of JobSettings.Ver
 std::string AppIniPath();      // the program file's path with ".ini" in place of its extension
 std::string SettingFolder();   // program folder + "setting/"
 std::string DefaultIniPath();  // program folder + "setting/default.ini"
+std::string TempFolder();      // program folder + "temp/"
 
 // program folder + "setting/" + the job file name of the folder: the Base64 text of the folder
 // path (in the ANSI code page, one trailing "/" removed, but "/" itself kept) with each "/" of
@@ -81,7 +82,7 @@ std::optional<std::string> JobFolderFromIniName(const std::string& fileName);
 void LoadAppIni();
 void SaveAppIni();  // writes Top and Left only
 void ReadJobIni(const std::string& path);
-void WriteJobIni(const std::string& path);
+void WriteJobIni(const std::string& path);  // a new file is made private to its owner (0600)
 
 std::string EncodePassword(std::string_view password);
 // EConvertError when the stored text is no Base64 text.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace {
 
@@ -58,7 +59,8 @@ void AppendDebugDump(const std::string& commandLine) {
   dump += "command=" + commandLine + "\r\n";
   dump += "result =" + rtl::IntToStr(ResultCode) + "\r\n";
   std::string error;
-  if (!platform::AppendToFile(log, dump, &error)) throw rtl::EWriteError(error);
+  // The log holds command lines with passwords: a new one is private to its owner.
+  if (!platform::AppendToFile(log, dump, &error, 0600)) throw rtl::EWriteError(error);
 }
 
 }  // namespace
@@ -109,7 +111,7 @@ std::string ToolArguments(const std::string& path) {
   return a;
 }
 
-int32_t LockWithTool(const std::string& path) {
+int32_t LockWithTool(const std::string& path, std::string* problem) {
   std::string work = WorkFilePath();
   platform::ForceDirectories(rtl::ExtractFilePath(work));
   if (platform::FileExists(work) || platform::DirectoryExists(work)) {
@@ -120,7 +122,24 @@ int32_t LockWithTool(const std::string& path) {
     }
   }
   ResultCode = 0;
-  RunPdfTool(ToolArguments(path));
+  // What the tool reads is what must still be there when its output takes its place.
+  platform::FileIdentity identity;
+  std::string why;
+  if (!platform::CheckReplaceable(path, &identity, &why)) {
+    if (problem) *problem = why;
+    return kToolCopyFailed;
+  }
+  platform::PrivateFileScope privateFiles;
+  // A name that the command line cannot carry (see platform::OsPath): the tool reads a copy.
+  std::optional<platform::TemporaryPath> copy;
+  if (platform::OsPath(path) != platform::AnsiToUtf8(path)) {
+    copy.emplace(rtl::ExtractFilePath(work), ".pdf");
+    if (!platform::CopyFile(path, copy->Path(), false, &why)) {
+      if (problem) *problem = why;
+      return kToolCopyFailed;
+    }
+  }
+  RunPdfTool(ToolArguments(copy ? copy->Path() : path));
   int32_t result = ResultCode;
   if (result == platform::kRunTimedOut) {
     // What the ended tool left is no output.
@@ -131,11 +150,16 @@ int32_t LockWithTool(const std::string& path) {
                          platform::Utf8ToAnsi(" 秒を過ぎたため終了させました"));
   }
   if (result == 0) {
-    if (!IsCompleteWorkFile(work))
+    platform::ReplacementFile file;
+    if (!IsCompleteWorkFile(work)) {
       result = kToolNoWorkFile;
-    else if (!platform::CopyFile(work, path))
+    } else if (!file.Create(path, &why) || !file.WriteFrom(work, &why) ||
+               !file.Commit(&identity, &why)) {
+      if (problem) *problem = why;
       result = kToolCopyFailed;
+    }
   }
+  if (platform::FileExists(work)) platform::DeleteFile(work);
   ResultCode = 0;
   return result;
 }

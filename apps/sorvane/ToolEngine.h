@@ -15,7 +15,7 @@ constexpr int SW_SHOW = 5;
 constexpr int32_t kToolNotStarted = -1;     // the tool could not be started
 constexpr int32_t kToolMissing = 1;         // no tool in bin/
 constexpr int32_t kToolNoWorkFile = -2;     // exit code 0, but no complete work file
-constexpr int32_t kToolCopyFailed = -3;     // the work file could not replace the input
+constexpr int32_t kToolCopyFailed = -3;     // the input may not or could not be replaced
 constexpr int32_t kToolWorkFileStuck = -4;  // an old work file could not be removed
 
 // The tool did not end within AppSettings.TimeLimit and was ended; the file is left as it was.
@@ -35,10 +35,12 @@ std::string QuoteToolPassword(const std::string& text);
 // The tool's argument string for rewriting path with the current JobSettings.
 std::string ToolArguments(const std::string& path);
 
-// Rewrites one file with the outside tool; 0 on success. On any failure the file is left byte
-// for byte as it was; a tool that runs past AppSettings.TimeLimit is ended and raises
-// EToolTimeLimit with a message.
-int32_t LockWithTool(const std::string& path);
+// Rewrites one file with the outside tool; 0 on success. The work file, made private to its owner,
+// is copied beside the input and put in its place in one step when the input is still the file
+// that the tool read; it is removed afterwards. On any failure the file is left byte for byte as
+// it was; when it may not or could not be replaced, problem (if given) says why. A tool that runs
+// past AppSettings.TimeLimit is ended and raises EToolTimeLimit with a message.
+int32_t LockWithTool(const std::string& path, std::string* problem = nullptr);
 
 // Runs the tool with the argument string, started in the tool's folder, for at most
 // AppSettings.TimeLimit seconds; leaves the exit code (platform::kRunTimedOut when it was ended

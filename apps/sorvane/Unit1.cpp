@@ -48,6 +48,24 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
+// A path as the logs can hold it: one line, a line break written as "?".
+std::string OneLine(std::string path) {
+  for (char& c : path)
+    if (c == '\r' || c == '\n') c = '?';
+  return path;
+}
+
+bool HasLineBreak(const std::string& path) {
+  return path.find_first_of("\r\n") != std::string::npos;
+}
+
+// Why a file or folder of the walk is not processed under its name.
+std::string UnreachableName(const platform::FolderEntry& entry, const std::string& path) {
+  return entry.reachable && HasLineBreak(path)
+             ? J("パスに改行があります")
+             : J("この名前はコードページ932では別の名前か表せない名前になります");
+}
+
 std::string ExceptionText(const std::exception& e) {
   if (const auto* r = dynamic_cast<const rtl::Exception*>(&e)) return r->Message();
   return e.what();
@@ -63,13 +81,10 @@ std::string CheckLogPath() {
   return platform::ProgramFolder() + "log/log_check.csv";
 }
 
-std::string TempFolder() {
-  return platform::ProgramFolder() + "temp/";
-}
-
 std::string KettrinCommandLine() {
   const std::string prog = platform::ProgramFolder();
-  return prog + "Kettrin /p /f\"" + prog + "log/log_check.csv\"";
+  // Quoted, so that a blank in the program folder cannot start a program named by its first word.
+  return "\"" + prog + "Kettrin\" /p /f\"" + prog + "log/log_check.csv\"";
 }
 
 // ---- the window ----
@@ -313,14 +328,22 @@ void TForm1::SelectJob(const std::string& path) {
 }
 
 bool TForm1::AddJobFolder(const std::string& path) {
-  if (!platform::DirectoryExists(path) || JobFolderState(path) != 0) return false;
   std::string problem;
-  try {
-    std::string error;
-    if (!platform::CopyFile(DefaultIniPath(), JobIniPath(path), false, &error))
-      problem = J("設定ファイルを作れません: ") + error;
-  } catch (const EJobIniPathError& e) {
-    problem = e.Message();
+  // A name that the logs and the job file could not give back as it is.
+  if (platform::PathIsAmbiguous(path))
+    problem = J("名前にコードページ932で表せない文字があるか、別の名前と区別できません");
+  else if (HasLineBreak(path))
+    problem = J("パスに改行があります");
+  if (problem.empty()) {
+    if (!platform::DirectoryExists(path) || JobFolderState(path) != 0) return false;
+    try {
+      std::string error;
+      platform::PrivateFileScope privateFiles;  // the job file holds the passwords
+      if (!platform::CopyFile(DefaultIniPath(), JobIniPath(path), false, &error))
+        problem = J("設定ファイルを作れません: ") + error;
+    } catch (const EJobIniPathError& e) {
+      problem = e.Message();
+    }
   }
   if (!problem.empty()) {
     ui::Application().MessageBox(path + J(" は追加できません。") + "\r\n" + problem, "",
@@ -375,7 +398,7 @@ void TForm1::ReportFileError(const std::string& path, const std::string& message
   std::string dump =
       "**** PDF Error Dump ****\r\ninput  =" + path + "\r\nerror  =" + message + "\r\n";
   std::string error;
-  if (!platform::AppendToFile(DebugLogPath(), dump, &error))
+  if (!platform::AppendToFile(DebugLogPath(), dump, &error, 0600))
     ReportProblem(DebugLogPath() + J(" に書き込めません") + " (" + error + ")");
 }
 
@@ -388,7 +411,9 @@ bool TForm1::OpenLogs() {
         throw rtl::EWriteError(path + J(" を削除できません"));
     }
     resultLog_ = std::make_unique<rtl::TFileStream>(ResultLogPath(), rtl::TFileStream::fmCreate);
-    checkLog_ = std::make_unique<rtl::TFileStream>(CheckLogPath(), rtl::TFileStream::fmCreate);
+    // The check list holds the passwords.
+    checkLog_ =
+        std::make_unique<rtl::TFileStream>(CheckLogPath(), rtl::TFileStream::fmCreate, 0600);
     return true;
   } catch (const rtl::Exception& e) {
     CloseLogs();
@@ -504,18 +529,34 @@ void TForm1::WalkFolder(const std::string& dir) {
   if (walkGuard_ && !walkGuard_->Enter(dir)) return;
   ProcessFolder(dir);
   if (JobSettings.SubDir == 0) return;
-  for (const std::string& sub : platform::ListSubFolders(dir)) {
+  // Real folders only: a link to a folder is not entered.
+  for (const platform::FolderEntry& e : platform::ListFolder(dir)) {
+    if (!e.isFolder) continue;
     if (stopRequested_) return;
-    WalkFolder(dir + sub + "/");
+    const std::string sub = dir + e.name + "/";
+    if (!e.reachable || HasLineBreak(sub)) {
+      anyNg_ = true;
+      ReportFileError(OneLine(sub), UnreachableName(e, sub));
+      continue;
+    }
+    WalkFolder(sub);
   }
 }
 
 void TForm1::ProcessFolder(const std::string& dir) {
   StaticTextDir.SetCaption(dir);
-  for (const std::string& name : platform::ListFiles(dir, "*.pdf")) {
+  for (const platform::FolderEntry& e : platform::ListFolder(dir)) {
+    if (e.isFolder || !platform::MatchesMask(e.name, "*.pdf")) continue;
     if (stopRequested_) return;
-    const std::string path = dir + name;
-    StaticTextPDF.SetCaption(path);
+    const std::string path = dir + e.name;
+    StaticTextPDF.SetCaption(OneLine(path));
+    if (!e.reachable || HasLineBreak(path)) {
+      // Never processed under a name that leads elsewhere; no check list line names it.
+      anyNg_ = true;
+      ReportFileError(OneLine(path), UnreachableName(e, path));
+      resultLog_->WriteString(CsvField(OneLine(path)) + ",NG(InvalidFileName)\r\n");
+      continue;
+    }
     const std::string line = ProcessFile(path);
     WriteLogLines(line, path);
   }
@@ -526,22 +567,29 @@ std::string TForm1::ProcessFile(std::string path) {
   CurrentFile = path;
   StaticTextPDF.SetCaption(rtl::ExtractFileName(path));
   platform::ProcessPendingEvents();  // the window's pending events
-  if (!platform::FileExists(path)) {
+  const std::string logged = CsvField(path);
+  if (!platform::FileExists(path) && !platform::IsSymbolicLink(path)) {
     anyNg_ = true;
-    return path + ",NG(FileNotFound)";
+    return logged + ",NG(FileNotFound)";
   }
   int32_t result = -1;
-  try {
-    if (JobSettings.Ver == 3 || JobSettings.Ver == 4)
-      result = LockWithTool(path);
-    else
-      result = LockWithLibrary(path);
-  } catch (const std::exception& e) {
-    ReportFileError(path, ExceptionText(e));
-    result = -1;
+  std::string problem;
+  // A link, a file with several names, a read-only file or one this user may not write is left
+  // as it is.
+  if (platform::CheckReplaceable(path, nullptr, &problem)) {
+    try {
+      if (JobSettings.Ver == 3 || JobSettings.Ver == 4)
+        result = LockWithTool(path, &problem);
+      else
+        result = LockWithLibrary(path);
+    } catch (const std::exception& e) {
+      problem = ExceptionText(e);
+      result = -1;
+    }
   }
+  if (!problem.empty()) ReportFileError(path, problem);
   if (result != 0) anyNg_ = true;
-  return path + "," + (result == 0 ? "OK" : "NG");
+  return logged + "," + (result == 0 ? "OK" : "NG");
 }
 
 int32_t TForm1::LockWithLibrary(const std::string& path) {

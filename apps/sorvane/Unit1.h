@@ -25,7 +25,6 @@ class TzoPDFDocument;
 
 std::string ResultLogPath();  // program folder + "log/log_result.csv"
 std::string CheckLogPath();   // program folder + "log/log_check.csv"
-std::string TempFolder();     // program folder + "temp/"
 std::string KettrinCommandLine();
 
 // How a batch run ended.

@@ -59,12 +59,6 @@ std::string LowerExtension(const std::string& name) {
   return ext;
 }
 
-std::string FolderOf(const std::string& name) {
-  size_t slash = name.find_last_of('/');
-  if (slash == std::string::npos) return "./";
-  return name.substr(0, slash + 1);
-}
-
 TzoSetupDialogFactory& SetupDialogFactory() {
   static TzoSetupDialogFactory factory;
   return factory;
@@ -523,34 +517,25 @@ bool TzoCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   SetNeedAppearances(needAppearancesMode);
   StatusMessage(FmtLoadMessage(SSavingFile, name));
 
-  // The target is replaced only by a complete file: a temporary file in its folder is written,
-  // flushed and renamed over it. Whatever fails leaves the target as it was.
-  const std::string temp = platform::UniqueTempName(FolderOf(name));
+  // The target is replaced only by a complete file: a temporary file in its folder is written
+  // through its own descriptor, flushed and renamed over it. Whatever fails leaves the target as
+  // it was.
+  platform::ReplacementFile file;
+  std::string error;
+  if (!file.Create(name, &error, /*followLink=*/true))
+    throw rtl::EFCreateError("Cannot create file \"" + name + "\". " + error);
   {
-    std::unique_ptr<rtl::TFileStream> file;
+    rtl::THandleStream stream(file.Descriptor(), name);
     try {
-      file = std::make_unique<rtl::TFileStream>(temp, rtl::TFileStream::fmCreate);
-    } catch (const rtl::EFCreateError& e) {
-      const std::string& m = e.Message();
-      size_t reason = m.find("\". ");
-      throw rtl::EFCreateError("Cannot create file \"" + name + "\"." +
-                               (reason == std::string::npos ? "" : m.substr(reason + 2)));
-    }
-    try {
-      outputStream_ = std::make_unique<TzoWriteOnlyFilter>(file.get());
+      outputStream_ = std::make_unique<TzoWriteOnlyFilter>(&stream);
       WriteDocument();
       outputStream_.reset();
-      file->Flush();
-      file.reset();
     } catch (...) {
       outputStream_.reset();
-      file.reset();
-      platform::DeleteFile(temp);
       throw;
     }
   }
-  std::string error;
-  if (!platform::ReplaceFileAtomic(temp, name, &error))
+  if (!file.Commit(nullptr, &error))
     throw rtl::EWriteError("Cannot write \"" + name + "\". " + error);
 
   // The viewer runs on its own; whether it could be started is not looked at.

@@ -17,16 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class BatchRun : public SorvaneFormTest {
+class BatchRun : public SorvaneRunTest {
  protected:
-  void SetUp() override {
-    SorvaneFormTest::SetUp();
-    const std::string tool = ProgramDir() + "bin/AHPDFToolCmd26";
-    ASSERT_TRUE(FileExists(tool)) << "the built tool is missing: " << tool;
-    fs::create_symlink(tool, ToolPath());
-    if (!HasCommand("pdfinfo") || !HasCommand("qpdf"))
-      GTEST_SKIP() << "pdfinfo (poppler-utils) and qpdf are needed";
-  }
   // A copy of the example plain.pdf at path (ANSI), its folders made.
   std::string Pdf(const std::string& path) {
     fs::create_directories(fs::path(platform::AnsiToUtf8(path)).parent_path());
@@ -34,12 +26,6 @@ class BatchRun : public SorvaneFormTest {
     return path;
   }
   static std::string Log(const std::string& path) { return ReadFile(path); }
-  static std::string Lines(const V& lines) {
-    std::string text;
-    for (const std::string& l : lines)
-      text += l + "\r\n";
-    return text;
-  }
   // The job of a 1.7 target with user and owner passwords.
   static void Job17(TJobSettings& j) {
     j.Ver = 4;
@@ -104,8 +90,8 @@ TEST_F(BatchRun, TheWalkMeetsFilesInNameOrderOwnFilesFirstAndEachFolderOnce) {
   EXPECT_NE(Info(files[0], "u2").find("PDF version:     1.6"), std::string::npos);
 }
 
-TEST_F(BatchRun, TheCheckListQuotesPathsAndPasswordsWithACommaOrAQuote) {
-  // A comma in a file name or a password must not move the check list's fields.
+TEST_F(BatchRun, BothLogsQuotePathsAndPasswordsWithACommaOrAQuote) {
+  // A comma in a file name or a password must not move the fields of either log.
   const std::string lib = Folder("lib"), tool = Folder("tool,x");
   const std::string a = Pdf(lib + "/enc-R2,V1.pdf"), b = Pdf(tool + "/say \"hi\".pdf");
   auto withPasswords = [](TJobSettings& j) {
@@ -123,7 +109,8 @@ TEST_F(BatchRun, TheCheckListQuotesPathsAndPasswordsWithACommaOrAQuote) {
   auto form = Form();
 
   EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kAllOk);
-  EXPECT_EQ(Log(ResultLogPath()), Lines({a + ",OK", b + ",OK"}));
+  EXPECT_EQ(Log(ResultLogPath()),
+            Lines({"\"" + a + "\",OK", "\"" + tool + "/say \"\"hi\"\".pdf\",OK"}));
   EXPECT_EQ(Log(CheckLogPath()),
             Lines({"\"" + a + "\",\"u,1\",\"o\"\"2\",1.4",
                    "\"" + tool + "/say \"\"hi\"\".pdf\",\"u,1\",\"o\"\"2\",1.7"}));

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "apps/sorvane/LibraryEngine.h"
+#include "platform/FileSystem.h"
 #include "tests/apps/sorvane/SorvaneTestSupport.h"
 
 using namespace sv::test;
@@ -37,16 +38,24 @@ TEST_F(LibraryEngine, ThePatchChangesOnlyTheThreeVersionDigitsAfterTheFirstPerce
       {1, 0, "%PDF", "%PDF"},
       {1, 0, "", ""},
   };
+  // The patch works on the new file beside the target, through its descriptor.
   const std::string path = Prog() + "temp/file.pdf";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in.substr(0, 20));
-    WriteFile(path, c.in);
+    WriteFile(path, "the old file");
     JobSettings.VerEn = c.verEn;
     JobSettings.Ver = c.ver;
-    PatchHeaderVersion(path);
+    platform::ReplacementFile file;
+    ASSERT_TRUE(file.Create(path));
+    ASSERT_TRUE(file.Write(c.in));
+    PatchHeaderVersion(file);
+    EXPECT_EQ(ReadFile(path), "the old file");
+    ASSERT_TRUE(file.Commit());
     EXPECT_EQ(ReadFile(path), c.out);
   }
-  EXPECT_THROW(PatchHeaderVersion(Prog() + "temp/none.pdf"), rtl::EStreamError);
+  platform::ReplacementFile closed;
+  JobSettings.VerEn = 1;
+  EXPECT_THROW(PatchHeaderVersion(closed), rtl::EStreamError);
 }
 
 TEST_F(LibraryEngine, EachRestrictionFlagRemovesItsPermissions) {

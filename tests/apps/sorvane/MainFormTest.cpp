@@ -137,6 +137,36 @@ TEST_F(MainForm, DroppedFoldersBecomeJobsWithACopyOfDefaultIni) {
   EXPECT_FALSE(FileExists(JobIniPath(last)));
 }
 
+TEST_F(MainForm, AFolderThatCannotBeAJobIsRefusedWithAMessage) {
+  // On disk: "café" (code page 932 has no é) and "10〜20" (the wave dash of the JIS mapping,
+  // which code page 932 holds as the full-width tilde's code).
+  fs::create_directories(Prog() + "café");
+  fs::create_directories(Prog() + "10〜20");
+  fs::create_directories(Prog() + "two\nlines");
+  auto form = Form();
+  // The toolkit hands the names over in code page 932.
+  const std::string cafe = Prog() + "caf?", wave = Prog() + Ansi("10〜20");
+  const std::string lines = Prog() + "two\nlines";
+  form->DeliverDrop({{cafe, wave, lines}, {0, 0}});
+  EXPECT_EQ(Entries(*form), V{wave});
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[0].rfind(cafe + Ansi(" は追加できません。"), 0), 0u) << boxes_[0];
+  EXPECT_EQ(boxes_[1].rfind(lines + Ansi(" は追加できません。"), 0), 0u) << boxes_[1];
+  EXPECT_FALSE(FileExists(JobIniPath(cafe)));
+  EXPECT_TRUE(FileExists(JobIniPath(wave)));
+
+  // A folder really named "caf?" cannot be told from "café" by its name in code page 932.
+  fs::create_directories(Prog() + "caf?");
+  boxes_.clear();
+  form->DeliverDrop({{cafe}, {0, 0}});
+  EXPECT_EQ(Entries(*form), V{wave});
+  EXPECT_EQ(boxes_.size(), 1u);
+
+  // The next start finds the wave-dash job again.
+  auto again = Form();
+  EXPECT_EQ(Entries(*again), V{wave});
+}
+
 TEST_F(MainForm, TheFolderChooserAddsAFolderWithoutItsTrailingSlash) {
   ChooserShell shell;
   ui::TShell* old = ui::SetShell(&shell);
@@ -334,7 +364,25 @@ TEST_F(MainForm, TheCheckCommandStartsKettrinOnTheCheckListOrSaysThereIsNone) {
   form->mmCheck.Click();
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(ReadFile(Prog() + "args"), "/p\n/f" + Prog() + "log/log_check.csv\n");
-  EXPECT_EQ(KettrinCommandLine(), Prog() + "Kettrin /p /f\"" + Prog() + "log/log_check.csv\"");
+  EXPECT_EQ(KettrinCommandLine(),
+            "\"" + Prog() + "Kettrin\" /p /f\"" + Prog() + "log/log_check.csv\"");
+}
+
+TEST_F(MainForm, KettrinIsStartedFromAProgramFolderWithABlankNotFromItsFirstWord) {
+  // A program planted where the folder's first word ends must not run.
+  const std::string app = Prog() + "Sorvane App/";
+  fs::create_directories(app);
+  platform::SetProgramFolderForTests(app, "Sorvane");
+  const std::string record = "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + Prog() + "started'\n";
+  WriteFile(Prog() + "Sorvane", record);
+  WriteFile(app + "Kettrin", record);
+  for (const std::string& program : {Prog() + "Sorvane", app + "Kettrin"})
+    fs::permissions(program, fs::perms::owner_all);
+  auto form = Form();
+  WriteFile(CheckLogPath(), "");
+  form->mmCheck.Click();
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(ReadFile(Prog() + "started"), app + "Kettrin\n/p\n/f" + app + "log/log_check.csv\n");
 }
 
 TEST_F(MainForm, TheOpenPasswordIsOfferedOnceAndARefusalIsRecorded) {

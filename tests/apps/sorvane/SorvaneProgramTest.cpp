@@ -1,6 +1,8 @@
 // The built program, copied into a program folder of its own with the outside tool in bin/, run
 // silently as a script would run it. Its outputs are judged by pdfinfo, qpdf and pdftoppm.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -95,13 +97,6 @@ class SorvaneProgram : public SorvaneFormTest {
     EXPECT_NE(enc.out.find(std::string(c.revision) + "\n"), std::string::npos) << enc.out;
     for (const std::string& line : c.permissions)
       EXPECT_NE(enc.out.find(line + "\n"), std::string::npos) << line << "\n" << enc.out;
-  }
-
-  static std::string Lines(const V& lines) {
-    std::string text;
-    for (const std::string& l : lines)
-      text += l + "\r\n";
-    return text;
   }
 };
 
@@ -345,4 +340,118 @@ TEST_F(SorvaneProgram, ARunThatCannotRunEndsWithStatusTwoAndSaysWhy) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(ReadFile(ResultLogPath()), "");
   EXPECT_EQ(ReadFile(CheckLogPath()), "");
+}
+
+TEST_F(SorvaneProgram, EveryFileIsReachedByItsOwnNameOrIsNgWithItsReason) {
+  if (!HasCommand("mutool")) GTEST_SKIP() << "mutool is needed";
+  // Names as a Linux input method types them: the JIS forms of the wave dash and its kin, which
+  // code page 932 holds under the codes of their full-width forms; names it cannot hold at all;
+  // a name with a line break; two names that are one in code page 932.
+  struct Name {
+    const char* utf8;
+    const char* logged;  // the name in the logs (UTF-8 here); null: as the name itself
+    bool ok;
+  };
+  const std::vector<Name> names = {
+      {"10〜20.pdf", nullptr, true},
+      {"a‖b−c.pdf", nullptr, true},
+      {"caf?.pdf", nullptr, true},
+      {"café.pdf", "caf?.pdf", false},
+      {"line\nbreak.pdf", "line?break.pdf", false},
+      {"〜x.pdf", nullptr, false},
+      {"～x.pdf", nullptr, true},
+      {"¢£¬—.pdf", nullptr, true},
+  };
+  V results, checks, ok, ng, before;
+  for (const char* job : {"lib〜", "tool‖"}) {
+    const std::string dir = Prog() + job;  // UTF-8 on the disk
+    const std::string ansiDir = Ansi(dir.c_str());
+    const bool lib = std::string(job) == "lib〜";
+    fs::create_directories(dir);
+    Job(ansiDir, [&](TJobSettings& j) {
+      j.Ver = lib ? 1 : 4;
+      j.UserPassWord = "user";
+      j.MasterPassWord = "owner";
+    });
+    for (const Name& n : names) {
+      const std::string path = dir + "/" + n.utf8;
+      CopyFile(Example("plain.pdf"), path);
+      const std::string logged = ansiDir + "/" + Ansi(n.logged ? n.logged : n.utf8);
+      if (n.ok) {
+        ok.push_back(path);
+        results.push_back(logged + ",OK");
+        checks.push_back(logged + ",user,owner," + (lib ? "1.4" : "1.7"));
+      } else {
+        ng.push_back(path);
+        before.push_back(ReadFile(path));
+        results.push_back(logged + ",NG(InvalidFileName)");
+      }
+    }
+  }
+
+  CommandResult r = Run();
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(ReadFile(ResultLogPath()), Lines(results));
+  EXPECT_EQ(ReadFile(CheckLogPath()), Lines(checks));
+  for (const std::string& f : ok) {
+    SCOPED_TRACE(f);
+    EXPECT_EQ(Info(f), "") << "opens without a password";
+    EXPECT_EQ(Field(Info(f, "-upw", "user"), "Encrypted").substr(0, 3), "yes");
+    CommandResult check = RunCommand({"qpdf", "--check", "--password=owner", f});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_NE(RunCommand({"mutool", "info", f}).exitCode, 0);
+    EXPECT_EQ(RunCommand({"mutool", "info", "-p", "user", f}).exitCode, 0);
+  }
+  for (size_t i = 0; i < ng.size(); ++i)
+    EXPECT_EQ(ReadFile(ng[i]), before[i]) << ng[i];
+  // Each such file is said with its reason.
+  EXPECT_NE(r.err.find("caf?.pdf: "), std::string::npos) << r.err;
+}
+
+TEST_F(SorvaneProgram, RunAsRootItNeitherWritesWhatItMayNotNorHandsFilesToItself) {
+  // Root of a user namespace where the files' owner does not exist: it may not write a file
+  // that only its owner may write, and cannot give a rewritten file back to that owner.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+  if (RunCommand({"unshare", "-U", "-r", "true"}).exitCode != 0)
+    GTEST_SKIP() << "no user namespaces here";
+  V results, theirs;
+  for (const char* job : {"lib", "tool"}) {
+    const std::string dir = Prog() + job;
+    Job(dir, [&](TJobSettings& j) {
+      j.Ver = std::string(job) == "lib" ? 2 : 3;
+      j.UserPassWord = "user";
+      j.MasterPassWord = "owner";
+    });
+    const std::string notWritable = Input(Example("plain.pdf"), dir, "a_theirs.pdf");
+    const std::string writable = Input(Example("plain.pdf"), dir, "b_theirs_open.pdf");
+    const std::string mine = Input(Example("plain.pdf"), dir, "c_mine.pdf");
+    ASSERT_EQ(::chown(notWritable.c_str(), 1234, 1234), 0);
+    ASSERT_EQ(::chown(writable.c_str(), 1234, 1234), 0);
+    ::chmod(notWritable.c_str(), 0644);
+    ::chmod(writable.c_str(), 0666);
+    results.insert(results.end(), {notWritable + ",NG", writable + ",NG", mine + ",OK"});
+    theirs.insert(theirs.end(), {notWritable, writable});
+  }
+  CommandResult r = RunCommand({"unshare", "-U", "-r", "env", "-u", "DISPLAY", "-u",
+                                "WAYLAND_DISPLAY", Prog() + "Sorvane", "/s"},
+                               Prog());
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(ReadFile(ResultLogPath()), Lines(results));
+  for (const std::string& f : theirs) {
+    SCOPED_TRACE(f);
+    EXPECT_EQ(ReadFile(f), ReadFile(Example("plain.pdf")));
+    struct stat st {};
+    ASSERT_EQ(::stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 1234u);
+  }
+  for (const std::string& lib : {Prog() + "lib/", Prog() + "tool/"}) {
+    EXPECT_NE(r.err.find(lib + "a_theirs.pdf: this user may not write the file"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(lib + "b_theirs_open.pdf: cannot give the new file the owner"),
+              std::string::npos)
+        << r.err;
+  }
+  EXPECT_NE(Info(Prog() + "lib/c_mine.pdf", "-upw", "user"), "");
+  EXPECT_EQ(Info(Prog() + "lib/c_mine.pdf"), "");
 }

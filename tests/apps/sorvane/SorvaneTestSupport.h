@@ -20,6 +20,14 @@ inline std::string Ansi(const char* utf8) {
   return platform::Utf8ToAnsi(utf8);
 }
 
+// Lines as the logs write them, each ended by CR LF.
+inline std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines)
+    text += l + "\r\n";
+  return text;
+}
+
 // The text after "<name>:" on its line of pdfinfo's or qpdf's output.
 inline std::string Field(const std::string& out, const std::string& name) {
   std::smatch m;
@@ -56,6 +64,7 @@ class SorvaneFolderTest : public ::testing::Test {
 #include <memory>
 #include <vector>
 
+#include "apps/sorvane/ToolEngine.h"
 #include "apps/sorvane/Unit1.h"
 #include "ui/Forms.h"
 
@@ -112,6 +121,19 @@ class SorvaneFormTest : public SorvaneFolderTest {
 
   std::vector<std::string> boxes_;
   ui::TApplication::TMessageBoxHook oldHook_;
+};
+
+// The main window with the built outside tool in bin/, for runs of both engines.
+class SorvaneRunTest : public SorvaneFormTest {
+ protected:
+  void SetUp() override {
+    SorvaneFormTest::SetUp();
+    const std::string tool = ProgramDir() + "bin/AHPDFToolCmd26";
+    ASSERT_TRUE(FileExists(tool)) << "the built tool is missing: " << tool;
+    std::filesystem::create_symlink(tool, ToolPath());
+    if (!HasCommand("pdfinfo") || !HasCommand("qpdf"))
+      GTEST_SKIP() << "pdfinfo (poppler-utils) and qpdf are needed";
+  }
 };
 
 }  // namespace sv::test
