@@ -304,6 +304,12 @@ int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
   return static_cast<int64_t>(r);
 }
 
+int64_t THandleStream::Size() {
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) return static_cast<int64_t>(st.st_size);
+  return TStream::Size();
+}
+
 void THandleStream::SetSize(int64_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
     throw EStreamError("Cannot set the size of \"" + name_ + "\". " + std::strerror(errno));
