@@ -150,7 +150,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
     if (position_ > Size()) data_.resize(static_cast<size_t>(position_));
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     const size_t inside = static_cast<size_t>(Size() - position_);
-    std::memcpy(data_.data() + position_, bytes, inside);
+    if (inside > 0) std::memcpy(data_.data() + position_, bytes, inside);
     data_.insert(data_.end(), bytes + inside, bytes + count);
   } else {
     std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
