@@ -41,9 +41,7 @@ class MemoryDoc : public TzoCustomPDFDocument {
  public:
   MemoryDoc(ConstructKey key, rtl::TComponent* owner) : TzoCustomPDFDocument(key, owner) {}
   size_t WriteTo(rtl::TMemoryStream& mem) {
-    outputStream_ = std::make_unique<TzoWriteOnlyFilter>(&mem);
-    WriteDocument();
-    outputStream_.reset();
+    WriteDocumentTo(mem);
     return static_cast<size_t>(mem.Size());
   }
 };

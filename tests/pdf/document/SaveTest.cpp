@@ -37,6 +37,16 @@ std::vector<std::string> Listing(const std::string& folder) {
   return names;
 }
 
+// Notes the files handed to the default program instead of starting it.
+class RecordingShell : public ui::TShell {
+ public:
+  bool OpenDocument(const std::string& path) override {
+    opened.push_back(path);
+    return true;
+  }
+  std::vector<std::string> opened;
+};
+
 class RecordingDialog : public TzoBaseDlg {
  public:
   explicit RecordingDialog(int result) : result_(result) {}
@@ -253,14 +263,7 @@ TEST(SaveTest, AWriterErrorOrAnUncreatableFileLeavesEverythingAsItWas) {
 }
 
 TEST(SaveTest, OpenAfterSaveHandsTheSavedFileToTheDefaultProgram) {
-  class RecordingShell : public ui::TShell {
-   public:
-    bool OpenDocument(const std::string& path) override {
-      opened.push_back(path);
-      return true;
-    }
-    std::vector<std::string> opened;
-  } shell;
+  RecordingShell shell;
   ui::TShell* previous = ui::SetShell(&shell);
   TempDir tmp;
   auto doc = OnePageDoc();
@@ -273,14 +276,7 @@ TEST(SaveTest, OpenAfterSaveHandsTheSavedFileToTheDefaultProgram) {
 }
 
 TEST(SaveTest, SaveToStreamSavesAsSaveToFileDoesIntoTheCallersStream) {
-  class RecordingShell : public ui::TShell {
-   public:
-    bool OpenDocument(const std::string& path) override {
-      opened.push_back(path);
-      return true;
-    }
-    std::vector<std::string> opened;
-  } shell;
+  RecordingShell shell;
   ui::TShell* previous = ui::SetShell(&shell);
   TempDir tmp;
   auto doc = OnePageDoc();
