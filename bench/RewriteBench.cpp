@@ -6,8 +6,10 @@
 // child, which holds the inputs already), the ratios and the minor page faults (memory touched
 // afresh, a cost of its own on a virtual machine).
 //
-// Usage: bench_RewriteBench [--rounds N] [--library-only] FOLDER-OR-FILE...
-// With --library-only, only this library's way runs, in this process (for a profiler).
+// Usage: bench_RewriteBench [--rounds N] [--in-process | --library-only] FOLDER-OR-FILE...
+// With --in-process, this library and libqpdf run in this process, each after a first round that
+// is not timed (memory already touched, as in a long batch); with --library-only, only this
+// library does (for a profiler).
 // Without arguments: ../shared/corpus beside the source tree, then one large file made by
 // joining every document of its docs folder (qpdf --empty --pages).
 // Only files that this library loads are timed, and the same files for all three ways; both qpdf
@@ -175,18 +177,29 @@ Result InChild(const std::function<bool()>& work) {
   return r;
 }
 
-// This library's way alone, in this process.
-void ReportLibraryOnly(const char* title, const std::vector<Input>& inputs, int rounds) {
+// The ways in memory in this process, after a round that is not timed; libqpdf's too unless
+// libraryOnly.
+void ReportInProcess(const char* title, const std::vector<Input>& inputs, int rounds,
+                     bool libraryOnly) {
   double mb = 0;
   for (const Input& in : inputs)
     mb += static_cast<double>(in.bytes.size()) / 1e6;
-  const auto t0 = std::chrono::steady_clock::now();
-  for (int r = 0; r < rounds; ++r)
+  std::printf("\n%s: %zu files, %.2f MB, %d round(s) in this process\n", title, inputs.size(), mb,
+              rounds);
+  double ours = 0;
+  for (auto [name, one] : {std::pair{"this library", &OursOne}, {"libqpdf", &QpdfOne}}) {
+    if (libraryOnly && one != &OursOne) break;
     for (const Input& in : inputs)
-      OursOne(in);
-  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  std::printf("\n%s: %zu files, %.2f MB, %d round(s): %.3f s, %.2f MB/s\n", title, inputs.size(),
-              mb, rounds, s, mb * rounds / s);
+      one(in);
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int r = 0; r < rounds; ++r)
+      for (const Input& in : inputs)
+        one(in);
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (one == &OursOne) ours = s;
+    std::printf("%-14s %8.3f s %10.2f MB/s %8.2f time/library\n", name, s, mb * rounds / s,
+                s / ours);
+  }
 }
 
 void Report(const char* title, const std::vector<Input>& inputs, int rounds) {
@@ -293,14 +306,16 @@ std::vector<Input> Collect(const std::string& where, bool libraryOnly) {
 
 int main(int argc, char** argv) {
   int rounds = 1;
-  bool libraryOnly = false;
+  bool libraryOnly = false, inProcess = false;
   std::vector<std::string> wheres;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--rounds" && i + 1 < argc)
       rounds = std::max(1, std::atoi(argv[++i]));
     else if (a == "--library-only")
-      libraryOnly = true;
+      libraryOnly = inProcess = true;
+    else if (a == "--in-process")
+      inProcess = true;
     else
       wheres.push_back(a);
   }
@@ -321,7 +336,10 @@ int main(int argc, char** argv) {
   for (const std::string& w : wheres) {
     std::vector<Input> inputs = Collect(w, libraryOnly);
     const char* title = w == joined ? "joined manuals (one large file)" : w.c_str();
-    (libraryOnly ? ReportLibraryOnly : Report)(title, inputs, rounds);
+    if (inProcess)
+      ReportInProcess(title, inputs, rounds, libraryOnly);
+    else
+      Report(title, inputs, rounds);
   }
   if (!joined.empty()) fs::remove(joined);
   return 0;
