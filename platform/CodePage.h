@@ -9,6 +9,9 @@
 
 namespace platform {
 
+// The process's ANSI code page, fixed (it is not taken from the locale).
+inline constexpr uint32_t kAnsiCodePage = 932;
+
 // True for the first byte of a double-byte character (0x81-0x9F, 0xE0-0xFC).
 bool IsDBCSLeadByte(uint8_t b);
 
@@ -20,5 +23,16 @@ std::string Utf8ToAnsi(std::string_view utf8);
 
 std::string WideToUtf8(std::u16string_view wide);
 std::u16string Utf8ToWide(std::string_view utf8);  // invalid sequences become U+FFFD
+
+// The code page of a GDI character set: 0 -> 1252, 128 -> 932, 129 -> 949, 130 -> 1361,
+// 134 -> 936, 136 -> 950, 161 -> 1253, 162 -> 1254, 163 -> 1258, 177 -> 1255, 178 -> 1256,
+// 186 -> 1257, 222 -> 874, 238 -> 1250, 204 -> 1251; any other -> the ANSI code page.
+uint32_t CodePageOfCharset(uint8_t charset);
+
+// Bytes of a Windows code page to UTF-16, as MultiByteToWideChar without flags gives them: 932 as
+// AnsiToWide; 1252 with 0x81, 0x8D, 0x8F, 0x90 and 0x9D as U+0081 .. U+009D; other code pages
+// through the C library's tables, a byte sequence they cannot convert giving U+FFFD. An unknown
+// code page converts as 932.
+std::u16string MultiByteToWide(uint32_t codePage, std::string_view bytes);
 
 }  // namespace platform
