@@ -48,10 +48,10 @@ struct FontRequest {
 
 // TEXTMETRIC and the OUTLINETEXTMETRIC values the library reads, in pixels at the face's size.
 struct TextMetrics {
-  int32_t ppem = 0;           // the em height in pixels
-  int32_t height = 0;         // ascent + descent
-  int32_t ascent = 0;         // OS/2 usWinAscent
-  int32_t descent = 0;        // OS/2 usWinDescent (positive below the baseline)
+  int32_t ppem = 0;     // the em height in pixels
+  int32_t height = 0;   // ascent + descent
+  int32_t ascent = 0;   // OS/2 usWinAscent
+  int32_t descent = 0;  // OS/2 usWinDescent (positive below the baseline)
   int32_t internalLeading = 0;
   int32_t externalLeading = 0;
   int32_t aveCharWidth = 0;  // OS/2 xAvgCharWidth
