@@ -133,48 +133,50 @@ constexpr std::pair<int, uint8_t> kCodePageBits[] = {
 
 // ---- Reading sfnt data ----
 
-uint16_t BE16(const std::string& d, size_t at) {
-  return static_cast<uint16_t>((static_cast<uint8_t>(d[at]) << 8) |
-                               static_cast<uint8_t>(d[at + 1]));
+using Bytes = std::vector<uint8_t>;
+
+uint16_t BE16(const Bytes& d, size_t at) {
+  return static_cast<uint16_t>((d[at] << 8) | d[at + 1]);
 }
-uint32_t BE32(const std::string& d, size_t at) {
+uint32_t BE32(const Bytes& d, size_t at) {
   return (static_cast<uint32_t>(BE16(d, at)) << 16) | BE16(d, at + 2);
 }
-void PutBE16(std::string& d, uint16_t v) {
-  d += static_cast<char>(v >> 8);
-  d += static_cast<char>(v & 0xFF);
+void PutBE16(Bytes& d, uint16_t v) {
+  d.push_back(static_cast<uint8_t>(v >> 8));
+  d.push_back(static_cast<uint8_t>(v & 0xFF));
 }
-void PutBE32(std::string& d, uint32_t v) {
+void PutBE32(Bytes& d, uint32_t v) {
   PutBE16(d, static_cast<uint16_t>(v >> 16));
   PutBE16(d, static_cast<uint16_t>(v & 0xFFFF));
 }
-uint32_t Checksum(const std::string& d, size_t at, size_t length) {
+uint32_t Checksum(const Bytes& d, size_t at, size_t length) {
   uint32_t sum = 0;
   for (size_t i = 0; i < length; i += 4) {
     uint32_t word = 0;
     for (size_t k = 0; k < 4; ++k)
-      word = (word << 8) | (i + k < length ? static_cast<uint8_t>(d[at + i + k]) : 0u);
+      word = (word << 8) | (i + k < length ? d[at + i + k] : 0u);
     sum += word;
   }
   return sum;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+bool ReadWholeFile(const std::string& path, Bytes& bytes) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
-  bytes.clear();
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-    bytes.append(buf, n);
-  bool ok = !std::ferror(f);
+  bool ok = std::fseek(f, 0, SEEK_END) == 0;
+  long size = ok ? std::ftell(f) : -1;
+  ok = size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
+  if (ok) {
+    bytes.resize(static_cast<size_t>(size));
+    ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  }
   std::fclose(f);
   return ok;
 }
 
 // Face index of a collection as a standalone sfnt: its tables in its directory order, a new
 // directory with fresh checksums and head's checkSumAdjustment. False on damaged data.
-bool ExtractCollectionFace(const std::string& ttc, int index, std::string& out) {
+bool ExtractCollectionFace(const Bytes& ttc, int index, Bytes& out) {
   if (ttc.size() < 12 || index < 0) return false;
   uint32_t numFonts = BE32(ttc, 8);
   if (static_cast<uint32_t>(index) >= numFonts ||
@@ -188,46 +190,51 @@ bool ExtractCollectionFace(const std::string& ttc, int index, std::string& out) 
     uint32_t tag, offset, length;
   };
   std::vector<Rec> recs;
+  uint64_t total = 12 + 16 * static_cast<uint64_t>(numTables);
   for (uint16_t i = 0; i < numTables; ++i) {
     size_t r = static_cast<size_t>(dir) + 12 + 16 * i;
     Rec rec{BE32(ttc, r), BE32(ttc, r + 8), BE32(ttc, r + 12)};
     if (static_cast<uint64_t>(rec.offset) + rec.length > ttc.size()) return false;
+    total += (static_cast<uint64_t>(rec.length) + 3) & ~uint64_t{3};
     recs.push_back(rec);
   }
+  if (total > 0xFFFFFFFFu) return false;
   uint16_t pow2 = 1, log2 = 0;
   while (pow2 * 2 <= numTables) {
     pow2 = static_cast<uint16_t>(pow2 * 2);
     ++log2;
   }
   out.clear();
+  out.reserve(static_cast<size_t>(total));
   PutBE32(out, BE32(ttc, dir));
   PutBE16(out, numTables);
   PutBE16(out, static_cast<uint16_t>(pow2 * 16));
   PutBE16(out, log2);
   PutBE16(out, static_cast<uint16_t>(numTables * 16 - pow2 * 16));
-  std::string data;
-  size_t dataStart = 12 + 16 * static_cast<size_t>(numTables);
+  out.resize(12 + 16 * static_cast<size_t>(numTables));
   size_t headAt = std::string::npos;
-  for (const Rec& rec : recs) {
-    size_t at = dataStart + data.size();
-    data.append(ttc, rec.offset, rec.length);
+  for (uint16_t i = 0; i < numTables; ++i) {
+    const Rec& rec = recs[i];
+    size_t at = out.size();
+    out.insert(out.end(), ttc.begin() + rec.offset, ttc.begin() + rec.offset + rec.length);
     if (rec.tag == TTAG_head && rec.length >= 12) {
       headAt = at;
-      for (size_t k = 8; k < 12; ++k)
-        data[at - dataStart + k] = 0;
+      std::fill(out.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                out.begin() + static_cast<std::ptrdiff_t>(at + 12), 0);
     }
-    uint32_t sum = Checksum(data, at - dataStart, rec.length);
-    data.append((4 - data.size() % 4) % 4, '\0');
-    PutBE32(out, rec.tag);
-    PutBE32(out, sum);
-    PutBE32(out, static_cast<uint32_t>(at));
-    PutBE32(out, rec.length);
+    uint32_t sum = Checksum(out, at, rec.length);
+    out.resize((out.size() + 3) & ~size_t{3}, 0);
+    Bytes record;
+    PutBE32(record, rec.tag);
+    PutBE32(record, sum);
+    PutBE32(record, static_cast<uint32_t>(at));
+    PutBE32(record, rec.length);
+    std::copy(record.begin(), record.end(), out.begin() + 12 + 16 * i);
   }
-  out += data;
   if (headAt != std::string::npos) {
     uint32_t adjustment = 0xB1B0AFBAu - Checksum(out, 0, out.size());
     for (int k = 0; k < 4; ++k)
-      out[headAt + 8 + static_cast<size_t>(k)] = static_cast<char>(adjustment >> (24 - 8 * k));
+      out[headAt + 8 + static_cast<size_t>(k)] = static_cast<uint8_t>(adjustment >> (24 - 8 * k));
   }
   return true;
 }
@@ -568,13 +575,13 @@ std::vector<uint8_t> FontFace::Charsets() const {
   return out;
 }
 
-bool FontFace::FontData(std::string& bytes) const {
+bool FontFace::FontData(std::vector<uint8_t>& bytes) const {
   if (!IsSfnt()) return false;
-  std::string file;
+  Bytes file;
   if (!ReadWholeFile(impl_->path, file) || file.size() < 12) return false;
   uint32_t tag = BE32(file, 0);
   if (tag == TTAG_ttcf) {
-    std::string face;
+    Bytes face;
     if (!ExtractCollectionFace(file, impl_->index, face)) return false;
     bytes = std::move(face);
     return true;

@@ -114,7 +114,7 @@ class FontFace {
   // TrueType or OpenType file, the one face rebuilt as a standalone file (its tables, a new
   // directory and checksums) from a collection. False when the face is no sfnt or the file
   // cannot be read or is damaged.
-  bool FontData(std::string& bytes) const;
+  bool FontData(std::vector<uint8_t>& bytes) const;
 
  private:
   struct Impl;

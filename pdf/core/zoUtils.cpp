@@ -555,15 +555,17 @@ void GetTextExtent(std::u16string_view text, const ui::TFont& font, int32_t& wid
   height = face->Metrics().height;
 }
 
-void GetTextExtent(std::string_view text, const ui::TFont& font, int32_t& width, int32_t& height) {
+std::u16string DecodeFontText(std::string_view text, uint8_t charset) {
+  if (charset != ui::SYMBOL_CHARSET)
+    return platform::MultiByteToWide(platform::CodePageOfCharset(charset), text);
   std::u16string wide;
-  if (font.Charset() == ui::SYMBOL_CHARSET) {
-    for (char c : text)
-      wide += static_cast<char16_t>(static_cast<uint8_t>(c));
-  } else {
-    wide = platform::MultiByteToWide(platform::CodePageOfCharset(font.Charset()), text);
-  }
-  GetTextExtent(std::u16string_view(wide), font, width, height);
+  for (char c : text)
+    wide += static_cast<char16_t>(static_cast<uint8_t>(c));
+  return wide;
+}
+
+void GetTextExtent(std::string_view text, const ui::TFont& font, int32_t& width, int32_t& height) {
+  GetTextExtent(std::u16string_view(DecodeFontText(text, font.Charset())), font, width, height);
 }
 
 // ---- Units ----

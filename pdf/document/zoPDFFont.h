@@ -35,21 +35,36 @@ class FontFace;
 // 1256 -> 178, 1257 -> 186, 1258 -> 163, 1361 -> 130; any other -> 0.
 constexpr uint8_t CharsetOfCodePage(uint32_t codePage) {
   switch (codePage) {
-    case 932: return 128;
-    case 936: return 134;
-    case 949: return 129;
-    case 950: return 136;
-    case 874: return 222;
-    case 1250: return 238;
-    case 1251: return 204;
-    case 1253: return 161;
-    case 1254: return 162;
-    case 1255: return 177;
-    case 1256: return 178;
-    case 1257: return 186;
-    case 1258: return 163;
-    case 1361: return 130;
-    default: return 0;
+    case 932:
+      return 128;
+    case 936:
+      return 134;
+    case 949:
+      return 129;
+    case 950:
+      return 136;
+    case 874:
+      return 222;
+    case 1250:
+      return 238;
+    case 1251:
+      return 204;
+    case 1253:
+      return 161;
+    case 1254:
+      return 162;
+    case 1255:
+      return 177;
+    case 1256:
+      return 178;
+    case 1257:
+      return 186;
+    case 1258:
+      return 163;
+    case 1361:
+      return 130;
+    default:
+      return 0;
   }
 }
 // The character set of the system's ANSI code page (932: 128).
@@ -69,9 +84,9 @@ std::u16string CharToWide(std::string_view s, uint8_t charset);
 
 // The fourteen standard PDF font names.
 inline constexpr std::array<std::string_view, 14> StandardFontNames = {
-    "Times-Roman", "Times-Bold",        "Times-Italic",   "Times-BoldItalic",
-    "Helvetica",   "Helvetica-Bold",    "Helvetica-Oblique", "Helvetica-BoldOblique",
-    "Courier",     "Courier-Bold",      "Courier-Oblique", "Courier-BoldOblique",
+    "Times-Roman", "Times-Bold",     "Times-Italic",      "Times-BoldItalic",
+    "Helvetica",   "Helvetica-Bold", "Helvetica-Oblique", "Helvetica-BoldOblique",
+    "Courier",     "Courier-Bold",   "Courier-Oblique",   "Courier-BoldOblique",
     "Symbol",      "ZapfDingbats"};
 
 // A font name as the text of a PDF name (without the "/"): bytes outside "!".."~", the
@@ -264,8 +279,9 @@ class TzoTrueTypeData {
   std::vector<std::pair<uint32_t, uint16_t>> ReadCmap() const;
   // Advance widths of all glyphs in 1/1000 em (advance * 1000 div unitsPerEm); empty without hmtx.
   std::vector<int32_t> ReadGlyphWidths() const;
-  // The byte range of a glyph in the glyf table (offset into the data, length).
-  std::pair<uint32_t, uint32_t> GlyphRange(uint16_t glyph) const;
+  // The bytes of a glyph: offset into the data and length, from its loca entries (checked
+  // against the glyf table).
+  std::pair<uint64_t, uint32_t> GlyphRange(uint16_t glyph) const;
   // The glyphs with the components of every composite among them, closed; a loop of composite
   // references raises.
   std::vector<bool> CloseOverComposites(const std::vector<bool>& glyphs) const;
@@ -275,12 +291,12 @@ class TzoTrueTypeData {
 
  private:
   [[noreturn]] void Error(const std::string& what) const;
-  uint16_t U16(uint32_t at) const;
-  uint32_t U32(uint32_t at) const;
-  void Need(uint32_t at, uint32_t count) const;
+  void Need(uint64_t at, uint64_t count, std::string_view what) const;
+  uint16_t U16(uint64_t at) const;
+  uint32_t U32(uint64_t at) const;
   const Table& Required(std::string_view tag) const;
-  std::vector<std::pair<uint32_t, uint16_t>> ReadFormat4(uint32_t at, uint32_t end) const;
-  std::vector<std::pair<uint32_t, uint16_t>> ReadFormat12(uint32_t at, uint32_t end) const;
+  std::vector<std::pair<uint32_t, uint16_t>> ReadFormat4(uint64_t at, uint64_t end) const;
+  std::vector<std::pair<uint32_t, uint16_t>> ReadFormat12(uint64_t at, uint64_t end) const;
   void Components(uint16_t glyph, std::vector<uint16_t>& out) const;
 
   std::span<const uint8_t> data_;

@@ -203,11 +203,11 @@ TEST(FontLayer, FontDataIsOneStandaloneFace) {
     SCOPED_TRACE(index);
     auto face = FontFace::Open(t.collection, index, -16);
     ASSERT_TRUE(face);
-    std::string data;
+    std::vector<uint8_t> data;
     ASSERT_TRUE(face->FontData(data));
-    EXPECT_NE(data.substr(0, 4), "ttcf");
+    EXPECT_NE(std::string(data.begin(), data.begin() + 4), "ttcf");
     std::string file = dir / ("face" + std::to_string(index) + ".ttf");
-    sv::test::WriteFile(file, data);
+    sv::test::WriteFile(file, std::string(data.begin(), data.end()));
     sv::test::CommandResult r = RunFontJudge({"face", file, t.collection, std::to_string(index)});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     JudgeOutput j(r.out);
@@ -222,9 +222,9 @@ TEST(FontLayer, FontDataIsOneStandaloneFace) {
   // A single-face file is delivered as it is.
   auto plain = FontFace::Open(t.dejaVuSansMono, 0, -16);
   ASSERT_TRUE(plain);
-  std::string data;
+  std::vector<uint8_t> data;
   ASSERT_TRUE(plain->FontData(data));
-  EXPECT_EQ(data, sv::test::ReadFile(t.dejaVuSansMono));
+  EXPECT_EQ(std::string(data.begin(), data.end()), sv::test::ReadFile(t.dejaVuSansMono));
   // Neither a file that is no font nor a missing file opens.
   sv::test::WriteFile(dir / "junk.ttf", std::string(100, 'x'));
   EXPECT_FALSE(FontFace::Open(dir / "junk.ttf", 0, -16));

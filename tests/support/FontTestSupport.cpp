@@ -14,11 +14,12 @@ namespace sv::test {
 namespace {
 
 // The file of an installed family as the system's fontconfig finds it; "" when it finds another.
-std::string InstalledFont(const std::string& family, std::string& error) {
+std::string InstalledFont(const std::string& family, std::string& error, int weight = 400) {
   platform::FontRequest request;
   request.family = family;
+  request.weight = weight;
   auto face = platform::FontFace::Find(request);
-  if (!face || face->FamilyName() != family) {
+  if (!face || face->FamilyName() != family || face->Metrics().weight != weight) {
     error += family + " is not installed; ";
     return "";
   }
@@ -33,14 +34,17 @@ TestFonts MakeTestFonts(const TempDir& dir) {
   t.dejaVuSansMono = InstalledFont("DejaVu Sans Mono", t.error);
   t.liberationSans = InstalledFont("Liberation Sans", t.error);
   t.liberationMono = InstalledFont("Liberation Mono", t.error);
+  t.liberationSerif = InstalledFont("Liberation Serif", t.error);
+  t.liberationSerifBold = InstalledFont("Liberation Serif", t.error, 700);
   const std::string cff = InstalledFont("Nimbus Sans", t.error);
   if (!t.error.empty()) return t;
 
   t.folder = dir / "fonts/";
   std::filesystem::create_directories(t.folder);
   std::filesystem::create_directories(dir / "cache");
-  for (const std::string* f : {&t.ipaGothic, &t.ipaPGothic, &t.dejaVuSans, &t.dejaVuSansMono,
-                               &t.liberationSans, &t.liberationMono})
+  for (const std::string* f :
+       {&t.ipaGothic, &t.ipaPGothic, &t.dejaVuSans, &t.dejaVuSansMono, &t.liberationSans,
+        &t.liberationMono, &t.liberationSerif, &t.liberationSerifBold})
     std::filesystem::create_symlink(*f, t.folder + std::filesystem::path(*f).filename().string());
   CommandResult r =
       RunCommand({FontToolsPython(), "-I", SourceDir() + "tests/support/make_font_fixtures.py",
@@ -56,6 +60,8 @@ TestFonts MakeTestFonts(const TempDir& dir) {
   t.collection = t.folder + "SvCollection.ttc";
   t.mixedTrueType = t.folder + "SvMixedTT.ttf";
   t.mixedCff = t.folder + "SvMixedCff.otf";
+  t.cff = t.folder + "SvCff.otf";
+  t.loop = t.folder + "SvLoop.ttf";
 
   const std::string conf = dir / "fonts.conf";
   WriteFile(conf,

@@ -14,12 +14,14 @@ namespace sv::test {
 struct TestFonts {
   std::string folder;  // the private font folder, with a trailing "/"
   // Installed fonts (their real paths).
-  std::string ipaGothic, ipaPGothic, dejaVuSans, dejaVuSansMono, liberationSans, liberationMono;
+  std::string ipaGothic, ipaPGothic, dejaVuSans, dejaVuSansMono, liberationSans, liberationMono,
+      liberationSerif, liberationSerifBold;
   // Fixtures in folder: "SvFixture Short" (short loca, composites), "SvFixture Bare" (no cvt,
   // fpgm, prep), "SvFixture Restricted" (fsType 2), "SvFixture NoSubset" (fsType 0x100), and a
   // collection of "SvFixture CollA" and "SvFixture CollB"; "SvFixture Mixed" as a regular face
-  // with TrueType outlines and a bold one with CFF outlines.
-  std::string shortLoca, bare, restricted, noSubset, collection, mixedTrueType, mixedCff;
+  // with TrueType outlines and a bold one with CFF outlines; "SvFixture Cff" (CFF only);
+  // "SvFixture Loop" (a composite glyph that names itself).
+  std::string shortLoca, bare, restricted, noSubset, collection, mixedTrueType, mixedCff, cff, loop;
   std::string error;  // why the set could not be made ("" when it stands)
 };
 

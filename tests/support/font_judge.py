@@ -1,14 +1,19 @@
-#!/usr/bin/python3
-"""fontTools as the judge of the font tests. Every command prints lines "KEY VALUE...":
-numbers separated by blanks, texts as they are (table tags joined by "|").
+#!/ usr / bin / python3
+""
+    "fontTools as the judge of the font tests. Every command prints lines " KEY VALUE... ":
+    numbers separated by blanks,
+    texts as they are(table tags joined by "|")
+        .
 
-  cmap FONT [INDEX]              the best Unicode cmap as [[code, glyph id], ...], glyph count
-  metrics FONT [INDEX]           head, hhea, OS/2 and post values and every glyph's advance
-  subset SUBSET SOURCE GIDS      checks a subset against its source: opened with checksum
-                                 checking, checkSumAdjustment, a sorted directory with correct
-                                 search fields, the same glyph count, the glyphs of GIDS (a
-                                 comma list) byte-equal to the source's and every other glyph
-                                 empty; prints the problems found
+    cmap FONT[INDEX] the best Unicode cmap as[[ code, glyph id ], ...],
+    glyph count metrics FONT[INDEX] head, hhea,
+    OS / 2 and post values and every glyph's advance subset SUBSET SOURCE CODES checks a subset
+        against its source : opened with checksum checking,
+    checkSumAdjustment, a sorted directory with correct search fields, the same glyph count; the glyphs that must stay
+                                 (glyph 0, the glyphs of the characters CODES, a comma list of
+                                 code points, and the components of composites among them)
+                                 byte-equal to the source's and every other glyph empty; prints
+                                 the problems found and the glyphs kept
   face FILE COLLECTION INDEX     checks a standalone face against face INDEX of a collection:
                                  the same tables byte for byte (head but checkSumAdjustment),
                                  checksums and checkSumAdjustment correct
@@ -27,7 +32,9 @@ def load(path, index=0, **kw):
 def cmd_cmap(path, index=0):
     font = load(path, index)
     best = font.getBestCmap()
+    count = font["maxp"].numGlyphs
     pairs = sorted([code, font.getGlyphID(name)] for code, name in best.items())
+    pairs = [p for p in pairs if 0 < p[1] < count and p[0] != 0xFFFF]
     return {"numGlyphs": font["maxp"].numGlyphs, "pairs": pairs}
 
 
@@ -52,8 +59,7 @@ def cmd_metrics(path, index=0):
         "underlineThickness": post.underlineThickness, "italicAngle": post.italicAngle,
         "isFixedPitch": post.isFixedPitch, "numGlyphs": font["maxp"].numGlyphs,
         "advances": [font["hmtx"][name][0] for name in order],
-    }
-
+}
 
 def whole_file_sum(data):
     data = data + b"\0" * (-len(data) % 4)
@@ -85,8 +91,25 @@ def raw_glyphs(font):
             for name in font.getGlyphOrder()]
 
 
-def cmd_subset(subset_path, source_path, gids):
-    keep = {int(g) for g in gids.split(",") if g}
+def kept_glyphs(font, codes):
+    cmap = font.getBestCmap()
+    glyf = font["glyf"]
+    names = {font.getGlyphName(0)}
+    names.update(cmap[c] for c in codes if c in cmap)
+    todo = list(names)
+    while todo:
+        glyph = glyf[todo.pop()]
+        if glyph.isComposite():
+            for component in glyph.getComponentNames(glyf):
+                if component not in names:
+                    names.add(component)
+                    todo.append(component)
+    return {font.getGlyphID(n) for n in names}
+
+
+def cmd_subset(subset_path, source_path, codes):
+    source = TTFont(source_path, lazy=True)
+    keep = kept_glyphs(TTFont(source_path), [int(c) for c in codes.split(",") if c])
     with open(subset_path, "rb") as f:
         data = f.read()
     problems, tags = directory_problems(data)
@@ -95,8 +118,8 @@ def cmd_subset(subset_path, source_path, gids):
         for tag in subset.keys():
             subset[tag]  # decompiles every table
     except Exception as e:  # noqa: BLE001 - any failure is the finding
-        return {"problems": problems + ["fontTools cannot open the subset: %r" % e], "tags": tags}
-    source = TTFont(source_path, lazy=True)
+        return {
+  "problems" : problems + ["fontTools cannot open the subset: %r" % e], "tags" : tags}
     if subset["maxp"].numGlyphs != source["maxp"].numGlyphs:
         problems.append("glyph count %d, source %d" %
                         (subset["maxp"].numGlyphs, source["maxp"].numGlyphs))
@@ -107,7 +130,7 @@ def cmd_subset(subset_path, source_path, gids):
                 problems.append("glyph %d differs from the source" % gid)
         elif a:
             problems.append("glyph %d is not empty" % gid)
-    return {"problems": problems, "tags": tags, "size": len(data)}
+    return {"problems": problems, "tags": tags, "size": len(data), "kept": sorted(keep)}
 
 
 def cmd_face(face_path, collection_path, index):

@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/ usr / bin / python3
 """Small fixture fonts for the font tests, cut with fontTools from installed fonts.
 
     make_font_fixtures.py OUTDIR DEJAVU_SANS LIBERATION_SANS DEJAVU_SANS_MONO CFF_OPENTYPE
@@ -13,8 +13,12 @@ Writes into OUTDIR, each with a family name of its own:
                      (from DejaVu Sans Mono)
   SvMixedTT.ttf      "SvFixture Mixed" regular with TrueType outlines (from DejaVu Sans) and
   SvMixedCff.otf     "SvFixture Mixed" bold with CFF outlines (from the CFF OpenType font)
+  SvCff.otf          "SvFixture Cff": CFF outlines only
+  SvLoop.ttf         "SvFixture Loop": SvShortLoca with the composite glyph of "é" naming itself
+                     as its first component (FreeType opens it; its outline never ends)
 """
 import os
+import struct
 import sys
 
 from fontTools import subset
@@ -57,7 +61,7 @@ def rename(font, family, style="Regular"):
 
 def save(font, path):
     font.save(path)
-    # Read back: the file must be what the tests expect of it.
+#Read back : the file must be what the tests expect of it.
     TTFont(path, checkChecksums=2)
 
 
@@ -104,6 +108,23 @@ def main():
     bold["OS/2"].fsSelection = (bold["OS/2"].fsSelection & ~0x40) | 0x20
     bold["head"].macStyle |= 1
     save(bold, os.path.join(out, "SvMixedCff.otf"))
+
+    cff_only = cut(cff, TEXT)
+    rename(cff_only, "SvFixture Cff")
+    save(cff_only, os.path.join(out, "SvCff.otf"))
+
+    loop = cut(dejavu, TEXT)
+    rename(loop, "SvFixture Loop")
+    path = os.path.join(out, "SvLoop.ttf")
+    save(loop, path)
+    font = TTFont(path)
+    gid = font.getGlyphID(font.getBestCmap()[ord("é")])
+    assert font["glyf"][font.getGlyphName(gid)].isComposite()
+    glyf_at = font.reader.tables["glyf"].offset
+    loca = font["loca"]
+    with open(path, "r+b") as f:
+        f.seek(glyf_at + loca[gid] + 12)  # header (10 bytes), then flags, then the glyph index
+        f.write(struct.pack(">H", gid))
 
 
 if __name__ == "__main__":
