@@ -1,15 +1,12 @@
-#!/ usr / bin / python3
-""
-    "fontTools as the judge of the font tests. Every command prints lines " KEY VALUE... ":
-    numbers separated by blanks,
-    texts as they are(table tags joined by "|")
-        .
+#!/usr/bin/python3
+"""fontTools as the judge of the font tests. Every command prints lines "KEY VALUE...":
+numbers separated by blanks, texts as they are (table tags joined by "|").
 
-    cmap FONT[INDEX] the best Unicode cmap as[[ code, glyph id ], ...],
-    glyph count metrics FONT[INDEX] head, hhea,
-    OS / 2 and post values and every glyph's advance subset SUBSET SOURCE CODES checks a subset
-        against its source : opened with checksum checking,
-    checkSumAdjustment, a sorted directory with correct search fields, the same glyph count; the glyphs that must stay
+  cmap FONT [INDEX]              the best Unicode cmap as [[code, glyph id], ...], glyph count
+  metrics FONT [INDEX]           head, hhea, OS/2 and post values and every glyph's advance
+  subset SUBSET SOURCE CODES     checks a subset against its source: opened with checksum
+                                 checking, checkSumAdjustment, a sorted directory with correct
+                                 search fields, the same glyph count; the glyphs that must stay
                                  (glyph 0, the glyphs of the characters CODES, a comma list of
                                  code points, and the components of composites among them)
                                  byte-equal to the source's and every other glyph empty; prints
@@ -59,7 +56,8 @@ def cmd_metrics(path, index=0):
         "underlineThickness": post.underlineThickness, "italicAngle": post.italicAngle,
         "isFixedPitch": post.isFixedPitch, "numGlyphs": font["maxp"].numGlyphs,
         "advances": [font["hmtx"][name][0] for name in order],
-}
+    }
+
 
 def whole_file_sum(data):
     data = data + b"\0" * (-len(data) % 4)
@@ -118,8 +116,7 @@ def cmd_subset(subset_path, source_path, codes):
         for tag in subset.keys():
             subset[tag]  # decompiles every table
     except Exception as e:  # noqa: BLE001 - any failure is the finding
-        return {
-  "problems" : problems + ["fontTools cannot open the subset: %r" % e], "tags" : tags}
+        return {"problems": problems + ["fontTools cannot open the subset: %r" % e], "tags": tags}
     if subset["maxp"].numGlyphs != source["maxp"].numGlyphs:
         problems.append("glyph count %d, source %d" %
                         (subset["maxp"].numGlyphs, source["maxp"].numGlyphs))

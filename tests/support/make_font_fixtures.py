@@ -1,4 +1,4 @@
-#!/ usr / bin / python3
+#!/usr/bin/python3
 """Small fixture fonts for the font tests, cut with fontTools from installed fonts.
 
     make_font_fixtures.py OUTDIR DEJAVU_SANS LIBERATION_SANS DEJAVU_SANS_MONO CFF_OPENTYPE
@@ -61,7 +61,7 @@ def rename(font, family, style="Regular"):
 
 def save(font, path):
     font.save(path)
-#Read back : the file must be what the tests expect of it.
+    # Read back: the file must be what the tests expect of it.
     TTFont(path, checkChecksums=2)
 
 
