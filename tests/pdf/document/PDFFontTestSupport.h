@@ -58,9 +58,17 @@ inline std::string Hex4(uint32_t v) {
 
 // A one-page PDF that shows the glyphs `hexGlyphs` (four hex digits each) at 40 points with
 // fontFile embedded as /FontFile2 of a Type0 font (CIDFontType2, Identity-H,
-// /CIDToGIDMap /Identity), with the ToUnicode CMap when given.
+// /CIDToGIDMap /Identity, the glyphs' widths from glyphWidths), with the ToUnicode CMap when
+// given.
 inline std::string OnePagePDF(const std::string& fontFile, const std::string& hexGlyphs,
+                              const std::vector<int32_t>& glyphWidths,
                               const std::string& toUnicode) {
+  std::string w;
+  for (size_t i = 0; i + 4 <= hexGlyphs.size(); i += 4) {
+    size_t g = std::stoul(hexGlyphs.substr(i, 4), nullptr, 16);
+    if (g < glyphWidths.size())
+      w += std::to_string(g) + " [" + std::to_string(glyphWidths[g]) + "] ";
+  }
   std::vector<std::string> objects = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -76,8 +84,8 @@ inline std::string OnePagePDF(const std::string& fontFile, const std::string& he
       std::string(toUnicode.empty() ? "" : " /ToUnicode 9 0 R") + " >>");
   objects.push_back(
       "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /TestFont /CIDSystemInfo << /Registry "
-      "(Adobe) /Ordering (Identity) /Supplement 0 >> /FontDescriptor 7 0 R /DW 1000 "
-      "/CIDToGIDMap /Identity >>");
+      "(Adobe) /Ordering (Identity) /Supplement 0 >> /FontDescriptor 7 0 R /DW 1000 /W [" +
+      w + "] /CIDToGIDMap /Identity >>");
   objects.push_back(
       "<< /Type /FontDescriptor /FontName /TestFont /Flags 32 /FontBBox [-250 -300 1200 1000] "
       "/ItalicAngle 0 /Ascent 900 /Descent -250 /CapHeight 700 /StemV 80 /FontFile2 8 0 R >>");
