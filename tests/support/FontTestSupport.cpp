@@ -70,6 +70,7 @@ TestFonts MakeTestFonts(const TempDir& dir) {
                 t.folder + "</dir>\n  <cachedir>" + (dir / "cache") +
                 "</cachedir>\n</fontconfig>\n");
   if (!platform::UseFontConfiguration(conf)) t.error = "fontconfig did not take " + conf;
+  t.config = conf;
   return t;
 }
 

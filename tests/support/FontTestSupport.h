@@ -13,6 +13,7 @@ namespace sv::test {
 
 struct TestFonts {
   std::string folder;  // the private font folder, with a trailing "/"
+  std::string config;  // its fontconfig configuration file
   // Installed fonts (their real paths).
   std::string ipaGothic, ipaPGothic, dejaVuSans, dejaVuSansMono, liberationSans, liberationMono,
       liberationSerif, liberationSerifBold;

@@ -12,6 +12,7 @@
 
 #include "pdf/core/zoUtils.h"
 #include "platform/CodePage.h"
+#include "platform/Fonts.h"
 #include "tests/pdf/document/PDFFontTestSupport.h"
 
 using sv::test::FreeTypeFace;
@@ -387,4 +388,52 @@ TEST(PDFFont, ToUnicodeCMapMapsEveryGlyphOnce) {
   rtl::TMemoryStream none;
   western.BuildToUnicodeCMap(none);
   EXPECT_EQ(none.Size(), 0);
+}
+
+TEST(PDFFont, WithoutAnyFontInstalled) {
+  SV_REQUIRE_TEST_FONTS();
+  sv::test::TempDir dir;
+  sv::test::WriteFile(dir / "empty.conf", "<?xml version=\"1.0\"?>\n<fontconfig><dir>" +
+                                              dir / "none" + "</dir><cachedir>" + dir / "cache" +
+                                              "</cachedir></fontconfig>\n");
+  ASSERT_TRUE(platform::UseFontConfiguration(dir / "empty.conf"));
+  struct Restore {
+    ~Restore() { EXPECT_TRUE(platform::UseFontConfiguration(UseTestFonts().config)); }
+  } restore;
+
+  int32_t w = -1, h = -1;
+  GetTextExtent(std::string_view("abc"), MakeFont("Arial", 12, 0), w, h);
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(h, 0);
+  std::vector<uint8_t> sets;
+  GetFontCharsets("Arial", sets);
+  EXPECT_TRUE(sets.empty());
+  TzoPDFFont font(MakeFont("Arial", 12, 0), 7, true, true);
+  EXPECT_EQ(font.Info().UserValue, 7);
+  EXPECT_EQ(font.Info().FontKind, fkOther);
+  EXPECT_EQ(font.Info().Width('A'), 600);
+  EXPECT_EQ(font.BaseFontName(), "Arial");
+  EXPECT_FALSE(font.HasGlyphLists());
+  std::string hex;
+  font.EncodeText(u"ab", 0, hex);
+  EXPECT_EQ(hex, "00000000");
+  rtl::TMemoryStream s;
+  EXPECT_FALSE(font.BuildSubset(s));
+  EXPECT_EQ(TzoPDFFont(MakeFont("Helvetica", 12, 0), 0, false, false).BaseFontName(), "Helvetica");
+}
+
+TEST(PDFFont, CharacterSetsAndCodePages) {
+  EXPECT_EQ(CharsetOfACP(), 128);
+  EXPECT_EQ(DefaultCharset, 128);
+  const std::pair<uint32_t, uint8_t> table[] = {
+      {1252, 0},   {932, 128},  {936, 134},  {949, 129},  {950, 136},  {874, 222},
+      {1250, 238}, {1251, 204}, {1253, 161}, {1254, 162}, {1255, 177}, {1256, 178},
+      {1257, 186}, {1258, 163}, {1361, 130}, {437, 0},    {65001, 0}};
+  for (auto [codePage, charset] : table)
+    EXPECT_EQ(CharsetOfCodePage(codePage), charset) << codePage;
+  EXPECT_EQ(CodePageOfCharset(77), 932u);  // outside the table: the ANSI code page
+  // No trailing NULs where double bytes give fewer characters than bytes.
+  EXPECT_EQ(CharToWide("\x82\xA0\x82\xA2", 128), u"\u3042\u3044");
+  EXPECT_EQ(CharToWide("\xE9", 0), u"\u00E9");
+  EXPECT_EQ(StandardFontNames[13], "ZapfDingbats");
 }
