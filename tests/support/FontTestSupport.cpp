@@ -13,12 +13,13 @@ namespace sv::test {
 
 namespace {
 
-// The file of an installed family as the system's fontconfig finds it; "" when it finds another.
+// The file of an installed family as the system's fontconfig finds it (asked through fc-match,
+// so that the system's configuration is never loaded into the test process); "" when it finds
+// another family or weight.
 std::string InstalledFont(const std::string& family, std::string& error, int weight = 400) {
-  platform::FontRequest request;
-  request.family = family;
-  request.weight = weight;
-  auto face = platform::FontFace::Find(request);
+  CommandResult r = RunCommand({"fc-match", "-f", "%{file}",
+                                family + (weight >= 700 ? ":weight=bold" : ":weight=regular")});
+  auto face = r.exitCode == 0 ? platform::FontFace::Open(r.out, 0, 0) : nullptr;
   if (!face || face->FamilyName() != family || face->Metrics().weight != weight) {
     error += family + " is not installed; ";
     return "";
