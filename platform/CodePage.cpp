@@ -237,6 +237,13 @@ std::string WideToAnsi(std::u16string_view wide) {
   return out;
 }
 
+char32_t NextCodePoint(std::u16string_view text, size_t& i) {
+  char32_t c = text[i++];
+  if (c >= 0xD800 && c <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+    c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00u);
+  return c;
+}
+
 std::string WideToUtf8(std::u16string_view wide) {
   std::string out;
   out.reserve(wide.size());

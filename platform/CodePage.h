@@ -22,6 +22,9 @@ std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
 
 std::string WideToUtf8(std::u16string_view wide);
+// The code point at text[i], a surrogate pair taken whole (a lone surrogate is returned as it
+// is); i moves past it. i must be below text.size().
+char32_t NextCodePoint(std::u16string_view text, size_t& i);
 std::u16string Utf8ToWide(std::string_view utf8);  // invalid sequences become U+FFFD
 
 // The code page of a GDI character set: 0 -> 1252, 128 -> 932, 129 -> 949, 130 -> 1361,

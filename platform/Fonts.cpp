@@ -6,7 +6,6 @@
 #include FT_ADVANCES_H
 #include FT_TRUETYPE_TABLES_H
 #include FT_TRUETYPE_TAGS_H
-#include FT_TYPE1_TABLES_H
 
 #include <algorithm>
 #include <array>
@@ -14,6 +13,8 @@
 #include <cstdio>
 #include <mutex>
 #include <utility>
+
+#include "platform/CodePage.h"
 
 namespace platform {
 
@@ -550,16 +551,9 @@ int32_t FontFace::GlyphAdvance(uint32_t glyph) const {
 
 int32_t FontFace::TextWidth(std::u16string_view text) const {
   int32_t width = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0;
-    }
-    width += GlyphAdvance(c ? GlyphIndex(c) : 0);
+  for (size_t i = 0; i < text.size();) {
+    char32_t c = NextCodePoint(text, i);
+    width += GlyphAdvance(c >= 0xD800 && c <= 0xDFFF ? 0 : GlyphIndex(c));
   }
   return width;
 }

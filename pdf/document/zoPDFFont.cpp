@@ -49,14 +49,6 @@ void AppendHex4(std::string& out, uint32_t v) {
     out += kDigits[(v >> shift) & 0xF];
 }
 
-// The code point at text[i] (a surrogate pair taken whole); i moves past it.
-uint32_t NextCodePoint(std::u16string_view text, size_t& i) {
-  uint32_t c = text[i++];
-  if (c >= 0xD800 && c <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
-    c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00u);
-  return c;
-}
-
 // The face that draws a font. "Symbol" is asked for as Windows' symbol font: the symbol
 // character set, regular, TrueType outlines.
 std::unique_ptr<platform::FontFace> SelectFace(const ui::TFont& font) {
@@ -266,7 +258,7 @@ void TzoPDFFont::EncodeText(std::u16string_view text, uint8_t /*charset*/, std::
   hex.clear();
   hex.reserve(text.size() * 4);
   for (size_t i = 0; i < text.size();) {
-    const uint32_t c = NextCodePoint(text, i);
+    const uint32_t c = platform::NextCodePoint(text, i);
     const uint16_t glyph = GlyphOf(c);
     if (tracksUsedChars_ && c != 32 && usedSet_.insert(c).second) usedChars_.push_back(c);
     if (glyph != 0) encodedCharOfGlyph_.try_emplace(glyph, c);

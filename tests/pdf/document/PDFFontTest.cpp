@@ -15,6 +15,7 @@
 #include "platform/Fonts.h"
 #include "tests/pdf/document/PDFFontTestSupport.h"
 
+using sv::test::FontData;
 using sv::test::FreeTypeFace;
 using sv::test::JudgeOutput;
 using sv::test::MakeFont;
@@ -22,12 +23,6 @@ using sv::test::RunFontJudge;
 using sv::test::UseTestFonts;
 
 namespace {
-
-std::string FontData(const TzoPDFFont& font) {
-  rtl::TMemoryStream s;
-  font.LoadFontData(s);
-  return s.ToString();
-}
 
 std::vector<std::pair<uint32_t, uint16_t>> JudgeCmap(const std::string& path, int index = 0) {
   sv::test::CommandResult r = RunFontJudge({"cmap", path, std::to_string(index)});

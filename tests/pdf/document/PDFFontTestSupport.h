@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "pdf/document/zoPDFFont.h"
 #include "platform/CodePage.h"
+#include "tests/pdf/document/WriterTestSupport.h"
 #include "tests/support/FontTestSupport.h"
 #include "ui/Graphics.h"
 
@@ -49,6 +51,13 @@ class FreeTypeFace {
   FT_Library library_ = nullptr;
   FT_Face face_ = nullptr;
 };
+
+// The whole font file of a font, as LoadFontData gives it.
+inline std::string FontData(const TzoPDFFont& font) {
+  rtl::TMemoryStream s;
+  font.LoadFontData(s);
+  return s.ToString();
+}
 
 inline std::string Hex4(uint32_t v) {
   char buf[8];
@@ -94,22 +103,7 @@ inline std::string OnePagePDF(const std::string& fontFile, const std::string& he
   if (!toUnicode.empty())
     objects.push_back("<< /Length " + std::to_string(toUnicode.size()) + " >>\nstream\n" +
                       toUnicode + "\nendstream");
-  std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%010zu 00000 n \n", off);
-    pdf += buf;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  return BuildPdf(objects);
 }
 
 }  // namespace sv::test

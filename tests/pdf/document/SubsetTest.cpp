@@ -11,6 +11,7 @@
 #include "pdf/document/zoPDFFont.h"
 #include "tests/pdf/document/PDFFontTestSupport.h"
 
+using sv::test::FontData;
 using sv::test::FreeTypeFace;
 using sv::test::JudgeOutput;
 using sv::test::MakeFont;
@@ -18,12 +19,6 @@ using sv::test::RunFontJudge;
 using sv::test::UseTestFonts;
 
 namespace {
-
-std::string Whole(const TzoPDFFont& font) {
-  rtl::TMemoryStream s;
-  font.LoadFontData(s);
-  return s.ToString();
-}
 
 std::string Codes(std::u16string_view text) {
   std::string out;
@@ -86,7 +81,7 @@ TEST(Subset, KeepsTheUsedGlyphsUnderTheirNumbers) {
     TzoPDFFont font(MakeFont(c.name, 12, c.charset), 0, true, false);
     std::string hex;
     font.EncodeText(c.text, c.charset, hex);
-    const std::string whole = Whole(font);
+    const std::string whole = FontData(font);
     rtl::TMemoryStream stream;
     ASSERT_TRUE(font.BuildSubset(stream));
     const std::string subset = stream.ToString();
@@ -130,7 +125,7 @@ TEST(Subset, RendersLikeTheWholeFont) {
     font.EncodeText(c.text, c.charset, hex);
     rtl::TMemoryStream cmap, stream;
     font.BuildToUnicodeCMap(cmap);
-    const std::string whole = Whole(font);
+    const std::string whole = FontData(font);
     ASSERT_TRUE(font.BuildSubset(stream));
     sv::test::TempDir dir;
     sv::test::WriteFile(dir / "whole.pdf",
@@ -178,7 +173,7 @@ TEST(Subset, SpacesSharedGlyphsAndEmbeddingRights) {
     EXPECT_TRUE(font.UsedChars().empty());
     rtl::TMemoryStream s;
     ASSERT_TRUE(font.BuildSubset(s));
-    const std::string whole = Whole(font);
+    const std::string whole = FontData(font);
     EXPECT_LT(s.Size() * 10, static_cast<int64_t>(whole.size()));
     EXPECT_EQ(JudgeSubset(s.ToString(), whole, ""), std::vector<int>{0});
   }
@@ -200,8 +195,9 @@ TEST(Subset, SpacesSharedGlyphsAndEmbeddingRights) {
     rtl::TMemoryStream s;
     ASSERT_TRUE(font.BuildSubset(s));
     EXPECT_TRUE(font.UsedChars().empty());
-    std::vector<int> kept = JudgeSubset(
-        s.ToString(), Whole(font), std::to_string(pair.first) + "," + std::to_string(pair.second));
+    std::vector<int> kept =
+        JudgeSubset(s.ToString(), FontData(font),
+                    std::to_string(pair.first) + "," + std::to_string(pair.second));
     EXPECT_EQ(kept.size(), 2u);
   }
   {
