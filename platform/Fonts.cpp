@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <utility>
@@ -22,6 +23,8 @@ namespace {
 
 // The character set that DEFAULT_CHARSET stands for: the one of the ANSI code page 932.
 constexpr uint8_t kDefaultCharset = 128;
+// Sizes above this are drawn at this size.
+constexpr int64_t kMaxPixelsPerEm = 16384;
 
 // ---- Process-wide state: one FreeType library, the fontconfig configuration in use ----
 
@@ -346,20 +349,20 @@ std::unique_ptr<FontFace> FontFace::Open(const std::string& path, int index, int
     winAscent = face->ascender;
     winDescent = -face->descender;
   }
-  int32_t ppem;
+  int64_t ppem;
   if (height < 0)
-    ppem = -height;
+    ppem = -static_cast<int64_t>(height);
   else if (height > 0)
-    ppem = winAscent + winDescent > 0
-               ? std::max<int32_t>(
-                     1, Scale(height, upem, static_cast<int32_t>(winAscent + winDescent)))
-               : height;
+    ppem = winAscent + winDescent > 0 ? std::lround(static_cast<double>(height) * upem /
+                                                    static_cast<double>(winAscent + winDescent))
+                                      : height;
   else
     ppem = 16;  // 12 points
+  ppem = std::clamp<int64_t>(ppem, 1, kMaxPixelsPerEm);
 
   TextMetrics& m = impl->metrics;
-  auto scale = [&](int64_t v) { return Scale(v, ppem, upem); };
-  m.ppem = ppem;
+  auto scale = [&](int64_t v) { return Scale(v, static_cast<int32_t>(ppem), upem); };
+  m.ppem = static_cast<int32_t>(ppem);
   m.ascent = scale(winAscent);
   m.descent = scale(winDescent);
   m.height = m.ascent + m.descent;
@@ -550,12 +553,12 @@ int32_t FontFace::GlyphAdvance(uint32_t glyph) const {
 }
 
 int32_t FontFace::TextWidth(std::u16string_view text) const {
-  int32_t width = 0;
-  for (size_t i = 0; i < text.size();) {
+  int64_t width = 0;
+  for (size_t i = 0; i < text.size() && width < INT32_MAX;) {
     char32_t c = NextCodePoint(text, i);
     width += GlyphAdvance(c >= 0xD800 && c <= 0xDFFF ? 0 : GlyphIndex(c));
   }
-  return width;
+  return static_cast<int32_t>(std::min<int64_t>(width, INT32_MAX));
 }
 
 std::vector<uint8_t> FontFace::Charsets() const {

@@ -38,8 +38,10 @@ enum class FontPitch : uint8_t { kDefault, kVariable, kFixed };
 // What a program asks for, as a LOGFONT does.
 struct FontRequest {
   std::string family;  // UTF-8, as the program names it ("MS Gothic", "ＭＳ ゴシック", "Arial")
-  int height = 0;      // pixels: < 0 the em height, > 0 the cell height (ascent + descent), 0 12 pt
-  int weight = 400;    // 100 .. 900; 700 bold
+  // Pixels: < 0 the em height, > 0 the cell height (ascent + descent), 0 12 points; at most
+  // 16384 pixels per em.
+  int height = 0;
+  int weight = 400;  // 100 .. 900; 700 bold
   bool italic = false;
   uint8_t charset = 1;  // GDI character set: the language the face should cover
   FontPitch pitch = FontPitch::kDefault;

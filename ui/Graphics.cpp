@@ -29,8 +29,8 @@ void TFont::SetName(std::string name) {
 }
 
 int TFont::Size() const {
-  int h = height_ < 0 ? -height_ : height_;
-  return (h * 72 + kScreenPixelsPerInch / 2) / kScreenPixelsPerInch;
+  int64_t h = height_ < 0 ? -static_cast<int64_t>(height_) : height_;
+  return static_cast<int>((h * 72 + kScreenPixelsPerInch / 2) / kScreenPixelsPerInch);
 }
 
 void TFont::SetSize(int points) {

@@ -68,7 +68,7 @@ std::unique_ptr<platform::FontFace> SelectFace(const ui::TFont& font) {
 TzoPDFFontInfo::TzoPDFFontInfo(const ui::TFont& font)
     : FontBBox{-250, -200, 1000, 900},
       StrikeoutSize(font.Size() / 20),
-      StrikeoutPosition(std::abs(font.Height()) / 5),
+      StrikeoutPosition(static_cast<int32_t>(std::abs(static_cast<int64_t>(font.Height())) / 5)),
       UnderlineSize(font.Size() / 10) {
   Widths.fill(600);
 }

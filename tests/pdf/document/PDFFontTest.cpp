@@ -188,6 +188,18 @@ TEST(PDFFont, InformationBeforeMeasurementAndFontsThatAreNotTrueType) {
   EXPECT_EQ(info.UnderlinePosition, -1);
   EXPECT_EQ(info.FontKind, fkOther);
 
+  // Any height, even the most negative one, is measured without overflow.
+  ui::TFont huge = MakeFont("Arial", 12, 0);
+  huge.SetHeight(INT32_MIN);
+  TzoPDFFontInfo hugeInfo(huge);
+  EXPECT_EQ(hugeInfo.StrikeoutPosition, 429496729);
+  TzoPDFFont hugeFont(huge, 0, false, false);
+  EXPECT_EQ(hugeFont.Info().FontKind, fkTrueType);
+  int32_t w = 0, h = 0;
+  GetTextExtent(std::u16string(200000, u'W'), huge, w, h);  // 16384 pixels per em at most
+  EXPECT_EQ(w, INT32_MAX);
+  EXPECT_GT(h, 16384);
+
   // CFF outlines: a device font; no glyph lists, no font data, no subset.
   TzoPDFFont cff(MakeFont("SvFixture Cff", 12, 0), 0, true, false);
   EXPECT_EQ(cff.Info().FontKind, fkDevice);
