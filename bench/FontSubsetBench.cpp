@@ -1,8 +1,10 @@
 // Measures IPAGothic and subsets it to 2,000 kanji and kana with this library (the font made from
 // a TFont: measured, its character map and widths read; the text encoded; the subset built), and
 // subsets the same font to the same glyph set with fontTools' subsetter (pyftsubset, keeping the
-// glyph ids) in the same run. Prints both times (median of the rounds), the ratio, our peak
-// memory above the process before the first font (and the font file's size for comparison).
+// glyph ids) in the same run. Prints both times (median of the rounds; ours also for the first
+// round, which pays the process's one-time set-up: the code page tables, fontconfig's first
+// sort), the ratio, our peak memory above the process before the first font (and the font
+// file's size for comparison).
 //
 // Usage: bench_FontSubsetBench [--rounds N]
 #include <spawn.h>
