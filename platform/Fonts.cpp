@@ -1,7 +1,11 @@
 #include "platform/Fonts.h"
 
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include FT_FREETYPE_H
 #include FT_ADVANCES_H
 #include FT_TRUETYPE_TABLES_H
@@ -139,10 +143,12 @@ constexpr std::pair<int, uint8_t> kCodePageBits[] = {
 
 using Bytes = std::vector<uint8_t>;
 
-uint16_t BE16(const Bytes& d, size_t at) {
+using View = std::span<const uint8_t>;
+
+uint16_t BE16(View d, size_t at) {
   return static_cast<uint16_t>((d[at] << 8) | d[at + 1]);
 }
-uint32_t BE32(const Bytes& d, size_t at) {
+uint32_t BE32(View d, size_t at) {
   return (static_cast<uint32_t>(BE16(d, at)) << 16) | BE16(d, at + 2);
 }
 void PutBE16(Bytes& d, uint16_t v) {
@@ -153,7 +159,7 @@ void PutBE32(Bytes& d, uint32_t v) {
   PutBE16(d, static_cast<uint16_t>(v >> 16));
   PutBE16(d, static_cast<uint16_t>(v & 0xFFFF));
 }
-uint32_t Checksum(const Bytes& d, size_t at, size_t length) {
+uint32_t Checksum(View d, size_t at, size_t length) {
   uint32_t sum = 0;
   for (size_t i = 0; i < length; i += 4) {
     uint32_t word = 0;
@@ -164,23 +170,9 @@ uint32_t Checksum(const Bytes& d, size_t at, size_t length) {
   return sum;
 }
 
-bool ReadWholeFile(const std::string& path, Bytes& bytes) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bool ok = std::fseek(f, 0, SEEK_END) == 0;
-  long size = ok ? std::ftell(f) : -1;
-  ok = size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size));
-    ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  }
-  std::fclose(f);
-  return ok;
-}
-
 // Face index of a collection as a standalone sfnt: its tables in its directory order, a new
 // directory with fresh checksums and head's checkSumAdjustment. False on damaged data.
-bool ExtractCollectionFace(const Bytes& ttc, int index, Bytes& out) {
+bool ExtractCollectionFace(View ttc, int index, Bytes& out) {
   if (ttc.size() < 12 || index < 0) return false;
   uint32_t numFonts = BE32(ttc, 8);
   if (static_cast<uint32_t>(index) >= numFonts ||
@@ -572,19 +564,41 @@ std::vector<uint8_t> FontFace::Charsets() const {
   return out;
 }
 
-bool FontFace::FontData(std::vector<uint8_t>& bytes) const {
-  if (!IsSfnt()) return false;
-  Bytes file;
-  if (!ReadWholeFile(impl_->path, file) || file.size() < 12) return false;
-  uint32_t tag = BE32(file, 0);
+FontFileData::~FontFileData() {
+  if (map_) munmap(map_, mapSize_);
+}
+
+std::unique_ptr<FontFileData> FontFace::MapFontData() const {
+  if (!IsSfnt()) return nullptr;
+  const int fd = open(impl_->path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  void* map = MAP_FAILED;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 12)
+    map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  if (map == MAP_FAILED) return nullptr;
+  auto file = std::unique_ptr<FontFileData>(new FontFileData);
+  file->map_ = map;
+  file->mapSize_ = static_cast<size_t>(st.st_size);
+  const View bytes(static_cast<const uint8_t*>(map), file->mapSize_);
+  const uint32_t tag = BE32(bytes, 0);
   if (tag == TTAG_ttcf) {
-    Bytes face;
-    if (!ExtractCollectionFace(file, impl_->index, face)) return false;
-    bytes = std::move(face);
-    return true;
+    if (!ExtractCollectionFace(bytes, impl_->index, file->owned_)) return nullptr;
+    munmap(file->map_, file->mapSize_);
+    file->map_ = nullptr;
+    file->bytes_ = file->owned_;
+    return file;
   }
-  if (tag != 0x00010000u && tag != TTAG_true && tag != TTAG_OTTO) return false;
-  bytes = std::move(file);
+  if (tag != 0x00010000u && tag != TTAG_true && tag != TTAG_OTTO) return nullptr;
+  file->bytes_ = bytes;
+  return file;
+}
+
+bool FontFace::FontData(std::vector<uint8_t>& bytes) const {
+  std::unique_ptr<FontFileData> file = MapFontData();
+  if (!file) return false;
+  bytes.assign(file->Bytes().begin(), file->Bytes().end());
   return true;
 }
 

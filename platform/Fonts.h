@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,6 +80,24 @@ struct TextMetrics {
 // letters compare without regard to case.
 std::string FontFamilyAlias(std::string_view family);
 
+// The font file of one face, read-only in memory: the file mapped, or a face of a collection
+// rebuilt as a file of its own.
+class FontFileData {
+ public:
+  ~FontFileData();
+  FontFileData(const FontFileData&) = delete;
+  FontFileData& operator=(const FontFileData&) = delete;
+  std::span<const uint8_t> Bytes() const { return bytes_; }
+
+ private:
+  friend class FontFace;
+  FontFileData() = default;
+  std::span<const uint8_t> bytes_;
+  void* map_ = nullptr;
+  size_t mapSize_ = 0;
+  std::vector<uint8_t> owned_;
+};
+
 // One face at one size, as a font selected into the screen's device context.
 class FontFace {
  public:
@@ -114,8 +133,9 @@ class FontFace {
 
   // The font file of this face alone, as GetFontData(0, 0) gives it: the file itself for a
   // TrueType or OpenType file, the one face rebuilt as a standalone file (its tables, a new
-  // directory and checksums) from a collection. False when the face is no sfnt or the file
-  // cannot be read or is damaged.
+  // directory and checksums) from a collection. Null / false when the face is no sfnt or the
+  // file cannot be read or is damaged. MapFontData maps the file instead of reading it.
+  std::unique_ptr<FontFileData> MapFontData() const;
   bool FontData(std::vector<uint8_t>& bytes) const;
 
  private:

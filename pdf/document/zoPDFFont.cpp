@@ -80,9 +80,9 @@ TzoPDFFont::TzoPDFFont(const ui::TFont& font, int32_t userValue, bool prepareEmb
     : info_(font) {
   font_.Assign(font);
   info_.UserValue = userValue;
+  prepareEmbedding_ = prepareEmbedding;
   Measure(prepareEmbedding, checkCharset);
   ChooseBaseFontName();
-  prepareEmbedding_ = prepareEmbedding;
   if (info_.FontKind == fkTrueType && (!IsWesternCharset() || prepareEmbedding)) ReadMaps();
   tracksUsedChars_ = info_.FontKind == fkTrueType && prepareEmbedding;
 }
@@ -216,19 +216,23 @@ bool TzoPDFFont::CanEmbed(bool checkCharset) const {
   return std::find(sets.begin(), sets.end(), charset) != sets.end();
 }
 
+std::unique_ptr<platform::FontFileData> TzoPDFFont::MapFontData() const {
+  std::unique_ptr<platform::FontFileData> file = face_->MapFontData();
+  if (!file) FontError("the font file cannot be read");
+  return file;
+}
+
 void TzoPDFFont::LoadFontData(rtl::TMemoryStream& stream) const {
   if (info_.FontKind != fkTrueType || !face_) return;
-  std::vector<uint8_t> data;
-  if (!face_->FontData(data)) FontError("the font file cannot be read");
-  stream.Buffer().swap(data);
+  std::unique_ptr<platform::FontFileData> mapped;
+  const platform::FontFileData& file = fontFile_ ? *fontFile_ : *(mapped = MapFontData());
+  stream.Buffer().assign(file.Bytes().begin(), file.Bytes().end());
   stream.SetPosition(0);
 }
 
 void TzoPDFFont::ReadMaps() {
-  rtl::TMemoryStream stream;
-  LoadFontData(stream);
-  TzoTrueTypeData data(std::span<const uint8_t>(stream.Memory(), stream.Buffer().size()),
-                       font_.Name());
+  std::unique_ptr<platform::FontFileData> file = MapFontData();
+  TzoTrueTypeData data(file->Bytes(), font_.Name());
   std::vector<std::pair<uint32_t, uint16_t>> map = data.ReadCmap();
   glyphIds_.reserve(map.size());
   charCodes_.reserve(map.size());
@@ -240,6 +244,8 @@ void TzoPDFFont::ReadMaps() {
   }
   glyphWidths_ = data.ReadGlyphWidths();
   hasGlyphLists_ = true;
+  // A font prepared for embedding keeps the file for its subset.
+  if (prepareEmbedding_) fontFile_ = std::move(file);
 }
 
 uint16_t TzoPDFFont::GlyphOf(uint32_t code) const {
@@ -406,25 +412,30 @@ uint32_t TzoPDFFont::TableChecksum(std::span<const uint8_t> data) {
 }
 
 bool TzoPDFFont::BuildSubset(rtl::TMemoryStream& stream) {
-  if (info_.FontKind != fkTrueType || !info_.Embeddable) {
+  if (info_.FontKind != fkTrueType || !info_.Embeddable || !face_) {
     stream.Clear();
     return false;
   }
-  LoadFontData(stream);
+  std::unique_ptr<platform::FontFileData> file = fontFile_ ? std::move(fontFile_) : MapFontData();
+  const std::span<const uint8_t> whole = file->Bytes();
   std::vector<uint32_t> used;
   used.swap(usedChars_);
   usedSet_.clear();
-  if (!info_.Subsettable) return true;
-  TzoTrueTypeData data(std::span<const uint8_t>(stream.Memory(), stream.Buffer().size()),
-                       font_.Name());
-  std::vector<bool> keep(data.NumGlyphs(), false);
-  if (!keep.empty()) keep[0] = true;  // .notdef draws what the font lacks
-  for (uint32_t c : used) {
-    uint16_t g = GlyphOf(c);
-    if (g < keep.size()) keep[g] = true;
+  std::vector<uint8_t> subset;
+  if (info_.Subsettable) {
+    TzoTrueTypeData data(whole, font_.Name());
+    std::vector<bool> keep(data.NumGlyphs(), false);
+    if (!keep.empty()) keep[0] = true;  // .notdef draws what the font lacks
+    for (uint32_t c : used) {
+      uint16_t g = GlyphOf(c);
+      if (g < keep.size()) keep[g] = true;
+    }
+    subset = data.BuildSubset(data.CloseOverComposites(keep));
   }
-  std::string subset = data.BuildSubset(data.CloseOverComposites(keep));
-  if (!subset.empty() && static_cast<int64_t>(subset.size()) < stream.Size()) stream.Assign(subset);
+  if (!subset.empty() && subset.size() < whole.size())
+    stream.Buffer().swap(subset);
+  else
+    stream.Buffer().assign(whole.begin(), whole.end());
   stream.SetPosition(0);
   return true;
 }
@@ -448,17 +459,13 @@ std::string TagText(uint32_t tag) {
   return s;
 }
 
-void Put16(std::string& d, uint32_t v) {
-  d += static_cast<char>((v >> 8) & 0xFF);
-  d += static_cast<char>(v & 0xFF);
+void Put16(std::vector<uint8_t>& d, uint32_t v) {
+  d.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+  d.push_back(static_cast<uint8_t>(v & 0xFF));
 }
-void Put32(std::string& d, uint32_t v) {
+void Put32(std::vector<uint8_t>& d, uint32_t v) {
   Put16(d, v >> 16);
   Put16(d, v & 0xFFFF);
-}
-std::span<const uint8_t> Bytes(const std::string& s, size_t at = 0, size_t n = std::string::npos) {
-  n = std::min(n, s.size() - at);
-  return {reinterpret_cast<const uint8_t*>(s.data()) + at, n};
 }
 
 }  // namespace
@@ -710,78 +717,83 @@ std::vector<bool> TzoTrueTypeData::CloseOverComposites(const std::vector<bool>& 
   return keep;
 }
 
-std::string TzoTrueTypeData::BuildSubset(const std::vector<bool>& keep) const {
-  // glyf and loca of the kept glyphs, every glyph keeping its number.
-  std::string glyf, loca;
-  auto putLoca = [&] {
-    if (longLoca_) {
-      Put32(loca, static_cast<uint32_t>(glyf.size()));
-    } else {
-      if (glyf.size() / 2 > 0xFFFF) Error("glyphs too large for the short loca format");
-      Put16(loca, static_cast<uint32_t>(glyf.size() / 2));
+std::vector<uint8_t> TzoTrueTypeData::BuildSubset(const std::vector<bool>& keep) const {
+  // The subset tables the font has, in tag order (the directory's required order), written in
+  // one pass after a directory that is filled in at the end.
+  std::vector<std::string_view> tags;
+  uint64_t estimate = 12;
+  for (std::string_view tag : TzoPDFFont::TableTags)
+    if (const Table* t = FindTable(tag)) {
+      tags.push_back(tag);
+      estimate += 16 + ((t->length + 3ull) & ~3ull);
     }
-  };
-  for (uint32_t g = 0; g < numGlyphs_; ++g) {
-    putLoca();
-    if (g < keep.size() && keep[g]) {
-      const auto [at, length] = GlyphRange(static_cast<uint16_t>(g));
-      glyf.append(reinterpret_cast<const char*>(data_.data() + at), length);
-    }
-  }
-  putLoca();
-
-  // The subset tables the font has, in tag order (the directory's required order).
-  struct Out {
-    uint32_t tag;
-    std::span<const uint8_t> bytes;
-  };
-  std::string head;
-  std::vector<Out> tables;
-  for (std::string_view tag : TzoPDFFont::TableTags) {
-    const Table* t = FindTable(tag);
-    if (!t) continue;
-    std::span<const uint8_t> bytes = data_.subspan(t->offset, t->length);
-    if (tag == "glyf") bytes = Bytes(glyf);
-    if (tag == "loca") bytes = Bytes(loca);
-    if (tag == "head") {
-      head.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-      std::fill(head.begin() + 8, head.begin() + 12, '\0');  // checkSumAdjustment
-      bytes = Bytes(head);
-    }
-    tables.push_back({Tag(tag), bytes});
-  }
-  const uint32_t n = static_cast<uint32_t>(tables.size());
+  const uint32_t n = static_cast<uint32_t>(tags.size());
   uint32_t pow2 = 1, log2 = 0;
   while (pow2 * 2 <= n) {
     pow2 *= 2;
     ++log2;
   }
-  std::string out;
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(std::min<uint64_t>(estimate, data_.size() + 16ull * n + 64)));
   Put32(out, U32(0));
   Put16(out, n);
   Put16(out, pow2 * 16);
   Put16(out, log2);
   Put16(out, n * 16 - pow2 * 16);
-  uint64_t offset = 12 + 16ull * n;
-  for (const Out& t : tables) {
-    Put32(out, t.tag);
-    Put32(out, TzoPDFFont::TableChecksum(t.bytes));
-    Put32(out, static_cast<uint32_t>(offset));
-    Put32(out, static_cast<uint32_t>(t.bytes.size()));
-    offset += (t.bytes.size() + 3) & ~size_t{3};
+  out.resize(12 + 16 * static_cast<size_t>(n), 0);
+
+  std::vector<uint8_t> loca;  // made while glyf is written; glyf comes first in tag order
+  size_t headAt = SIZE_MAX;
+  for (uint32_t i = 0; i < n; ++i) {
+    const std::string_view tag = tags[i];
+    const Table& source = *FindTable(tag);
+    const size_t start = out.size();
+    if (tag == "glyf") {
+      // The kept glyphs byte for byte, every glyph keeping its number.
+      auto putLoca = [&] {
+        const size_t at = out.size() - start;
+        if (longLoca_) {
+          Put32(loca, static_cast<uint32_t>(at));
+        } else {
+          if (at / 2 > 0xFFFF) Error("glyphs too large for the short loca format");
+          Put16(loca, static_cast<uint32_t>(at / 2));
+        }
+      };
+      for (uint32_t g = 0; g < numGlyphs_; ++g) {
+        putLoca();
+        if (g < keep.size() && keep[g]) {
+          const auto [at, length] = GlyphRange(static_cast<uint16_t>(g));
+          out.insert(out.end(), data_.begin() + static_cast<std::ptrdiff_t>(at),
+                     data_.begin() + static_cast<std::ptrdiff_t>(at + length));
+        }
+      }
+      putLoca();
+    } else if (tag == "loca") {
+      if (loca.empty()) loca.resize((numGlyphs_ + 1ull) * (longLoca_ ? 4 : 2), 0);
+      out.insert(out.end(), loca.begin(), loca.end());
+    } else {
+      const auto bytes = data_.subspan(source.offset, source.length);
+      out.insert(out.end(), bytes.begin(), bytes.end());
+      if (tag == "head") {
+        headAt = start;
+        std::fill(out.begin() + static_cast<std::ptrdiff_t>(start + 8),
+                  out.begin() + static_cast<std::ptrdiff_t>(start + 12), 0);  // checkSumAdjustment
+      }
+    }
+    const size_t length = out.size() - start;
+    out.resize((out.size() + 3) & ~size_t{3}, 0);
+    if (out.size() > 0xFFFFFFFFu) Error("subset too large");
+    std::vector<uint8_t> record;
+    Put32(record, Tag(tag));
+    Put32(record, TzoPDFFont::TableChecksum(std::span(out).subspan(start, length)));
+    Put32(record, static_cast<uint32_t>(start));
+    Put32(record, static_cast<uint32_t>(length));
+    std::copy(record.begin(), record.end(), out.begin() + 12 + 16 * static_cast<std::ptrdiff_t>(i));
   }
-  if (offset > 0xFFFFFFFFu) Error("subset too large");
-  out.reserve(static_cast<size_t>(offset));
-  size_t headAt = std::string::npos;
-  for (const Out& t : tables) {
-    if (t.tag == Tag("head")) headAt = out.size();
-    out.append(reinterpret_cast<const char*>(t.bytes.data()), t.bytes.size());
-    out.append((4 - out.size() % 4) % 4, '\0');
-  }
-  if (headAt != std::string::npos) {
-    const uint32_t adjustment = 0xB1B0AFBAu - TzoPDFFont::TableChecksum(Bytes(out));
-    for (int k = 0; k < 4; ++k)
-      out[headAt + 8 + static_cast<size_t>(k)] = static_cast<char>(adjustment >> (24 - 8 * k));
+  if (headAt != SIZE_MAX) {
+    const uint32_t adjustment = 0xB1B0AFBAu - TzoPDFFont::TableChecksum(out);
+    for (size_t k = 0; k < 4; ++k)
+      out[headAt + 8 + k] = static_cast<uint8_t>(adjustment >> (24 - 8 * k));
   }
   return out;
 }

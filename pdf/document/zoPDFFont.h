@@ -26,7 +26,8 @@
 
 namespace platform {
 class FontFace;
-}
+class FontFileData;
+}  // namespace platform
 
 // ---- Character sets and code pages ----
 
@@ -230,11 +231,13 @@ class TzoPDFFont {
   void Measure(bool prepareEmbedding, bool checkCharset);
   void ChooseBaseFontName();
   void ReadMaps();
+  std::unique_ptr<platform::FontFileData> MapFontData() const;
   [[noreturn]] void FontError(const std::string& reason) const;
 
   ui::TFont font_;
   TzoPDFFontInfo info_;
-  std::unique_ptr<platform::FontFace> face_;  // the measured face (1000 points)
+  std::unique_ptr<platform::FontFace> face_;          // the measured face (1000 points)
+  std::unique_ptr<platform::FontFileData> fontFile_;  // kept for the next subset
   bool prepareEmbedding_ = false;
   std::string baseFontName_;
   bool hasGlyphLists_ = false;
@@ -287,7 +290,7 @@ class TzoTrueTypeData {
   std::vector<bool> CloseOverComposites(const std::vector<bool>& glyphs) const;
   // A font file with the subset tables the font has, the glyphs marked in keep copied byte for
   // byte and all others empty (no renumbering), with new checksums.
-  std::string BuildSubset(const std::vector<bool>& keep) const;
+  std::vector<uint8_t> BuildSubset(const std::vector<bool>& keep) const;
 
  private:
   [[noreturn]] void Error(const std::string& what) const;
