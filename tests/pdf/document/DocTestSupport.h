@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -92,6 +93,23 @@ inline std::vector<std::string> AllCorpusFiles() {
   return files;
 }
 
+// A corpus file as "folder/name".
+inline std::string CorpusName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t folder = slash == 0 ? std::string::npos : path.find_last_of('/', slash - 1);
+  return path.substr(folder == std::string::npos ? 0 : folder + 1);
+}
+
+// Every file a corpus comparison must cover was covered: one that stops loading, or that stops
+// being compared, fails it (files beyond the list may be covered too).
+inline void ExpectCovered(const std::set<std::string>& covered,
+                          const std::set<std::string>& mustCover) {
+  std::string missing;
+  for (const std::string& f : mustCover)
+    if (!covered.count(f)) missing += " " + f;
+  EXPECT_EQ(missing, "") << "corpus files not covered";
+}
+
 // The owner password (else the user password, else "") written in a corpus file name:
 // "U=view,O=master" or "u=user_o=owner".
 inline std::string PasswordFromName(const std::string& path, bool owner = true) {
@@ -112,6 +130,23 @@ inline std::string PasswordFromName(const std::string& path, bool owner = true) 
   return owner && !o.empty() ? o : u;
 }
 
+// A password handler that gives the answers in turn and gives up after the last; it counts its
+// own calls, so a load that asks for ever (or counts its tries wrong) ends instead of hanging the
+// test. tries, when given, gets the try number of every call.
+inline TzoPasswordEvent PasswordAnswers(std::vector<std::string> answers,
+                                        std::vector<int32_t>* tries = nullptr) {
+  auto calls = std::make_shared<size_t>(0);
+  return [answers = std::move(answers), tries, calls](rtl::TObject*, std::string& password,
+                                                      bool& cont, int32_t t) {
+    if (tries) tries->push_back(t);
+    const size_t call = (*calls)++;
+    if (call < answers.size())
+      password = answers[call];
+    else
+      cont = false;
+  };
+}
+
 // Loads path with a handler that answers password once; nullptr (and the error text) when the
 // load raised.
 struct Loaded {
@@ -125,10 +160,7 @@ inline Loaded Load(const std::string& path, const std::string& password = "") {
   Loaded r;
   r.doc = TzoPDFDocument::Create();
   r.doc->OnWarning = [&r](TzoCustomPDFDocument*, const std::string& w) { r.warnings.push_back(w); };
-  r.doc->OnPassword = [password](rtl::TObject*, std::string& p, bool& cont, int32_t tries) {
-    p = password;
-    cont = tries < 1;
-  };
+  r.doc->OnPassword = PasswordAnswers({password});
   try {
     r.ok = r.doc->LoadFromFile(path);
   } catch (const std::exception& e) {

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "pdf/document/zoPDFDoc.h"
+#include "tests/pdf/document/DocTestSupport.h"
 #include "tests/pdf/document/WriterTestSupport.h"
 
 using namespace sv::test;
@@ -209,11 +210,16 @@ std::string Judge(const Reference& ref, const std::string& out, const std::strin
     return "pdfinfo Encrypted: " + info["Encrypted"];
   if (!opw.empty() && PdfInfo(out, opw, "-opw").empty()) return "owner password refused";
   if (!upw.empty() && !PdfInfo(out).empty()) return "opens without the user password";
-  if (PdfText(out, upw) != ref.text) return "pdftotext differs";
+  const std::optional<std::string> text = PdfText(out, upw);
+  if (!text) return "pdftotext failed on the output";
+  if (*text != ref.text) return "pdftotext differs";
   std::filesystem::create_directories(workDir + "a");
   std::filesystem::create_directories(workDir + "b");
-  if (RenderPages(ref.path, "", 12, workDir + "a/") != RenderPages(out, upw, 12, workDir + "b/"))
-    return "rendering differs";
+  const std::vector<std::string> before = RenderPages(ref.path, "", 12, workDir + "a/");
+  if (before.empty()) return "pdftoppm failed on the reference";
+  const std::vector<std::string> after = RenderPages(out, upw, 12, workDir + "b/");
+  if (after.empty()) return "pdftoppm failed on the output";
+  if (before != after) return "rendering differs";
   std::string s = CompareStructure(ref.path, out, "", upw, compressed);
   if (!s.empty()) return "structure: " + s;
   return "";
@@ -260,14 +266,8 @@ TEST(RoundTripTest, EveryCorpusFileRoundTripsOrIsRefusedUnchanged) {
 
       auto doc = TzoPDFDocument::Create();
       doc->SetShowSetupDialog(false);
-      doc->OnPassword = [&](rtl::TObject*, std::string& password, bool& cont, int32_t tries) {
-        if (tries == 0)
-          password = pw.owner.empty() ? pw.user : pw.owner;
-        else if (tries == 1 && !pw.owner.empty())
-          password = pw.user;
-        else
-          cont = false;
-      };
+      doc->OnPassword = pw.owner.empty() ? doctest::PasswordAnswers({pw.user})
+                                         : doctest::PasswordAnswers({pw.owner, pw.user});
       bool loaded = false;
       try {
         loaded = doc->LoadFromFile(work);
@@ -299,7 +299,12 @@ TEST(RoundTripTest, EveryCorpusFileRoundTripsOrIsRefusedUnchanged) {
         row.Fail("qpdf cannot make the reference (exit " + std::to_string(rc) + ")");
         continue;
       }
-      ref->text = PdfText(ref->path);
+      const std::optional<std::string> text = PdfText(ref->path);
+      if (!text) {
+        row.Fail("pdftotext failed on the reference");
+        continue;
+      }
+      ref->text = *text;
       ref->warnings = QpdfWarnings(path, openPassword);
       if (!ref->warnings.empty())
         row.reason = "qpdf warns about the input itself: " + OneLine(ref->warnings.front());
