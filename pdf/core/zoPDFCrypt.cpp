@@ -321,18 +321,34 @@ bool IsAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
 }
 
-// A password in the ANSI code page for bytes that a key holds as UTF-8; the bytes themselves when
-// they are ASCII or no text of the code page in UTF-8.
+// True when every character of text is one of the code page (no undefined pair, no lead byte
+// without its second byte): bytes that came from elsewhere are not.
+bool IsCodePageText(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!platform::IsDBCSLeadByte(static_cast<uint8_t>(text[i]))) continue;
+    if (i + 1 >= text.size()) return false;
+    const std::string_view pair = text.substr(i++, 2);
+    // An undefined pair reads as the middle dot (which 81 45 is), a second byte that cannot be one
+    // as itself after it.
+    const std::u16string wide = platform::AnsiToWide(pair);
+    if (wide.size() != 1 || (wide[0] == u'\u30FB' && pair != "\x81\x45")) return false;
+  }
+  return true;
+}
+
+// A password in the code page for bytes that a key holds as UTF-8; the bytes themselves when
+// they are ASCII, or no UTF-8 of text of the code page.
 std::string PasswordTextOf(const std::string& keyBytes) {
   if (IsAscii(keyBytes)) return keyBytes;
   std::string ansi = platform::Utf8ToAnsi(keyBytes);
-  return platform::AnsiToUtf8(ansi) == keyBytes ? ansi : keyBytes;
+  return IsCodePageText(ansi) && platform::AnsiToUtf8(ansi) == keyBytes ? ansi : keyBytes;
 }
 
 }  // namespace
 
 std::string PasswordKeyBytes(std::string_view password) {
-  return IsAscii(password) ? std::string(password) : platform::AnsiToUtf8(password);
+  if (IsAscii(password) || !IsCodePageText(password)) return std::string(password);
+  return platform::AnsiToUtf8(password);
 }
 
 // ---- The standard handler's computations ----

@@ -168,7 +168,8 @@ std::string PDFStringBytes(const TzoPDFStringObject& s);
 
 // The bytes that a password (text in the ANSI code page) puts into an RC4 key: an ASCII password
 // as it is, any other as its UTF-8 bytes, which readers on this system take from a user who types
-// it. The standard defines RC4 passwords for PDFDocEncoding text only.
+// it; bytes that are no text of the code page (a password found in a file made elsewhere) as they
+// are. The standard defines RC4 passwords for PDFDocEncoding text only.
 std::string PasswordKeyBytes(std::string_view password);
 
 // ---- Handlers ----

@@ -787,6 +787,12 @@ TEST(PDFCrypt, PasswordKeyBytes) {
       {" ~", " ~"},
       {platform::Utf8ToAnsi("管理者"), "管理者"},
       {platform::Utf8ToAnsi("abcｱ"), "abcｱ"},  // a half-width katakana: one byte in the code page
+      {platform::Utf8ToAnsi("・"), "・"},      // 81 45, the character undefined pairs read as
+      // No text of the code page: an undefined pair, a lead byte at the end, a lead byte before
+      // a byte that cannot follow it. Such bytes stay as they are.
+      {"\x85\x40", "\x85\x40"},
+      {"caf\xE9", "caf\xE9"},
+      {"\xE9\x31", "\xE9\x31"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Hex(PasswordKeyBytes(c.given)), Hex(c.key)) << Hex(c.given);
