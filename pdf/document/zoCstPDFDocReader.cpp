@@ -639,7 +639,7 @@ std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::DecodeStreamData(
       if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16)
         throw unsupported("/BitsPerComponent", bits);
       // Rows of cross-reference and object streams are short; a row beyond 1 MiB is damage.
-      if (columns < 1 || columns * colors * bits > (int64_t{8} << 20))
+      if (columns < 1 || columns > (int64_t{8} << 20) / (colors * bits))
         throw unsupported("/Columns", columns);
       data->SetPosition(0);
       const auto c = static_cast<int32_t>(columns), k = static_cast<int32_t>(colors),
