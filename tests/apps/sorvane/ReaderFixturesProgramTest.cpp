@@ -17,14 +17,6 @@ using namespace sv::test;
 using V = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-#if defined(__SANITIZE_ADDRESS__)
-#define SV_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SV_UNDER_ASAN 1
-#endif
-#endif
-
 namespace {
 
 std::string Fixture(const std::string& name) {

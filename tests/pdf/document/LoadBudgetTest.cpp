@@ -17,14 +17,6 @@
 
 using namespace doctest;
 
-#if defined(__SANITIZE_ADDRESS__)
-#define SV_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SV_UNDER_ASAN 1
-#endif
-#endif
-
 namespace {
 
 constexpr int64_t kMiB = 1024 * 1024;

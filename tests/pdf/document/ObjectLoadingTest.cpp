@@ -228,42 +228,9 @@ TEST(ObjectLoading, ObjectsEqualQpdfJson) {
     EXPECT_TRUE(diffs.empty()) << name << ": " << diffs.size() << " differences, first "
                                << (diffs.empty() ? "" : diffs[0]);
   }
-  ExpectCovered(files, {
-                           "docs/crc-doc.1.0.pdf",
-                           "docs/fontconfig-user.pdf",
-                           "docs/gnucobol.pdf",
-                           "docs/libtasn1.pdf",
-                           "docs/manual.pdf",
-                           "docs/nettle.pdf",
-                           "docs/shared-mime-info-spec.pdf",
-                           "docs/valgrind_manual.pdf",
-                           "encrypted/rc4-128_u=_o=owner_noprint.pdf",
-                           "encrypted/rc4-128_u=user_o=owner.pdf",
-                           "encrypted/rc4-128_u=user_o=owner_objstm.pdf",
-                           "encrypted/rc4-40_u=user_o=owner.pdf",
-                           "peer/11-pages-with-labels.pdf",
-                           "peer/annotations-no-acroform.pdf",
-                           "peer/bad-encryption-length.pdf",
-                           "peer/c-ignore-xref-streams.pdf",
-                           "peer/c-linearized.pdf",
-                           "peer/compress-objstm-xref.pdf",
-                           "peer/damaged-stream.pdf",
-                           "peer/dangling-refs.pdf",
-                           "peer/direct-outlines.pdf",
-                           "peer/enc-R2,V1,O=master.pdf",
-                           "peer/enc-R2,V1,U=view,O=master.pdf",
-                           "peer/enc-R2,V1.pdf",
-                           "peer/enc-R3,V2,O=master.pdf",
-                           "peer/enc-R3,V2,U=view,O=master.pdf",
-                           "peer/enc-R3,V2.pdf",
-                           "peer/encrypted-with-images.pdf",
-                           "peer/extra-header-newline.pdf",
-                           "peer/form-fields-and-annotations.pdf",
-                           "peer/form-filled-by-acrobat.pdf",
-                           "peer/object-stream-self-ref.pdf",
-                           "peer/outlines-with-loop.pdf",
-                           "peer/pages-loop.pdf",
-                       });
+  // Not compared: a file the list of files leaves out, and one that qpdf repairs.
+  ExpectCovered(files, LoadingCorpusFilesExcept({"encrypted/rc4-128_u=user_o=owner_big.pdf",
+                                                 "peer/bad-xref-entry.pdf"}));
 }
 
 TEST(ObjectLoading, OtherHandlersAreRefusedAndLeaveTheDocumentEmpty) {
