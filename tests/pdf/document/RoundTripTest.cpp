@@ -159,7 +159,7 @@ struct Row {
   }
 };
 
-// The WARNING lines of qpdf --check.
+// The WARNING and ERROR lines of qpdf --check.
 std::vector<std::string> QpdfWarnings(const std::string& path, const std::string& password) {
   std::vector<std::string> argv = {"qpdf", "--check"};
   if (!password.empty()) argv.push_back("--password=" + password);
@@ -167,8 +167,9 @@ std::vector<std::string> QpdfWarnings(const std::string& path, const std::string
   CommandResult r = RunCommand(argv);
   std::vector<std::string> lines;
   std::string all = r.out + r.err;
-  for (size_t at = all.find("WARNING"); at != std::string::npos; at = all.find("WARNING", at + 1))
-    lines.push_back(all.substr(at, all.find('\n', at) - at));
+  for (const char* kind : {"WARNING", "ERROR"})
+    for (size_t at = all.find(kind); at != std::string::npos; at = all.find(kind, at + 1))
+      lines.push_back(all.substr(at, all.find('\n', at) - at));
   return lines;
 }
 
@@ -177,6 +178,7 @@ struct Reference {
   std::string path;                   // a plain copy made by qpdf
   std::string text;                   // pdftotext of it
   std::vector<std::string> warnings;  // qpdf --check of the input itself
+  bool structure = true;              // whether qpdf's JSON of it can be compared
 };
 
 // All judgements of one output against the reference of its input; "" when it holds. An input
@@ -220,6 +222,7 @@ std::string Judge(const Reference& ref, const std::string& out, const std::strin
   const std::vector<std::string> after = RenderPages(out, upw, 12, workDir + "b/");
   if (after.empty()) return "pdftoppm failed on the output";
   if (before != after) return "rendering differs";
+  if (!ref.structure) return "";
   std::string s = CompareStructure(ref.path, out, "", upw, compressed);
   if (!s.empty()) return "structure: " + s;
   return "";
@@ -308,6 +311,13 @@ TEST(RoundTripTest, EveryCorpusFileRoundTripsOrIsRefusedUnchanged) {
       ref->warnings = QpdfWarnings(path, openPassword);
       if (!ref->warnings.empty())
         row.reason = "qpdf warns about the input itself: " + OneLine(ref->warnings.front());
+      // A damaged input whose structure qpdf's JSON cannot give (a page tree loop) is judged by
+      // the other judges only, and the table says so; for any other input that is a failure.
+      const int json = RunCommand({"qpdf", "--json", "--json-key=pages", ref->path}).exitCode;
+      if (!ref->warnings.empty() && json != 0 && json != 3) {
+        ref->structure = false;
+        row.reason += "; its structure is not compared (qpdf's JSON cannot read it)";
+      }
 
       const bool locked = !doc->Encryption().CanChange();
       for (const Variant& v : kVariants) {
