@@ -72,7 +72,7 @@ class SorvaneReaderFixtures : public SorvaneFormTest {
 TEST_F(SorvaneReaderFixtures, FilesOtherReadersTakeAreOkTheOthersNgAndUntouched) {
   const std::string verify = CorpusDir() + "../tools/verify-rewrite";
   if (!FileExists(verify)) GTEST_SKIP() << "no judge at " << verify;
-  const V takes = {"prev-white-space.pdf",      "prev-inside-number.pdf",
+  const V takes = {"prev-white-space.pdf",       "prev-inside-number.pdf",
                    "prev-white-space-table.pdf", "startxref-white-space.pdf",
                    "tiff-predictor.pdf",         "png-predictor-colors.pdf",
                    "fields-not-array.pdf"};
@@ -83,9 +83,8 @@ TEST_F(SorvaneReaderFixtures, FilesOtherReadersTakeAreOkTheOthersNgAndUntouched)
     for (const std::string& n : *names)
       sources.push_back(Fixture(n));
   const V plain = Inputs("plain", sources);
-  Job(Prog() + "plain", [](TJobSettings& j) {
-    j.Ver = 1, j.UserPassWord = "u", j.MasterPassWord = "o";
-  });
+  Job(Prog() + "plain",
+      [](TJobSettings& j) { j.Ver = 1, j.UserPassWord = "u", j.MasterPassWord = "o"; });
   V rc4Sources;
   for (const std::string& n : rc4)
     rc4Sources.push_back(Fixture(n));
@@ -129,9 +128,8 @@ TEST_F(SorvaneReaderFixtures, FilesOtherReadersTakeAreOkTheOthersNgAndUntouched)
       {ng[4], "Expected PDF endstream"},
   };
   for (const auto& [file, reason] : reasons)
-    EXPECT_NE(r.err.find("Sorvane: " + file + ": " + reason), std::string::npos)
-        << file << "\n"
-        << r.err;
+    EXPECT_NE(r.err.find("Sorvane: " + file + ": " + reason), std::string::npos) << file << "\n"
+                                                                                 << r.err;
 
   // Every output against its input (or qpdf's plain copy of an encrypted one).
   for (size_t i = 0; i < takes.size(); ++i) {
@@ -177,8 +175,7 @@ TEST_F(SorvaneReaderFixtures, JapanesePasswordsOpenAsTypedAndKettrinAgrees) {
     EXPECT_NE(RunCommand({"pdfinfo", f}).exitCode, 0) << "opens without its password";
     EXPECT_NE(RunCommand({"pdfinfo", "-upw", Ansi(user.c_str()), f}).exitCode, 0)
         << "opens with the code page bytes";
-    CommandResult q =
-        RunCommand({"qpdf", "--show-encryption", "--password=" + owner, f});
+    CommandResult q = RunCommand({"qpdf", "--show-encryption", "--password=" + owner, f});
     EXPECT_NE(q.out.find("Supplied password is owner password"), std::string::npos) << q.out;
     EXPECT_NE(q.out.find("User password = " + user), std::string::npos) << q.out;
     CommandResult text = RunCommand({"pdftotext", "-upw", user, f, "-"});

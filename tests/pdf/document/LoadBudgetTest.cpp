@@ -37,9 +37,9 @@ class BudgetSetting {
 };
 
 struct ChildLoad {
-  std::string outcome;    // the load's error, "loaded", or how the child ended
-  int64_t peakKiB = 0;    // the child's largest resident size
-  bool limited = false;   // whether the address space was limited
+  std::string outcome;   // the load's error, "loaded", or how the child ended
+  int64_t peakKiB = 0;   // the child's largest resident size
+  bool limited = false;  // whether the address space was limited
 };
 
 // LoadFromFile of path in a child process, its address space limited to limitMiB (not under
@@ -95,9 +95,8 @@ TEST(LoadBudget, BombsAreRefusedByALoadThatStaysSmall) {
   if (!sv::test::HasCommand("python3")) GTEST_SKIP() << "python3 is needed to make the files";
   sv::test::TempDir dir;
   sv::test::CommandResult made = sv::test::RunCommand(
-      {"python3",
-       sv::test::SourceDir() + "tests/pdf/document/fixtures/reader/make-fixtures.py", "--bombs",
-       dir.Path()});
+      {"python3", sv::test::SourceDir() + "tests/pdf/document/fixtures/reader/make-fixtures.py",
+       "--bombs", dir.Path()});
   ASSERT_EQ(made.exitCode, 0) << made.err;
   const struct {
     const char* file;
@@ -154,8 +153,8 @@ TEST(LoadBudget, DecodedAndCopiedBytesCountAgainstIt) {
   sv::test::WriteFile(dir / "value.pdf", form.Build());
   // A page whose content is 1 MiB in the file.
   PdfBuilder big = OnePage();
-  big.bodies[3] = "<< /Length " + std::to_string(value.size()) + " >>\nstream\n" + value +
-                  "\nendstream";
+  big.bodies[3] =
+      "<< /Length " + std::to_string(value.size()) + " >>\nstream\n" + value + "\nendstream";
   sv::test::WriteFile(dir / "copied.pdf", big.Build());
   const int64_t bigSize = static_cast<int64_t>(sv::test::ReadFile(dir / "copied.pdf").size());
   const struct {

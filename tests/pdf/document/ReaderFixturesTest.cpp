@@ -62,8 +62,8 @@ std::vector<Case> Cases() {
 // key of the file holds: UTF-8 for the UTF-8 file, code page 932 for the other.
 Opened QpdfOpens(const std::string& file, const std::string& password) {
   std::string bytes = file == "rc4-cp932-passwords.pdf" ? password : platform::AnsiToUtf8(password);
-  sv::test::CommandResult q = sv::test::RunCommand(
-      {"qpdf", "--show-encryption", "--password=" + bytes, Fixture(file)});
+  sv::test::CommandResult q =
+      sv::test::RunCommand({"qpdf", "--show-encryption", "--password=" + bytes, Fixture(file)});
   if (q.out.find("Supplied password is owner password") != std::string::npos) return kOwner;
   if (q.out.find("Supplied password is user password") != std::string::npos) return kUser;
   return kRefused;
