@@ -86,6 +86,11 @@ class EFileNotFound : public rtl::Exception {
  public:
   using rtl::Exception::Exception;
 };
+// SLoadBudgetExceeded: a file whose stream data cost more than the load budget.
+class ELoadBudgetError : public EPDFException {
+ public:
+  using EPDFException::EPDFException;
+};
 
 }  // namespace zoCstPDFDoc
 
@@ -93,6 +98,7 @@ using zoCstPDFDoc::ECrossReferenceError;
 using zoCstPDFDoc::EFileNotFound;
 using zoCstPDFDoc::EImproperPNGAlgorithm;
 using zoCstPDFDoc::EInvalidPageError;
+using zoCstPDFDoc::ELoadBudgetError;
 using zoCstPDFDoc::EPDFException;
 using zoCstPDFDoc::EPDFFileCorruptedError;
 using zoCstPDFDoc::EUnsupportedFontError;
@@ -100,10 +106,28 @@ using zoCstPDFDoc::EUnsupportedImageError;
 
 // Texts of the document unit that the message table does not hold.
 inline constexpr const char* SImproperPNGAlgorithm = "Improper PNG algorithm tag in stream";
+// Raised as EUnsupportedFilterError; %s names the parameter and its value ("/Predictor 7").
+inline constexpr const char* SUnsupportedPredictor = "Unsupported predictor (%s)";
 inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
 inline constexpr const char* SStreamObjectInArray = "Stream Object found inside Array!";
+inline constexpr const char* SLoadBudgetExceeded =
+    "The stream data of the file exceed the load budget (%d bytes)";
 inline constexpr const char* SDocumentNotOpened =
     "The document was not opened (password refused): it cannot be saved";
+
+// ---- The load budget (a library setting) ----
+
+// What one load may cost: the bytes of stream data copied out of the file plus the bytes that
+// cross-reference, object and field value streams decode to, at most LoadBudgetMultiple() times
+// the file's size plus LoadBudgetAllowance(). A load that needs more ends with ELoadBudgetError.
+inline constexpr int64_t kDefaultLoadBudgetMultiple = 8;
+inline constexpr int64_t kDefaultLoadBudgetAllowance = int64_t{64} * 1024 * 1024;
+int64_t LoadBudgetMultiple();
+int64_t LoadBudgetAllowance();
+// Negative values raise rtl::Exception.
+void SetLoadBudget(int64_t multiple, int64_t allowance);
+// The budget of a file of fileSize bytes.
+int64_t LoadBudgetFor(int64_t fileSize);
 
 // ---- Enumerations ----
 
@@ -697,17 +721,37 @@ class TzoCustomPDFDocument : public TzoComponent {
   // One section each; the offset of the section that /Prev names, or -1.
   int64_t ReadXRefTable(int64_t offset, std::vector<uint8_t>& decided,
                         std::unordered_set<int64_t>& visited);
-  int64_t ReadXRefStream(int64_t offset, std::vector<uint8_t>& decided);
-  int SectionKind(int64_t offset);
+  int64_t ReadXRefStream(const TzoPDFIndirectObject& obj, std::vector<uint8_t>& decided);
+  // The cross-reference section at offset, white space in front of it skipped: 1 a classic table,
+  // 2 a cross-reference stream (/Type /XRef; its object is read into stream), 0 neither. offset
+  // moves to the section's first byte.
+  int SectionKind(int64_t& offset, std::unique_ptr<TzoPDFIndirectObject>& stream);
   void SetXRefEntry(int32_t n, std::unique_ptr<TzoXRefItem> classic,
                     std::unique_ptr<TzoXRefStmItem> stream, std::vector<uint8_t>& decided);
   void TakeTrailerValues(const TzoPDFDictObject& dict);
   void ResolveFileID();
   int32_t MaxObjectNumber() const;
   uint16_t ObjectGeneration(int32_t objectNumber) const;
-  static std::unique_ptr<rtl::TMemoryStream> PNGUnpredict(rtl::TStream& source, int32_t columns);
-  // The stream's data decoded through its filters and PNG predictor, at position 0.
+  // The rows of predicted data from the source's position: PNG rows (a tag byte, then the row)
+  // and TIFF predictor 2 rows, of columns pixels of colors samples of bitsPerComponent bits. A new
+  // stream left at its end; a short last row counts as padded with zero bytes.
+  static std::unique_ptr<rtl::TMemoryStream> PNGUnpredict(rtl::TStream& source, int32_t columns,
+                                                          int32_t colors = 1,
+                                                          int32_t bitsPerComponent = 8);
+  static std::unique_ptr<rtl::TMemoryStream> TIFFUnpredict(rtl::TStream& source, int32_t columns,
+                                                           int32_t colors,
+                                                           int32_t bitsPerComponent);
+  // The stream's data decoded through its filters and predictor, at position 0; charged to the
+  // load budget.
   std::unique_ptr<rtl::TMemoryStream> DecodeStreamData(const TzoPDFStreamObject& stream);
+  // DecodeStreamFilters within what is left of the load budget, and charged to it.
+  std::unique_ptr<rtl::TMemoryStream> DecodeWithinBudget(rtl::TStream& data,
+                                                         const TzoPDFObject* filter,
+                                                         const TzoPDFObject* decodeParms);
+  // Takes bytes from the load budget; ELoadBudgetError when less is left.
+  void ChargeLoad(int64_t bytes);
+  // Where the first object after offset starts (from the cross-reference data); -1 when none.
+  int64_t NextObjectOffset(int64_t offset) const;
 
   // The indirect object at the reader's position, with its stream data; null (and a warning)
   // when no "N G obj" of expectedNumber (-1: any) stands there.
@@ -765,6 +809,10 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::unordered_set<const TzoPDFIndirectObject*> walked_;
   // The largest /Size of the cross-reference data.
   int64_t xrefSize_ = 0;
+  // What is left of the load budget.
+  int64_t loadBudget_ = 0;
+  // The offsets of the objects in the cross-reference data, in ascending order (once read).
+  std::vector<int64_t> objectOffsets_;
 
   int32_t documentNumber_ = 0;
   std::string workFileName_;
