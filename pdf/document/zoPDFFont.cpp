@@ -202,6 +202,19 @@ std::string TzoPDFFont::PDFBaseFontName() const {
   return "/" + PDFNameText(baseFontName_);
 }
 
+int32_t TzoPDFFont::CharWidth(char32_t c) const {
+  if (!face_) return 600;
+  if (c > 0x10FFFF) c = 0xFFFF;  // no character: glyph 0
+  std::u16string text;
+  if (c >= 0x10000) {
+    text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+    text += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    text += static_cast<char16_t>(c);
+  }
+  return Nearest(PixelsToPoints(face_->TextWidth(text)));
+}
+
 bool TzoPDFFont::IsWesternCharset() const {
   return font_.Charset() == ui::ANSI_CHARSET ||
          (font_.Charset() == ui::DEFAULT_CHARSET && platform::kAnsiCodePage == 1252);
