@@ -650,8 +650,9 @@ class TzoCustomPDFDocument : public TzoComponent {
   //   a simple font: /TrueType for a TrueType font, else /Type1, with /Encoding
   //   EncodingNames[encodingIndex] and the /Widths of the codes 32 .. 255 in that encoding
   //   (symbol fonts: in the font's own codes). Any other set gives a /Type0 font over a
-  //   /CIDFontType2 with /Identity-H, /W, /CIDToGIDMap /Identity and a /ToUnicode CMap; a font
-  //   without TrueType data raises EUnsupportedFontError "Unsupported Font (%s)".
+  //   /CIDFontType2 with /Identity-H, /W, /CIDToGIDMap /Identity and (for a font with a Unicode
+  //   character map) a /ToUnicode CMap; a font without TrueType data raises
+  //   EUnsupportedFontError "Unsupported Font (%s)".
   //   embedMode 0 writes no font file; 1 embeds the whole TrueType font; 2 (or more) a subset of
   //   the glyphs of text, its names tagged by six capital letters from the glyph set. The whole
   //   font stands in for a subset that may not be made or would draw nothing (a font without a

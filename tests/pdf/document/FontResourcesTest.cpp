@@ -355,6 +355,8 @@ TEST(FontResource, SubsetDrawsAndReadsLikeTheWholeFont) {
       {"composite glyphs", "DejaVu Sans", 0, 0, "Ab\xE9 Caf\xE9", "Ab\xE9 Caf\xE9", "Abé Café"},
       // The same characters, shown by their MacRoman codes.
       {"MacRoman", "Arial", 0, 1, "Caf\xE9", "Caf\x8E", "Café"},
+      // Its codes are its own; the "subset" is the whole font.
+      {"symbol font", "SvFixture Symbol", 2, 0, "AbC", "AbC", "AbC"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
