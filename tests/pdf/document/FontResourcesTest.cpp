@@ -374,8 +374,9 @@ TEST(FontResource, SubsetDrawsAndReadsLikeTheWholeFont) {
       const std::string out = dir / ("out" + std::to_string(embed) + ".pdf");
       stamptest::Save(*doc, out);
       if (embed != 0) renders[embed] = RenderGrey(out, dir, "page" + std::to_string(embed));
-      // Unembedded fonts are another reader's substitute; Ghostscript says so on its error stream.
-      if (embed == 0) {
+      // The glyph numbers of an unembedded Type0 font mean nothing to a reader without that very
+      // font: MuPDF warns, Ghostscript reads no text; poppler finds the font.
+      if (embed == 0 && c.charset == 128) {
         sv::test::CommandResult r = sv::test::RunCommand({"pdftotext", "-q", out, "-"});
         EXPECT_EQ(Trimmed(r.out), c.utf8);
         continue;
