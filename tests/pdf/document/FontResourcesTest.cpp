@@ -541,6 +541,13 @@ TEST(FontResource, RefusesWhatNoFontResourceCanBe) {
   } catch (const EUnsupportedFontError& e) {
     EXPECT_EQ(std::string(e.what()), "Unsupported Font (SvFixture Cff)");
   }
+  // Damaged font data (a composite glyph that names itself) is found before anything is added.
+  try {
+    doc->AddFontResource(MakeFont("SvFixture Loop", 12, 0), "/RVNFnt1", "A\xE9", 0, 2);
+    ADD_FAILURE() << "no error";
+  } catch (const EUnsupportedFontError& e) {
+    EXPECT_NE(std::string(e.what()).find("loop"), std::string::npos) << e.what();
+  }
   EXPECT_EQ(doc->InputStore().Count(), objects);
 }
 
