@@ -188,6 +188,11 @@ class TzoPDFFont {
   // The CMap text last built by BuildToUnicodeCMap.
   const std::string& CMapText() const { return cmapText_; }
 
+  // The width of character c (a Unicode code point) in glyph space, measured as the Widths are:
+  // the advance of the glyph that draws it, glyph 0 when the font lacks it; 600 (the default
+  // width) when no font could be found at all.
+  int32_t CharWidth(char32_t c) const;
+
   // Character set 0, or DEFAULT_CHARSET while the ANSI code page is 1252.
   bool IsWesternCharset() const;
   // Whether the platform delivers the font's data (and, with checkCharset, the font's family
