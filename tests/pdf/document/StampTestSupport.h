@@ -234,12 +234,21 @@ struct QpdfJson {
 
 // ---- mutool trace ----
 
-// One mark of mutool trace (fill_path, stroke_path, fill_image, ...): its attributes and, for
-// paths, the path operators with their points in user space.
+// One glyph of a text mark: its character, its origin in the text's user space and the
+// matrix of its span (the text matrix times the font size, without the translation).
+struct Glyph {
+  std::string unicode;
+  double x = 0, y = 0;
+  std::vector<double> trm;
+};
+
+// One mark of mutool trace (fill_path, stroke_path, fill_image, fill_text, ...): its attributes,
+// for paths the path operators with their points in user space, for text its glyphs.
 struct Mark {
   std::string kind;
   std::map<std::string, std::string> attrs;
   std::vector<std::pair<std::string, std::vector<double>>> path;  // moveto, lineto, curveto
+  std::vector<Glyph> glyphs;
 
   double Num(const std::string& key) const {
     auto it = attrs.find(key);
@@ -320,6 +329,7 @@ inline Trace RunTrace(const std::string& path, const TzoRectD& box, int page = 1
   };
   pos = 0;
   Mark* open = nullptr;
+  std::vector<double> trm;  // of the open span
   while (pos < r.out.size()) {
     size_t end = r.out.find('\n', pos);
     if (end == std::string::npos) end = r.out.size();
@@ -327,13 +337,21 @@ inline Trace RunTrace(const std::string& path, const TzoRectD& box, int page = 1
     pos = end + 1;
     size_t lt = line.find('<');
     if (lt == std::string::npos || lt + 1 >= line.size() || line[lt + 1] == '/') {
-      if (line.find("</") != std::string::npos) open = nullptr;
+      // A span closes inside its text mark; any other closing tag ends the open mark.
+      if (line.find("</") != std::string::npos && line.find("</span") == std::string::npos)
+        open = nullptr;
       continue;
     }
     size_t nameEnd = line.find_first_of(" />", lt + 1);
     std::string name = line.substr(lt + 1, nameEnd - lt - 1);
     std::map<std::string, std::string> attrs = parseAttrs(line, nameEnd);
-    if (name == "moveto" || name == "lineto" || name == "curveto") {
+    if (name == "span") {
+      trm = Mark{name, attrs, {}, {}}.Nums("trm");
+    } else if (name == "g") {
+      if (open)
+        open->glyphs.push_back(
+            {attrs["unicode"], std::stod(attrs["x"]), std::stod(attrs["y"]), trm});
+    } else if (name == "moveto" || name == "lineto" || name == "curveto") {
       if (!open) continue;
       std::vector<double> pts;
       for (const char* k : {"x1", "y1", "x2", "y2", "x3", "y3", "x", "y"}) {
@@ -343,7 +361,7 @@ inline Trace RunTrace(const std::string& path, const TzoRectD& box, int page = 1
       open->path.emplace_back(name, pts);
     } else if (name == "fill_path" || name == "stroke_path" || name == "fill_image" ||
                name == "fill_text" || name == "stroke_text" || name == "clip_path") {
-      trace.marks.push_back({name, attrs, {}});
+      trace.marks.push_back({name, attrs, {}, {}});
       open = line.find("/>") == std::string::npos ? &trace.marks.back() : nullptr;
     }
   }
