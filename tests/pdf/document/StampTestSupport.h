@@ -368,6 +368,49 @@ inline Trace RunTrace(const std::string& path, const TzoRectD& box, int page = 1
   return trace;
 }
 
+// ---- Placement ----
+
+// Where a stamp lies: the bounds of its rotated box on the page and the top-left corner of the
+// stamp before the rotation.
+struct Placement {
+  double minX, maxX, minY, maxY, topLeftX, topLeftY;
+};
+
+// Expects the stamp where positions h and v put it in box, within 0.01 point: the left, right,
+// top or bottom edge of its box on the box's edge (0 and 2), its centre on the box's centre (1),
+// its top-left corner offsetX right of and offsetY below the box's top-left corner (3).
+inline void ExpectPlaced(const Placement& p, const TzoRectD& box, uint8_t h, uint8_t v,
+                         double offsetX, double offsetY) {
+  switch (h) {
+    case 0:
+      EXPECT_NEAR(p.minX, box.X1, 0.01);
+      break;
+    case 1:
+      EXPECT_NEAR((p.minX + p.maxX) / 2, (box.X1 + box.X2) / 2, 0.01);
+      break;
+    case 2:
+      EXPECT_NEAR(p.maxX, box.X2, 0.01);
+      break;
+    default:
+      EXPECT_NEAR(p.topLeftX, box.X1 + offsetX, 0.01);
+      break;
+  }
+  switch (v) {
+    case 0:
+      EXPECT_NEAR(p.maxY, box.Y2, 0.01);
+      break;
+    case 1:
+      EXPECT_NEAR((p.minY + p.maxY) / 2, (box.Y1 + box.Y2) / 2, 0.01);
+      break;
+    case 2:
+      EXPECT_NEAR(p.minY, box.Y1, 0.01);
+      break;
+    default:
+      EXPECT_NEAR(p.topLeftY, box.Y2 - offsetY, 0.01);
+      break;
+  }
+}
+
 // ---- pdftoppm ----
 
 struct Rgb {

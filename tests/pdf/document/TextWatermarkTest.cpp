@@ -192,14 +192,12 @@ double Dot(V a, V b) {
 
 // Where mutool puts one stamp's glyphs: each glyph's cell is its advance wide along the
 // baseline and one font size high above it; the box is the rectangle in the text's own
-// directions that holds every cell, and minX .. maxY its bounds on the page. An advance is the
-// distance to the next glyph of the same line, the last one's the width of its character in the
-// font resource plus the character spacing found between the line's glyphs (0 when the line
-// has one glyph).
+// directions that holds every cell. An advance is the distance to the next glyph of the same
+// line, the last one's the width of its character in the font resource plus the character
+// spacing found between the line's glyphs (0 when the line has one glyph).
 struct TextBox {
   V origin{}, along{}, up{};  // the first glyph's origin, the text's direction and its normal
-  double minX = 0, maxX = 0, minY = 0, maxY = 0;  // page space, of the rotated box
-  V topLeft{};  // the top-left corner of the box in the text's own directions
+  Placement at{};  // the box on the page; its top-left corner in the text's own directions
   std::vector<std::vector<std::pair<const Glyph*, double>>> lines;  // glyphs with advances
 };
 
@@ -243,17 +241,20 @@ TextBox BoxOf(const std::vector<const Glyph*>& glyphs, double size,
         highY = std::max(highY, Dot(corner - b.origin, b.up));
       }
     }
-  b.minX = b.minY = INFINITY;
-  b.maxX = b.maxY = -INFINITY;
+  Placement& at = b.at;
+  at.minX = at.minY = INFINITY;
+  at.maxX = at.maxY = -INFINITY;
   for (double u : {lowX, highX})
     for (double v : {lowY, highY}) {
       const V corner = b.origin + u * b.along + v * b.up;
-      b.minX = std::min(b.minX, corner.x);
-      b.maxX = std::max(b.maxX, corner.x);
-      b.minY = std::min(b.minY, corner.y);
-      b.maxY = std::max(b.maxY, corner.y);
+      at.minX = std::min(at.minX, corner.x);
+      at.maxX = std::max(at.maxX, corner.x);
+      at.minY = std::min(at.minY, corner.y);
+      at.maxY = std::max(at.maxY, corner.y);
     }
-  b.topLeft = b.origin + lowX * b.along + highY * b.up;
+  const V topLeft = b.origin + lowX * b.along + highY * b.up;
+  at.topLeftX = topLeft.x;
+  at.topLeftY = topLeft.y;
   return b;
 }
 
@@ -576,34 +577,7 @@ TEST(TextWatermarkTest, TextLandsWhereItsTemplateSays) {
       EXPECT_NEAR(b.along.x, std::cos(Rad(s.angle)), 1e-4);
       EXPECT_NEAR(b.along.y, std::sin(Rad(s.angle)), 1e-4);
       EXPECT_NEAR(own.front()->trm[3], size * std::cos(Rad(s.angle)), 0.01);
-      switch (s.h) {
-        case 0:
-          EXPECT_NEAR(b.minX, box.X1, 0.01);
-          break;
-        case 1:
-          EXPECT_NEAR((b.minX + b.maxX) / 2, (box.X1 + box.X2) / 2, 0.01);
-          break;
-        case 2:
-          EXPECT_NEAR(b.maxX, box.X2, 0.01);
-          break;
-        case 3:
-          EXPECT_NEAR(b.topLeft.x, box.X1 + offsetX, 0.01);
-          break;
-      }
-      switch (s.v) {
-        case 0:
-          EXPECT_NEAR(b.maxY, box.Y2, 0.01);
-          break;
-        case 1:
-          EXPECT_NEAR((b.minY + b.maxY) / 2, (box.Y1 + box.Y2) / 2, 0.01);
-          break;
-        case 2:
-          EXPECT_NEAR(b.minY, box.Y1, 0.01);
-          break;
-        case 3:
-          EXPECT_NEAR(b.topLeft.y, box.Y2 - offsetY, 0.01);
-          break;
-      }
+      ExpectPlaced(b.at, box, s.h, s.v, offsetX, offsetY);
       // Lines one font size apart (down for horizontal text, leftwards for vertical), the
       // characters of vertical text one text height apart.
       int32_t w = 0, h = 0;
