@@ -380,9 +380,14 @@ TEST(TextWatermarkTest, ContentText) {
   const std::string empty = t.Render("/F1", "", muPoints, 50, 60);
   EXPECT_EQ(empty.find("Tj"), std::string::npos);
   EXPECT_EQ(empty.find("nan"), std::string::npos);
+}
 
+// The strings of each kind of font: bytes of the simple font's encoding, glyph ids of a Type0
+// font, code page 932 bytes for a font the library makes no Type0 resource for.
+TEST(TextWatermarkTest, StringsOfEachKindOfFont) {
+  SV_REQUIRE_TEST_FONTS();
   // Characters beyond the encoding become "?", those in it their own code.
-  t.Text = u"é表";
+  TzoTextWatermarkTemplate t = Template("é表", MakeFont("Arial", 12, 0));
   EXPECT_NE(t.Render("/F1", "", muPoints, 0, 0).find("(\xE9?) Tj"), std::string::npos);
   t.EncodingIndex = 1;  // MacRoman
   EXPECT_NE(t.Render("/F1", "", muPoints, 0, 0).find("(\x8E?) Tj"), std::string::npos);
@@ -390,6 +395,12 @@ TEST(TextWatermarkTest, ContentText) {
     t.EncodingIndex = index;
     EXPECT_THROW(t.Render("/F1", "", muPoints, 0, 0), EUnsupportedFontError) << int(index);
   }
+
+  // A symbol font shows the low bytes of its characters, whatever the encoding index.
+  TzoTextWatermarkTemplate symbol =
+      Template("A(\uF041\u00E9", MakeFont("DejaVu Sans", 12, ui::SYMBOL_CHARSET));
+  symbol.EncodingIndex = 4;
+  EXPECT_NE(symbol.Render("/F1", "", muPoints, 0, 0).find("(A\\(A\xE9) Tj"), std::string::npos);
 
   // Japanese text in an embeddable TrueType font: glyph ids, one string a line.
   TzoTextWatermarkTemplate jp = Template("社外\n秘", MakeFont("MS Gothic", 12, 128));
@@ -491,11 +502,11 @@ TEST(TextWatermarkTest, TextReadsBack) {
   EXPECT_EQ(Lines(PdfToText(dir / "out.pdf").text), "表(A)\n");
 }
 
-// Every position at 0, 45, 90, 180 and 270 degrees, on a crop-box page whose content leaves a
-// scale in force and on a page with a negative origin: the box of the glyph cells that mutool
-// reports lies where the template says, within 0.01 point. (The cells come from the glyph
-// origins mutool computes from the font resource's widths, so nothing but rounding of the
-// written numbers stands between them and the template.)
+// Every position at 0, 45, 90, 135, 180, 270 and 300 degrees, on a crop-box page whose content
+// leaves a scale in force and on a page with a negative origin: the box of the glyph cells that
+// mutool reports lies where the template says, within 0.01 point. (The cells come from the
+// glyph origins mutool computes from the font resource's widths, so nothing but the rounding of
+// the written numbers, below 0.005 point, stands between them and the template.)
 TEST(TextWatermarkTest, TextLandsWhereItsTemplateSays) {
   SV_REQUIRE_TEST_FONTS();
   struct Text {
@@ -534,7 +545,7 @@ TEST(TextWatermarkTest, TextLandsWhereItsTemplateSays) {
     for (const Text& tx : texts) {
       TzoTextWatermarkTemplate t = Template(tx.text, tx.font);
       const PageFont font = AddPageFont(*doc, t.Font, t.Text);
-      for (int angle : {0, 45, 90, 180, 270})
+      for (int angle : {0, 45, 90, 135, 180, 270, 300})
         for (uint8_t h = 0; h < 4; ++h)
           for (uint8_t v = 0; v < 4; ++v) {
             t.Vertical = tx.vertical;
