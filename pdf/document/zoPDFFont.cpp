@@ -293,8 +293,13 @@ void TzoPDFFont::ChooseBaseFontName() {
   baseFontName_ = std::string(StandardFontNames[first + offset]);
 }
 
+std::string TzoPDFFont::PDFBaseFontName() const {
+  return "/" + PDFNameText(baseFontName_);
+}
+
 int32_t TzoPDFFont::CharWidth(char32_t c) const {
-  if (!face_) return 0;
+  if (!face_) return 600;
+  if (c > 0x10FFFF) c = 0xFFFF;  // no character: glyph 0
   std::u16string text;
   if (c >= 0x10000) {
     text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
@@ -303,10 +308,6 @@ int32_t TzoPDFFont::CharWidth(char32_t c) const {
     text += static_cast<char16_t>(c);
   }
   return Nearest(PixelsToPoints(face_->TextWidth(text)));
-}
-
-std::string TzoPDFFont::PDFBaseFontName() const {
-  return "/" + PDFNameText(baseFontName_);
 }
 
 bool TzoPDFFont::IsWesternCharset() const {
@@ -398,19 +399,19 @@ void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream) {
     }
     return s;
   };
-  // Runs of consecutive glyphs with consecutive BMP characters, within one high byte of the
-  // glyph and one low-byte block of the character, become bfrange entries.
+  // Runs of consecutive glyphs with consecutive characters below U+0100, within one high byte
+  // of the glyph, become bfrange entries; all others are bfchar entries (Ghostscript reads
+  // bfrange destinations above U+00FF wrongly).
   std::vector<std::string> chars, ranges;
   for (auto it = charOf.begin(); it != charOf.end();) {
     const uint16_t g0 = it->first;
     const uint32_t c0 = it->second;
     auto last = it;
     uint32_t n = 1;
-    const bool bmp = c0 < 0xD800 || (c0 > 0xDFFF && c0 <= 0xFFFF);
-    if (bmp) {
+    if (c0 <= 0xFF) {
       for (auto next = std::next(it); next != charOf.end(); ++next) {
         if (next->first != g0 + n || next->second != c0 + n || (g0 >> 8) != (next->first >> 8) ||
-            (c0 & 0xFF) + n > 0xFF || next->second > 0xFFFF)
+            c0 + n > 0xFF)
           break;
         last = next;
         ++n;

@@ -171,9 +171,6 @@ class TzoPDFFont {
   const ui::TFont& Font() const { return font_; }
   const TzoPDFFontInfo& Info() const { return info_; }
   bool PrepareEmbedding() const { return prepareEmbedding_; }
-  // The advance of a character in glyph space (1/1000 em), measured as Info().Widths are; 0
-  // when no font is installed.
-  int32_t CharWidth(char32_t c) const;
 
   // The font's name without spaces, for fkTrueType and fkDevice fonts with ",Bold", ",Italic" or
   // ",BoldItalic" after it (not for "Symbol"); for other fonts a standard font name chosen by
@@ -203,6 +200,11 @@ class TzoPDFFont {
 
   // The CMap text last built by BuildToUnicodeCMap.
   const std::string& CMapText() const { return cmapText_; }
+
+  // The width of character c (a Unicode code point) in glyph space, measured as the Widths are:
+  // the advance of the glyph that draws it, glyph 0 when the font lacks it; 600 (the default
+  // width) when no font could be found at all.
+  int32_t CharWidth(char32_t c) const;
 
   // Character set 0, or DEFAULT_CHARSET while the ANSI code page is 1252.
   bool IsWesternCharset() const;
