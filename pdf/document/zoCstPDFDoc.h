@@ -142,6 +142,8 @@ inline constexpr std::string_view CompressionFilterNames[2] = {"/FlateDecode", "
 inline constexpr std::array<std::string_view, 5> EncodingNames = {
     "WinAnsiEncoding", "MacRomanEncoding", "MacExpertEncoding", "StandardEncoding",
     "PDFDocEncoding"};
+// Raises EUnsupportedFontError SInvalidFontEncoding unless index is one of the first three.
+void CheckSimpleFontEncoding(uint8_t index);
 
 // ---- Events ----
 
@@ -1021,8 +1023,8 @@ class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
   // font size above its baseline) is placed as AdjustAnchor places a stamp; the character
   // spacing makes each horizontal line as wide as the screen measures it. Underline and
   // strike-out are one stroke along each line. Every mark is drawn with the graphics state
-  // gStateName ("" for none). EUnsupportedFontError for a western font whose EncodingIndex is
-  // none of the three, and for damaged font data.
+  // gStateName ("" for none). EUnsupportedFontError SInvalidFontEncoding for a western or
+  // symbol font whose EncodingIndex is none of the three, and for damaged font data.
   std::string Render(const std::string& resourceName, const std::string& gStateName,
                      TzoMeasurementUnit unit, double x, double y) const override;
 };

@@ -195,11 +195,7 @@ std::string TzoTextWatermarkTemplate::Render(const std::string& resourceName,
   const TextCoding coding = western                              ? TextCoding::kSimple
                             : font.Info().FontKind == fkTrueType ? TextCoding::kGlyphs
                                                                  : TextCoding::kAnsi;
-  if (coding == TextCoding::kSimple && Font.Charset() != ui::SYMBOL_CHARSET &&
-      EncodingIndex >= kSimpleFontEncodings)
-    RaiseMsg<EUnsupportedFontError>(
-        SUnsupportedFont, Font.Name() + ": encoding " + std::to_string(EncodingIndex) +
-                              " is none of WinAnsiEncoding, MacRomanEncoding, MacExpertEncoding");
+  if (coding == TextCoding::kSimple) CheckSimpleFontEncoding(EncodingIndex);
   const std::vector<ShownLine> lines = ShowLines(Text, font, coding, EncodingIndex);
   const double size = Font.Size();
 

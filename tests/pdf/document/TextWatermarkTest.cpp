@@ -1,6 +1,6 @@
 // Text stamps: the content text of the text template, the simple-font encodings against
-// Ghostscript's tables, and stamps put on pages with font resources made here as the library
-// makes them (simple TrueType with /Widths, Type0 with Identity-H), judged by mutool (glyph
+// Ghostscript's tables, and stamps put on pages with the library's font resources (simple
+// TrueType with /Widths, Type0 with Identity-H, embedded subsets), judged by mutool (glyph
 // positions, strokes, colours, opacity), poppler (text, pixels) and qpdf.
 #include <gtest/gtest.h>
 
@@ -33,7 +33,9 @@ bool Western(const ui::TFont& font) {
   return font.Charset() == ui::ANSI_CHARSET || font.Charset() == ui::SYMBOL_CHARSET;
 }
 
-// The width the font resource of AddFont gives a character (1/1000 em).
+// The width the font resource gives a character (1/1000 em): its /Widths entry (measured in
+// code page 1252, or by character for the Mac encodings), or the glyph's /W entry (glyph 0 has
+// the default width 1000).
 int32_t ResourceWidth(TzoPDFFont& font, char32_t c, uint8_t encoding) {
   if (!Western(font.Font())) {
     const uint16_t g = font.GlyphOf(c);
@@ -45,78 +47,17 @@ int32_t ResourceWidth(TzoPDFFont& font, char32_t c, uint8_t encoding) {
                        : font.CharWidth(SimpleEncodingChar(encoding, code));
 }
 
-// A font resource for the font and the characters of text, made as the library makes them: a
-// simple TrueType font with /Widths in the encoding, or a Type0 font (Identity-H, the glyphs'
-// widths, a ToUnicode map); the glyphs embedded as a subset.
-std::unique_ptr<TzoPDFIndirectReference> AddFont(TzoCustomPDFDocument& doc, const ui::TFont& f,
-                                                 const std::u16string& text, uint8_t encoding = 0) {
-  TzoPDFFont font(f, 0, true, false);
-  std::string hex;
-  font.EncodeText(text, f.Charset(), hex);  // the characters of the subset
-  rtl::TMemoryStream file;
-  EXPECT_TRUE(font.BuildSubset(file));
-  auto fileDict = std::make_unique<TzoPDFDictObject>();
-  fileDict->AddInteger("/Length1", static_cast<int32_t>(file.Size()));
-  auto fileRef = AddStream(doc, std::move(fileDict), file.ToString());
-
-  const TzoPDFFontInfo& info = font.Info();
-  auto descriptor = std::make_unique<TzoPDFDictObject>();
-  descriptor->AddName("/Type", "/FontDescriptor");
-  descriptor->AddName("/FontName", font.PDFBaseFontName());
-  descriptor->AddInteger("/Flags", 32);
-  descriptor->AddName("/FontBBox", "[" + std::to_string(info.FontBBox.Left) + " " +
-                                       std::to_string(info.FontBBox.Bottom) + " " +
-                                       std::to_string(info.FontBBox.Right) + " " +
-                                       std::to_string(info.FontBBox.Top) + "]");
-  descriptor->AddInteger("/ItalicAngle", 0);
-  descriptor->AddReal("/Ascent", info.Ascent);
-  descriptor->AddReal("/Descent", info.Descent);
-  descriptor->AddReal("/CapHeight", info.CapHeight);
-  descriptor->AddInteger("/StemV", 80);
-  descriptor->AddObject("/FontFile2", fileRef->Clone());
-  auto descriptorRef = AddObject(doc, std::move(descriptor));
-
-  auto dict = std::make_unique<TzoPDFDictObject>();
-  dict->AddName("/Type", "/Font");
-  if (Western(f)) {
-    dict->AddName("/Subtype", "/TrueType");
-    dict->AddName("/BaseFont", font.PDFBaseFontName());
-    dict->AddInteger("/FirstChar", 32);
-    dict->AddInteger("/LastChar", 255);
-    auto widths = std::make_unique<TzoPDFArrayObject>();
-    for (int code = 32; code <= 255; ++code)
-      widths->AddInteger(encoding == 0 ? info.Width(code)
-                                       : font.CharWidth(SimpleEncodingChar(encoding, code)));
-    dict->AddObject("/Widths", std::move(widths));
-    dict->AddName("/Encoding", encoding == 0 ? "/WinAnsiEncoding" : "/MacRomanEncoding");
-    dict->AddObject("/FontDescriptor", descriptorRef->Clone());
-    return AddObject(doc, std::move(dict));
+// The bytes AddFontResource takes for text in font: code page 1252 for the western sets, the
+// ANSI code page otherwise.
+std::string FontText(const std::u16string& text, const ui::TFont& font) {
+  if (!Western(font)) return platform::WideToAnsi(text);
+  std::string bytes;
+  for (char16_t c : text) {
+    uint8_t code = '?';
+    SimpleEncodingCode(0, c, code);
+    bytes += static_cast<char>(code);
   }
-  std::string w;
-  for (size_t i = 0; i + 4 <= hex.size(); i += 4) {
-    const size_t g = std::stoul(hex.substr(i, 4), nullptr, 16);
-    if (g != 0) w += std::to_string(g) + " [" + std::to_string(font.GlyphWidths().at(g)) + "] ";
-  }
-  auto cid = std::make_unique<TzoPDFDictObject>();
-  cid->AddName("/Type", "/Font");
-  cid->AddName("/Subtype", "/CIDFontType2");
-  cid->AddName("/BaseFont", font.PDFBaseFontName());
-  cid->AddName("/CIDSystemInfo", "<< /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>");
-  cid->AddObject("/FontDescriptor", descriptorRef->Clone());
-  cid->AddName("/W", "[" + w + "]");
-  cid->AddInteger("/DW", 1000);
-  cid->AddName("/CIDToGIDMap", "/Identity");
-  auto descendants = std::make_unique<TzoPDFArrayObject>();
-  descendants->Add(AddObject(doc, std::move(cid)));
-  rtl::TMemoryStream cmap;
-  font.BuildToUnicodeCMap(cmap);
-  auto toUnicode = AddStream(doc, std::make_unique<TzoPDFDictObject>(), cmap.ToString());
-  dict->AddName("/Subtype", "/Type0");
-  dict->AddName("/BaseFont", font.PDFBaseFontName());
-  dict->AddName("/Encoding", "/Identity-H");
-  dict->AddObject("/DescendantFonts", std::move(descendants));
-  dict->AddObject("/ToUnicode", toUnicode->Clone());
-  return AddObject(doc, std::move(dict));
+  return bytes;
 }
 
 // A font resource of the page and its name.
@@ -128,7 +69,7 @@ PageFont AddPageFont(TzoCustomPDFDocument& doc, const ui::TFont& font, const std
                      uint8_t encoding = 0) {
   PageFont f;
   f.name = NewFontResourceName([&](const std::string& n) { return doc.PageHasResourceName(0, n); });
-  f.ref = AddFont(doc, font, text, encoding);
+  f.ref = doc.AddFontResource(font, f.name, FontText(text, font), encoding, 2);
   doc.AddResourceEntry(doc.PageResources(0), "/Font", f.ref.get(), f.name);
   return f;
 }
@@ -396,10 +337,9 @@ TEST(TextWatermarkTest, StringsOfEachKindOfFont) {
     EXPECT_THROW(t.Render("/F1", "", muPoints, 0, 0), EUnsupportedFontError) << int(index);
   }
 
-  // A symbol font shows the low bytes of its characters, whatever the encoding index.
+  // A symbol font shows the low bytes of its characters.
   TzoTextWatermarkTemplate symbol =
       Template("A(\uF041\u00E9", MakeFont("DejaVu Sans", 12, ui::SYMBOL_CHARSET));
-  symbol.EncodingIndex = 4;
   EXPECT_NE(symbol.Render("/F1", "", muPoints, 0, 0).find("(A\\(A\xE9) Tj"), std::string::npos);
 
   // Japanese text in an embeddable TrueType font: glyph ids, one string a line.
