@@ -42,7 +42,10 @@ int32_t ResourceWidth(TzoPDFFont& font, char32_t c, uint8_t encoding) {
     return g == 0 ? 1000 : font.GlyphWidths().at(g);
   }
   uint8_t code = '?';
-  SimpleEncodingCode(encoding, c, code);
+  if (font.Font().Charset() == ui::SYMBOL_CHARSET)
+    code = static_cast<uint8_t>(c & 0xFF);  // a symbol font's own codes
+  else
+    SimpleEncodingCode(encoding, c, code);
   return encoding == 0 ? font.Info().Width(code)
                        : font.CharWidth(SimpleEncodingChar(encoding, code));
 }
@@ -552,7 +555,7 @@ TEST(TextWatermarkTest, TextLandsWhereItsTemplateSays) {
 
 // The character spacing comes from the font resource's widths glyph by glyph: each line is as
 // wide as the screen measures it, for a fixed-pitch font (whose widths are not 600), a
-// proportional one in both encodings and a Type0 font.
+// proportional one in both encodings, a Type0 font and a symbol font.
 TEST(TextWatermarkTest, CharacterSpacingMakesLinesAsWideAsTheScreen) {
   SV_REQUIRE_TEST_FONTS();
   struct Case {
@@ -566,6 +569,8 @@ TEST(TextWatermarkTest, CharacterSpacingMakesLinesAsWideAsTheScreen) {
       {"proportional", "Wavy lines ||| and WWW\nsecond one", MakeFont("Arial", 13, 0), 0},
       {"MacRoman", "Crème brûlée ½", MakeFont("Times New Roman", 15, 0), 1},
       {"Type0", "社外秘 ABC abc", MakeFont("MS Gothic", 12, 128), 0},
+      {"symbol font", "Symbols \uF041\uF042", MakeFont("SvFixture Symbol", 12, ui::SYMBOL_CHARSET),
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
