@@ -166,6 +166,8 @@ inline constexpr std::string_view CompressionFilterNames[2] = {"/FlateDecode", "
 inline constexpr std::array<std::string_view, 5> EncodingNames = {
     "WinAnsiEncoding", "MacRomanEncoding", "MacExpertEncoding", "StandardEncoding",
     "PDFDocEncoding"};
+// Raises EUnsupportedFontError SInvalidFontEncoding unless index is one of the first three.
+void CheckSimpleFontEncoding(uint8_t index);
 
 // ---- Events ----
 
@@ -1060,6 +1062,20 @@ class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
 
   // Copies font's properties into Font.
   void SetFont(const ui::TFont& font) { Font.Assign(font); }
+
+  // One text object naming the font resource resourceName: western character sets as bytes of
+  // the simple font's encoding EncodingIndex (0 WinAnsi, 1 MacRoman, 2 MacExpert; a character
+  // it lacks as "?"), symbol fonts as their byte codes, embeddable TrueType fonts of other sets
+  // as two-byte glyph ids (Identity-H), other fonts as ANSI bytes. Lines lie one font size
+  // apart; vertical text stacks its characters one text height apart and puts each further line
+  // one font size to the left. The box of the characters' cells (each its advance wide and one
+  // font size above its baseline) is placed as AdjustAnchor places a stamp; the character
+  // spacing makes each horizontal line as wide as the screen measures it. Underline and
+  // strike-out are one stroke along each line. Every mark is drawn with the graphics state
+  // gStateName ("" for none). EUnsupportedFontError SInvalidFontEncoding for a western or
+  // symbol font whose EncodingIndex is none of the three, and for damaged font data.
+  std::string Render(const std::string& resourceName, const std::string& gStateName,
+                     TzoMeasurementUnit unit, double x, double y) const override;
 };
 
 // A picture drawn Width x Height (0: the picture's own size at the screen resolution) with its

@@ -90,6 +90,19 @@ inline constexpr std::array<std::string_view, 14> StandardFontNames = {
     "Courier",     "Courier-Bold",   "Courier-Oblique",   "Courier-BoldOblique",
     "Symbol",      "ZapfDingbats"};
 
+// ---- Simple-font encodings ----
+
+// The encodings a simple font resource can name, by their index into the encoding names:
+// 0 WinAnsiEncoding, 1 MacRomanEncoding, 2 MacExpertEncoding (as the PDF standard defines them;
+// a character the standard leaves out, such as MacRoman's math symbols, has no code).
+inline constexpr uint8_t kSimpleFontEncodings = 3;
+// The character code stands for in the encoding; 0 for a code it leaves undefined, a code below
+// 32 and any code of an encoding index outside 0 .. 2.
+char32_t SimpleEncodingChar(uint8_t encoding, uint8_t code);
+// The code of c in the encoding (the first one where the encoding has several); false when the
+// encoding has none.
+bool SimpleEncodingCode(uint8_t encoding, char32_t c, uint8_t& code);
+
 // A font name as the text of a PDF name (without the "/"): bytes outside "!".."~", the
 // delimiters ()<>[]{}/% and "#" are written as #xx.
 std::string PDFNameText(std::string_view name);
