@@ -2,8 +2,8 @@
 # Builds the reader, document, font and picture fuzzers with clang-14 (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer) in build-fuzz and runs them one after the other, sharing the given
 # number of seconds (default 60), seeded with the small committed seeds and, when present, the
-# outside corpus. Fails on any crash, leak or hang; the input that caused it is left in
-# build-fuzz/artifacts/.
+# outside corpus (SV_CORPUS_DIR, else ../shared/corpus beside the checkout). Fails on any crash,
+# leak or hang; the input that caused it is left in build-fuzz/artifacts/.
 #   scripts/fuzz.sh [seconds]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +25,6 @@ rm -rf "$seeds"
 mkdir -p "$seeds" "$build/work" "$build/artifacts"
 cp fuzz/seeds/reader/*.pdf "$seeds/"
 corpus=${SV_CORPUS_DIR:-$root/../shared/corpus}
-[ -d "$corpus" ] || corpus=/work/shared/corpus
 if [ -d "$corpus" ]; then
   n=0
   while IFS= read -r -d '' f; do
