@@ -228,6 +228,209 @@ bool HasCircle(const TzoCompositeWatermarkTemplate& c,
   return false;
 }
 
+// ---- Text variables ----
+
+// The clock's date and time in the formats of a Japanese Windows: short date 2026/12/09, short
+// time 9:05, long date 2026年12月9日, long time 9:05:03.
+struct ClockTexts {
+  std::u16string shortDate, shortTime, longDate, longTime;
+};
+
+std::u16string Wide(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+ClockTexts ReadClock() {
+  const std::string d = platform::LocalDateTimeDigits();  // yyyymmddhhnnss
+  auto part = [&](size_t at, size_t n) { return Wide(d.substr(at, n)); };
+  auto unpadded = [&](size_t at) { return Wide(std::to_string(std::stoi(d.substr(at, 2)))); };
+  ClockTexts c;
+  c.shortDate = part(0, 4) + u"/" + part(4, 2) + u"/" + part(6, 2);
+  c.shortTime = unpadded(8) + u":" + part(10, 2);
+  c.longDate = part(0, 4) + u"年" + unpadded(4) + u"月" + unpadded(6) + u"日";
+  c.longTime = c.shortTime + u":" + part(12, 2);
+  return c;
+}
+
+// text with the variables that are the same on every page filled in.
+std::u16string FillDocumentVariables(TzoCustomPDFDocument& doc, std::u16string text) {
+  const ClockTexts clock = ReadClock();
+  const TzoPDFInfo& info = doc.Info();
+  const std::pair<std::u16string_view, std::u16string> values[] = {
+      {u"<%TotPage%>", Wide(std::to_string(doc.PageCount()))},
+      {u"<%ShortDate%>", clock.shortDate},
+      {u"<%ShortTime%>", clock.shortTime},
+      {u"<%LongDate%>", clock.longDate},
+      {u"<%LongTime%>", clock.longTime},
+      {u"<%Author%>", info.Author()},
+      {u"<%Creator%>", info.Creator()},
+      {u"<%Subject%>", info.Subject()},
+      {u"<%Title%>", info.Title()},
+  };
+  for (const auto& [variable, value] : values)
+    text = WideReplaceText(text, variable, value);
+  return text;
+}
+
+// text with every other <%name%> replaced by what OnCalcVariables gives for it on page. The scan
+// goes on after each inserted value, so a value is never scanned again; a name met twice (in any
+// case) is asked for once. "<%%>" and the overlapping "<%>" are no variables; in "<%a<%b%>" the
+// inner mark starts the variable.
+std::u16string FillCustomVariables(TzoCustomPDFDocument& doc, const std::u16string& text,
+                                   int32_t page) {
+  std::unordered_map<std::u16string, std::u16string> asked;
+  std::u16string out;
+  size_t copied = 0, pos = 0;
+  for (;;) {
+    const size_t s = text.find(u"<%", pos);
+    if (s == std::u16string::npos) break;
+    const size_t e = text.find(u"%>", s + 1);
+    if (e == std::u16string::npos) break;
+    if (e - s < 3) {
+      pos = e + 2;
+      continue;
+    }
+    const size_t inner = text.find(u"<%", s + 2);
+    if (inner < e) {
+      pos = inner;
+      continue;
+    }
+    const std::u16string name = text.substr(s + 2, e - s - 2);
+    const std::u16string key = WideUpperCase(name);
+    auto it = asked.find(key);
+    if (it == asked.end()) {
+      std::u16string value;
+      doc.OnCalcVariables(&doc, name, value, page);
+      it = asked.emplace(key, std::move(value)).first;
+    }
+    out.append(text, copied, s - copied);
+    out += it->second;
+    copied = pos = e + 2;
+  }
+  out.append(text, copied, std::u16string::npos);
+  return out;
+}
+
+// Every character of texts once, in the order met (a surrogate pair kept whole).
+std::u16string DistinctCharacters(const std::vector<const std::u16string*>& texts) {
+  std::set<std::u16string> seen;
+  std::u16string out;
+  for (const std::u16string* t : texts)
+    for (size_t i = 0; i < t->size();) {
+      const bool pair =
+          i + 1 < t->size() && ((*t)[i] & 0xFC00) == 0xD800 && ((*t)[i + 1] & 0xFC00) == 0xDC00;
+      std::u16string c = t->substr(i, pair ? 2 : 1);
+      i += c.size();
+      if (seen.insert(c).second) out += c;
+    }
+  return out;
+}
+
+// The font dictionary of a page's resources, or null.
+TzoPDFDictObject* PageFonts(TzoCustomPDFDocument& doc, int32_t pageNumber) {
+  TzoPDFObjectStore& store = doc.InputStore();
+  TzoPDFObject* direct = doc.Pages()[static_cast<size_t>(pageNumber - 1)]->DirectObject();
+  TzoPDFDictObject* page = direct ? direct->AsDict() : nullptr;
+  TzoPDFObject* res = page ? store.Resolve(page->GetValue("/Resources")) : nullptr;
+  TzoPDFObject* fonts =
+      res && res->AsDict() ? store.Resolve(res->AsDict()->GetValue("/Font")) : nullptr;
+  return fonts ? fonts->AsDict() : nullptr;
+}
+
+// Whether a font dictionary holds a font that this library made (marked by /ZoFontKey): only
+// such a font can serve a stamp, and the full search measures the stamp's font first.
+bool HoldsLibraryFont(TzoCustomPDFDocument& doc, const TzoPDFDictObject& fonts) {
+  for (int32_t i = 0; i < fonts.Count(); ++i) {
+    TzoPDFObject* v = doc.InputStore().Resolve(fonts.GetValueAt(i));
+    if (v && v->AsDict() && v->AsDict()->GetValue("/ZoFontKey")) return true;
+  }
+  return false;
+}
+
+// ---- Text ----
+
+void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
+                const std::vector<int32_t>& pages) {
+  if (t.Text.empty()) return;
+  const std::vector<PageView> views = ViewsOf(doc, pages);
+
+  // Each page's text.
+  const std::u16string prepared = FillDocumentVariables(doc, t.Text);
+  std::vector<std::u16string> texts;
+  texts.reserve(views.size());
+  for (const PageView& v : views) {
+    std::u16string text = WideReplaceText(prepared, u"<%PageNo%>", Wide(std::to_string(v.page)));
+    if (doc.OnCalcVariables) text = FillCustomVariables(doc, text, v.page);
+    texts.push_back(std::move(text));
+  }
+
+  // Each page's font: one of its own that this library made for the same font, else the
+  // call's, which then holds the glyphs of every page that uses it.
+  std::vector<std::string> fontNames(views.size());
+  std::unordered_map<const TzoPDFDictObject*, std::string> foundIn;
+  std::vector<PageView> onOwnFont;
+  std::vector<const std::u16string*> ownTexts;
+  for (size_t i = 0; i < views.size(); ++i) {
+    TzoPDFDictObject* fonts = PageFonts(doc, views[i].page);
+    if (fonts && HoldsLibraryFont(doc, *fonts)) {
+      auto it = foundIn.find(fonts);
+      if (it == foundIn.end()) {
+        std::string name;
+        doc.FindFontResource(fonts, t.Font, name, t.EncodingIndex);
+        it = foundIn.emplace(fonts, name).first;
+      }
+      fontNames[i] = it->second;
+    }
+    if (fontNames[i].empty()) {
+      onOwnFont.push_back(views[i]);
+      ownTexts.push_back(&texts[i]);
+    }
+  }
+  const std::string ownFont =
+      onOwnFont.empty() ? std::string() : NewFontResourceName(UsedOnAny(doc, onOwnFont));
+  const Opacity opacity{static_cast<double>(t.Opacity), static_cast<double>(t.Opacity)};
+  const std::string gsName =
+      opacity.Wanted() ? NewGStateResourceName(UsedOnAny(doc, views)) : std::string();
+
+  // Each page's stream.
+  const std::u16string original = t.Text;
+  std::vector<std::unique_ptr<TzoPDFIndirectObject>> contents;
+  contents.reserve(views.size());
+  {
+    PlacementGuard guard(t);
+    t.Angle = NormalAngle(t.Angle);
+    TzoWatermarkProcessor processor(&doc, doc.MeasurementUnit(), &t);
+    try {
+      for (size_t i = 0; i < views.size(); ++i) {
+        t.Text = texts[i];
+        contents.push_back(processor.ProcessPage(fontNames[i].empty() ? ownFont : fontNames[i],
+                                                 gsName, doc.InputStore().NextObjectNumber(),
+                                                 doc.DocumentNumber(), views[i].shown));
+        Upright(views[i], *contents.back());
+      }
+    } catch (...) {
+      t.Text = original;
+      throw;
+    }
+  }
+
+  std::unique_ptr<TzoPDFIndirectReference> font;
+  if (!onOwnFont.empty())
+    font = doc.AddFontResource(t.Font, ownFont,
+                               EncodeFontText(DistinctCharacters(ownTexts), t.Font.Charset()),
+                               t.EncodingIndex, t.EmbedMode);
+  std::unique_ptr<TzoPDFIndirectReference> gs =
+      opacity.Wanted() ? doc.AddOpacityState(opacity.stroke, opacity.fill) : nullptr;
+  for (size_t i = 0; i < views.size(); ++i) {
+    const int32_t index = views[i].page - 1;
+    TzoPDFDictObject* resources = doc.PageResources(index);
+    if (fontNames[i].empty()) doc.AddResourceEntry(resources, "/Font", font.get(), ownFont);
+    doc.AddPageExtGState(index, gsName, gs.get());
+    doc.AddPageContent(index, CreateReferenceTo(*doc.InputStore().Add(std::move(contents[i]))),
+                       t.Layer);
+  }
+}
+
 // ---- Image ----
 
 void InsertImage(TzoCustomPDFDocument& doc, TzoImageWatermarkTemplate& t,
@@ -316,7 +519,7 @@ void TzoCustomPDFDocument::InsertWatermark(TzoWatermarkTemplate& tmpl,
     for (TzoWatermarkTemplate* item : composite->Templates)
       if (item) InsertWatermark(*item, pageRange);
   } else if (auto* text = dynamic_cast<TzoTextWatermarkTemplate*>(&tmpl)) {
-    (void)text;  // TEXT PATH PENDING
+    InsertText(*this, *text, pages);
   } else if (auto* image = dynamic_cast<TzoImageWatermarkTemplate*>(&tmpl)) {
     InsertImage(*this, *image, pages);
   } else if (auto* shape = dynamic_cast<TzoShapeWatermark*>(&tmpl)) {

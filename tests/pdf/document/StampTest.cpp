@@ -4,8 +4,14 @@
 // judged by qpdf, mutool trace and pdftoppm.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <regex>
+#include <set>
 
+#include "tests/pdf/document/PDFFontTestSupport.h"
 #include "tests/pdf/document/StampTestSupport.h"
 
 using namespace sv::test;
@@ -480,4 +486,500 @@ TEST(StampTest, CompositesAndRefusals) {
   for (const Mark& m : trace.marks)
     kinds.push_back(m.kind);
   EXPECT_EQ(kinds, (std::vector<std::string>{"fill_image", "stroke_path", "fill_image"}));
+}
+
+// ---- Text stamps ----
+
+namespace {
+
+// A text stamp in font (UTF-8 name), its top-left corner at (x, y) below the box's top-left
+// corner, over the page.
+std::unique_ptr<TzoTextWatermarkTemplate> TextAt(const std::u16string& text,
+                                                 const std::string& font, int size,
+                                                 ui::TFontCharset charset, double x, double y,
+                                                 uint8_t embed = 2) {
+  auto t = std::make_unique<TzoTextWatermarkTemplate>();
+  t->Text = text;
+  t->SetFont(MakeFont(font, size, charset));
+  t->EmbedMode = embed;
+  t->HorizontalPosition = 3;
+  t->VerticalPosition = 3;
+  t->X = x;
+  t->Y = y;
+  t->Layer = 1;
+  return t;
+}
+
+// A document of n pages of 300 x 200 points without content, /Resources on none.
+std::string Pages(int n, const std::string& pageExtra = "") {
+  doctest::PdfBuilder b;
+  b.Add("<< /Type /Catalog /Pages 2 0 R >>");
+  std::string kids;
+  for (int i = 0; i < n; ++i)
+    kids += std::to_string(i + 4) + " 0 R ";
+  b.Add("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(n) +
+        " /MediaBox [0 0 300 200] >>");
+  b.Add("<< /Title (The Title) /Author (An Author) /Subject (A Subject) /Creator (A Creator) >>");
+  for (int i = 0; i < n; ++i)
+    b.Add("<< /Type /Page /Parent 2 0 R " + pageExtra + " >>");
+  b.trailerExtra = "/Info 3 0 R";
+  return b.Build();
+}
+
+// pdftotext of each page (split at its form feeds), blanks and line ends folded to one blank.
+std::vector<std::string> PageTexts(const std::string& path, const std::string& password = "") {
+  std::string all = PdfText(path, password);
+  std::vector<std::string> pages;
+  std::string cur;
+  bool blank = false;
+  for (char c : all) {
+    if (c == '\f') {
+      while (!cur.empty() && cur.back() == ' ')
+        cur.pop_back();
+      pages.push_back(cur);
+      cur.clear();
+      blank = false;
+    } else if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+      blank = !cur.empty();
+    } else {
+      if (blank) cur += ' ';
+      blank = false;
+      cur += c;
+    }
+  }
+  return pages;
+}
+
+}  // namespace
+
+// The variables of a text stamp, filled in for each page of the range: the page number and
+// count in any case, the document information, custom variables through the handler with the
+// page number; without a handler a custom variable stays.
+TEST(StampTest, TextVariablesPerPage) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  auto doc = LoadFixture(Pages(4), dir);
+  doc->SetMeasurementUnit(muPoints);
+  auto t = TextAt(u"<%pageno%>/<%TotPage%> <%Title%>; <%AUTHOR%>; <%Subject%>; <%Creator%>",
+                  "Arial", 10, ui::ANSI_CHARSET, 10, 10, 1);
+  doc->InsertWatermark(*t, "2-3");
+  // The template ends with the last page's text, its placement as it was.
+  EXPECT_EQ(t->Text, u"3/4 The Title; An Author; A Subject; A Creator");
+  EXPECT_EQ(t->X, 10);
+  EXPECT_EQ(t->HorizontalPosition, 3);
+  auto custom = TextAt(u"[<%Customer%>] [<%customer%>]", "Arial", 10, ui::ANSI_CHARSET, 10, 40, 1);
+  doc->InsertWatermark(*custom, "1");
+  std::vector<std::pair<std::u16string, int32_t>> asked;
+  doc->OnCalcVariables = [&](TzoCustomPDFDocument*, const std::u16string& name,
+                             std::u16string& value, int32_t page) {
+    asked.emplace_back(name, page);
+    value = u"ACME " + std::u16string(1, static_cast<char16_t>(u'0' + page));
+  };
+  custom->Text = u"[<%Customer%>] [<%customer%>]";
+  doc->InsertWatermark(*custom, "3,4");
+  Save(*doc, dir / "out.pdf");
+
+  EXPECT_EQ(PageTexts(dir / "out.pdf"),
+            (std::vector<std::string>{
+                "[<%Customer%>] [<%customer%>]", "2/4 The Title; An Author; A Subject; A Creator",
+                "3/4 The Title; An Author; A Subject; A Creator [ACME 3] [ACME 3]",
+                "[ACME 4] [ACME 4]"}));
+  // Asked once per page: the lower-case form is the same variable.
+  EXPECT_EQ(asked,
+            (std::vector<std::pair<std::u16string, int32_t>>{{u"Customer", 3}, {u"Customer", 4}}));
+}
+
+// The custom-variable scan goes on after each value it inserts: a handler that answers with the
+// variable itself, or with another variable, ends; marks with nothing between them are no
+// variable; an inner "<%" starts the variable.
+TEST(StampTest, VariableScanEndsWhateverTheHandlerAnswers) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  auto doc = LoadFixture(Pages(1), dir);
+  doc->SetMeasurementUnit(muPoints);
+  std::vector<std::u16string> asked;
+  doc->OnCalcVariables = [&](TzoCustomPDFDocument*, const std::u16string& name,
+                             std::u16string& value, int32_t) {
+    asked.push_back(name);
+    if (name == u"Self") value = u"<%Self%>";
+    if (name == u"Other") value = u"<%Self%><%Other%>";
+    if (name == u"b") value = u"B";
+  };
+  auto t = TextAt(u"<%Self%> <%Other%> <%%> <%> <%a<%b%> <%Gone%>.", "Arial", 10, ui::ANSI_CHARSET,
+                  10, 10, 1);
+  doc->InsertWatermark(*t, "");
+  EXPECT_EQ(t->Text, u"<%Self%> <%Self%><%Other%> <%%> <%> <%aB .");
+  EXPECT_EQ(asked, (std::vector<std::u16string>{u"Self", u"Other", u"b", u"Gone"}));
+  Save(*doc, dir / "out.pdf");
+  EXPECT_EQ(PageTexts(dir / "out.pdf"),
+            std::vector<std::string>{"<%Self%> <%Self%><%Other%> <%%> <%> <%aB ."});
+}
+
+// Dates and times come in the Japanese formats, from one reading of the clock taken during the
+// call.
+TEST(StampTest, DateAndTimeVariables) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  auto doc = LoadFixture(Pages(1), dir);
+  doc->SetMeasurementUnit(muPoints);
+  auto t = TextAt(u"<%ShortDate%>|<%ShortTime%>|<%LongDate%>|<%LongTime%>", "ＭＳ ゴシック", 10,
+                  ui::SHIFTJIS_CHARSET, 10, 10);
+  auto now = [] {
+    std::time_t s = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&s, &tm);
+    return tm;
+  };
+  const std::tm before = now();
+  doc->InsertWatermark(*t, "1");
+  const std::tm after = now();
+  Save(*doc, dir / "out.pdf");
+  const std::vector<std::string> texts = PageTexts(dir / "out.pdf");
+  ASSERT_EQ(texts.size(), 1u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(texts[0], m,
+                               std::regex("(\\d{4})/(\\d{2})/(\\d{2})\\|(\\d{1,2}):(\\d{2})\\|"
+                                          "(\\d{4})年(\\d{1,2})月(\\d{1,2})日\\|"
+                                          "(\\d{1,2}):(\\d{2}):(\\d{2})")))
+      << texts[0];
+  auto n = [&](int i) { return std::stoi(m[i].str()); };
+  // One reading: the two dates and the two times agree.
+  EXPECT_EQ(n(1), n(6));
+  EXPECT_EQ(n(2), n(7));
+  EXPECT_EQ(n(3), n(8));
+  EXPECT_EQ(n(4), n(9));
+  EXPECT_EQ(n(5), n(10));
+  // And it lies between the moments before and after the call.
+  auto minutes = [](int y, int mo, int d, int h, int mi) {
+    return (((static_cast<int64_t>(y) * 13 + mo) * 32 + d) * 24 + h) * 60 + mi;
+  };
+  const int64_t got = minutes(n(1), n(2), n(3), n(4), n(5));
+  EXPECT_GE(got, minutes(before.tm_year + 1900, before.tm_mon + 1, before.tm_mday, before.tm_hour,
+                         before.tm_min));
+  EXPECT_LE(got, minutes(after.tm_year + 1900, after.tm_mon + 1, after.tm_mday, after.tm_hour,
+                         after.tm_min));
+}
+
+// A subset font holds the glyphs of every page's text: the page numbers, which only the pages
+// have, are drawn on every page (poppler draws nothing for a glyph the subset lacks).
+TEST(StampTest, SubsetHoldsEveryPagesGlyphs) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  auto doc = LoadFixture(Pages(10), dir);
+  doc->SetMeasurementUnit(muPoints);
+  auto t = TextAt(u"頁<%PageNo%>", "ＭＳ ゴシック", 40, ui::SHIFTJIS_CHARSET, 10, 10);
+  doc->InsertWatermark(*t, "");
+  Save(*doc, dir / "out.pdf");
+  const std::vector<std::string> texts = PageTexts(dir / "out.pdf");
+  ASSERT_EQ(texts.size(), 10u);
+  for (int p = 1; p <= 10; ++p) {
+    SCOPED_TRACE("page " + std::to_string(p));
+    EXPECT_EQ(texts[static_cast<size_t>(p - 1)], "頁" + std::to_string(p));
+    Raster r = Render(dir / "out.pdf", dir, {0, 0, 300, 200}, 72, p);
+    // Ink to the right of the first character (50 .. 100 across, 10 .. 50 down).
+    int dark = 0;
+    for (int x = 52; x < 100; ++x)
+      for (int y = 12; y < 50; ++y)
+        if (r.At(x, 200 - y).r < 128) ++dark;
+    EXPECT_GT(dark, 40);
+  }
+  // One font, embedded as a subset with its ToUnicode map.
+  CommandResult fonts = RunCommand({"pdffonts", dir / "out.pdf"});
+  EXPECT_EQ(std::count(fonts.out.begin(), fonts.out.end(), '\n'), 3) << fonts.out;
+  EXPECT_TRUE(std::regex_search(fonts.out, std::regex("[A-Z]{6}\\+\\S+ +CID TrueType +Identity-H +"
+                                                      "yes +yes +yes")))
+      << fonts.out;
+}
+
+// A font of this library that a page already holds is used on that page only; the other pages
+// get the call's own font, made once. Every page names only fonts it has.
+TEST(StampTest, FontsFoundOnAPageServeThatPageOnly) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  auto doc = LoadFixture(Pages(3), dir);
+  doc->SetMeasurementUnit(muPoints);
+  auto first = TextAt(u"first", "Arial", 12, ui::ANSI_CHARSET, 10, 10, 1);
+  doc->InsertWatermark(*first, "2");
+  auto second = TextAt(u"second <%PageNo%>", "Arial", 12, ui::ANSI_CHARSET, 10, 60, 1);
+  doc->InsertWatermark(*second, "1-3");
+  Save(*doc, dir / "out.pdf");
+
+  QpdfJson json(dir / "out.pdf");
+  std::vector<std::string> names, refs;
+  for (int p = 0; p < 3; ++p) {
+    const doctest::Json* fonts = json.PageResourceCategory(p, "/Font");
+    ASSERT_TRUE(fonts) << "page " << p + 1;
+    ASSERT_EQ(fonts->members.size(), 1u) << "page " << p + 1;
+    names.push_back(fonts->members[0].first);
+    refs.push_back(fonts->members[0].second.s);
+  }
+  EXPECT_NE(refs[1], refs[0]);  // page 2 keeps the font of the first stamp
+  EXPECT_EQ(refs[2], refs[0]);  // pages 1 and 3 share the call's own
+  for (int p = 1; p <= 3; ++p) {
+    Trace trace = RunTrace(dir / "out.pdf", {0, 0, 300, 200}, p);
+    EXPECT_EQ(trace.errors, "") << "page " << p;
+  }
+  EXPECT_EQ(PageTexts(dir / "out.pdf"),
+            (std::vector<std::string>{"second 1", "first second 2", "second 3"}));
+}
+
+// A translucent text stamp on pages without /Resources, under the content, upright on a turned
+// page; an empty text changes nothing at all.
+TEST(StampTest, TextOnBarePagesAndTurnedPages) {
+  SV_REQUIRE_TEST_FONTS();
+  for (int rotate : {0, 90, 270}) {
+    SCOPED_TRACE("/Rotate " + std::to_string(rotate));
+    TempDir dir;
+    auto doc = LoadFixture(Pages(1, "/Rotate " + std::to_string(rotate)), dir);
+    doc->SetMeasurementUnit(muPoints);
+    auto empty = TextAt(u"", "Arial", 12, ui::ANSI_CHARSET, 0, 0);
+    doc->InsertWatermark(*empty, "1");
+    EXPECT_EQ(doc->SaveStateObjectNumber(), -1);
+    auto t = TextAt(u"社外秘", "ＭＳ ゴシック", 30, ui::SHIFTJIS_CHARSET, 20, 20);
+    t->Opacity = 50;
+    t->Layer = 0;
+    t->Angle = -360;
+    doc->InsertWatermark(*t, "");
+    EXPECT_EQ(t->Angle, -360);
+    Save(*doc, dir / "out.pdf");
+    Trace trace = RunTrace(dir / "out.pdf", {0, 0, 300, 200});
+    EXPECT_EQ(trace.errors, "");
+    std::vector<const Mark*> text = trace.Of("fill_text");
+    ASSERT_EQ(text.size(), 1u);
+    EXPECT_NEAR(text[0]->Num("alpha"), 0.5, 0.01);
+    // Upright as shown: mutool's device space is the page as shown.
+    const std::vector<double> m = text[0]->Nums("transform");
+    ASSERT_EQ(m.size(), 6u);
+    EXPECT_NEAR(m[1], 0, 1e-3);
+    EXPECT_NEAR(m[2], 0, 1e-3);
+    EXPECT_GT(m[0], 0);
+    EXPECT_LT(m[3], 0);
+    const bool turned = rotate % 180 != 0;
+    Raster r = Render(dir / "out.pdf", dir, {0, 0, turned ? 200.0 : 300, turned ? 300.0 : 200});
+    // The first character lies about 20 .. 50 across and 20 .. 50 down from the shown corner.
+    int grey = 0;
+    for (int x = 20; x < 50; ++x)
+      for (int y = 20; y < 50; ++y) {
+        const Rgb c = r.At(x, (turned ? 300 : 200) - y);
+        if (c.r < 200 && c.r > 60) ++grey;
+      }
+    EXPECT_GT(grey, 20);
+  }
+}
+
+// ---- Every file of the corpus ----
+
+namespace {
+
+// The files of the corpus that the library refuses to open: AES and crypt filters, a file of
+// five bytes, user passwords the names do not give, and damaged files beyond repair.
+bool RefusedAtLoad(const std::string& name) {
+  static const char* refused[] = {"V4-aes.pdf",
+                                  "V4.pdf",
+                                  "bad1.pdf",
+                                  "c-r2.pdf",
+                                  "c-r3.pdf",
+                                  "encrypted-40-bit-R3.pdf",
+                                  "append-xref-loop.pdf",
+                                  "bad-xref.pdf",
+                                  "bad13.pdf",
+                                  "bad33.pdf",
+                                  "leading-junk.pdf"};
+  return std::find(std::begin(refused), std::end(refused), name) != std::end(refused) ||
+         name.rfind("enc-XI-R6", 0) == 0 || name.rfind("aes-", 0) == 0;
+}
+
+// The WARNING lines of qpdf --check.
+size_t QpdfWarningCount(const std::string& path, const std::string& password) {
+  std::vector<std::string> argv = {"qpdf", "--check"};
+  if (!password.empty()) argv.push_back("--password=" + password);
+  argv.push_back(path);
+  CommandResult r = RunCommand(argv);
+  const std::string all = r.out + r.err;
+  size_t n = 0;
+  for (size_t at = all.find("WARNING"); at != std::string::npos; at = all.find("WARNING", at + 1))
+    ++n;
+  return n;
+}
+
+// Page page rendered in grey at 24 dpi: width, height and the samples.
+struct Grey {
+  int width = 0, height = 0;
+  std::string samples;
+};
+
+Grey RenderGrey(const std::string& path, const std::string& password, int page,
+                const std::string& out) {
+  std::vector<std::string> argv = {
+      "pdftoppm",           "-r",         "24", "-gray", "-f", std::to_string(page), "-l",
+      std::to_string(page), "-singlefile"};
+  if (!password.empty()) {
+    argv.push_back("-upw");
+    argv.push_back(password);
+  }
+  argv.push_back(path);
+  argv.push_back(out);
+  Grey g;
+  if (RunCommand(argv).exitCode != 0 || !FileExists(out + ".pgm")) return g;
+  const std::string pgm = ReadFile(out + ".pgm");
+  int maxValue = 0, used = 0;
+  if (std::sscanf(pgm.c_str(), "P5 %d %d %d%n", &g.width, &g.height, &maxValue, &used) == 3)
+    g.samples = pgm.substr(static_cast<size_t>(used) + 1);
+  return g;
+}
+
+// "" when the top three quarters of the two renderings are equal and the bottom quarter differs
+// (the stamp is there); else what is wrong.
+std::string CompareRendering(const Grey& before, const Grey& after) {
+  if (after.samples.empty()) return "pdftoppm failed";
+  if (before.width != after.width || before.height != after.height) return "page size changed";
+  const size_t row = static_cast<size_t>(before.width);
+  const size_t top = row * static_cast<size_t>(before.height * 3 / 4);
+  if (before.samples.compare(0, top, after.samples, 0, top) != 0)
+    return "the page outside the stamp renders differently";
+  if (before.samples.compare(top, std::string::npos, after.samples, top, std::string::npos) == 0)
+    return "the stamp is not drawn";
+  return "";
+}
+
+}  // namespace
+
+// Every readable file of the corpus, plain and encrypted, gets "社外秘 P / N" at the bottom of
+// every page in an embedded subset font at 50 % opacity, and is saved: qpdf --check finds
+// nothing new, the page count stays, pdftotext finds "P / N" on page P, pdffonts shows the
+// subset with its ToUnicode map, and the first and last pages render as before outside the
+// stamp. Files the library refuses stay refused and unchanged. Prints a table: file, outcome,
+// reason.
+TEST(StampCorpusTest, EveryCorpusFileStampedOnEveryPage) {
+  SV_REQUIRE_CORPUS();
+  SV_REQUIRE_TEST_FONTS();
+  TempDir tmp;
+  struct Row {
+    std::string file, outcome, reason;
+  };
+  std::vector<Row> rows;
+  int index = 0;
+  for (const std::string& path : doctest::AllCorpusFiles()) {
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    const std::string folder = path.substr(0, path.find_last_of('/'));
+    Row row{folder.substr(folder.find_last_of('/') + 1) + "/" + name, "stamped", ""};
+    auto fail = [&](const std::string& why) {
+      row.outcome = "FAILED";
+      row.reason += (row.reason.empty() ? "" : "; ") + why;
+    };
+    const std::string dir = tmp / (std::to_string(index++) + "/");
+    std::filesystem::create_directories(dir);
+    const std::string work = dir + name, out = dir + "stamped.pdf";
+    CopyFile(path, work);
+    const std::string owner = doctest::PasswordFromName(name, true);
+    const std::string user = doctest::PasswordFromName(name, false);
+
+    auto doc = TzoPDFDocument::Create();
+    doc->SetShowSetupDialog(false);
+    doc->OnPassword = [&](rtl::TObject*, std::string& password, bool& cont, int32_t tries) {
+      if (tries == 0)
+        password = owner;
+      else if (tries == 1 && user != owner)
+        password = user;
+      else
+        cont = false;
+    };
+    bool loaded = false;
+    try {
+      loaded = doc->LoadFromFile(work);
+      if (!loaded) row.reason = "password refused";
+    } catch (const rtl::Exception& e) {
+      row.reason = e.Message();
+    }
+    if (!loaded) {
+      row.outcome = "refused";
+      if (!RefusedAtLoad(name)) fail("must be stamped");
+      if (ReadFile(work) != ReadFile(path)) fail("refused file changed");
+      rows.push_back(row);
+      continue;
+    }
+    if (RefusedAtLoad(name)) fail("loaded, but refused before");
+    // Opened with the user password only: saved with its own encryption.
+    std::string outPassword;
+    if (doc->Encryption().CanChange())
+      doc->Encryption().SetEnabled(false);
+    else
+      outPassword = user;
+
+    const int32_t pages = doc->PageCount();
+    TzoTextWatermarkTemplate t;
+    t.Text = u"社外秘 <%PageNo%> / <%TotPage%>";
+    t.SetFont(MakeFont("ＭＳ ゴシック", 14, ui::SHIFTJIS_CHARSET));
+    t.EmbedMode = 2;
+    t.Opacity = 50;
+    t.Layer = 1;
+    t.HorizontalPosition = 1;
+    t.VerticalPosition = 2;
+    try {
+      doc->InsertWatermark(t, "");
+      if (!doc->SaveToFile(out, 2)) fail("not saved");
+    } catch (const std::exception& e) {
+      fail(std::string("stamp or save: ") + e.what());
+    }
+    if (row.outcome == "FAILED") {
+      rows.push_back(row);
+      continue;
+    }
+
+    const std::string inPassword = owner.empty() ? user : owner;
+    if (QpdfWarningCount(out, outPassword) > QpdfWarningCount(path, inPassword))
+      fail("qpdf --check: " + QpdfCheck(out, outPassword));
+    if (PdfInfo(out, outPassword)["Pages"] != std::to_string(pages)) fail("page count changed");
+    const std::vector<std::string> texts = PageTexts(out, outPassword);
+    if (texts.size() != static_cast<size_t>(pages)) fail("pdftotext pages differ");
+    for (int32_t p = 1; p <= pages && p <= static_cast<int32_t>(texts.size()); ++p) {
+      const std::string& text = texts[static_cast<size_t>(p - 1)];
+      if (text.find(std::to_string(p) + " / " + std::to_string(pages)) == std::string::npos ||
+          text.find("社外秘") == std::string::npos) {
+        fail("page " + std::to_string(p) + " lacks its stamp text");
+        break;
+      }
+    }
+    std::vector<std::string> fontsArgv = {"pdffonts"};
+    if (!outPassword.empty()) fontsArgv.insert(fontsArgv.end(), {"-upw", outPassword});
+    fontsArgv.push_back(out);
+    const std::string fonts = RunCommand(fontsArgv).out;
+    if (!std::regex_search(fonts, std::regex("[A-Z]{6}\\+\\S+ +CID TrueType +Identity-H +yes +"
+                                             "yes +yes")))
+      fail("pdffonts shows no subset with a ToUnicode map");
+    for (int32_t p : {1, pages}) {
+      const Grey before = RenderGrey(path, user, p, dir + "a" + std::to_string(p));
+      const Grey after = RenderGrey(out, outPassword, p, dir + "b" + std::to_string(p));
+      if (before.samples.empty() && !after.samples.empty()) {
+        // poppler cannot open the input itself: the output renders, nothing to compare with.
+        if (row.reason.empty()) row.reason = "the input does not render in poppler";
+        continue;
+      }
+      const std::string verdict = CompareRendering(before, after);
+      if (!verdict.empty()) fail("page " + std::to_string(p) + ": " + verdict);
+    }
+    rows.push_back(row);
+    std::filesystem::remove_all(dir);
+  }
+
+  size_t width = 4;
+  for (const Row& r : rows)
+    width = std::max(width, r.file.size());
+  std::string table = "\n";
+  char line[2048];
+  std::snprintf(line, sizeof line, "%-*s  %-8s  %s\n", static_cast<int>(width), "file", "outcome",
+                "reason");
+  table += line;
+  int stamped = 0, refused = 0, failed = 0;
+  for (const Row& r : rows) {
+    std::snprintf(line, sizeof line, "%-*s  %-8s  %.1500s\n", static_cast<int>(width),
+                  r.file.c_str(), r.outcome.c_str(), r.reason.c_str());
+    table += line;
+    stamped += r.outcome == "stamped";
+    refused += r.outcome == "refused";
+    failed += r.outcome == "FAILED";
+  }
+  std::printf("%s%zu files: %d stamped, %d refused, %d failed\n", table.c_str(), rows.size(),
+              stamped, refused, failed);
+  EXPECT_EQ(failed, 0) << table;
 }
