@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -140,6 +140,30 @@ std::u16string IconvToWide(const char* charset, std::string_view bytes) {
   }
   iconv_close(dec);
   return out;
+}
+
+// iconv's name of a code page that neither the 932 nor the 1252 tables serve; "" for one that
+// converts as 932.
+std::string IconvName(uint32_t codePage) {
+  switch (codePage) {
+    case 874:
+    case 936:
+    case 949:
+    case 950:
+    case 1250:
+    case 1251:
+    case 1253:
+    case 1254:
+    case 1255:
+    case 1256:
+    case 1257:
+    case 1258:
+      return "CP" + std::to_string(codePage);
+    case 1361:
+      return "JOHAB";
+    default:
+      return "";
+  }
 }
 
 // UTF-16 to any other code page through iconv, a character at a time: what it cannot convert
@@ -399,26 +423,10 @@ std::u16string MultiByteToWide(uint32_t codePage, std::string_view bytes) {
         out += t[static_cast<uint8_t>(c)];
       return out;
     }
-    case 874:
-    case 936:
-    case 949:
-    case 950:
-    case 1250:
-    case 1251:
-    case 1253:
-    case 1254:
-    case 1255:
-    case 1256:
-    case 1257:
-    case 1258: {
-      char name[16];
-      std::snprintf(name, sizeof name, "CP%u", static_cast<unsigned>(codePage));
-      return IconvToWide(name, bytes);
+    default: {
+      const std::string name = IconvName(codePage);
+      return name.empty() ? AnsiToWide(bytes) : IconvToWide(name.c_str(), bytes);
     }
-    case 1361:
-      return IconvToWide("JOHAB", bytes);
-    default:
-      return AnsiToWide(bytes);
   }
 }
 
@@ -434,26 +442,10 @@ std::string WideToMultiByte(uint32_t codePage, std::u16string_view wide) {
       }
       return out;
     }
-    case 874:
-    case 936:
-    case 949:
-    case 950:
-    case 1250:
-    case 1251:
-    case 1253:
-    case 1254:
-    case 1255:
-    case 1256:
-    case 1257:
-    case 1258: {
-      char name[16];
-      std::snprintf(name, sizeof name, "CP%u", static_cast<unsigned>(codePage));
-      return WideToIconv(name, wide);
+    default: {
+      const std::string name = IconvName(codePage);
+      return name.empty() ? WideToAnsi(wide) : WideToIconv(name.c_str(), wide);
     }
-    case 1361:
-      return WideToIconv("JOHAB", wide);
-    default:
-      return WideToAnsi(wide);
   }
 }
 
