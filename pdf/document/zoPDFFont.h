@@ -90,6 +90,19 @@ inline constexpr std::array<std::string_view, 14> StandardFontNames = {
     "Courier",     "Courier-Bold",   "Courier-Oblique",   "Courier-BoldOblique",
     "Symbol",      "ZapfDingbats"};
 
+// ---- Simple-font encodings ----
+
+// The encodings a simple font resource can name, by their index into the encoding names:
+// 0 WinAnsiEncoding, 1 MacRomanEncoding, 2 MacExpertEncoding (as the PDF standard defines them;
+// a character the standard leaves out, such as MacRoman's math symbols, has no code).
+inline constexpr uint8_t kSimpleFontEncodings = 3;
+// The character code stands for in the encoding; 0 for a code it leaves undefined, a code below
+// 32 and any code of an encoding index outside 0 .. 2.
+char32_t SimpleEncodingChar(uint8_t encoding, uint8_t code);
+// The code of c in the encoding (the first one where the encoding has several); false when the
+// encoding has none.
+bool SimpleEncodingCode(uint8_t encoding, char32_t c, uint8_t& code);
+
 // A font name as the text of a PDF name (without the "/"): bytes outside "!".."~", the
 // delimiters ()<>[]{}/% and "#" are written as #xx.
 std::string PDFNameText(std::string_view name);
@@ -187,6 +200,11 @@ class TzoPDFFont {
 
   // The CMap text last built by BuildToUnicodeCMap.
   const std::string& CMapText() const { return cmapText_; }
+
+  // The width of character c (a Unicode code point) in glyph space, measured as the Widths are:
+  // the advance of the glyph that draws it, glyph 0 when the font lacks it; 600 (the default
+  // width) when no font could be found at all.
+  int32_t CharWidth(char32_t c) const;
 
   // Character set 0, or DEFAULT_CHARSET while the ANSI code page is 1252.
   bool IsWesternCharset() const;

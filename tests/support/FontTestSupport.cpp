@@ -63,6 +63,7 @@ TestFonts MakeTestFonts(const TempDir& dir) {
   t.mixedCff = t.folder + "SvMixedCff.otf";
   t.cff = t.folder + "SvCff.otf";
   t.loop = t.folder + "SvLoop.ttf";
+  t.symbol = t.folder + "SvSymbol.ttf";
 
   const std::string conf = dir / "fonts.conf";
   WriteFile(conf,

@@ -21,8 +21,10 @@ struct TestFonts {
   // fpgm, prep), "SvFixture Restricted" (fsType 2), "SvFixture NoSubset" (fsType 0x100), and a
   // collection of "SvFixture CollA" and "SvFixture CollB"; "SvFixture Mixed" as a regular face
   // with TrueType outlines and a bold one with CFF outlines; "SvFixture Cff" (CFF only);
-  // "SvFixture Loop" (a composite glyph that names itself).
-  std::string shortLoca, bare, restricted, noSubset, collection, mixedTrueType, mixedCff, cff, loop;
+  // "SvFixture Loop" (a composite glyph that names itself); "SvFixture Symbol" (only a (3,0)
+  // character map).
+  std::string shortLoca, bare, restricted, noSubset, collection, mixedTrueType, mixedCff, cff, loop,
+      symbol;
   std::string error;  // why the set could not be made ("" when it stands)
 };
 

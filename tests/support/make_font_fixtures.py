@@ -16,6 +16,9 @@ Writes into OUTDIR, each with a family name of its own:
   SvCff.otf          "SvFixture Cff": CFF outlines only
   SvLoop.ttf         "SvFixture Loop": SvShortLoca with the composite glyph of "é" naming itself
                      as its first component (FreeType opens it; its outline never ends)
+  SvSymbol.ttf       "SvFixture Symbol": a symbol font as Windows has them: the glyphs of
+                     SvShortLoca under the codes U+F020..U+F07E of a (3,0) character map, its only
+                     one, and the symbol code page in OS/2
 """
 import os
 import struct
@@ -23,6 +26,7 @@ import sys
 
 from fontTools import subset
 from fontTools.ttLib import TTFont
+from fontTools.ttLib.tables._c_m_a_p import CmapSubtable
 from fontTools.ttLib.ttCollection import TTCollection
 
 TEXT = "AaBbCcEeÉéÈèÊêÄäÖöÜüÅåÇçÑñ 0123456789.,-()?!"
@@ -112,6 +116,17 @@ def main():
     cff_only = cut(cff, TEXT)
     rename(cff_only, "SvFixture Cff")
     save(cff_only, os.path.join(out, "SvCff.otf"))
+
+    symbol = cut(dejavu, TEXT)
+    best = symbol.getBestCmap()
+    table = CmapSubtable.newSubtable(4)
+    table.platformID, table.platEncID, table.language = 3, 0, 0
+    table.cmap = {0xF000 + code: name for code, name in best.items() if 0x20 <= code <= 0x7E}
+    symbol["cmap"].tables = [table]
+    symbol["OS/2"].ulCodePageRange1 = 1 << 31
+    symbol["OS/2"].ulCodePageRange2 = 0
+    rename(symbol, "SvFixture Symbol")
+    save(symbol, os.path.join(out, "SvSymbol.ttf"))
 
     loop = cut(dejavu, TEXT)
     rename(loop, "SvFixture Loop")
