@@ -528,7 +528,7 @@ std::string Pages(int n, const std::string& pageExtra = "") {
 
 // pdftotext of each page (split at its form feeds), blanks and line ends folded to one blank.
 std::vector<std::string> PageTexts(const std::string& path, const std::string& password = "") {
-  std::string all = PdfText(path, password);
+  std::string all = PdfText(path, password).value_or("");
   std::vector<std::string> pages;
   std::string cur;
   bool blank = false;
