@@ -526,9 +526,10 @@ std::string Pages(int n, const std::string& pageExtra = "") {
   return b.Build();
 }
 
-// pdftotext of each page (split at its form feeds), blanks and line ends folded to one blank.
+// pdftotext of each page (split at its form feeds), blanks and line ends folded to one blank;
+// none when pdftotext fails.
 std::vector<std::string> PageTexts(const std::string& path, const std::string& password = "") {
-  std::string all = PdfText(path, password).value_or("");
+  const std::string all = PdfText(path, password).value_or("");
   std::vector<std::string> pages;
   std::string cur;
   bool blank = false;
