@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "pdf/core/zoPDFUtils.h"
 #include "pdf/core/zoUtils.h"
+#include "pdf/document/zoPDFFont.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -341,6 +343,37 @@ class FormattedTextParser {
   ParsedText parsed_;
 };
 
+// The properties of a font that decide its font resource: face, bold and italic, character set
+// and pitch (size, colour, underline and strike-out are drawn by the content).
+ui::TFont FontResourceKey(const ui::TFont& font) {
+  ui::TFont key;
+  key.SetName(font.Name());
+  key.SetCharset(font.Charset());
+  key.SetPitch(font.Pitch());
+  key.SetStyle(font.Style() & (ui::fsBold | ui::fsItalic));
+  key.SetSize(12);
+  key.SetColor(ui::clBlack);
+  return key;
+}
+
+// Western and symbol fonts are named only, as readers draw them with a font of that name or a
+// stand-in; the others (glyph ids that only their own font can draw) are embedded as a subset.
+uint8_t EmbedModeFor(const ui::TFont& font) {
+  const bool simple =
+      font.Charset() == ui::SYMBOL_CHARSET || TzoPDFFont(font, 0, false, false).IsWesternCharset();
+  return simple ? 0 : 2;
+}
+
+// One font resource of a call and the runs' characters it must hold.
+struct SharedFont {
+  ui::TFont key;   // FontResourceKey
+  ui::TFont font;  // the first run's font
+  std::u16string characters;
+  std::string name;
+  std::unique_ptr<TzoPDFIndirectReference> ref;
+  uint8_t embedMode = 0;
+};
+
 // Sets the document's measurement unit for the drawing and puts it back, however the call ends.
 class UnitGuard {
  public:
@@ -398,14 +431,56 @@ void TzoExPDFDocument::DrawFormattedText(const std::u16string& text, const std::
   }
   if (placed.empty()) return;
 
+  // One font resource for each distinct font, holding the glyphs of all its runs, made before
+  // any page changes.
+  // A run with variables, whose characters differ from page to page, gets a font of its own
+  // from the stamp (kNoFont).
+  constexpr size_t kNoFont = static_cast<size_t>(-1);
+  std::vector<SharedFont> fonts;
+  std::vector<size_t> fontOf;
+  fontOf.reserve(parsed.runs.size());
+  for (const Run& run : parsed.runs) {
+    if (run.text.find(u"<%") != std::u16string::npos) {
+      fontOf.push_back(kNoFont);
+      continue;
+    }
+    const ui::TFont key = FontResourceKey(run.font);
+    auto it = std::find_if(fonts.begin(), fonts.end(),
+                           [&](const SharedFont& f) { return f.key.SameAs(key); });
+    if (it == fonts.end()) it = fonts.insert(fonts.end(), SharedFont{key, run.font, {}, {}, {}, 0});
+    it->characters += run.text;
+    fontOf.push_back(static_cast<size_t>(it - fonts.begin()));
+  }
+  std::vector<int32_t> distinct = pages;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  auto inUse = [&](const std::string& name) {
+    for (const SharedFont& f : fonts)
+      if (f.name == name) return true;
+    for (int32_t page : distinct)
+      if (PageHasResourceName(page - 1, name)) return true;
+    return false;
+  };
+  for (SharedFont& f : fonts) {
+    f.embedMode = EmbedModeFor(f.font);
+    f.name = NewFontResourceName(inUse);
+    f.ref = AddFontResource(f.font, f.name, EncodeFontText(f.characters, f.font.Charset()), 0,
+                            f.embedMode);
+  }
+
   UnitGuard unit(*this, muPixels);
   TzoTextWatermarkTemplate stamp;
   stamp.RenderMode = 0;
   stamp.Layer = 1;
   stamp.HorizontalPosition = 3;
   stamp.VerticalPosition = 3;
-  for (const Placed& p : placed) {
+  for (size_t i = 0; i < placed.size(); ++i) {
+    const Placed& p = placed[i];
+    const size_t f = fontOf[static_cast<size_t>(p.run - parsed.runs.data())];
     stamp.SetFont(p.run->font);
+    stamp.EmbedMode = f == kNoFont ? EmbedModeFor(p.run->font) : fonts[f].embedMode;
+    stamp.FontResource = f == kNoFont ? nullptr : fonts[f].ref.get();
+    stamp.FontResourceName = f == kNoFont ? std::string() : fonts[f].name;
     stamp.Text = p.run->text;
     stamp.X = p.x;
     stamp.Y = p.y;

@@ -138,6 +138,23 @@ std::vector<std::string> Describe(const std::vector<TextRun>& runs) {
   return out;
 }
 
+// The pixels of raster (a 612 x 792 page) within the lower seven tenths of a run's cell, where
+// its letters are, that pred accepts.
+template <class Pred>
+int Pixels(const Raster& raster, const TextRun& r, Pred pred) {
+  int n = 0;
+  for (double x = r.x; x < r.right; x += 0.25)
+    for (double y = r.y - r.size * 0.7; y < r.y; y += 0.25)
+      if (pred(raster.At(x, 792 - y))) ++n;
+  return n;
+}
+bool Red(Rgb p) {
+  return p.r > 200 && p.g < 80 && p.b < 80;
+}
+bool Dark(Rgb p) {
+  return p.r < 80 && p.g < 80 && p.b < 80;
+}
+
 // ---- Fixtures ----
 
 // The stamp fixture (a 612 x 792 page) loaded; the test fonts in use.
@@ -189,19 +206,14 @@ TEST(FormattedText, JapaneseAndWesternRunsKeepTheirFontsSizesColoursAndOneBaseli
 
   // The red run is red on the page, the plain one black.
   const Raster raster = Render(dir / "out.pdf", dir, {0, 0, 612, 792}, 144);
-  auto count = [&](const TextRun& r, auto pred) {
-    int n = 0;
-    for (double x = r.x; x < r.right; x += 0.25)
-      for (double y = r.y - r.size * 0.7; y < r.y; y += 0.25)
-        if (pred(raster.At(x, 792 - y))) ++n;
-    return n;
-  };
-  auto red = [](Rgb p) { return p.r > 200 && p.g < 80 && p.b < 80; };
-  auto dark = [](Rgb p) { return p.r < 80 && p.g < 80 && p.b < 80; };
-  EXPECT_GT(count(runs[3], red), 20);
-  EXPECT_EQ(count(runs[3], dark), 0);
-  EXPECT_GT(count(runs[0], dark), 20);
-  EXPECT_EQ(count(runs[0], red), 0);
+  auto count = [&](const TextRun& r, auto pred) { return Pixels(raster, r, pred); };
+  EXPECT_GT(count(runs[3], Red), 20);
+  EXPECT_EQ(count(runs[3], Dark), 0);
+  // The Japanese run is drawn, not left to a stand-in that lacks its glyphs.
+  EXPECT_TRUE(raster.errors.empty()) << raster.errors;
+  EXPECT_GT(count(runs[4], Red), 100);
+  EXPECT_GT(count(runs[0], Dark), 20);
+  EXPECT_EQ(count(runs[0], Red), 0);
 }
 
 struct TagCase {
@@ -319,33 +331,91 @@ TEST(FormattedText, ALineFeedStartsALineOneLineSizeLower) {
 
 // ---- Resources and pages ----
 
+// pdffonts' rows: the columns of each font.
+std::vector<std::vector<std::string>> FontRows(const std::string& path) {
+  CommandResult r = RunCommand({"pdffonts", path});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(r.out);
+  int row = 0;
+  for (std::string line; std::getline(lines, line); ++row) {
+    if (row < 2) continue;
+    std::istringstream words(line);
+    rows.emplace_back();
+    for (std::string w; words >> w;)
+      rows.back().push_back(w);
+  }
+  return rows;
+}
+
+std::string PageText(const std::string& path, int page) {
+  CommandResult t =
+      RunCommand({"pdftotext", "-f", std::to_string(page), "-l", std::to_string(page), path, "-"});
+  EXPECT_EQ(t.exitCode, 0) << t.err;
+  return t.out;
+}
+
 TEST(FormattedText, OneFontResourceServesEveryRunOfTheSameFont) {
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadFixture(BuildFixture(Contents::SharedArray), dir);
-  doc->DrawFormattedTextAllPages(u"a<B>b</B>c<B>d</B>e<FONT SIZE=30>f</FONT>", 10, 10);
+  doc->DrawFormattedTextAllPages(
+      u"a<B>b</B>c<B>d</B>e<FONT SIZE=30>f</FONT> <FONT FACE=\"ＭＳ ゴシック\" "
+      u"CHARSET=SHIFTJIS_CHARSET>社外<FONT COLOR=red>秘</FONT>です</FONT>",
+      10, 10);
   Save(*doc, dir / "out.pdf");
   const QpdfJson json(dir / "out.pdf");
   for (int page = 0; page < 2; ++page) {
     const doctest::Json* fonts = json.PageResourceCategory(page, "/Font");
     ASSERT_NE(fonts, nullptr);
-    EXPECT_EQ(fonts->members.size(), 2u) << "page " << page + 1;
+    EXPECT_EQ(fonts->members.size(), 3u) << "page " << page + 1;
   }
-  // pdffonts: two fonts in the file, each once.
-  CommandResult r = RunCommand({"pdffonts", dir / "out.pdf"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  std::istringstream lines(r.out);
+  // Three fonts in the file, each once; the Japanese one a subset that holds the glyphs of all
+  // three of its runs.
+  const std::vector<std::vector<std::string>> rows = FontRows(dir / "out.pdf");
   std::vector<std::string> names;
-  int row = 0;
-  for (std::string line; std::getline(lines, line); ++row)
-    if (row >= 2) names.push_back(line.substr(0, line.find(' ')));
+  for (const std::vector<std::string>& row : rows) {
+    ASSERT_GE(row.size(), 7u);
+    const std::string& name = row[0];
+    const bool subset = name.size() > 7 && name[6] == '+';
+    names.push_back(subset ? "+" + name.substr(7) : name);
+    EXPECT_EQ(row[row.size() - 5], subset ? "yes" : "no") << name;  // embedded
+  }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"Arial", "Arial,Bold"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"+" + platform::Utf8ToAnsi("ＭＳゴシック"), "Arial",
+                                             "Arial,Bold"}));
+  const Raster raster = Render(dir / "out.pdf", dir, {0, 0, 612, 792});
+  EXPECT_TRUE(raster.errors.empty()) << raster.errors;
   for (int page = 1; page <= 2; ++page) {
-    CommandResult t = RunCommand({"pdftotext", "-f", std::to_string(page), "-l",
-                                  std::to_string(page), dir / "out.pdf", "-"});
-    EXPECT_NE(t.out.find("abcde"), std::string::npos) << t.out;
-    EXPECT_NE(t.out.find("f"), std::string::npos) << t.out;
+    const std::string text = PageText(dir / "out.pdf", page);
+    EXPECT_NE(text.find("abcde"), std::string::npos) << text;
+    EXPECT_NE(text.find("社外秘です"), std::string::npos) << text;
+  }
+}
+
+TEST(FormattedText, VariablesAreFilledInPageByPage) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  auto doc = LoadFixture(BuildFixture(Contents::SharedArray), dir);
+  doc->DrawFormattedTextAllPages(
+      u"<B>p.</B><FONT FACE=\"ＭＳ ゴシック\" CHARSET=SHIFTJIS_CHARSET>頁 "
+      u"<%PageNo%>／<%TotPage%></FONT>",
+      10, 10);
+  Save(*doc, dir / "out.pdf");
+  for (int page = 1; page <= 2; ++page) {
+    const std::string text = PageText(dir / "out.pdf", page);
+    EXPECT_NE(text.find("p.頁 " + std::to_string(page) + "／2"), std::string::npos) << text;
+    // The page's own digits are drawn: the font holds their glyphs.
+    const Raster raster = Render(dir / "out.pdf", dir, {0, 0, 612, 792}, 144, page);
+    EXPECT_TRUE(raster.errors.empty()) << raster.errors;
+    int digits = 0;
+    for (const Char& c : SText(dir / "out.pdf", page))
+      if (c.c == std::to_string(page) || c.c == "2") {
+        EXPECT_GT(Pixels(raster, {c.c, c.font, c.color, c.size, c.x, c.y, c.right}, Dark), 10)
+            << "page " << page << ": " << c.c;
+        ++digits;
+      }
+    EXPECT_EQ(digits, 2) << "page " << page;
   }
 }
 
