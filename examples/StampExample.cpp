@@ -72,9 +72,9 @@ void Stamp(TzoPDFDocument& doc) {
   doc.InsertWatermark(picture, "1");
 
   doc.DrawFormattedText(
-      u"<B>Sorvane</B> stamp example: <FONT COLOR=#C00000><I>confidential</I></FONT> "
-      u"<FONT FACE=\"ＭＳ ゴシック\" CHARSET=SHIFTJIS_CHARSET SIZE=14>社外秘</FONT>",
-      "1", 32, 24);
+      u"<FONT SIZE=16><B>Sorvane</B> stamp example: <FONT COLOR=#C00000><I>confidential</I></FONT> "
+      u"<FONT FACE=\"ＭＳ ゴシック\" CHARSET=SHIFTJIS_CHARSET>社外秘</FONT></FONT>",
+      "1", 32, 22);
 }
 
 }  // namespace
