@@ -429,12 +429,11 @@ void TzoExPDFDocument::DrawFormattedText(const std::u16string& text, const std::
     }
     top = baseline;
   }
-  if (placed.empty()) return;
+  if (placed.empty() || pages.empty()) return;
 
   // One font resource for each distinct font, holding the glyphs of all its runs, made before
-  // any page changes.
-  // A run with variables, whose characters differ from page to page, gets a font of its own
-  // from the stamp (kNoFont).
+  // any page changes. A run with variables, whose characters differ from page to page, gets a
+  // font of its own from the stamp (kNoFont).
   constexpr size_t kNoFont = static_cast<size_t>(-1);
   std::vector<SharedFont> fonts;
   std::vector<size_t> fontOf;
@@ -476,7 +475,7 @@ void TzoExPDFDocument::DrawFormattedText(const std::u16string& text, const std::
   stamp.VerticalPosition = 3;
   for (size_t i = 0; i < placed.size(); ++i) {
     const Placed& p = placed[i];
-    const size_t f = fontOf[static_cast<size_t>(p.run - parsed.runs.data())];
+    const size_t f = fontOf[i];  // one placed entry for each run, in order
     stamp.SetFont(p.run->font);
     stamp.EmbedMode = f == kNoFont ? EmbedModeFor(p.run->font) : fonts[f].embedMode;
     stamp.FontResource = f == kNoFont ? nullptr : fonts[f].ref.get();

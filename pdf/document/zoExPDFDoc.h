@@ -26,10 +26,12 @@ class TzoExPDFDocument : public TzoCustomPDFDocument {
   //     SIZE=points (1 to 12288), COLOR=#RRGGBB or one of the sixteen HTML colour names,
   //     FACE=name ("quoted" when it holds blanks), CHARSET=ANSI_CHARSET, SHIFTJIS_CHARSET, ...
   // A "<" that starts none of these is text. The whole text is read before any page changes: an
-  // unterminated tag or quote, an unknown attribute or a bad value raises EPDFException (a
-  // SIZE that is no number rtl::EConvertError), as a bad page range raises EInvalidPageError,
-  // and no page is touched. Each distinct font becomes one font resource that all its runs use.
-  // The measurement unit is as it was after the call, however it ends.
+  // unterminated tag or quote, an unknown attribute or a bad value raises EPDFException (a bad
+  // SIZE rtl::EConvertError), as a bad page range raises EInvalidPageError,
+  // and no page is touched. Each distinct font becomes one font resource that all its runs use:
+  // western and symbol fonts named only, the others embedded as a subset of all their runs'
+  // glyphs (a run with <%variables%> gets the stamp's own font, which holds each page's). The
+  // measurement unit is as it was after the call, however it ends.
   virtual void DrawFormattedText(const std::u16string& text, const std::string& pageRange, double x,
                                  double y);
   // DrawFormattedText on every page.
