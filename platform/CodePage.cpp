@@ -2,8 +2,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
-#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -138,6 +139,60 @@ std::u16string IconvToWide(const char* charset, std::string_view bytes) {
     }
   }
   iconv_close(dec);
+  return out;
+}
+
+// iconv's name of a code page that neither the 932 nor the 1252 tables serve; "" for one that
+// converts as 932.
+std::string IconvName(uint32_t codePage) {
+  switch (codePage) {
+    case 874:
+    case 936:
+    case 949:
+    case 950:
+    case 1250:
+    case 1251:
+    case 1253:
+    case 1254:
+    case 1255:
+    case 1256:
+    case 1257:
+    case 1258:
+      return "CP" + std::to_string(codePage);
+    case 1361:
+      return "JOHAB";
+    default:
+      return "";
+  }
+}
+
+// UTF-16 to any other code page through iconv, a character at a time: what it cannot convert
+// becomes "?".
+std::string WideToIconv(const char* charset, std::u16string_view wide) {
+  std::string out;
+  iconv_t enc = iconv_open(charset, "UTF-16LE");
+  if (enc == reinterpret_cast<iconv_t>(-1)) return std::string(wide.size(), '?');
+  for (size_t i = 0; i < wide.size();) {
+    const bool pair =
+        i + 1 < wide.size() && (wide[i] & 0xFC00) == 0xD800 && (wide[i + 1] & 0xFC00) == 0xDC00;
+    char in[4];
+    const size_t units = pair ? 2 : 1;
+    for (size_t k = 0; k < units; ++k) {
+      in[2 * k] = static_cast<char>(wide[i + k] & 0xFF);
+      in[2 * k + 1] = static_cast<char>(wide[i + k] >> 8);
+    }
+    i += units;
+    char buf[16];
+    char* ip = in;
+    char* op = buf;
+    size_t il = units * 2, ol = sizeof buf;
+    iconv(enc, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(enc, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || op == buf)
+      out += '?';
+    else
+      out.append(buf, static_cast<size_t>(op - buf));
+  }
+  iconv_close(enc);
   return out;
 }
 
@@ -368,26 +423,29 @@ std::u16string MultiByteToWide(uint32_t codePage, std::string_view bytes) {
         out += t[static_cast<uint8_t>(c)];
       return out;
     }
-    case 874:
-    case 936:
-    case 949:
-    case 950:
-    case 1250:
-    case 1251:
-    case 1253:
-    case 1254:
-    case 1255:
-    case 1256:
-    case 1257:
-    case 1258: {
-      char name[16];
-      std::snprintf(name, sizeof name, "CP%u", static_cast<unsigned>(codePage));
-      return IconvToWide(name, bytes);
+    default: {
+      const std::string name = IconvName(codePage);
+      return name.empty() ? AnsiToWide(bytes) : IconvToWide(name.c_str(), bytes);
     }
-    case 1361:
-      return IconvToWide("JOHAB", bytes);
-    default:
-      return AnsiToWide(bytes);
+  }
+}
+
+std::string WideToMultiByte(uint32_t codePage, std::u16string_view wide) {
+  switch (codePage) {
+    case 1252: {
+      const auto& t = Cp1252();
+      std::string out;
+      out.reserve(wide.size());
+      for (char16_t w : wide) {
+        const auto* at = std::find(t.begin(), t.end(), w);
+        out += at == t.end() ? '?' : static_cast<char>(at - t.begin());
+      }
+      return out;
+    }
+    default: {
+      const std::string name = IconvName(codePage);
+      return name.empty() ? WideToAnsi(wide) : WideToIconv(name.c_str(), wide);
+    }
   }
 }
 

@@ -41,5 +41,8 @@ uint32_t CodePageOfCharset(uint8_t charset);
 // through the C library's tables, a byte sequence they cannot convert giving U+FFFD. An unknown
 // code page converts as 932.
 std::u16string MultiByteToWide(uint32_t codePage, std::string_view bytes);
+// UTF-16 to the bytes of a Windows code page, the inverse of MultiByteToWide: a character the
+// code page cannot hold becomes "?". 932 and unknown code pages as WideToAnsi.
+std::string WideToMultiByte(uint32_t codePage, std::u16string_view wide);
 
 }  // namespace platform

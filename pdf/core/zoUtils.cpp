@@ -564,6 +564,15 @@ std::u16string DecodeFontText(std::string_view text, uint8_t charset) {
   return wide;
 }
 
+std::string EncodeFontText(std::u16string_view text, uint8_t charset) {
+  if (charset != ui::SYMBOL_CHARSET)
+    return platform::WideToMultiByte(platform::CodePageOfCharset(charset), text);
+  std::string bytes;
+  for (char16_t c : text)
+    bytes += static_cast<char>(c & 0xFF);
+  return bytes;
+}
+
 void GetTextExtent(std::string_view text, const ui::TFont& font, int32_t& width, int32_t& height) {
   GetTextExtent(std::u16string_view(DecodeFontText(text, font.Charset())), font, width, height);
 }

@@ -147,6 +147,9 @@ void GetFontCharsets(std::string_view faceName, std::vector<uint8_t>& list);
 // page (1252 for ANSI_CHARSET, 932 for DEFAULT_CHARSET), the bytes as character codes for
 // SYMBOL_CHARSET.
 std::u16string DecodeFontText(std::string_view text, uint8_t charset);
+// The byte string that DecodeFontText reads as text (a character the code page lacks as "?";
+// for SYMBOL_CHARSET the low byte of each character).
+std::string EncodeFontText(std::u16string_view text, uint8_t charset);
 // The extent in pixels of text drawn with font on the screen: the sum of the characters'
 // advances (no kerning) and the font's ascent + descent; a byte string as DecodeFontText reads it
 // in the font's character set. 0 and 0 when no font is installed.

@@ -40,6 +40,7 @@
 class TzoCustomPDFDocument;
 class TzoPDFFont;
 class TzoShapeWatermark;
+class TzoWatermarkTemplate;
 
 // ---- Exceptions of the document unit ----
 
@@ -769,6 +770,25 @@ class TzoCustomPDFDocument : public TzoComponent {
                         const std::string& gStateName);
 
   // ---- Stamping: driver ----
+
+  // Stamps tmpl on the pages of pageRange (ParsePageRange's form; "" for all pages, a page
+  // listed twice is stamped twice):
+  //   composite  each member in order, on the same pages (a composite that contains itself,
+  //              directly or further down, raises EPDFException before anything is stamped)
+  //   text       Text with its variables filled in for each page: <%PageNo%>, <%TotPage%>,
+  //              <%ShortDate%>, <%ShortTime%>, <%LongDate%>, <%LongTime%> (the clock read once
+  //              per call), <%Author%>, <%Creator%>, <%Subject%>, <%Title%> and, through
+  //              OnCalcVariables, any other <%name%>; nothing when Text is empty
+  //   image      Image drawn Width x Height
+  //   shape      drawn over the page's content
+  //   other      nothing
+  // Text and image stamps go under the page's content for Layer 0, over it otherwise. A stamp is
+  // placed and upright as the page is shown, its /Rotate applied. The fonts, picture and opacity
+  // state are made once per call and shared by its pages; a page that already holds a font of
+  // this library equal to the stamp's uses its own. A text template's Text ends as the text of
+  // the last page stamped; Angle, X and Y are as they were. EInvalidPageError for a bad range
+  // or a page without a box, before any page changes; the resource makers' errors pass through.
+  void InsertWatermark(TzoWatermarkTemplate& tmpl, const std::string& pageRange);
 
  protected:
   // Frees everything the document holds (its accessors must not be used until ResetDocument):

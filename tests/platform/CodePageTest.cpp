@@ -105,3 +105,20 @@ TEST(CodePage, CharacterSetsAndOtherCodePages) {
   EXPECT_EQ(MultiByteToWide(936, "\xC4\xE3\xBA\xC3"), u"\u4F60\u597D");
   EXPECT_EQ(MultiByteToWide(1253, "a\xFF"), u"a\uFFFD");  // undefined in 1253
 }
+
+// The encoder gives back the bytes the decoder reads, and "?" for what the code page lacks.
+TEST(CodePage, WideToMultiByteInvertsMultiByteToWide) {
+  const std::pair<uint32_t, std::string> table[] = {
+      {1252, "Caf\xE9 \x80 \x81"}, {932, "\x8E\xD0\x8A\x4F\x94\xE9 A\x5C"},
+      {1251, "\xC0\xE1"},          {936, "\xC4\xE3\xBA\xC3"},
+      {1253, "\xE1\xE2"},          {949, "\xC7\xD1\xB1\xDB"},
+      {1250, "\x8A\x9A"},          {874, "\xA1\xA2"},
+  };
+  for (const auto& [codePage, bytes] : table) {
+    SCOPED_TRACE(codePage);
+    EXPECT_EQ(platform::WideToMultiByte(codePage, MultiByteToWide(codePage, bytes)), bytes);
+  }
+  EXPECT_EQ(platform::WideToMultiByte(1252, u"\u3042\u00E9"), "?\xE9");
+  EXPECT_EQ(platform::WideToMultiByte(1251, u"a\u3042\U0001F600b"), "a??b");
+  EXPECT_EQ(platform::WideToMultiByte(932, u"\u00E9\u3042"), "?\x82\xA0");
+}

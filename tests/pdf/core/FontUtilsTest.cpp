@@ -88,3 +88,18 @@ TEST(FontUtils, CharacterSetsOfAFamilyAreAddedOnce) {
   GetFontCharsets("DejaVu Sans", dejavu);
   EXPECT_EQ(dejavu, (std::vector<uint8_t>{0, 238, 204, 161, 162, 177, 178, 186, 163}));
 }
+
+// A font text encoded for a character set reads back as the same characters.
+TEST(FontTexts, EncodeFontTextInvertsDecodeFontText) {
+  const std::pair<uint8_t, std::u16string> table[] = {
+      {ui::ANSI_CHARSET, u"Café €"},
+      {ui::SHIFTJIS_CHARSET, u"社外秘 1 / 10"},
+      {ui::SYMBOL_CHARSET, u"\u00F0\u0041"},
+      {204, u"Привет"},  // RUSSIAN_CHARSET
+  };
+  for (const auto& [charset, text] : table) {
+    SCOPED_TRACE(static_cast<int>(charset));
+    EXPECT_EQ(DecodeFontText(EncodeFontText(text, charset), charset), text);
+  }
+  EXPECT_EQ(EncodeFontText(u"a\u3042", ui::ANSI_CHARSET), "a?");
+}
