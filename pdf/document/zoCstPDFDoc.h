@@ -785,7 +785,8 @@ class TzoCustomPDFDocument : public TzoComponent {
   // Text and image stamps go under the page's content for Layer 0, over it otherwise. A stamp is
   // placed and upright as the page is shown, its /Rotate applied. The fonts, picture and opacity
   // state are made once per call and shared by its pages; a page that already holds a font of
-  // this library equal to the stamp's uses its own. A text template's Text ends as the text of
+  // this library equal to the stamp's uses its own, unless the template brings its FontResource.
+  // A text template's Text ends as the text of
   // the last page stamped; Angle, X and Y are as they were. EInvalidPageError for a bad range
   // or a page without a box, before any page changes; the resource makers' errors pass through.
   void InsertWatermark(TzoWatermarkTemplate& tmpl, const std::string& pageRange);
@@ -1079,6 +1080,12 @@ class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
   uint8_t EncodingIndex = 0;  // index into the encoding names of the stamp font
   uint8_t EmbedMode = 0;      // font embedding mode of the stamp font
   int32_t Opacity = 100;
+  // A font resource of the document that the stamp names on every page (FontResourceName, with
+  // its "/", free on those pages) in place of a font of its own: several stamps share one font
+  // so (one subset holding all their glyphs). Its maker made it for Font, EncodingIndex and
+  // EmbedMode and keeps it; null: the stamp finds or makes its font.
+  const TzoPDFIndirectReference* FontResource = nullptr;
+  std::string FontResourceName;
 
   // Copies font's properties into Font.
   void SetFont(const ui::TFont& font) { Font.Assign(font); }

@@ -371,7 +371,7 @@ void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
   std::vector<PageView> onOwnFont;
   std::vector<const std::u16string*> ownTexts;
   for (size_t i = 0; i < views.size(); ++i) {
-    TzoPDFDictObject* fonts = PageFonts(doc, views[i].page);
+    TzoPDFDictObject* fonts = t.FontResource ? nullptr : PageFonts(doc, views[i].page);
     if (fonts && HoldsLibraryFont(doc, *fonts)) {
       auto it = foundIn.find(fonts);
       if (it == foundIn.end()) {
@@ -386,8 +386,9 @@ void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
       ownTexts.push_back(&texts[i]);
     }
   }
-  const std::string ownFont =
-      onOwnFont.empty() ? std::string() : NewFontResourceName(UsedOnAny(doc, onOwnFont));
+  const std::string ownFont = t.FontResource      ? t.FontResourceName
+                              : onOwnFont.empty() ? std::string()
+                                                  : NewFontResourceName(UsedOnAny(doc, onOwnFont));
   const Opacity opacity{static_cast<double>(t.Opacity), static_cast<double>(t.Opacity)};
   const std::string gsName =
       opacity.Wanted() ? NewGStateResourceName(UsedOnAny(doc, views)) : std::string();
@@ -414,17 +415,18 @@ void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
     }
   }
 
-  std::unique_ptr<TzoPDFIndirectReference> font;
-  if (!onOwnFont.empty())
-    font = doc.AddFontResource(t.Font, ownFont,
+  std::unique_ptr<TzoPDFIndirectReference> made;
+  if (!onOwnFont.empty() && !t.FontResource)
+    made = doc.AddFontResource(t.Font, ownFont,
                                EncodeFontText(DistinctCharacters(ownTexts), t.Font.Charset()),
                                t.EncodingIndex, t.EmbedMode);
+  const TzoPDFIndirectReference* font = t.FontResource ? t.FontResource : made.get();
   std::unique_ptr<TzoPDFIndirectReference> gs =
       opacity.Wanted() ? doc.AddOpacityState(opacity.stroke, opacity.fill) : nullptr;
   for (size_t i = 0; i < views.size(); ++i) {
     const int32_t index = views[i].page - 1;
     TzoPDFDictObject* resources = doc.PageResources(index);
-    if (fontNames[i].empty()) doc.AddResourceEntry(resources, "/Font", font.get(), ownFont);
+    if (fontNames[i].empty()) doc.AddResourceEntry(resources, "/Font", font, ownFont);
     doc.AddPageExtGState(index, gsName, gs.get());
     doc.AddPageContent(index, CreateReferenceTo(*doc.InputStore().Add(std::move(contents[i]))),
                        t.Layer);
