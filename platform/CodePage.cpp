@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -84,6 +86,114 @@ struct Tables {
 const Tables& T() {
   static const Tables tables;
   return tables;
+}
+
+// Code page 1252 as Windows decodes it: iconv's table with the five bytes it leaves out (0x81,
+// 0x8D, 0x8F, 0x90, 0x9D) as the C1 controls of the same value.
+const std::array<char16_t, 256>& Cp1252() {
+  static const std::array<char16_t, 256> table = [] {
+    std::array<char16_t, 256> t{};
+    iconv_t dec = iconv_open("UTF-16LE", "CP1252");
+    for (int b = 0; b < 256; ++b) {
+      char in = static_cast<char>(b);
+      char out[4];
+      char* ip = &in;
+      char* op = out;
+      size_t il = 1, ol = sizeof out;
+      t[static_cast<size_t>(b)] = static_cast<char16_t>(b);
+      if (dec == reinterpret_cast<iconv_t>(-1)) continue;
+      iconv(dec, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(dec, &ip, &il, &op, &ol) != static_cast<size_t>(-1) && op - out == 2)
+        t[static_cast<size_t>(b)] = static_cast<char16_t>(static_cast<uint8_t>(out[0]) |
+                                                          (static_cast<uint8_t>(out[1]) << 8));
+    }
+    if (dec != reinterpret_cast<iconv_t>(-1)) iconv_close(dec);
+    return t;
+  }();
+  return table;
+}
+
+// Any other code page through iconv; what it cannot convert becomes U+FFFD, one byte at a time.
+std::u16string IconvToWide(const char* charset, std::string_view bytes) {
+  std::u16string out;
+  iconv_t dec = iconv_open("UTF-16LE", charset);
+  if (dec == reinterpret_cast<iconv_t>(-1)) {
+    out.assign(bytes.size(), u'\uFFFD');
+    return out;
+  }
+  std::string in(bytes);
+  char* ip = in.data();
+  size_t il = in.size();
+  std::vector<char> buf(in.size() * 4 + 8);
+  while (il > 0) {
+    char* op = buf.data();
+    size_t ol = buf.size();
+    size_t r = iconv(dec, &ip, &il, &op, &ol);
+    for (char* p = buf.data(); p + 1 < op; p += 2)
+      out += static_cast<char16_t>(static_cast<uint8_t>(p[0]) | (static_cast<uint8_t>(p[1]) << 8));
+    if (r == static_cast<size_t>(-1) && il > 0) {
+      out += u'\uFFFD';
+      ++ip;
+      --il;
+      iconv(dec, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(dec);
+  return out;
+}
+
+// iconv's name of a code page that neither the 932 nor the 1252 tables serve; "" for one that
+// converts as 932.
+std::string IconvName(uint32_t codePage) {
+  switch (codePage) {
+    case 874:
+    case 936:
+    case 949:
+    case 950:
+    case 1250:
+    case 1251:
+    case 1253:
+    case 1254:
+    case 1255:
+    case 1256:
+    case 1257:
+    case 1258:
+      return "CP" + std::to_string(codePage);
+    case 1361:
+      return "JOHAB";
+    default:
+      return "";
+  }
+}
+
+// UTF-16 to any other code page through iconv, a character at a time: what it cannot convert
+// becomes "?".
+std::string WideToIconv(const char* charset, std::u16string_view wide) {
+  std::string out;
+  iconv_t enc = iconv_open(charset, "UTF-16LE");
+  if (enc == reinterpret_cast<iconv_t>(-1)) return std::string(wide.size(), '?');
+  for (size_t i = 0; i < wide.size();) {
+    const bool pair =
+        i + 1 < wide.size() && (wide[i] & 0xFC00) == 0xD800 && (wide[i + 1] & 0xFC00) == 0xDC00;
+    char in[4];
+    const size_t units = pair ? 2 : 1;
+    for (size_t k = 0; k < units; ++k) {
+      in[2 * k] = static_cast<char>(wide[i + k] & 0xFF);
+      in[2 * k + 1] = static_cast<char>(wide[i + k] >> 8);
+    }
+    i += units;
+    char buf[16];
+    char* ip = in;
+    char* op = buf;
+    size_t il = units * 2, ol = sizeof buf;
+    iconv(enc, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(enc, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || op == buf)
+      out += '?';
+    else
+      out.append(buf, static_cast<size_t>(op - buf));
+  }
+  iconv_close(enc);
+  return out;
 }
 
 void AppendUtf8(std::string& out, uint32_t cp) {
@@ -191,6 +301,13 @@ std::string WideToAnsi(std::u16string_view wide) {
   return out;
 }
 
+char32_t NextCodePoint(std::u16string_view text, size_t& i) {
+  char32_t c = text[i++];
+  if (c >= 0xD800 && c <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+    c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00u);
+  return c;
+}
+
 std::string WideToUtf8(std::u16string_view wide) {
   std::string out;
   out.reserve(wide.size());
@@ -257,6 +374,79 @@ std::u16string Utf8ToWide(std::string_view utf8) {
     i += len;
   }
   return out;
+}
+
+uint32_t CodePageOfCharset(uint8_t charset) {
+  switch (charset) {
+    case 0:
+      return 1252;
+    case 128:
+      return 932;
+    case 129:
+      return 949;
+    case 130:
+      return 1361;
+    case 134:
+      return 936;
+    case 136:
+      return 950;
+    case 161:
+      return 1253;
+    case 162:
+      return 1254;
+    case 163:
+      return 1258;
+    case 177:
+      return 1255;
+    case 178:
+      return 1256;
+    case 186:
+      return 1257;
+    case 222:
+      return 874;
+    case 238:
+      return 1250;
+    case 204:
+      return 1251;
+    default:
+      return kAnsiCodePage;
+  }
+}
+
+std::u16string MultiByteToWide(uint32_t codePage, std::string_view bytes) {
+  switch (codePage) {
+    case 1252: {
+      const auto& t = Cp1252();
+      std::u16string out;
+      out.reserve(bytes.size());
+      for (char c : bytes)
+        out += t[static_cast<uint8_t>(c)];
+      return out;
+    }
+    default: {
+      const std::string name = IconvName(codePage);
+      return name.empty() ? AnsiToWide(bytes) : IconvToWide(name.c_str(), bytes);
+    }
+  }
+}
+
+std::string WideToMultiByte(uint32_t codePage, std::u16string_view wide) {
+  switch (codePage) {
+    case 1252: {
+      const auto& t = Cp1252();
+      std::string out;
+      out.reserve(wide.size());
+      for (char16_t w : wide) {
+        const auto* at = std::find(t.begin(), t.end(), w);
+        out += at == t.end() ? '?' : static_cast<char>(at - t.begin());
+      }
+      return out;
+    }
+    default: {
+      const std::string name = IconvName(codePage);
+      return name.empty() ? WideToAnsi(wide) : WideToIconv(name.c_str(), wide);
+    }
+  }
 }
 
 std::string AnsiToUtf8(std::string_view ansi) {

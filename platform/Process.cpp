@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RtlSysUtils.h"
 
@@ -300,8 +301,9 @@ std::unique_ptr<Process> StartProcess(const std::string& commandLine, const std:
 
   std::vector<std::string> argv;
   argv.push_back(AnsiToUtf8(resolved->programName));
+  // An absolute path reaches the child as the file system spells it (see OsPath).
   for (const auto& a : resolved->arguments)
-    argv.push_back(AnsiToUtf8(a));
+    argv.push_back(!a.empty() && a[0] == '/' ? OsPath(a) : AnsiToUtf8(a));
   std::vector<char*> args;
   for (auto& a : argv)
     args.push_back(a.data());

@@ -7,7 +7,8 @@ packages=(
   zlib1g-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
   libwxgtk3.2-dev libqpdf-dev
   poppler-utils qpdf python3 ghostscript libjpeg-turbo-progs
-  fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2
+  fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2 fonts-dejavu-core fonts-urw-base35
+  fontconfig python3-fonttools mupdf-tools
   libgtest-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
 )
 missing=()

@@ -1,6 +1,7 @@
 #include "ui/Graphics.h"
 
 #include "platform/CodePage.h"
+#include "platform/Fonts.h"
 
 namespace ui {
 
@@ -28,8 +29,8 @@ void TFont::SetName(std::string name) {
 }
 
 int TFont::Size() const {
-  int h = height_ < 0 ? -height_ : height_;
-  return (h * 72 + kScreenPixelsPerInch / 2) / kScreenPixelsPerInch;
+  int64_t h = height_ < 0 ? -static_cast<int64_t>(height_) : height_;
+  return static_cast<int>((h * 72 + kScreenPixelsPerInch / 2) / kScreenPixelsPerInch);
 }
 
 void TFont::SetSize(int points) {
@@ -60,6 +61,12 @@ void TFont::SetStyle(TFontStyles style) {
   Changed();
 }
 
+void TFont::SetPitch(TFontPitch pitch) {
+  if (pitch == pitch_) return;
+  pitch_ = pitch;
+  Changed();
+}
+
 void TFont::Assign(const TFont& other) {
   if (SameAs(other)) return;
   name_ = other.name_;
@@ -67,16 +74,30 @@ void TFont::Assign(const TFont& other) {
   charset_ = other.charset_;
   color_ = other.color_;
   style_ = other.style_;
+  pitch_ = other.pitch_;
   Changed();
 }
 
 bool TFont::SameAs(const TFont& other) const {
   return name_ == other.name_ && height_ == other.height_ && charset_ == other.charset_ &&
-         color_ == other.color_ && style_ == other.style_;
+         color_ == other.color_ && style_ == other.style_ && pitch_ == other.pitch_;
 }
 
 void TFont::Changed() {
   if (OnChange) OnChange();
+}
+
+std::unique_ptr<platform::FontFace> CreateFontFace(const TFont& font) {
+  platform::FontRequest request;
+  request.family = platform::AnsiToUtf8(font.Name());
+  request.height = font.Height();
+  request.weight = (font.Style() & fsBold) ? 700 : 400;
+  request.italic = (font.Style() & fsItalic) != 0;
+  request.charset = font.Charset();
+  request.pitch = font.Pitch() == fpFixed      ? platform::FontPitch::kFixed
+                  : font.Pitch() == fpVariable ? platform::FontPitch::kVariable
+                                               : platform::FontPitch::kDefault;
+  return platform::FontFace::Find(request);
 }
 
 }  // namespace ui

@@ -3,7 +3,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+namespace platform {
+class FontFace;
+}
 
 namespace ui {
 
@@ -74,10 +79,27 @@ struct TRect {
 using TFontCharset = uint8_t;
 constexpr TFontCharset ANSI_CHARSET = 0;
 constexpr TFontCharset DEFAULT_CHARSET = 1;
+constexpr TFontCharset SYMBOL_CHARSET = 2;
+constexpr TFontCharset MAC_CHARSET = 77;
 constexpr TFontCharset SHIFTJIS_CHARSET = 128;
+constexpr TFontCharset HANGEUL_CHARSET = 129;
+constexpr TFontCharset JOHAB_CHARSET = 130;
+constexpr TFontCharset GB2312_CHARSET = 134;
+constexpr TFontCharset CHINESEBIG5_CHARSET = 136;
+constexpr TFontCharset GREEK_CHARSET = 161;
+constexpr TFontCharset TURKISH_CHARSET = 162;
+constexpr TFontCharset VIETNAMESE_CHARSET = 163;
+constexpr TFontCharset HEBREW_CHARSET = 177;
+constexpr TFontCharset ARABIC_CHARSET = 178;
+constexpr TFontCharset BALTIC_CHARSET = 186;
+constexpr TFontCharset RUSSIAN_CHARSET = 204;
+constexpr TFontCharset THAI_CHARSET = 222;
+constexpr TFontCharset EASTEUROPE_CHARSET = 238;
+constexpr TFontCharset OEM_CHARSET = 255;
 
 enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 using TFontStyles = uint8_t;
+enum TFontPitch : uint8_t { fpDefault, fpVariable, fpFixed };
 
 // The screen has 96 pixels per inch: Height is the negative pixel height of the characters,
 // Size the points (Size = -Height * 72 / 96).
@@ -99,6 +121,8 @@ class TFont {
   void SetColor(TColor color);
   TFontStyles Style() const { return style_; }
   void SetStyle(TFontStyles style);
+  TFontPitch Pitch() const { return pitch_; }
+  void SetPitch(TFontPitch pitch);
 
   void Assign(const TFont& other);
   bool SameAs(const TFont& other) const;
@@ -113,7 +137,13 @@ class TFont {
   TFontCharset charset_;
   TColor color_;
   TFontStyles style_;
+  TFontPitch pitch_ = fpDefault;
 };
+
+// The face that draws the font on the screen (96 pixels per inch) at its Height, chosen by name,
+// style, pitch and character set through the platform's font layer (the font's handle). Null
+// only when no font is installed at all.
+std::unique_ptr<platform::FontFace> CreateFontFace(const TFont& font);
 
 // The forms' default font: "ＭＳ Ｐゴシック", 9 points, Shift-JIS character set.
 std::string DefaultFontName();

@@ -429,9 +429,15 @@ void TForm1::CloseLogs() {
 
 void TForm1::WriteLogLines(const std::string& resultLine, const std::string& path) {
   const TJobSettings& j = JobSettings;
+  // The passwords the file was given: the library applies none without security and no user
+  // password without "PW"; the outside tool applies both whenever they are set. A password the
+  // file does not have would make the check fail a file that is as the job asked.
+  const bool tool = j.Ver == 3 || j.Ver == 4;
+  const std::string& user = tool || (j.EN != 0 && j.PW != 0) ? j.UserPassWord : std::string();
+  const std::string& owner = tool || j.EN != 0 ? j.MasterPassWord : std::string();
   resultLog_->WriteString(resultLine + "\r\n");
-  checkLog_->WriteString(CsvField(path) + "," + CsvField(j.UserPassWord) + "," +
-                         CsvField(j.MasterPassWord) + "," + VersionText() + "\r\n");
+  checkLog_->WriteString(CsvField(path) + "," + CsvField(user) + "," + CsvField(owner) + "," +
+                         VersionText() + "\r\n");
 }
 
 template <class F>

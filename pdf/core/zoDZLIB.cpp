@@ -7,6 +7,7 @@
 namespace {
 
 std::atomic<int64_t> gDecodedSizeLimit{kDefaultDecodedSizeLimit};
+thread_local int64_t tThreadSizeLimit = std::numeric_limits<int64_t>::max();
 
 constexpr int64_t kMaxChunk = std::numeric_limits<uInt>::max();
 
@@ -39,7 +40,15 @@ const char* ZLibErrorText(int code) {
 }  // namespace
 
 int64_t DecodedSizeLimit() {
-  return gDecodedSizeLimit.load(std::memory_order_relaxed);
+  return std::min(gDecodedSizeLimit.load(std::memory_order_relaxed), tThreadSizeLimit);
+}
+
+TDecodedSizeLimitScope::TDecodedSizeLimitScope(int64_t limit) : previous_(tThreadSizeLimit) {
+  tThreadSizeLimit = std::min(previous_, std::max<int64_t>(limit, 1));
+}
+
+TDecodedSizeLimitScope::~TDecodedSizeLimitScope() {
+  tThreadSizeLimit = previous_;
 }
 
 void SetDecodedSizeLimit(int64_t limit) {

@@ -38,11 +38,25 @@ inline constexpr const char* SDecodedSizeLimit = "Decoded data exceeds the size 
 // ---- The decoded-size limit (a library setting) ----
 
 // The largest number of bytes that one stream may decode to (Flate and the other decoders that
-// can grow their input); 256 MiB unless set otherwise. Decoding more raises.
+// can grow their input); 256 MiB unless set otherwise, lower inside a TDecodedSizeLimitScope.
+// Decoding more raises.
 inline constexpr int64_t kDefaultDecodedSizeLimit = int64_t{256} * 1024 * 1024;
 int64_t DecodedSizeLimit();
 // Values below 1 raise rtl::Exception.
 void SetDecodedSizeLimit(int64_t limit);
+
+// Lowers DecodedSizeLimit() for the calling thread while it lives: the lower of the library
+// setting and limit (at least 1) holds there. Scopes nest; other threads are not affected.
+class TDecodedSizeLimitScope {
+ public:
+  explicit TDecodedSizeLimitScope(int64_t limit);
+  ~TDecodedSizeLimitScope();
+  TDecodedSizeLimitScope(const TDecodedSizeLimitScope&) = delete;
+  TDecodedSizeLimitScope& operator=(const TDecodedSizeLimitScope&) = delete;
+
+ private:
+  int64_t previous_;
+};
 
 // ---- Streams ----
 

@@ -7,6 +7,7 @@
 #include "pdf/core/zoPDFResStrs.h"
 #include "pdf/core/zoPDFUtils.h"
 #include "pdf/core/zoUtils.h"
+#include "platform/CodePage.h"
 #include "platform/LocalTime.h"
 #include "platform/OsRandom.h"
 
@@ -333,6 +334,42 @@ std::string PDFStringBytes(const TzoPDFStringObject& s) {
   return s.IsHex() ? HexToStr(s.GetValue()) : s.GetValue();
 }
 
+namespace {
+
+bool IsAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+}
+
+// True when every character of text is one of the code page (no undefined pair, no lead byte
+// without its second byte): bytes that came from elsewhere are not.
+bool IsCodePageText(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!platform::IsDBCSLeadByte(static_cast<uint8_t>(text[i]))) continue;
+    if (i + 1 >= text.size()) return false;
+    const std::string_view pair = text.substr(i++, 2);
+    // An undefined pair reads as the middle dot (which 81 45 is), a second byte that cannot be one
+    // as itself after it.
+    const std::u16string wide = platform::AnsiToWide(pair);
+    if (wide.size() != 1 || (wide[0] == u'\u30FB' && pair != "\x81\x45")) return false;
+  }
+  return true;
+}
+
+// A password in the code page for bytes that a key holds as UTF-8; the bytes themselves when
+// they are ASCII, or no UTF-8 of text of the code page.
+std::string PasswordTextOf(const std::string& keyBytes) {
+  if (IsAscii(keyBytes)) return keyBytes;
+  std::string ansi = platform::Utf8ToAnsi(keyBytes);
+  return IsCodePageText(ansi) && platform::AnsiToUtf8(ansi) == keyBytes ? ansi : keyBytes;
+}
+
+}  // namespace
+
+std::string PasswordKeyBytes(std::string_view password) {
+  if (IsAscii(password) || !IsCodePageText(password)) return std::string(password);
+  return platform::AnsiToUtf8(password);
+}
+
 // ---- The standard handler's computations ----
 
 namespace {
@@ -362,12 +399,13 @@ void Rc4Rounds(std::span<const uint8_t> key, uint8_t* data, size_t length, int32
 }
 
 // The RC4 key that encrypts /O: MD5 of the padded owner password, from revision 3 on hashed 50
-// times more over all 16 bytes; its first n bytes.
-Key16 OwnerRc4Key(const Bytes32& paddedOwner, int32_t revision) {
+// times more, each time over the first n bytes of the digest before (as the usual readers and
+// writers do for keys shorter than 128 bits); its first n bytes are the key.
+Key16 OwnerRc4Key(const Bytes32& paddedOwner, int32_t revision, size_t n) {
   TMD5Digest h = Md5(paddedOwner.data(), paddedOwner.size());
   if (revision >= 3)
     for (int i = 0; i < 50; ++i)
-      h = Md5(h.data(), h.size());
+      h = Md5(h.data(), n);
   return h;
 }
 
@@ -520,10 +558,11 @@ TzoPDFEncryption::TzoPDFEncryption(std::string_view seed1, std::string_view seed
   Md5Final(c, id);
   fileID_.assign(id.begin(), id.end());
 
-  paddedOwner_ = PadPassword(ownerPassword_.empty() ? userPassword_ : ownerPassword_);
-  paddedUser_ = PadPassword(userPassword_);
+  paddedOwner_ =
+      PadPassword(PasswordKeyBytes(ownerPassword_.empty() ? userPassword_ : ownerPassword_));
+  paddedUser_ = PadPassword(PasswordKeyBytes(userPassword_));
 
-  Key16 ok = OwnerRc4Key(paddedOwner_, revision_);
+  Key16 ok = OwnerRc4Key(paddedOwner_, revision_, keyLength_);
   o_ = paddedUser_;
   Rc4Rounds({ok.data(), keyLength_}, o_.data(), o_.size(), revision_, false);
 
@@ -660,9 +699,10 @@ int32_t TzoPDFDecrypt::CheckUserPassword(std::string_view password) {
 }
 
 int32_t TzoPDFDecrypt::CheckOwnerPassword(std::string_view password, std::string& userPassword) {
-  Key16 ok = OwnerRc4Key(PadPassword(password), revision_);
+  const Bytes32 paddedOwner = PadPassword(password);
   const size_t known = keyLength_;
   for (size_t n : CandidateLengths(known)) {
+    Key16 ok = OwnerRc4Key(paddedOwner, revision_, n);
     Bytes32 padded = o_;
     Rc4Rounds({ok.data(), n}, padded.data(), padded.size(), revision_, true);
     size_t saved = keyLength_;
@@ -677,17 +717,24 @@ int32_t TzoPDFDecrypt::CheckOwnerPassword(std::string_view password, std::string
 }
 
 int32_t TzoPDFDecrypt::Authenticate(TzoPDFEncryptionSettings& settings, std::string_view password) {
-  std::string userPassword;
-  if (CheckOwnerPassword(password, userPassword) == 0) {
+  // The key bytes of the password as written here (UTF-8 for text beyond ASCII), then, for files
+  // made where the ANSI code page went into the key, its bytes as they are.
+  std::vector<std::string> candidates{PasswordKeyBytes(password)};
+  if (candidates[0] != password) candidates.emplace_back(password);
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    std::string userBytes;
+    if (CheckOwnerPassword(candidates[i], userBytes) != 0) continue;
     ownerAuthenticated_ = true;
     settings.SetEnabled(true);
     settings.SetOwnerPassword(std::string(password));
-    settings.SetUserPassword(userPassword);
+    // The user password comes back in the form of the key that matched.
+    settings.SetUserPassword(i == 0 ? PasswordTextOf(userBytes) : userBytes);
     settings.SetUserPermissions(permissions_);
     settings.SetLevel(Level() == 0 ? el40bit : el128bit);
     return 1;
   }
-  if (CheckUserPassword(password) == 0) {
+  for (const std::string& candidate : candidates) {
+    if (CheckUserPassword(candidate) != 0) continue;
     ApplyP();
     settings.SetEnabled(true);
     settings.SetUserPassword(std::string(password));

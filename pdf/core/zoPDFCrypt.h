@@ -166,6 +166,12 @@ void CheckSupportedEncryption(const TzoPDFDictObject& encrypt);
 // of a literal string between its delimiters.
 std::string PDFStringBytes(const TzoPDFStringObject& s);
 
+// The bytes that a password (text in the ANSI code page) puts into an RC4 key: an ASCII password
+// as it is, any other as its UTF-8 bytes, which readers on this system take from a user who types
+// it; bytes that are no text of the code page (a password found in a file made elsewhere) as they
+// are. The standard defines RC4 passwords for PDFDocEncoding text only.
+std::string PasswordKeyBytes(std::string_view password);
+
 // ---- Handlers ----
 
 // What both sides share: the revision and key length, the file identifier, /O, /U, the file key
@@ -233,8 +239,8 @@ class TzoBasePDFCrypt {
 class TzoPDFEncryption : public TzoBasePDFCrypt {
  public:
   // FileID := MD5 of seed1 followed by seed2; then the file key, /O and /U from the settings'
-  // passwords, level and permissions (the owner password is the stored one, also when the
-  // settings hide it). An empty owner password stands for the user password.
+  // passwords (their PasswordKeyBytes), level and permissions (the owner password is the stored
+  // one, also when the settings hide it). An empty owner password stands for the user password.
   TzoPDFEncryption(std::string_view seed1, std::string_view seed2,
                    const TzoPDFEncryptionSettings& settings);
 
@@ -290,9 +296,12 @@ class TzoPDFDecrypt : public TzoBasePDFCrypt {
   // 0 when password is the user password (FileKey then set), -1 otherwise (FileKey unchanged).
   int32_t CheckUserPassword(std::string_view password);
   // 1 when password opens the file as owner or as user, 0 when it is refused (settings and
-  // FileKey unchanged then). An owner open fills settings with both passwords, all permissions
-  // and the level; a user open fills them with the user password, a generated owner password and
-  // the permissions /P grants, and then makes settings read-only.
+  // FileKey unchanged then). A password beyond ASCII is tried as its key bytes (PasswordKeyBytes)
+  // and then as its own bytes, the owner checks before the user checks. An owner open fills
+  // settings with both passwords (the given one and the user password found through /O, in the
+  // ANSI code page when the key bytes were UTF-8), all permissions and the level; a user open
+  // fills them with the user password, a generated owner password and the permissions /P grants,
+  // and then makes settings read-only.
   int32_t Authenticate(TzoPDFEncryptionSettings& settings, std::string_view password);
 
   bool OwnerAuthenticated() const { return ownerAuthenticated_; }

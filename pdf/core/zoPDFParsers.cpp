@@ -539,7 +539,8 @@ std::unique_ptr<TzoPDFStringObject> TzoPDFStreamReader::ReadStringObject() {
 
 std::unique_ptr<rtl::TMemoryStream> TzoPDFStreamReader::ReadStreamData(int64_t length,
                                                                        int32_t objectNumber,
-                                                                       int32_t generation) {
+                                                                       int32_t generation,
+                                                                       int64_t end) {
   auto data = std::make_unique<rtl::TMemoryStream>();
   {
     ZO_CURSOR(c);
@@ -553,19 +554,22 @@ std::unique_ptr<rtl::TMemoryStream> TzoPDFStreamReader::ReadStreamData(int64_t l
     if (c.Peek() == '\n') c.Next();
     const int64_t start = c.Pos();
     const int64_t size = c.Size();
-    const int64_t available = size > start ? size - start : 0;
+    // The data and their "endstream" end where the next object starts (or at the end).
+    const bool bounded = end >= 0 && end < size;
+    const int64_t limit = bounded ? end : size;
+    const int64_t available = limit > start ? limit - start : 0;
 
     int64_t settled = -1;
     if (length >= 0 && length <= available) {
       c.Seek(start + length);
       c.SkipWhite();
-      if (c.Matches("endstream")) settled = length;
+      if (c.Matches("endstream") && c.Pos() + 9 <= limit) settled = length;
     }
     if (settled < 0) {
       // The first "endstream" after the data start, less the end of line in front of it.
       int64_t found = -1;
-      // A search that found nothing from some start finds nothing from a later one either: files
-      // with many streams cut off at the end are not searched again and again.
+      // A search to the end that found nothing from some start finds nothing from a later one
+      // either: files with many streams cut off at the end are not searched again and again.
       const bool known = missingFrom_ >= 0 && missingSize_ == size && start >= missingFrom_;
       if (!known) {
         std::string copy;
@@ -582,7 +586,7 @@ std::unique_ptr<rtl::TMemoryStream> TzoPDFStreamReader::ReadStreamData(int64_t l
         if (at != std::string_view::npos) found = start + static_cast<int64_t>(at);
       }
       if (found < 0) {
-        if (!known) {
+        if (!known && !bounded) {
           missingFrom_ = start;
           missingSize_ = size;
         }

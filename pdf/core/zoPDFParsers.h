@@ -70,9 +70,11 @@ class TzoPDFStreamReader : public TzoRandomAccessFilter {
   // "endstream" follows it; otherwise (also for a negative, zero or too large length with data
   // before "endstream") the data runs from its start to the first "endstream", less the end of
   // line in front of it. The reader is left behind "endstream". EStreamReadError without
-  // "stream", EEndStreamError without "endstream".
+  // "stream", EEndStreamError without "endstream". end (when not negative) is where the next
+  // object starts: the data and their "endstream" lie before it, and no "endstream" at or beyond
+  // it belongs to this stream.
   std::unique_ptr<rtl::TMemoryStream> ReadStreamData(int64_t length, int32_t objectNumber,
-                                                     int32_t generation);
+                                                     int32_t generation, int64_t end = -1);
 
   // The offset written after the last "startxref" of the whole source. rtl::Exception "Invalid
   // PDF File" when there is none, EOffsetError when no number follows it.

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "platform/CodePage.h"
+#include "platform/Fonts.h"
 #include "platform/RtlSysUtils.h"
 
 // ---- Number texts ----
@@ -531,6 +532,49 @@ std::string ColorToPDFRGB(TColor color) {
   ResolveSysColor(color);
   auto part = [](uint32_t c) { return FloatToStrFDot((c & 0xFF) / 255.0, ffFixed, 15, 4); };
   return part(color) + " " + part(color >> 8) + " " + part(color >> 16);
+}
+
+// ---- Fonts ----
+
+void GetFontCharsets(std::string_view faceName, std::vector<uint8_t>& list) {
+  for (uint8_t charset : platform::FontFamilyCharsets(platform::AnsiToUtf8(faceName))) {
+    bool accepted = std::find(AcceptedFontCharsets.begin(), AcceptedFontCharsets.end(), charset) !=
+                    AcceptedFontCharsets.end();
+    if (accepted && std::find(list.begin(), list.end(), charset) == list.end())
+      list.push_back(charset);
+  }
+}
+
+void GetTextExtent(std::u16string_view text, const ui::TFont& font, int32_t& width,
+                   int32_t& height) {
+  width = 0;
+  height = 0;
+  auto face = ui::CreateFontFace(font);
+  if (!face) return;
+  width = face->TextWidth(text);
+  height = face->Metrics().height;
+}
+
+std::u16string DecodeFontText(std::string_view text, uint8_t charset) {
+  if (charset != ui::SYMBOL_CHARSET)
+    return platform::MultiByteToWide(platform::CodePageOfCharset(charset), text);
+  std::u16string wide;
+  for (char c : text)
+    wide += static_cast<char16_t>(static_cast<uint8_t>(c));
+  return wide;
+}
+
+std::string EncodeFontText(std::u16string_view text, uint8_t charset) {
+  if (charset != ui::SYMBOL_CHARSET)
+    return platform::WideToMultiByte(platform::CodePageOfCharset(charset), text);
+  std::string bytes;
+  for (char16_t c : text)
+    bytes += static_cast<char>(c & 0xFF);
+  return bytes;
+}
+
+void GetTextExtent(std::string_view text, const ui::TFont& font, int32_t& width, int32_t& height) {
+  GetTextExtent(std::u16string_view(DecodeFontText(text, font.Charset())), font, width, height);
 }
 
 // ---- Units ----

@@ -14,6 +14,7 @@
 
 #include "pdf/core/zoConsts.h"
 #include "platform/RtlSysUtils.h"
+#include "ui/Graphics.h"
 
 // ---- Number texts ('.' as decimal separator whatever the locale) ----
 
@@ -136,6 +137,25 @@ inline TzoRectD MakeRectD(double a, double b, double c, double d) {
 void ResolveSysColor(TColor& color);
 // "r g b", each component / 255 with four decimals ("0.0000 0.0000 0.0000" for black).
 std::string ColorToPDFRGB(TColor color);
+
+// ---- Fonts ----
+
+// Adds to list each character set that the installed faces of the family faceName (ANSI code
+// page) report, when it is one of AcceptedFontCharsets and not yet in the list.
+void GetFontCharsets(std::string_view faceName, std::vector<uint8_t>& list);
+// The characters a byte string stands for in a font of the character set: read in the set's code
+// page (1252 for ANSI_CHARSET, 932 for DEFAULT_CHARSET), the bytes as character codes for
+// SYMBOL_CHARSET.
+std::u16string DecodeFontText(std::string_view text, uint8_t charset);
+// The byte string that DecodeFontText reads as text (a character the code page lacks as "?";
+// for SYMBOL_CHARSET the low byte of each character).
+std::string EncodeFontText(std::u16string_view text, uint8_t charset);
+// The extent in pixels of text drawn with font on the screen: the sum of the characters'
+// advances (no kerning) and the font's ascent + descent; a byte string as DecodeFontText reads it
+// in the font's character set. 0 and 0 when no font is installed.
+void GetTextExtent(std::string_view text, const ui::TFont& font, int32_t& width, int32_t& height);
+void GetTextExtent(std::u16string_view text, const ui::TFont& font, int32_t& width,
+                   int32_t& height);
 
 // ---- Units ----
 

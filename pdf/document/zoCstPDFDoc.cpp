@@ -125,6 +125,8 @@ void TzoCustomPDFDocument::ResetDocument() {
   inputStore_ = std::make_unique<TzoPDFObjectStore>();
   walked_.clear();
   xrefSize_ = 0;
+  loadBudget_ = 0;
+  objectOffsets_.clear();
   namedDestinations_.reset();
   firstFileID_.reset();
   pages_.clear();

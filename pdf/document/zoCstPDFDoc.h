@@ -14,6 +14,7 @@
 // (CreateDocument, ResetDocument) are two phases, so descendants' overrides take part.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -37,7 +38,9 @@
 #include "ui/Graphics.h"
 
 class TzoCustomPDFDocument;
+class TzoPDFFont;
 class TzoShapeWatermark;
+class TzoWatermarkTemplate;
 
 // ---- Exceptions of the document unit ----
 
@@ -86,6 +89,11 @@ class EFileNotFound : public rtl::Exception {
  public:
   using rtl::Exception::Exception;
 };
+// SLoadBudgetExceeded: a file whose stream data cost more than the load budget.
+class ELoadBudgetError : public EPDFException {
+ public:
+  using EPDFException::EPDFException;
+};
 
 }  // namespace zoCstPDFDoc
 
@@ -93,6 +101,7 @@ using zoCstPDFDoc::ECrossReferenceError;
 using zoCstPDFDoc::EFileNotFound;
 using zoCstPDFDoc::EImproperPNGAlgorithm;
 using zoCstPDFDoc::EInvalidPageError;
+using zoCstPDFDoc::ELoadBudgetError;
 using zoCstPDFDoc::EPDFException;
 using zoCstPDFDoc::EPDFFileCorruptedError;
 using zoCstPDFDoc::EUnsupportedFontError;
@@ -100,10 +109,31 @@ using zoCstPDFDoc::EUnsupportedImageError;
 
 // Texts of the document unit that the message table does not hold.
 inline constexpr const char* SImproperPNGAlgorithm = "Improper PNG algorithm tag in stream";
+// Raised as EUnsupportedFilterError; %s names the parameter and its value ("/Predictor 7").
+inline constexpr const char* SUnsupportedPredictor = "Unsupported predictor (%s)";
 inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
 inline constexpr const char* SStreamObjectInArray = "Stream Object found inside Array!";
+inline constexpr const char* SLoadBudgetExceeded =
+    "The stream data of the file exceed the load budget (%d bytes)";
 inline constexpr const char* SDocumentNotOpened =
     "The document was not opened (password refused): it cannot be saved";
+inline constexpr const char* SInvalidFontEncoding =
+    "Invalid font encoding (%s): a simple font takes WinAnsiEncoding, MacRomanEncoding or "
+    "MacExpertEncoding";
+
+// ---- The load budget (a library setting) ----
+
+// What one load may cost: the bytes of stream data copied out of the file plus the bytes that
+// cross-reference, object and field value streams decode to, at most LoadBudgetMultiple() times
+// the file's size plus LoadBudgetAllowance(). A load that needs more ends with ELoadBudgetError.
+inline constexpr int64_t kDefaultLoadBudgetMultiple = 8;
+inline constexpr int64_t kDefaultLoadBudgetAllowance = int64_t{64} * 1024 * 1024;
+int64_t LoadBudgetMultiple();
+int64_t LoadBudgetAllowance();
+// Negative values raise rtl::Exception.
+void SetLoadBudget(int64_t multiple, int64_t allowance);
+// The budget of a file of fileSize bytes.
+int64_t LoadBudgetFor(int64_t fileSize);
 
 // ---- Enumerations ----
 
@@ -131,6 +161,14 @@ enum TzoOperation : uint8_t { opNone, opMerge, opStamp };
 
 // Output compression filters, indexed by TzoCompression::Method.
 inline constexpr std::string_view CompressionFilterNames[2] = {"/FlateDecode", "/RunLengthDecode"};
+
+// The encoding names of stamp fonts, indexed by a text stamp's EncodingIndex. Only the first
+// three are encodings of a simple font; AddFontResource refuses the others.
+inline constexpr std::array<std::string_view, 5> EncodingNames = {
+    "WinAnsiEncoding", "MacRomanEncoding", "MacExpertEncoding", "StandardEncoding",
+    "PDFDocEncoding"};
+// Raises EUnsupportedFontError SInvalidFontEncoding unless index is one of the first three.
+void CheckSimpleFontEncoding(uint8_t index);
 
 // ---- Events ----
 
@@ -637,6 +675,44 @@ class TzoCustomPDFDocument : public TzoComponent {
   // The font's name without blanks, then ",Bold", ",Italic" or ",BoldItalic" for its style.
   static std::string FontKey(const ui::TFont& font);
 
+  // A new font resource for font, with /Name name, for drawing text (bytes in the code page of
+  // the font's character set: 1252 for the western sets, 932 for the Japanese one; the text
+  // decides the glyphs of a subset).
+  //   A western (ANSI, or DEFAULT while the ANSI code page is 1252) or symbol character set gives
+  //   a simple font: /TrueType for a TrueType font, else /Type1, with /Encoding
+  //   EncodingNames[encodingIndex] and the /Widths of the codes 32 .. 255 in that encoding
+  //   (symbol fonts: in the font's own codes). Any other set gives a /Type0 font over a
+  //   /CIDFontType2 with /Identity-H, /W, /CIDToGIDMap /Identity and (for a font with a Unicode
+  //   character map) a /ToUnicode CMap; a font without TrueType data raises
+  //   EUnsupportedFontError "Unsupported Font (%s)".
+  //   embedMode 0 writes no font file; 1 embeds the whole TrueType font; 2 (or more) a subset of
+  //   the glyphs of text, its names tagged by six capital letters from the glyph set. The whole
+  //   font stands in for a subset that may not be made or would draw nothing (a font without a
+  //   Unicode character map, a text that is not blank and none of whose characters the font
+  //   has); a font whose licence forbids embedding, and any font but TrueType, is not embedded.
+  // Objects are added in the order ToUnicode, font file, descriptor, CID font, font (simple
+  // fonts: font file, descriptor, font). The font dictionary carries /ZoFontKey, the fingerprint
+  // that FindFontResource checks. An encoding index that is no simple font's encoding raises
+  // EUnsupportedFontError SInvalidFontEncoding (for simple fonts only); nothing is added then.
+  std::unique_ptr<TzoPDFIndirectReference> AddFontResource(const ui::TFont& font,
+                                                           const std::string& name,
+                                                           const std::string& text,
+                                                           uint8_t encodingIndex,
+                                                           uint8_t embedMode);
+  // The /FontDescriptor of font named fontName (with its "/"); with fontFile, that data
+  // Flate-compressed as a new /FontFile2 object (/Length1 its own size).
+  std::unique_ptr<TzoPDFDictObject> BuildFontDescriptor(const TzoPDFFont& font,
+                                                        const std::string& fontName,
+                                                        rtl::TMemoryStream* fontFile);
+  // The /CIDFontType2 dictionary of font named baseFont, its descriptor (and font file) added as
+  // new objects: /W the advance of every glyph from 1 in runs of equal widths, /DW 1000,
+  // /CIDToGIDMap /Identity.
+  std::unique_ptr<TzoPDFDictObject> BuildCIDFont(const TzoPDFFont& font,
+                                                 const std::string& baseFont,
+                                                 rtl::TMemoryStream* fontFile);
+  // The font's ToUnicode CMap (BuildToUnicodeCMap) as a Flate-compressed stream.
+  static std::unique_ptr<TzoPDFStreamObject> BuildToUnicodeStream(TzoPDFFont& font);
+
   // ---- Stamping: page boxes and stamp fonts ----
 
   // The box of page pageNumber (from 1) in unit: its /CropBox when that is a rectangle, else its
@@ -648,6 +724,15 @@ class TzoCustomPDFDocument : public TzoComponent {
   TzoSizeD GetPageSize(int32_t pageNumber, TzoMeasurementUnit unit);
   // A length in points given in unit (the inverse of ConvertToPoints).
   static double ConvertFromPoints(TzoMeasurementUnit unit, double value);
+  // Sets name to the key (with its "/") of the first entry of fonts (a page's /Font dictionary;
+  // null for none) that is a font resource this library made as AddFontResource would make it
+  // for font and encodingIndex, without a subset: the same /Subtype, /BaseFont and /Encoding,
+  // its /ZoFontKey fingerprint, and the /Widths (simple fonts) or the /W and /CIDToGIDMap
+  // /Identity (Type0 fonts) that AddFontResource writes. True when one was found; otherwise name
+  // is left as it was. Entries that are no dictionary, or have no /Subtype, are passed over.
+  // Encoding indexes as AddFontResource takes them.
+  bool FindFontResource(const TzoPDFDictObject* fonts, const ui::TFont& font, std::string& name,
+                        uint8_t encodingIndex);
 
   // ---- Stamping: page content editing ----
 
@@ -691,6 +776,26 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   // ---- Stamping: driver ----
 
+  // Stamps tmpl on the pages of pageRange (ParsePageRange's form; "" for all pages, a page
+  // listed twice is stamped twice):
+  //   composite  each member in order, on the same pages (a composite that contains itself,
+  //              directly or further down, raises EPDFException before anything is stamped)
+  //   text       Text with its variables filled in for each page: <%PageNo%>, <%TotPage%>,
+  //              <%ShortDate%>, <%ShortTime%>, <%LongDate%>, <%LongTime%> (the clock read once
+  //              per call), <%Author%>, <%Creator%>, <%Subject%>, <%Title%> and, through
+  //              OnCalcVariables, any other <%name%>; nothing when Text is empty
+  //   image      Image drawn Width x Height
+  //   shape      drawn over the page's content
+  //   other      nothing
+  // Text and image stamps go under the page's content for Layer 0, over it otherwise. A stamp is
+  // placed and upright as the page is shown, its /Rotate applied. The fonts, picture and opacity
+  // state are made once per call and shared by its pages; a page that already holds a font of
+  // this library equal to the stamp's uses its own, unless the template brings its FontResource.
+  // A text template's Text ends as the text of
+  // the last page stamped; Angle, X and Y are as they were. EInvalidPageError for a bad range
+  // or a page without a box, before any page changes; the resource makers' errors pass through.
+  void InsertWatermark(TzoWatermarkTemplate& tmpl, const std::string& pageRange);
+
  protected:
   // Frees everything the document holds (its accessors must not be used until ResetDocument):
   // the destructor's and ClearAndReset's first step.
@@ -702,17 +807,37 @@ class TzoCustomPDFDocument : public TzoComponent {
   // One section each; the offset of the section that /Prev names, or -1.
   int64_t ReadXRefTable(int64_t offset, std::vector<uint8_t>& decided,
                         std::unordered_set<int64_t>& visited);
-  int64_t ReadXRefStream(int64_t offset, std::vector<uint8_t>& decided);
-  int SectionKind(int64_t offset);
+  int64_t ReadXRefStream(const TzoPDFIndirectObject& obj, std::vector<uint8_t>& decided);
+  // The cross-reference section at offset, white space in front of it skipped: 1 a classic table,
+  // 2 a cross-reference stream (/Type /XRef; its object is read into stream), 0 neither. offset
+  // moves to the section's first byte.
+  int SectionKind(int64_t& offset, std::unique_ptr<TzoPDFIndirectObject>& stream);
   void SetXRefEntry(int32_t n, std::unique_ptr<TzoXRefItem> classic,
                     std::unique_ptr<TzoXRefStmItem> stream, std::vector<uint8_t>& decided);
   void TakeTrailerValues(const TzoPDFDictObject& dict);
   void ResolveFileID();
   int32_t MaxObjectNumber() const;
   uint16_t ObjectGeneration(int32_t objectNumber) const;
-  static std::unique_ptr<rtl::TMemoryStream> PNGUnpredict(rtl::TStream& source, int32_t columns);
-  // The stream's data decoded through its filters and PNG predictor, at position 0.
+  // The rows of predicted data from the source's position: PNG rows (a tag byte, then the row)
+  // and TIFF predictor 2 rows, of columns pixels of colors samples of bitsPerComponent bits. A new
+  // stream left at its end; a short last row counts as padded with zero bytes.
+  static std::unique_ptr<rtl::TMemoryStream> PNGUnpredict(rtl::TStream& source, int32_t columns,
+                                                          int32_t colors = 1,
+                                                          int32_t bitsPerComponent = 8);
+  static std::unique_ptr<rtl::TMemoryStream> TIFFUnpredict(rtl::TStream& source, int32_t columns,
+                                                           int32_t colors,
+                                                           int32_t bitsPerComponent);
+  // The stream's data decoded through its filters and predictor, at position 0; charged to the
+  // load budget.
   std::unique_ptr<rtl::TMemoryStream> DecodeStreamData(const TzoPDFStreamObject& stream);
+  // DecodeStreamFilters within what is left of the load budget, and charged to it.
+  std::unique_ptr<rtl::TMemoryStream> DecodeWithinBudget(rtl::TStream& data,
+                                                         const TzoPDFObject* filter,
+                                                         const TzoPDFObject* decodeParms);
+  // Takes bytes from the load budget; ELoadBudgetError when less is left.
+  void ChargeLoad(int64_t bytes);
+  // Where the first object after offset starts (from the cross-reference data); -1 when none.
+  int64_t NextObjectOffset(int64_t offset) const;
 
   // The indirect object at the reader's position, with its stream data; null (and a warning)
   // when no "N G obj" of expectedNumber (-1: any) stands there.
@@ -802,6 +927,10 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::unordered_set<const TzoPDFIndirectObject*> walked_;
   // The largest /Size of the cross-reference data.
   int64_t xrefSize_ = 0;
+  // What is left of the load budget.
+  int64_t loadBudget_ = 0;
+  // The offsets of the objects in the cross-reference data, in ascending order (once read).
+  std::vector<int64_t> objectOffsets_;
 
   int32_t documentNumber_ = 0;
   std::string workFileName_;
@@ -991,9 +1120,29 @@ class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
   uint8_t EncodingIndex = 0;  // index into the encoding names of the stamp font
   uint8_t EmbedMode = 0;      // font embedding mode of the stamp font
   int32_t Opacity = 100;
+  // A font resource of the document that the stamp names on every page (FontResourceName, with
+  // its "/", free on those pages) in place of a font of its own: several stamps share one font
+  // so (one subset holding all their glyphs). Its maker made it for Font, EncodingIndex and
+  // EmbedMode and keeps it; null: the stamp finds or makes its font.
+  const TzoPDFIndirectReference* FontResource = nullptr;
+  std::string FontResourceName;
 
   // Copies font's properties into Font.
   void SetFont(const ui::TFont& font) { Font.Assign(font); }
+
+  // One text object naming the font resource resourceName: western character sets as bytes of
+  // the simple font's encoding EncodingIndex (0 WinAnsi, 1 MacRoman, 2 MacExpert; a character
+  // it lacks as "?"), symbol fonts as their byte codes, embeddable TrueType fonts of other sets
+  // as two-byte glyph ids (Identity-H), other fonts as ANSI bytes. Lines lie one font size
+  // apart; vertical text stacks its characters one text height apart and puts each further line
+  // one font size to the left. The box of the characters' cells (each its advance wide and one
+  // font size above its baseline) is placed as AdjustAnchor places a stamp; the character
+  // spacing makes each horizontal line as wide as the screen measures it. Underline and
+  // strike-out are one stroke along each line. Every mark is drawn with the graphics state
+  // gStateName ("" for none). EUnsupportedFontError SInvalidFontEncoding for a western or
+  // symbol font whose EncodingIndex is none of the three, and for damaged font data.
+  std::string Render(const std::string& resourceName, const std::string& gStateName,
+                     TzoMeasurementUnit unit, double x, double y) const override;
 };
 
 // A picture drawn Width x Height (0: the picture's own size at the screen resolution) with its

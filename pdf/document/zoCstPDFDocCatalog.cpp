@@ -564,7 +564,11 @@ void TzoCustomPDFDocument::ReadAcroForm(TzoPDFObject* form) {
     TzoPDFObject* ref;
   };
   std::vector<Pending> stack;
-  TzoPDFArrayObject* fields = ResolveArray(formDict->GetValue("/Fields"));
+  // A /Fields of another kind is reported and read as no fields; the form is written as it is.
+  TzoPDFObject* fieldsValue = ResolveLoaded(formDict->GetValue("/Fields"));
+  TzoPDFArrayObject* fields = fieldsValue ? fieldsValue->AsArray() : nullptr;
+  if (fieldsValue && !fields && !fieldsValue->IsNull())
+    Warning("The form's /Fields is not an array; no form fields are read");
   for (int32_t i = fields ? fields->Count() - 1 : -1; i >= 0; --i)
     if (fields->GetItem(i) && fields->GetItem(i)->AsReference())
       stack.push_back({nullptr, "", da, drFont, fields->GetItem(i)});
@@ -650,8 +654,8 @@ void TzoCustomPDFDocument::ReadFieldValue(TzoAcroFormField& field, const TzoPDFD
     field.Value = StringBytes(v);
   } else if (v->AsStream() && v->AsStream()->Data()) {
     TzoPDFStreamObject* s = v->AsStream();
-    auto data = DecodeStreamFilters(*s->Data(), ResolveLoaded(s->Dict()->GetValue("/Filter")),
-                                    ResolveLoaded(s->Dict()->GetValue("/DecodeParms")));
+    auto data = DecodeWithinBudget(*s->Data(), ResolveLoaded(s->Dict()->GetValue("/Filter")),
+                                   ResolveLoaded(s->Dict()->GetValue("/DecodeParms")));
     field.Value = data->ToString();
   }
 }

@@ -1,8 +1,11 @@
 // Reading a file: cross-reference tables and streams, objects by number, object streams, the
 // encryption dictionary and the password.
 #include <algorithm>
+#include <atomic>
+#include <limits>
 #include <unordered_set>
 
+#include "pdf/core/zoDZLIB.h"
 #include "pdf/core/zoPDFResStrs.h"
 #include "pdf/core/zoPDFUtils.h"
 #include "pdf/core/zoUtils.h"
@@ -41,7 +44,73 @@ bool NameIs(const TzoPDFObject* obj, std::string_view name) {
   return obj && obj->AsName() && obj->AsName()->Text() == name;
 }
 
+std::atomic<int64_t> gLoadBudgetMultiple{kDefaultLoadBudgetMultiple};
+std::atomic<int64_t> gLoadBudgetAllowance{kDefaultLoadBudgetAllowance};
+
 }  // namespace
+
+// ---- The load budget ----
+
+int64_t LoadBudgetMultiple() {
+  return gLoadBudgetMultiple.load(std::memory_order_relaxed);
+}
+
+int64_t LoadBudgetAllowance() {
+  return gLoadBudgetAllowance.load(std::memory_order_relaxed);
+}
+
+void SetLoadBudget(int64_t multiple, int64_t allowance) {
+  if (multiple < 0 || allowance < 0)
+    throw rtl::Exception(rtl::Format("Invalid load budget (%d, %d)", multiple, allowance));
+  gLoadBudgetMultiple.store(multiple, std::memory_order_relaxed);
+  gLoadBudgetAllowance.store(allowance, std::memory_order_relaxed);
+}
+
+int64_t LoadBudgetFor(int64_t fileSize) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  const int64_t size = std::max<int64_t>(fileSize, 0), multiple = LoadBudgetMultiple();
+  const int64_t scaled = multiple > 0 && size > kMax / multiple ? kMax : size * multiple;
+  return scaled > kMax - LoadBudgetAllowance() ? kMax : scaled + LoadBudgetAllowance();
+}
+
+namespace {
+
+[[noreturn]] void RaiseLoadBudget(int64_t fileSize) {
+  throw ELoadBudgetError(rtl::Format(SLoadBudgetExceeded, LoadBudgetFor(fileSize)));
+}
+
+}  // namespace
+
+void TzoCustomPDFDocument::ChargeLoad(int64_t bytes) {
+  if (bytes > loadBudget_) RaiseLoadBudget(reader_ ? reader_->Size() : 0);
+  loadBudget_ -= bytes;
+}
+
+std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::DecodeWithinBudget(
+    rtl::TStream& data, const TzoPDFObject* filter, const TzoPDFObject* decodeParms) {
+  std::unique_ptr<rtl::TMemoryStream> decoded;
+  {
+    // No filter may decode more than is left of the budget; when that is what stops it, the
+    // budget is what was exceeded.
+    TDecodedSizeLimitScope scope(loadBudget_);
+    const int64_t limit = DecodedSizeLimit();
+    const bool budgetBinds = limit == std::max<int64_t>(loadBudget_, 1);
+    try {
+      decoded = DecodeStreamFilters(data, filter, decodeParms);
+    } catch (const rtl::Exception& e) {
+      if (budgetBinds && e.Message() == rtl::Format(SDecodedSizeLimit, limit))
+        RaiseLoadBudget(reader_ ? reader_->Size() : 0);
+      throw;
+    }
+  }
+  ChargeLoad(decoded->Size());
+  return decoded;
+}
+
+int64_t TzoCustomPDFDocument::NextObjectOffset(int64_t offset) const {
+  auto it = std::upper_bound(objectOffsets_.begin(), objectOffsets_.end(), offset);
+  return it == objectOffsets_.end() ? -1 : *it;
+}
 
 // ---- Loading a file ----
 
@@ -105,6 +174,8 @@ void TzoCustomPDFDocument::SetFilename(const std::string& value) {
 }
 
 void TzoCustomPDFDocument::LoadDocumentStream(rtl::TStream& stream) {
+  loadBudget_ = LoadBudgetFor(stream.Size());
+  objectOffsets_.clear();
   try {
     reader_ = std::make_unique<TzoPDFStreamReader>(documentNumber_, &stream);
     pdfVersion_ = reader_->ReadHeader();
@@ -196,47 +267,76 @@ void TzoCustomPDFDocument::TakeTrailerValues(const TzoPDFDictObject& dict) {
     xrefSize_ = std::max<int64_t>(xrefSize_, std::min<int64_t>(size, MaxObjectNumber()));
 }
 
-// What starts at offset: 1 a classic table, 2 a cross-reference stream, 0 neither.
-int TzoCustomPDFDocument::SectionKind(int64_t offset) {
+int TzoCustomPDFDocument::SectionKind(int64_t& offset,
+                                      std::unique_ptr<TzoPDFIndirectObject>& stream) {
+  stream.reset();
   if (offset <= 0 || offset >= reader_->Size()) return 0;
+  // Offsets that editors write may point at the white space in front of a section.
   reader_->SetPosition(offset);
+  reader_->SkipWhiteSpace();
+  const int64_t at = reader_->Position();
   std::string head;
-  reader_->PeekString(5, head);
-  if (head.compare(0, 4, "xref") == 0 || rtl::Trim(head) == "xref") return 1;
-  // An offset may point at the end of line before the object's header.
-  const std::string t = rtl::TrimLeft(head);
-  return !t.empty() && IsDigit(static_cast<uint8_t>(t[0])) ? 2 : 0;
+  reader_->PeekString(4, head);
+  if (head == "xref") {
+    offset = at;
+    return 1;
+  }
+  // A cross-reference stream is known by its dictionary, whatever number its header shows (an
+  // offset one byte into "15 0 obj" reads "5 0 obj").
+  const std::string num = reader_->ReadToken(), gen = reader_->ReadToken(),
+                    word = reader_->ReadToken();
+  if (!AllDigits(num) || num.size() > 10 || !AllDigits(gen) || gen.size() > 5 || word != "obj")
+    return 0;
+  reader_->SetPosition(at);
+  std::unique_ptr<TzoPDFIndirectObject> obj = ReadIndirectObject(-1);
+  const TzoPDFStreamObject* s =
+      obj && obj->DirectObject() ? obj->DirectObject()->AsStream() : nullptr;
+  if (!s || !NameIs(s->Dict()->GetValue("/Type"), "/XRef")) return 0;
+  offset = at;
+  stream = std::move(obj);
+  return 2;
 }
 
 void TzoCustomPDFDocument::ReadCrossReference() {
-  const int64_t start = reader_->Position();
-  const int kind = SectionKind(start);
+  int64_t offset = reader_->Position();
+  std::unique_ptr<TzoPDFIndirectObject> stream;
+  int kind = SectionKind(offset, stream);
   if (kind == 0) Corrupted();
   if (kind == 2) StatusMessage(LoadMessage(SReadingXRefStreamTable));
   std::vector<uint8_t> decided;
   std::unordered_set<int64_t> visited;
-  int64_t offset = start;
-  int k = kind;
   // The /Prev chain, newest section first; an offset met again ends it.
   for (;;) {
     visited.insert(offset);
     int64_t prev = -1;
-    if (k == 1)
+    if (kind == 1)
       prev = ReadXRefTable(offset, decided, visited);
     else
-      prev = ReadXRefStream(offset, decided);
+      prev = ReadXRefStream(*stream, decided);
     if (prev < 0) break;
-    if (visited.count(prev)) {
-      Warning(rtl::Format("Cross-reference chain loops back to offset %d", prev));
+    const int64_t given = prev;
+    kind = SectionKind(prev, stream);
+    if (kind == 0) {
+      Warning(rtl::Format("No cross-reference data at offset %d", given));
       break;
     }
-    k = SectionKind(prev);
-    if (k == 0) {
-      Warning(rtl::Format("No cross-reference data at offset %d", prev));
+    if (visited.count(prev)) {
+      Warning(rtl::Format("Cross-reference chain loops back to offset %d", given));
       break;
     }
     offset = prev;
   }
+  stream.reset();
+  // Where objects start: the stream data of one object end before the next one's header.
+  objectOffsets_.clear();
+  for (const auto& e : xrefItems_)
+    if (e && e->Offset > 0) objectOffsets_.push_back(e->Offset);
+  for (const auto& e : xrefStmItems_)
+    if (e && e->EntryType == 1 && e->OffsetOrStreamNumber > 0)
+      objectOffsets_.push_back(e->OffsetOrStreamNumber);
+  std::sort(objectOffsets_.begin(), objectOffsets_.end());
+  objectOffsets_.erase(std::unique(objectOffsets_.begin(), objectOffsets_.end()),
+                       objectOffsets_.end());
   ResolveFileID();
   int64_t count = std::max(xrefItems_.size(), xrefStmItems_.size());
   inputStore_->SetXRefSize(static_cast<int32_t>(std::max<int64_t>(xrefSize_, count)));
@@ -283,23 +383,23 @@ int64_t TzoCustomPDFDocument::ReadXRefTable(int64_t offset, std::vector<uint8_t>
   for (auto& [n, item] : entries)
     SetXRefEntry(n, std::move(item), nullptr, decided);
   int64_t xrefStm = IntegerOf(trailer->GetValue("/XRefStm"), -1);
-  if (xrefStm > 0 && !visited.count(xrefStm)) {
-    visited.insert(xrefStm);
-    if (SectionKind(xrefStm) == 2)
-      (void)ReadXRefStream(xrefStm, decided);
-    else
-      Warning(rtl::Format("No cross-reference data at offset %d", xrefStm));
+  if (xrefStm > 0) {
+    const int64_t given = xrefStm;
+    std::unique_ptr<TzoPDFIndirectObject> stream;
+    if (SectionKind(xrefStm, stream) != 2) {
+      Warning(rtl::Format("No cross-reference data at offset %d", given));
+    } else if (visited.insert(xrefStm).second) {
+      (void)ReadXRefStream(*stream, decided);
+    }
   }
   for (int32_t n : freed)
     SetXRefEntry(n, nullptr, nullptr, decided);
   return IntegerOf(trailer->GetValue("/Prev"), -1);
 }
 
-int64_t TzoCustomPDFDocument::ReadXRefStream(int64_t offset, std::vector<uint8_t>& decided) {
-  reader_->SetPosition(offset);
-  std::unique_ptr<TzoPDFIndirectObject> obj = ReadIndirectObject(-1);
-  TzoPDFStreamObject* stream =
-      obj && obj->DirectObject() ? obj->DirectObject()->AsStream() : nullptr;
+int64_t TzoCustomPDFDocument::ReadXRefStream(const TzoPDFIndirectObject& obj,
+                                             std::vector<uint8_t>& decided) {
+  const TzoPDFStreamObject* stream = obj.DirectObject() ? obj.DirectObject()->AsStream() : nullptr;
   if (!stream) Corrupted();
   const TzoPDFDictObject& dict = *stream->Dict();
   std::unique_ptr<rtl::TMemoryStream> data = DecodeStreamData(*stream);
@@ -388,23 +488,49 @@ uint16_t TzoCustomPDFDocument::ObjectGeneration(int32_t objectNumber) const {
   return 0;
 }
 
+namespace {
+
+// Bytes of one row of predicted samples and of one pixel (at least one byte).
+struct RowLayout {
+  size_t rowBytes;
+  size_t pixelBytes;
+};
+
+RowLayout LayoutOf(int32_t columns, int32_t colors, int32_t bitsPerComponent) {
+  const int64_t bits = int64_t{std::max(columns, 1)} * std::max(colors, 1) * bitsPerComponent;
+  const int64_t pixelBits = int64_t{std::max(colors, 1)} * bitsPerComponent;
+  return {static_cast<size_t>((bits + 7) / 8),
+          static_cast<size_t>(std::max<int64_t>(1, (pixelBits + 7) / 8))};
+}
+
+// Reads one row of count bytes; false at the end. A short last row counts as padded with zero
+// bytes (last is then set).
+bool ReadRow(rtl::TStream& source, std::vector<uint8_t>& row, bool& last) {
+  const int64_t got = source.Read(row.data(), static_cast<int64_t>(row.size()));
+  if (got <= 0) return false;
+  std::fill(row.begin() + got, row.end(), 0);
+  last = got < static_cast<int64_t>(row.size());
+  return true;
+}
+
+}  // namespace
+
 std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::PNGUnpredict(rtl::TStream& source,
-                                                                       int32_t columns) {
-  if (columns < 1) columns = 1;
+                                                                       int32_t columns,
+                                                                       int32_t colors,
+                                                                       int32_t bitsPerComponent) {
+  const RowLayout layout = LayoutOf(columns, colors, bitsPerComponent);
+  const size_t n = layout.rowBytes, bpp = layout.pixelBytes;
   auto out = std::make_unique<rtl::TMemoryStream>();
-  const size_t n = static_cast<size_t>(columns);
   std::vector<uint8_t> prev(n, 0), row(n + 1), cur(n);
-  for (;;) {
-    int64_t got = source.Read(row.data(), static_cast<int64_t>(n + 1));
-    if (got <= 0) break;
-    // A short last row counts as padded with zero bytes.
-    std::fill(row.begin() + got, row.end(), 0);
+  bool last = false;
+  while (!last && ReadRow(source, row, last)) {
     const uint8_t tag = row[0];
     for (size_t i = 0; i < n; ++i) {
       const int raw = row[i + 1];
-      const int left = i > 0 ? cur[i - 1] : 0;
+      const int left = i >= bpp ? cur[i - bpp] : 0;
       const int up = prev[i];
-      const int upLeft = i > 0 ? prev[i - 1] : 0;
+      const int upLeft = i >= bpp ? prev[i - bpp] : 0;
       int v;
       switch (tag) {
         case 0:
@@ -431,8 +557,52 @@ std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::PNGUnpredict(rtl::TStr
       cur[i] = static_cast<uint8_t>(v & 0xFF);
     }
     out->Write(cur.data(), static_cast<int64_t>(n));
-    prev = cur;
-    if (got < static_cast<int64_t>(n + 1)) break;
+    prev.swap(cur);
+  }
+  return out;
+}
+
+std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::TIFFUnpredict(rtl::TStream& source,
+                                                                        int32_t columns,
+                                                                        int32_t colors,
+                                                                        int32_t bitsPerComponent) {
+  const RowLayout layout = LayoutOf(columns, colors, bitsPerComponent);
+  const size_t n = layout.rowBytes;
+  const size_t c = static_cast<size_t>(std::max(colors, 1));
+  const int bits = bitsPerComponent;
+  auto out = std::make_unique<rtl::TMemoryStream>();
+  std::vector<uint8_t> row(n);
+  bool last = false;
+  while (!last && ReadRow(source, row, last)) {
+    // Every sample but those of the first pixel is the difference to the same component of the
+    // pixel on its left.
+    if (bits == 8) {
+      for (size_t i = c; i < n; ++i)
+        row[i] = static_cast<uint8_t>(row[i] + row[i - c]);
+    } else if (bits == 16) {
+      for (size_t i = 2 * c; i + 1 < n; i += 2) {
+        const unsigned v =
+            ((row[i] << 8) | row[i + 1]) + ((row[i - 2 * c] << 8) | row[i - 2 * c + 1]);
+        row[i] = static_cast<uint8_t>(v >> 8);
+        row[i + 1] = static_cast<uint8_t>(v);
+      }
+    } else {
+      const size_t samples = static_cast<size_t>(std::max(columns, 1)) * c;
+      const unsigned mask = (1u << bits) - 1;
+      auto get = [&](size_t k) {
+        const size_t bit = k * static_cast<size_t>(bits);
+        return (row[bit / 8] >> (8 - bits - static_cast<int>(bit % 8))) & mask;
+      };
+      auto put = [&](size_t k, unsigned v) {
+        const size_t bit = k * static_cast<size_t>(bits);
+        const int shift = 8 - bits - static_cast<int>(bit % 8);
+        row[bit / 8] =
+            static_cast<uint8_t>((row[bit / 8] & ~(mask << shift)) | ((v & mask) << shift));
+      };
+      for (size_t k = c; k < samples; ++k)
+        put(k, get(k) + get(k - c));
+    }
+    out->Write(row.data(), static_cast<int64_t>(n));
   }
   return out;
 }
@@ -444,21 +614,38 @@ std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::DecodeStreamData(
   rtl::TStream& raw = stream.Data() ? static_cast<rtl::TStream&>(*stream.Data()) : empty;
   TzoPDFObject* filter = inputStore_->Resolve(dict.GetValue("/Filter"));
   TzoPDFObject* parms = inputStore_->Resolve(dict.GetValue("/DecodeParms"));
-  std::unique_ptr<rtl::TMemoryStream> data = DecodeStreamFilters(raw, filter, parms);
-  // The PNG predictors of cross-reference and object streams.
+  std::unique_ptr<rtl::TMemoryStream> data = DecodeWithinBudget(raw, filter, parms);
+  // The predictors of cross-reference and object streams: TIFF (2) and PNG (10 to 15).
   const TzoPDFDictObject* p = parms ? parms->AsDict() : nullptr;
   if (!p && parms && parms->AsArray())
     for (int32_t i = 0; i < parms->AsArray()->Count() && !p; ++i)
       if (TzoPDFObject* e = inputStore_->Resolve(parms->AsArray()->GetItem(i))) p = e->AsDict();
   if (p) {
-    int64_t predictor = IntegerOf(inputStore_->Resolve(p->GetValue("/Predictor")), 1);
-    if (predictor >= 10) {
-      int64_t columns = IntegerOf(inputStore_->Resolve(p->GetValue("/Columns")), 1);
-      if (columns < 1 || columns > (int64_t{1} << 20)) Corrupted();
+    auto parm = [&](std::string_view key, int64_t def) {
+      return IntegerOf(inputStore_->Resolve(p->GetValue(key)), def);
+    };
+    const int64_t predictor = parm("/Predictor", 1);
+    if (predictor != 1) {
+      auto unsupported = [](std::string_view key, int64_t value) {
+        return EUnsupportedFilterError(
+            rtl::Format(SUnsupportedPredictor, std::string(key) + " " + rtl::IntToStr(value)));
+      };
+      if (predictor != 2 && (predictor < 10 || predictor > 15))
+        throw unsupported("/Predictor", predictor);
+      const int64_t colors = parm("/Colors", 1);
+      const int64_t bits = parm("/BitsPerComponent", 8);
+      const int64_t columns = parm("/Columns", 1);
+      if (colors < 1 || colors > 32) throw unsupported("/Colors", colors);
+      if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16)
+        throw unsupported("/BitsPerComponent", bits);
+      // Rows of cross-reference and object streams are short; a row beyond 1 MiB is damage.
+      if (columns < 1 || columns > (int64_t{8} << 20) / (colors * bits))
+        throw unsupported("/Columns", columns);
       data->SetPosition(0);
-      data = PNGUnpredict(*data, static_cast<int32_t>(columns));
-    } else if (predictor != 1) {
-      Corrupted();
+      const auto c = static_cast<int32_t>(columns), k = static_cast<int32_t>(colors),
+                 b = static_cast<int32_t>(bits);
+      data = predictor == 2 ? TIFFUnpredict(*data, c, k, b) : PNGUnpredict(*data, c, k, b);
+      ChargeLoad(data->Size());
     }
   }
   data->SetPosition(0);
@@ -498,9 +685,13 @@ std::unique_ptr<TzoPDFIndirectObject> TzoCustomPDFDocument::ReadIndirectObject(
     const int64_t dataAt = reader_->Position();
     int64_t length = StreamLength(*stream->Dict(), ind->ObjectNumber());
     reader_->SetPosition(dataAt);
-    // A wrong /Length is corrected by the reader's search for "endstream"; data that cannot be
-    // found at all fail the load rather than being replaced by nothing.
-    stream->SetData(reader_->ReadStreamData(length, ind->ObjectNumber(), ind->Generation()));
+    // A wrong /Length is corrected by the reader's search for "endstream", which never runs into
+    // the next object; data that cannot be found at all fail the load rather than being replaced
+    // by nothing.
+    std::unique_ptr<rtl::TMemoryStream> data = reader_->ReadStreamData(
+        length, ind->ObjectNumber(), ind->Generation(), NextObjectOffset(headerAt));
+    ChargeLoad(data->Size());
+    stream->SetData(std::move(data));
   }
   return ind;
 }

@@ -7,6 +7,8 @@
 #include "pdf/core/zoPDFUtils.h"
 #include "pdf/core/zoUtils.h"
 #include "pdf/document/zoCstPDFDoc.h"
+#include "pdf/document/zoPDFFont.h"
+#include "platform/CodePage.h"
 
 // ---- Templates ----
 
@@ -82,11 +84,254 @@ std::string TzoImageWatermarkTemplate::Render(const std::string& resourceName,
   return t;
 }
 
-// ---- TzoTextWatermarkTemplate, TzoCompositeWatermarkTemplate ----
+// ---- TzoTextWatermarkTemplate ----
 
 TzoTextWatermarkTemplate::TzoTextWatermarkTemplate() {
   Font.SetCharset(ui::ANSI_CHARSET);
 }
+
+namespace {
+
+// How the characters of a text stamp reach its font resource.
+enum class TextCoding {
+  kSimple,  // one byte each in the simple font's encoding (western character sets)
+  kGlyphs,  // two-byte glyph ids of a Type0 font with Identity-H (embeddable TrueType)
+  kAnsi,    // the bytes of the ANSI code page (fonts the library makes no resource for)
+};
+
+// One line of the stamp (a column of vertical text) as it is shown.
+struct ShownLine {
+  std::vector<std::string> codes;  // each character's code: its bytes, or four hex digits
+  std::vector<int32_t> widths;     // each character's width in the font resource (1/1000 em)
+  std::u16string text;             // the characters the codes stand for
+};
+
+// Byte code of c in a symbol font: the low byte of U+0020 .. U+00FF or of the private-use
+// block U+F020 .. U+F0FF where symbol fonts keep their glyphs; "?" for anything else.
+uint8_t SymbolCode(char32_t c) {
+  if (c >= 0x20 && c <= 0xFF) return static_cast<uint8_t>(c);
+  if (c >= 0xF020 && c <= 0xF0FF) return static_cast<uint8_t>(c & 0xFF);
+  return '?';
+}
+
+std::u16string CharText(char32_t c) {
+  if (c < 0x10000) return std::u16string(1, static_cast<char16_t>(c));
+  return {static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
+          static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))};
+}
+
+// The text's lines, split at each line feed (the part after the last one is the last line),
+// each as its font resource shows it. Other control characters have no glyph and are left out.
+std::vector<ShownLine> ShowLines(std::u16string_view text, TzoPDFFont& font, TextCoding coding,
+                                 uint8_t encoding) {
+  const bool symbol = font.Font().Charset() == ui::SYMBOL_CHARSET;
+  std::vector<ShownLine> lines(1);
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = platform::NextCodePoint(text, i);
+    if (c == '\n') {
+      lines.emplace_back();
+      continue;
+    }
+    if (c < 0x20) continue;
+    ShownLine& line = lines.back();
+    switch (coding) {
+      case TextCoding::kSimple: {
+        uint8_t b = '?';
+        char32_t shown;
+        int32_t width;
+        if (symbol) {
+          b = SymbolCode(c);
+          shown = b;
+          width = font.Info().Width(b);
+        } else {
+          SimpleEncodingCode(encoding, c, b);
+          shown = SimpleEncodingChar(encoding, b);
+          // WinAnsi widths are the font's own table; the Mac encodings' are measured by
+          // character.
+          width = encoding == 0 ? font.Info().Width(b) : font.CharWidth(shown);
+        }
+        line.codes.emplace_back(1, static_cast<char>(b));
+        line.widths.push_back(width);
+        line.text += CharText(shown);
+        break;
+      }
+      case TextCoding::kGlyphs: {
+        const std::u16string one = CharText(c);
+        std::string hex;
+        font.EncodeText(one, font.Font().Charset(), hex);
+        const uint16_t glyph = static_cast<uint16_t>(std::stoul(hex, nullptr, 16));
+        // Glyph 0 is not listed in the resource's /W: it takes the default width 1000.
+        const std::vector<int32_t>& widths = font.GlyphWidths();
+        line.widths.push_back(glyph == 0 ? 1000 : glyph < widths.size() ? widths[glyph] : 0);
+        line.codes.push_back(std::move(hex));
+        line.text += one;
+        break;
+      }
+      case TextCoding::kAnsi: {
+        const std::u16string one = CharText(c);
+        line.codes.push_back(platform::WideToAnsi(one));
+        line.widths.push_back(font.CharWidth(c));
+        line.text += one;
+        break;
+      }
+    }
+  }
+  return lines;
+}
+
+// Page-content numbers of the text stamp: fixed notation with `decimals` decimals.
+std::string FixedNum(double v, int decimals, int precision = 10) {
+  return FloatToStrFDot(v, ffFixed, precision, decimals);
+}
+
+}  // namespace
+
+std::string TzoTextWatermarkTemplate::Render(const std::string& resourceName,
+                                             const std::string& gStateName,
+                                             TzoMeasurementUnit /*unit*/, double x,
+                                             double y) const {
+  TzoPDFFont font(Font, 0, false, false);
+  const bool western = font.IsWesternCharset() || Font.Charset() == ui::SYMBOL_CHARSET;
+  const TextCoding coding = western                              ? TextCoding::kSimple
+                            : font.Info().FontKind == fkTrueType ? TextCoding::kGlyphs
+                                                                 : TextCoding::kAnsi;
+  if (coding == TextCoding::kSimple) CheckSimpleFontEncoding(EncodingIndex);
+  const std::vector<ShownLine> lines = ShowLines(Text, font, coding, EncodingIndex);
+  const double size = Font.Size();
+
+  // The screen's extent: each line's width, and the height that steps the characters of
+  // vertical text.
+  double height = 0, screenWidth = 0, resourceWidth = 0;
+  size_t count = 0;
+  for (const ShownLine& line : lines) {
+    int32_t w = 0, h = 0;
+    GetTextExtent(std::u16string_view(line.text), Font, w, h);
+    height = PixelsToPoints(h);
+    screenWidth += PixelsToPoints(w);
+    for (int32_t cw : line.widths)
+      resourceWidth += cw * size / 1000;
+    count += line.codes.size();
+    if (Vertical) break;  // the height is all vertical text needs
+  }
+  // The character spacing makes a horizontal line as wide as the screen draws it. Vertical
+  // text shows each character on its own: spacing has nothing to act on there.
+  double tc = 0;
+  if (!Vertical && count > 0 && std::fabs(screenWidth - resourceWidth) >= 0.0001)
+    tc = (screenWidth - resourceWidth) / static_cast<double>(count);
+
+  // Where each character goes, in text space from the first line's baseline start: lines one
+  // font size apart downwards; vertical text stacked one height apart, its lines (columns) one
+  // font size apart leftwards.
+  struct Placed {
+    double x, y, advance;
+  };
+  std::vector<std::vector<Placed>> placed(lines.size());
+  double minX = 0, maxX = 0, minY = 0, maxY = size;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const double lineX = Vertical ? -static_cast<double>(i) * size : 0;
+    const double lineY = Vertical ? 0 : -static_cast<double>(i) * size;
+    double pen = 0;
+    minX = std::min(minX, lineX);
+    minY = std::min(minY, lineY);
+    for (size_t k = 0; k < lines[i].codes.size(); ++k) {
+      const double advance = lines[i].widths[k] * size / 1000 + tc;
+      Placed p = Vertical ? Placed{lineX, -static_cast<double>(k) * height, advance}
+                          : Placed{pen, lineY, advance};
+      pen += advance;
+      placed[i].push_back(p);
+      minX = std::min({minX, p.x, p.x + advance});
+      maxX = std::max({maxX, p.x, p.x + advance});
+      minY = std::min(minY, p.y);
+    }
+  }
+
+  // The box of every character's cell (its advance wide, one font size above its baseline)
+  // goes on the placement point; the anchor is the first baseline's start.
+  double c, s;
+  CosSinDeg(Angle, c, s);
+  AdjustAnchor(x, y, maxX - minX, maxY - minY);
+  x += -minX * c + minY * s;
+  y += -minX * s - minY * c;
+
+  // The rotation as the text matrix writes it; the strokes use the same numbers.
+  const double rc = std::round(c * 10000) / 10000, rs = std::round(s * 10000) / 10000;
+  auto page = [&](double tx, double ty) {
+    return FixedNum(x + tx * rc - ty * rs, 3) + " " + FixedNum(y + tx * rs + ty * rc, 3);
+  };
+
+  std::string t = "q\r";
+  if (!gStateName.empty()) t += gStateName + " gs\r";
+  t += "BT\r";
+  t += FixedNum(tc, 8, 18) + " Tc 0 Tw 100 Tz " + std::to_string(Font.Size()) + " TL \r";
+  t += ColorToPDFRGB(Font.Color()) + " rg\r";
+  t += ColorToPDFRGB(OutlineColor) + " RG\r";
+  t += std::to_string(RenderMode) + " Tr\r";
+  t += resourceName + " " + std::to_string(Font.Size()) + " Tf\r";
+  t += FixedNum(rc, 4) + " " + FixedNum(rs, 4) + " " + FixedNum(-rs, 4) + " " + FixedNum(rc, 4) +
+       " " + FixedNum(x, 3) + " " + FixedNum(y, 3) + " Tm";
+  auto show = [coding](const std::string& codes) {
+    return coding == TextCoding::kGlyphs ? "<" + codes + "> Tj"
+                                         : "(" + EscapePDFString(codes) + ") Tj";
+  };
+  if (Vertical) {
+    double lineX = 0, lineY = 0;  // the start of the current text line
+    for (size_t i = 0; i < lines.size(); ++i)
+      for (size_t k = 0; k < lines[i].codes.size(); ++k) {
+        const Placed& p = placed[i][k];
+        if (p.x != lineX || p.y != lineY)
+          t += "\r" + FloatToStrDot(p.x - lineX) + " " + FloatToStrDot(p.y - lineY) + " Td";
+        lineX = p.x;
+        lineY = p.y;
+        t += "\r" + show(lines[i].codes[k]);
+      }
+  } else {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (i > 0) t += "\rT*";
+      std::string codes;
+      for (const std::string& code : lines[i].codes)
+        codes += code;
+      if (!codes.empty()) t += "\r" + show(codes);
+    }
+  }
+  t += "\rET\r";
+
+  // Underline and strike-out: one stroke along each line in the font's own sizes (points):
+  // across horizontal text `rise` above the baseline; down a column of vertical text
+  // `columnShare` of its width plus `beyond` right of its left edge.
+  auto strokes = [&](double lineWidth, double rise, double columnShare, double beyond) {
+    std::string lineStrokes;
+    for (const std::vector<Placed>& line : placed) {
+      if (line.empty()) continue;
+      if (Vertical) {
+        double column = 0;
+        for (const Placed& p : line)
+          column = std::max(column, p.advance);
+        const double lx = line.front().x + column * columnShare + beyond;
+        lineStrokes += page(lx, size) + " m " + page(lx, line.back().y) + " l S\r";
+      } else {
+        const double ly = line.back().y + rise;
+        lineStrokes +=
+            page(0, ly) + " m " + page(line.back().x + line.back().advance, ly) + " l S\r";
+      }
+    }
+    if (lineStrokes.empty()) return std::string();
+    return FloatToStrDot(lineWidth) + " w " + ColorToPDFRGB(Font.Color()) + " RG\r" + lineStrokes;
+  };
+  const TzoPDFFontInfo& info = font.Info();
+  if (Font.Style() & ui::fsUnderline) {
+    const double thickness = info.UnderlineSize;
+    const double below = std::abs(info.UnderlinePosition) + thickness / 2;
+    t += strokes(thickness, -below, 1, below);
+  }
+  if (Font.Style() & ui::fsStrikeOut) {
+    const double thickness = info.StrikeoutSize;
+    t += strokes(thickness, std::abs(info.StrikeoutPosition) - thickness / 2, 0.5, 0);
+  }
+  t += "Q\r\n";
+  return t;
+}
+
+// ---- TzoCompositeWatermarkTemplate ----
 
 TzoWatermarkTemplate* TzoCompositeWatermarkTemplate::Items(int32_t index) const {
   if (index < 0 || index >= Count()) RaiseMsg<rtl::EListError>(SListIndexOutOfBounds, index);

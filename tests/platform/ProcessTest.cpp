@@ -248,6 +248,16 @@ TEST(RunAndWait, StartsInTheGivenFolderWithUtf8ArgumentsAndKeepsOurFolder) {
   EXPECT_EQ(std::string(fs::current_path()), before);
 }
 
+TEST(RunAndWait, HandsAPathArgumentOnAsTheFileSystemSpellsIt) {
+  // The file is named with the wave dash U+301C; code page 932 reads its bytes 81 60 as U+FF5E.
+  TempDir dir;
+  WriteFile(dir / "a\u301Cb.pdf", "wave dash");
+  WriteScript(dir / "show", "cat \"$1\" > out.txt");
+  const std::string path = dir.Path() + Ansi("a\uFF5Eb.pdf");
+  ASSERT_EQ(RunAndWait(QuoteArgument(dir / "show") + " " + QuoteArgument(path), dir.Path(), 0), 0);
+  EXPECT_EQ(ReadFile(dir / "out.txt"), "wave dash");
+}
+
 TEST(RunAndWait, ProcessesPendingEventsAndSleepsWhileTheChildRuns) {
   TempDir dir;
   WriteScript(dir / "slow", "sleep 0.5; exit 4");

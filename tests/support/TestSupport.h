@@ -73,6 +73,16 @@ class FileSizeLimit {
 
 }  // namespace sv::test
 
+// SV_UNDER_ASAN is defined when the tests are built with AddressSanitizer, which needs far more
+// address space for itself than a process with a limited address space has.
+#if defined(__SANITIZE_ADDRESS__)
+#define SV_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SV_UNDER_ASAN 1
+#endif
+#endif
+
 // Skips the current test with a clear message when the outside corpus is not there.
 #define SV_REQUIRE_CORPUS()                                                     \
   do {                                                                          \

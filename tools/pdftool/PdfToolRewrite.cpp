@@ -205,6 +205,8 @@ int RewritePdf(const PdfToolOptions& o, std::ostream& err) {
         extension = pdf.getExtensionLevel();
       w.forcePDFVersion(*o.pdfVersion, extension);
     }
+    // Versions 1.6 and 1.7 allow object streams: objects that may go into one are packed.
+    if (target >= Version{1, 6}) w.setObjectStreamMode(qpdf_o_generate);
     w.setLinearization(o.webOpt);
     w.write();
     out.CheckWritten();

@@ -3,6 +3,7 @@
 // the real outside tool (targets 1.6 and 1.7) and judged by pdfinfo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -116,6 +117,40 @@ TEST_F(BatchRun, BothLogsQuotePathsAndPasswordsWithACommaOrAQuote) {
                    "\"" + tool + "/say \"\"hi\"\".pdf\",\"u,1\",\"o\"\"2\",1.7"}));
   EXPECT_NE(Info(a, "u,1").find("PDF version:     1.4"), std::string::npos);
   EXPECT_NE(Info(b, "u,1").find("PDF version:     1.7"), std::string::npos);
+}
+
+TEST_F(BatchRun, TheCheckListNamesThePasswordsEachFileWasGiven) {
+  // The library applies no password without security and no user password without "PW"; the
+  // outside tool applies both whenever they are set.
+  const std::string off = Folder("off"), nopw = Folder("nopw"), tool = Folder("tool");
+  const std::string a = Pdf(off + "/a.pdf"), b = Pdf(nopw + "/b.pdf"), c = Pdf(tool + "/c.pdf");
+  Job(off, [](TJobSettings& j) {
+    Job17(j);
+    j.Ver = 1;
+    j.EN = 0;
+  });
+  Job(nopw, [](TJobSettings& j) {
+    Job17(j);
+    j.Ver = 2;
+    j.PW = 0;
+  });
+  Job(tool, [](TJobSettings& j) {
+    Job17(j);
+    j.EN = 0;
+    j.PW = 0;
+  });
+  auto form = Form();
+
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kAllOk);
+  // Jobs run in the order of their settings files' names; each line is checked on its own.
+  const std::string check = Log(CheckLogPath());
+  for (const std::string& line : {a + ",,,1.4", b + ",,owner,1.5", c + ",user,owner,1.7"})
+    EXPECT_NE(check.find(line + "\r\n"), std::string::npos) << line << "\n" << check;
+  EXPECT_EQ(std::count(check.begin(), check.end(), '\n'), 3) << check;
+  EXPECT_NE(Info(a, "").find("Encrypted:       no"), std::string::npos);
+  EXPECT_NE(Info(b, "").find("Encrypted:       yes"), std::string::npos);
+  EXPECT_EQ(Info(c, ""), "");
+  EXPECT_NE(Info(c).find("Encrypted:       yes"), std::string::npos);
 }
 
 TEST_F(BatchRun, AllJobsRunInListOrderCountingDisabledOnesWithoutWalkingThem) {

@@ -11,6 +11,7 @@
 #include "pdf/core/zoPDFParsers.h"
 #include "pdf/core/zoPDFUtils.h"
 #include "pdf/core/zoUtils.h"
+#include "platform/CodePage.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -469,12 +470,15 @@ TEST(PDFCrypt, BothPasswordsEmptyOpensAsOwner) {
 }
 
 TEST(PDFCrypt, UserPasswordsFoundThroughO) {
-  const std::string withPadStart = std::string("ab") + "\x28\xBF" + "cd";  // holds 28 BF
+  // "(" and a half-width katakana whose code page byte is BF: 28 BF, the start of the padding.
+  // The key holds its UTF-8 bytes; the settings get the code page text back.
+  const std::string withPadStart = std::string("ab") + "\x28\xBF" + "cd";
   const struct {
     std::string user, found;
   } cases[] = {
       {"view", "view"},
       {"", ""},
+      {"ab(", "ab("},  // "(" is the padding's first byte
       {withPadStart, withPadStart},
       {std::string(32, 'x'), std::string(32, 'x')},
       {std::string(40, 'y'), std::string(32, 'y')},  // only the first 32 count
@@ -486,13 +490,13 @@ TEST(PDFCrypt, UserPasswordsFoundThroughO) {
       auto d = DecryptorFor(e, e.PermissionsToP());
       std::string found = "unset";
       ASSERT_EQ(d->CheckOwnerPassword("owner", found), 0) << int(level) << " " << Hex(c.user);
-      EXPECT_EQ(found, c.found);
-      // The owner password opens although the user password holds the start of the padding.
+      EXPECT_EQ(Hex(found), Hex(PasswordKeyBytes(c.found)));
       TzoPDFEncryptionSettings s;
       EXPECT_EQ(DecryptorFor(e, e.PermissionsToP())->Authenticate(s, "owner"), 1);
-      EXPECT_EQ(s.UserPassword(), c.found);
-      EXPECT_EQ(d->CheckUserPassword(c.user), 0);
-      EXPECT_EQ(d->CheckUserPassword(c.user + "z") == 0, c.user.size() >= 32);
+      EXPECT_EQ(Hex(s.UserPassword()), Hex(c.found));
+      const std::string key = PasswordKeyBytes(c.user);
+      EXPECT_EQ(d->CheckUserPassword(key), 0);
+      EXPECT_EQ(d->CheckUserPassword(key + "z") == 0, key.size() >= 32);
     }
   }
 }
@@ -701,6 +705,97 @@ TEST(PDFCryptQpdf, EncryptorAgreesWithQpdf) {
     }
     ++n;
   }
+}
+
+// A password beyond ASCII goes into the key as its UTF-8 bytes, what readers here take from a
+// user who types it: our /O, /U and file key equal qpdf's made from those bytes. The decryptor
+// opens such a file, and one whose key holds the code page's own bytes (made on the original
+// platform), with the password in the code page; an owner open gives the user password back in
+// it.
+TEST(PDFCryptQpdf, PasswordsBeyondAsciiGoIntoTheKeyAsUtf8) {
+  if (!HasQpdf()) GTEST_SKIP() << "qpdf not found";
+  sv::test::TempDir tmp;
+  const std::string user = "利用者", owner = "管理者";  // UTF-8
+  const std::string userAnsi = platform::Utf8ToAnsi(user), ownerAnsi = platform::Utf8ToAnsi(owner);
+  int n = 0;
+  for (auto level : {el40bit, el128bit}) {
+    for (bool utf8Key : {true, false}) {
+      SCOPED_TRACE(testing::Message() << (level == el40bit ? "40" : "128") << " bits, "
+                                      << (utf8Key ? "UTF-8" : "code page") << " key");
+      TzoPDFEncryption ours("Output1.pdf", "D:2024" + std::to_string(n),
+                            Settings(level, ownerAnsi, userAnsi, TzoUserPermissions::All()));
+      const std::string in = tmp / ("in" + std::to_string(n) + ".pdf");
+      const std::string out = tmp / ("out" + std::to_string(n++) + ".pdf");
+      sv::test::WriteFile(in, SimplePdf(ours.GetFileID()));
+      const std::string keyUser = utf8Key ? user : userAnsi, keyOwner = utf8Key ? owner : ownerAnsi;
+      std::vector<std::string> argv = {
+          "qpdf",   "--allow-weak-crypto",          "--password-mode=bytes", "--encrypt", keyUser,
+          keyOwner, level == el40bit ? "40" : "128"};
+      if (level == el128bit) argv.push_back("--use-aes=n");
+      argv.insert(argv.end(), {"--", in, out});
+      auto run = sv::test::RunCommand(argv);
+      ASSERT_EQ(run.exitCode, 0) << run.err;
+      FileEncryption fe = ReadEncryption(out);
+      if (utf8Key) {
+        EXPECT_EQ(Hex(PDFStringBytes(*fe.encrypt->GetValue("/O")->AsString())),
+                  Hex(ours.GetOwnerKey()));
+        EXPECT_EQ(QpdfEncryption(out, owner)["Encryption key"], Hex(ours.GetKey()));
+      }
+      TzoPDFDecrypt d;
+      d.SetFileID(fe.firstID);
+      d.SetEncryptDict(*fe.encrypt);
+      TzoPDFEncryptionSettings s;
+      ASSERT_EQ(d.Authenticate(s, ownerAnsi), 1);
+      EXPECT_TRUE(d.OwnerAuthenticated());
+      EXPECT_EQ(s.OwnerPassword(), ownerAnsi);
+      EXPECT_EQ(s.UserPassword(), userAnsi);
+      TzoPDFDecrypt u;
+      u.SetFileID(fe.firstID);
+      u.SetEncryptDict(*fe.encrypt);
+      TzoPDFEncryptionSettings su;
+      ASSERT_EQ(u.Authenticate(su, userAnsi), 1);
+      EXPECT_FALSE(u.OwnerAuthenticated());
+      TzoPDFEncryptionSettings sw;
+      EXPECT_EQ(u.Authenticate(sw, platform::Utf8ToAnsi("利用")), 0);
+    }
+  }
+  // A key that holds the padding's start 28 BF itself, made elsewhere: the owner open finds the
+  // whole user password and gives it as it is.
+  const std::string raw = std::string("ab") + "\x28\xBF" + "cd";
+  TzoPDFEncryption ours("Output1.pdf", "raw", Settings(el128bit, "o", "", TzoUserPermissions()));
+  sv::test::WriteFile(tmp / "raw-in.pdf", SimplePdf(ours.GetFileID()));
+  ASSERT_EQ(sv::test::RunCommand({"qpdf", "--allow-weak-crypto", "--password-mode=bytes",
+                                  "--encrypt", raw, "owner", "128", "--use-aes=n", "--",
+                                  tmp / "raw-in.pdf", tmp / "raw.pdf"})
+                .exitCode,
+            0);
+  FileEncryption fe = ReadEncryption(tmp / "raw.pdf");
+  TzoPDFDecrypt d;
+  d.SetFileID(fe.firstID);
+  d.SetEncryptDict(*fe.encrypt);
+  TzoPDFEncryptionSettings s;
+  ASSERT_EQ(d.Authenticate(s, "owner"), 1);
+  EXPECT_EQ(Hex(s.UserPassword()), Hex(raw));
+}
+
+TEST(PDFCrypt, PasswordKeyBytes) {
+  const struct {
+    std::string given, key;
+  } cases[] = {
+      {"", ""},
+      {"owner", "owner"},
+      {" ~", " ~"},
+      {platform::Utf8ToAnsi("管理者"), "管理者"},
+      {platform::Utf8ToAnsi("abcｱ"), "abcｱ"},  // a half-width katakana: one byte in the code page
+      {platform::Utf8ToAnsi("・"), "・"},      // 81 45, the character undefined pairs read as
+      // No text of the code page: an undefined pair, a lead byte at the end, a lead byte before
+      // a byte that cannot follow it. Such bytes stay as they are.
+      {"\x85\x40", "\x85\x40"},
+      {"caf\xE9", "caf\xE9"},
+      {"\xE9\x31", "\xE9\x31"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Hex(PasswordKeyBytes(c.given)), Hex(c.key)) << Hex(c.given);
 }
 
 // A file encrypted by hand with our encryptor (its content stream and /Info title) opens in qpdf

@@ -306,6 +306,39 @@ TEST_P(ReaderTest, StreamsWithoutEndstream) {
   EXPECT_EQ(r.ReadStreamData(2, 1, 0)->ToString(), "ab");
 }
 
+// With the offset of the next object given, a stream's data and its "endstream" lie before it:
+// a length or an "endstream" beyond it belongs to no data of this stream.
+TEST_P(ReaderTest, StreamDataEndBeforeTheNextObject) {
+  const std::string first = "stream\nabcde\nendstream\nendobj\n";
+  const std::string next = "2 0 obj\n<< /Length 3 >>\nstream\nxyz\nendstream\nendobj\n";
+  const int64_t end = static_cast<int64_t>(first.size());
+  const struct {
+    std::string input;
+    int64_t length;
+    int64_t end;
+    std::string expected;
+  } cases[] = {
+      {first + next, 5, end, "abcde"},
+      {first + next, 9, end, "abcde"},   // too long: the search stays before the next object
+      {first + next, 5, -1, "abcde"},    // no end given
+      {first + next, 5, 1000, "abcde"},  // an end beyond the data
+      // The stream's own "endstream" is missing: the next object's is not taken, whether the
+      // length points at it or the search would find it.
+      {"stream\nabcde\n" + next, 60, 13, "E:Expected PDF endstream"},
+      {"stream\nabcde\n" + next, -1, 13, "E:Expected PDF endstream"},
+      {"stream\nabcde\n" + next, -1, -1, "abcde\n2 0 obj\n<< /Length 3 >>\nstream\nxyz"},
+      // "endstream" that reaches past the end is not the stream's.
+      {first + next, 5, end - 13, "E:Expected PDF endstream"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "length " << c.length << ", end " << c.end);
+    auto source = Source(c.input);
+    TzoPDFStreamReader r(1, source.get());
+    EXPECT_EQ(Outcome([&] { return r.ReadStreamData(c.length, 1, 0, c.end)->ToString(); }),
+              c.expected);
+  }
+}
+
 TEST_P(ReaderTest, StartXRef) {
   const struct {
     std::string input;

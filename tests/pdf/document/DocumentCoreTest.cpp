@@ -83,4 +83,21 @@ TEST(DocumentCore, TheRenderTextSettingsChangeNothingInTheOutput) {
     }
 }
 
+TEST(DocumentCore, TheApplicationsClassFreesItsFormFieldsOnceOnEveryClear) {
+  SV_REQUIRE_CORPUS();
+  const std::string input = sv::test::CorpusDir() + "peer/form-filled-by-acrobat.pdf";
+  auto d = TzoPDFDocument::Create();
+  ASSERT_TRUE(d->LoadFromFile(input));
+  ASSERT_NE(d->FormFields(), nullptr);
+  ASSERT_FALSE(d->FormFields()->empty());
+  d->ClearAndReset();
+  EXPECT_EQ(d->FormFields(), nullptr);
+  // A second load frees the first one's fields, and the destructor the second one's, each once
+  // (the sanitizer build finds a second free).
+  ASSERT_TRUE(d->LoadFromFile(input));
+  ASSERT_TRUE(d->LoadFromFile(input));
+  EXPECT_FALSE(d->FormFields()->empty());
+  d.reset();
+}
+
 }  // namespace

@@ -215,6 +215,7 @@ TEST(OutputEncryption, EncryptStringKeepsLengthAndMakesTheEncryptorOnDemand) {
 
 TEST(OutputEncryption, TwoFilesSavedInOneSecondGetDifferentIdentifiersAndKeys) {
   SV_REQUIRE_CORPUS();
+  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
   sv::test::TempDir dir;
   std::string ids[2];
   for (int i = 0; i < 2; ++i) {
@@ -235,10 +236,8 @@ TEST(OutputEncryption, TwoFilesSavedInOneSecondGetDifferentIdentifiersAndKeys) {
     EXPECT_EQ(back.doc->Info().Title(), u"同じ設定");
     ASSERT_NE(back.doc->Trailer().ID(), nullptr);
     ids[i] = back.doc->Trailer().ID()->GetItem(0)->AsString()->Text();
-    if (sv::test::HasCommand("qpdf")) {
-      sv::test::CommandResult q = sv::test::RunCommand({"qpdf", "--password=user", "--check", out});
-      EXPECT_EQ(q.exitCode, 0) << q.out << q.err;
-    }
+    sv::test::CommandResult q = sv::test::RunCommand({"qpdf", "--password=user", "--check", out});
+    EXPECT_EQ(q.exitCode, 0) << q.out << q.err;
   }
   EXPECT_NE(ids[0], ids[1]);
 }

@@ -190,7 +190,7 @@ std::vector<std::string> ObjectTestFiles() {
 TEST(ObjectLoading, ObjectsEqualQpdfJson) {
   SV_REQUIRE_CORPUS();
   if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
-  int files = 0;
+  std::set<std::string> files;
   for (const std::string& f : ObjectTestFiles()) {
     const std::string& name = f;
     const std::string pw = PasswordFromName(f);
@@ -199,7 +199,7 @@ TEST(ObjectLoading, ObjectsEqualQpdfJson) {
     sv::test::CommandResult q =
         sv::test::RunCommand({"qpdf", "--password=" + pw, "--json", "--json-key=qpdf", f});
     if (q.exitCode != 0 || !q.err.empty()) continue;
-    ++files;
+    files.insert(CorpusName(f));
     Json json = JsonReader(q.out).Parse();
     const Json& objects = json.Get("qpdf")->items.at(1);
     std::set<const TzoPDFIndirectObject*> pages(l.doc->Pages().begin(), l.doc->Pages().end());
@@ -228,7 +228,9 @@ TEST(ObjectLoading, ObjectsEqualQpdfJson) {
     EXPECT_TRUE(diffs.empty()) << name << ": " << diffs.size() << " differences, first "
                                << (diffs.empty() ? "" : diffs[0]);
   }
-  EXPECT_GE(files, 30);
+  // Not compared: a file the list of files leaves out, and one that qpdf repairs.
+  ExpectCovered(files, LoadingCorpusFilesExcept({"encrypted/rc4-128_u=user_o=owner_big.pdf",
+                                                 "peer/bad-xref-entry.pdf"}));
 }
 
 TEST(ObjectLoading, OtherHandlersAreRefusedAndLeaveTheDocumentEmpty) {

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "pdf/document/zoPDFDoc.h"
+#include "tests/pdf/document/DocTestSupport.h"
 #include "tests/pdf/document/WriterTestSupport.h"
 
 using namespace sv::test;
@@ -158,7 +159,7 @@ struct Row {
   }
 };
 
-// The WARNING lines of qpdf --check.
+// The WARNING and ERROR lines of qpdf --check.
 std::vector<std::string> QpdfWarnings(const std::string& path, const std::string& password) {
   std::vector<std::string> argv = {"qpdf", "--check"};
   if (!password.empty()) argv.push_back("--password=" + password);
@@ -166,8 +167,9 @@ std::vector<std::string> QpdfWarnings(const std::string& path, const std::string
   CommandResult r = RunCommand(argv);
   std::vector<std::string> lines;
   std::string all = r.out + r.err;
-  for (size_t at = all.find("WARNING"); at != std::string::npos; at = all.find("WARNING", at + 1))
-    lines.push_back(all.substr(at, all.find('\n', at) - at));
+  for (const char* kind : {"WARNING", "ERROR"})
+    for (size_t at = all.find(kind); at != std::string::npos; at = all.find(kind, at + 1))
+      lines.push_back(all.substr(at, all.find('\n', at) - at));
   return lines;
 }
 
@@ -176,6 +178,7 @@ struct Reference {
   std::string path;                   // a plain copy made by qpdf
   std::string text;                   // pdftotext of it
   std::vector<std::string> warnings;  // qpdf --check of the input itself
+  bool structure = true;              // whether qpdf's JSON of it can be compared
 };
 
 // All judgements of one output against the reference of its input; "" when it holds. An input
@@ -209,11 +212,17 @@ std::string Judge(const Reference& ref, const std::string& out, const std::strin
     return "pdfinfo Encrypted: " + info["Encrypted"];
   if (!opw.empty() && PdfInfo(out, opw, "-opw").empty()) return "owner password refused";
   if (!upw.empty() && !PdfInfo(out).empty()) return "opens without the user password";
-  if (PdfText(out, upw) != ref.text) return "pdftotext differs";
+  const std::optional<std::string> text = PdfText(out, upw);
+  if (!text) return "pdftotext failed on the output";
+  if (*text != ref.text) return "pdftotext differs";
   std::filesystem::create_directories(workDir + "a");
   std::filesystem::create_directories(workDir + "b");
-  if (RenderPages(ref.path, "", 12, workDir + "a/") != RenderPages(out, upw, 12, workDir + "b/"))
-    return "rendering differs";
+  const std::vector<std::string> before = RenderPages(ref.path, "", 12, workDir + "a/");
+  if (before.empty()) return "pdftoppm failed on the reference";
+  const std::vector<std::string> after = RenderPages(out, upw, 12, workDir + "b/");
+  if (after.empty()) return "pdftoppm failed on the output";
+  if (before != after) return "rendering differs";
+  if (!ref.structure) return "";
   std::string s = CompareStructure(ref.path, out, "", upw, compressed);
   if (!s.empty()) return "structure: " + s;
   return "";
@@ -260,14 +269,8 @@ TEST(RoundTripTest, EveryCorpusFileRoundTripsOrIsRefusedUnchanged) {
 
       auto doc = TzoPDFDocument::Create();
       doc->SetShowSetupDialog(false);
-      doc->OnPassword = [&](rtl::TObject*, std::string& password, bool& cont, int32_t tries) {
-        if (tries == 0)
-          password = pw.owner.empty() ? pw.user : pw.owner;
-        else if (tries == 1 && !pw.owner.empty())
-          password = pw.user;
-        else
-          cont = false;
-      };
+      doc->OnPassword = pw.owner.empty() ? doctest::PasswordAnswers({pw.user})
+                                         : doctest::PasswordAnswers({pw.owner, pw.user});
       bool loaded = false;
       try {
         loaded = doc->LoadFromFile(work);
@@ -299,10 +302,22 @@ TEST(RoundTripTest, EveryCorpusFileRoundTripsOrIsRefusedUnchanged) {
         row.Fail("qpdf cannot make the reference (exit " + std::to_string(rc) + ")");
         continue;
       }
-      ref->text = PdfText(ref->path);
+      const std::optional<std::string> text = PdfText(ref->path);
+      if (!text) {
+        row.Fail("pdftotext failed on the reference");
+        continue;
+      }
+      ref->text = *text;
       ref->warnings = QpdfWarnings(path, openPassword);
       if (!ref->warnings.empty())
         row.reason = "qpdf warns about the input itself: " + OneLine(ref->warnings.front());
+      // A damaged input whose structure qpdf's JSON cannot give (a page tree loop) is judged by
+      // the other judges only, and the table says so; for any other input that is a failure.
+      const int json = RunCommand({"qpdf", "--json", "--json-key=pages", ref->path}).exitCode;
+      if (!ref->warnings.empty() && json != 0 && json != 3) {
+        ref->structure = false;
+        row.reason += "; its structure is not compared (qpdf's JSON cannot read it)";
+      }
 
       const bool locked = !doc->Encryption().CanChange();
       for (const Variant& v : kVariants) {

@@ -3,6 +3,8 @@
 // a file-size limit that stops the writing after N bytes).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "pdf/core/zoPDFResStrs.h"
@@ -90,6 +92,35 @@ TEST(SaveTest, NameGetsPdfUnlessItsExtensionIsPdfInAnyCase) {
     EXPECT_EQ(status.front(), "Saving File " + (tmp / c.written));
     EXPECT_EQ(status.back(), "Save Complete");
     EXPECT_EQ(status.size(), 6u);  // the writer's four texts in between
+  }
+}
+
+// A file saved where there was none gets the mode of any newly created file (0666 less the
+// umask), whatever the temporary file had while it was written; a file saved over keeps its own.
+TEST(SaveTest, ModeOfANewFileAndOfAFileSavedOver) {
+  TempDir tmp;
+  const struct {
+    mode_t umask, before, after;  // before 0: no file there
+  } cases[] = {
+      {022, 0, 0644}, {077, 0, 0600},    {002, 0, 0664},
+      {0, 0, 0666},   {022, 0640, 0640}, {077, 0604, 0604},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << "umask " << c.umask << ", before " << c.before);
+    const std::string path = tmp / ("f" + std::to_string(n++) + ".pdf");
+    if (c.before != 0) {
+      WriteFile(path, "old");
+      ASSERT_EQ(::chmod(path.c_str(), c.before), 0);
+    }
+    const mode_t old = ::umask(c.umask);
+    const bool saved = OnePageDoc()->SaveToFile(path, 2);
+    ::umask(old);
+    ASSERT_TRUE(saved);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.after);
+    EXPECT_EQ(QpdfCheck(path), "");
   }
 }
 

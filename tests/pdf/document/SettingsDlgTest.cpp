@@ -12,6 +12,7 @@
 #include "pdf/document/zoSettingsDlg.h"
 #include "platform/CodePage.h"
 #include "platform/RtlSysUtils.h"
+#include "tests/pdf/document/DocTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace sv::test;
@@ -617,10 +618,7 @@ TEST_F(SettingsDlgTest, OnlyTheOwnerChangesEncryption) {
   ASSERT_FALSE(dlg->chkEnableEncryption.Checked());
   doc = TzoCustomPDFDocument::Create();
   dlg->SetDocument(doc.get());
-  doc->OnPassword = [](rtl::TObject*, std::string& password, bool& cont, int32_t tries) {
-    password = "user";
-    cont = tries < 1;
-  };
+  doc->OnPassword = doctest::PasswordAnswers({"user"});
   ASSERT_TRUE(doc->LoadFromFile(locked));
   ASSERT_FALSE(doc->IsOwner());
   ASSERT_TRUE(doc->Encryption().Enabled());

@@ -234,12 +234,21 @@ struct QpdfJson {
 
 // ---- mutool trace ----
 
-// One mark of mutool trace (fill_path, stroke_path, fill_image, ...): its attributes and, for
-// paths, the path operators with their points in user space.
+// One glyph of a text mark: its character, its origin in the text's user space and the
+// matrix of its span (the text matrix times the font size, without the translation).
+struct Glyph {
+  std::string unicode;
+  double x = 0, y = 0;
+  std::vector<double> trm;
+};
+
+// One mark of mutool trace (fill_path, stroke_path, fill_image, fill_text, ...): its attributes,
+// for paths the path operators with their points in user space, for text its glyphs.
 struct Mark {
   std::string kind;
   std::map<std::string, std::string> attrs;
   std::vector<std::pair<std::string, std::vector<double>>> path;  // moveto, lineto, curveto
+  std::vector<Glyph> glyphs;
 
   double Num(const std::string& key) const {
     auto it = attrs.find(key);
@@ -320,6 +329,7 @@ inline Trace RunTrace(const std::string& path, const TzoRectD& box, int page = 1
   };
   pos = 0;
   Mark* open = nullptr;
+  std::vector<double> trm;  // of the open span
   while (pos < r.out.size()) {
     size_t end = r.out.find('\n', pos);
     if (end == std::string::npos) end = r.out.size();
@@ -327,13 +337,21 @@ inline Trace RunTrace(const std::string& path, const TzoRectD& box, int page = 1
     pos = end + 1;
     size_t lt = line.find('<');
     if (lt == std::string::npos || lt + 1 >= line.size() || line[lt + 1] == '/') {
-      if (line.find("</") != std::string::npos) open = nullptr;
+      // A span closes inside its text mark; any other closing tag ends the open mark.
+      if (line.find("</") != std::string::npos && line.find("</span") == std::string::npos)
+        open = nullptr;
       continue;
     }
     size_t nameEnd = line.find_first_of(" />", lt + 1);
     std::string name = line.substr(lt + 1, nameEnd - lt - 1);
     std::map<std::string, std::string> attrs = parseAttrs(line, nameEnd);
-    if (name == "moveto" || name == "lineto" || name == "curveto") {
+    if (name == "span") {
+      trm = Mark{name, attrs, {}, {}}.Nums("trm");
+    } else if (name == "g") {
+      if (open)
+        open->glyphs.push_back(
+            {attrs["unicode"], std::stod(attrs["x"]), std::stod(attrs["y"]), trm});
+    } else if (name == "moveto" || name == "lineto" || name == "curveto") {
       if (!open) continue;
       std::vector<double> pts;
       for (const char* k : {"x1", "y1", "x2", "y2", "x3", "y3", "x", "y"}) {
@@ -343,11 +361,54 @@ inline Trace RunTrace(const std::string& path, const TzoRectD& box, int page = 1
       open->path.emplace_back(name, pts);
     } else if (name == "fill_path" || name == "stroke_path" || name == "fill_image" ||
                name == "fill_text" || name == "stroke_text" || name == "clip_path") {
-      trace.marks.push_back({name, attrs, {}});
+      trace.marks.push_back({name, attrs, {}, {}});
       open = line.find("/>") == std::string::npos ? &trace.marks.back() : nullptr;
     }
   }
   return trace;
+}
+
+// ---- Placement ----
+
+// Where a stamp lies: the bounds of its rotated box on the page and the top-left corner of the
+// stamp before the rotation.
+struct Placement {
+  double minX, maxX, minY, maxY, topLeftX, topLeftY;
+};
+
+// Expects the stamp where positions h and v put it in box, within 0.01 point: the left, right,
+// top or bottom edge of its box on the box's edge (0 and 2), its centre on the box's centre (1),
+// its top-left corner offsetX right of and offsetY below the box's top-left corner (3).
+inline void ExpectPlaced(const Placement& p, const TzoRectD& box, uint8_t h, uint8_t v,
+                         double offsetX, double offsetY) {
+  switch (h) {
+    case 0:
+      EXPECT_NEAR(p.minX, box.X1, 0.01);
+      break;
+    case 1:
+      EXPECT_NEAR((p.minX + p.maxX) / 2, (box.X1 + box.X2) / 2, 0.01);
+      break;
+    case 2:
+      EXPECT_NEAR(p.maxX, box.X2, 0.01);
+      break;
+    default:
+      EXPECT_NEAR(p.topLeftX, box.X1 + offsetX, 0.01);
+      break;
+  }
+  switch (v) {
+    case 0:
+      EXPECT_NEAR(p.maxY, box.Y2, 0.01);
+      break;
+    case 1:
+      EXPECT_NEAR((p.minY + p.maxY) / 2, (box.Y1 + box.Y2) / 2, 0.01);
+      break;
+    case 2:
+      EXPECT_NEAR(p.minY, box.Y1, 0.01);
+      break;
+    default:
+      EXPECT_NEAR(p.topLeftY, box.Y2 - offsetY, 0.01);
+      break;
+  }
 }
 
 // ---- pdftoppm ----

@@ -79,12 +79,9 @@ ImageRun StampImage(TzoCustomPDFDocument& doc, const TzoImageWatermarkTemplate& 
   return run;
 }
 
-struct Corners {
-  double minX, maxX, minY, maxY, topLeftX, topLeftY;
-};
 // The bounding box and the top-left corner (the unit square's (0, 1)) of the image that the
 // matrix m = [a b c d e f] draws.
-Corners CornersOf(const std::vector<double>& m) {
+Placement CornersOf(const std::vector<double>& m) {
   const double xs[4] = {m[4], m[4] + m[0], m[4] + m[2], m[4] + m[0] + m[2]};
   const double ys[4] = {m[5], m[5] + m[1], m[5] + m[3], m[5] + m[1] + m[3]};
   return {*std::min_element(xs, xs + 4),
@@ -359,35 +356,7 @@ TEST(WatermarkTest, ImageLandsWhereItsTemplateSays) {
       EXPECT_NEAR(std::hypot(m[2], m[3]), h, 0.01);
       EXPECT_NEAR(m[0], w * std::cos(Rad(s.angle)), 0.01);
       EXPECT_NEAR(m[1], w * std::sin(Rad(s.angle)), 0.01);
-      const Corners c = CornersOf(m);
-      switch (s.h) {
-        case 0:
-          EXPECT_NEAR(c.minX, box.X1, 0.01);
-          break;
-        case 1:
-          EXPECT_NEAR((c.minX + c.maxX) / 2, (box.X1 + box.X2) / 2, 0.01);
-          break;
-        case 2:
-          EXPECT_NEAR(c.maxX, box.X2, 0.01);
-          break;
-        case 3:
-          EXPECT_NEAR(c.topLeftX, box.X1 + offsetX, 0.01);
-          break;
-      }
-      switch (s.v) {
-        case 0:
-          EXPECT_NEAR(c.maxY, box.Y2, 0.01);
-          break;
-        case 1:
-          EXPECT_NEAR((c.minY + c.maxY) / 2, (box.Y1 + box.Y2) / 2, 0.01);
-          break;
-        case 2:
-          EXPECT_NEAR(c.minY, box.Y1, 0.01);
-          break;
-        case 3:
-          EXPECT_NEAR(c.topLeftY, box.Y2 - offsetY, 0.01);
-          break;
-      }
+      ExpectPlaced(CornersOf(m), box, s.h, s.v, offsetX, offsetY);
     }
   }
 }
@@ -471,7 +440,7 @@ TEST(WatermarkTest, CorpusDocumentWithAnImageUnderEveryPage) {
     EXPECT_EQ(trace.errors, "");
     std::vector<const Mark*> images = trace.Of("fill_image");
     ASSERT_FALSE(images.empty());
-    const Corners c = CornersOf(trace.ImageMatrix(*images.front()));
+    const Placement c = CornersOf(trace.ImageMatrix(*images.front()));
     EXPECT_NEAR(c.maxX, box.X2, 0.01);
     EXPECT_NEAR(c.minY, box.Y1, 0.01);
     Raster raster = Render(dir / "out.pdf", dir, {box.X1, box.Y1, box.X2, box.Y2}, 72, page);

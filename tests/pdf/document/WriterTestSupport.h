@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,7 +116,8 @@ inline std::map<std::string, std::string> PdfInfo(const std::string& path,
   return info;
 }
 
-// Every page rendered in grey at dpi, as the bytes of one PGM file each (empty on failure).
+// Every page rendered in grey at dpi, as the bytes of one PGM file each (empty on failure: check
+// that it is not before comparing two renderings).
 inline std::vector<std::string> RenderPages(const std::string& path, const std::string& password,
                                             int dpi, const std::string& workDir) {
   std::vector<std::string> argv = {"pdftoppm", "-r", std::to_string(dpi), "-gray"};
@@ -143,8 +145,9 @@ inline std::vector<std::string> RenderPages(const std::string& path, const std::
   return pages;
 }
 
-// The text pdftotext finds (raw order), or "<pdftotext failed>".
-inline std::string PdfText(const std::string& path, const std::string& password = "") {
+// The text pdftotext finds (raw order); none when pdftotext fails (a failed judge is no match).
+inline std::optional<std::string> PdfText(const std::string& path,
+                                          const std::string& password = "") {
   std::vector<std::string> argv = {"pdftotext", "-q"};
   if (!password.empty()) {
     argv.push_back("-upw");
@@ -153,7 +156,8 @@ inline std::string PdfText(const std::string& path, const std::string& password 
   argv.push_back(path);
   argv.push_back("-");
   CommandResult r = RunCommand(argv);
-  return r.exitCode == 0 ? r.out : "<pdftotext failed>";
+  if (r.exitCode != 0) return std::nullopt;
+  return r.out;
 }
 
 // The deep comparison of catalog entries, pages and outlines (compare_structure.py): "" when

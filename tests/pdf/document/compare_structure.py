@@ -8,7 +8,7 @@ references, every entry of every page dictionary (inherited attributes applied),
 tree (titles, nesting, destination pages). References to pages compare as their page numbers;
 /Parent and /P links and stream lengths are left out; with --ignore-filters also the streams'
 /Filter and /DecodeParms (an output compressed on the way). Prints the first differences; exit 1 when
-there are any or the output cannot be read; exit 0 when qpdf cannot read the input itself."""
+there are any or either file cannot be read (a judge that cannot judge is no pass)."""
 import json
 from collections import deque
 import subprocess
@@ -141,8 +141,9 @@ def first_difference(a, b, path):
 def main():
     try:
         a = Doc(load(sys.argv[1], sys.argv[3] if len(sys.argv) > 3 else ""))
-    except Unreadable:
-        sys.exit(0)  # the judge cannot read the input itself: nothing to compare with
+    except Unreadable as e:
+        print(e)
+        sys.exit(1)
     try:
         b = Doc(load(sys.argv[2], sys.argv[4] if len(sys.argv) > 4 else ""))
     except Unreadable as e:

@@ -474,6 +474,26 @@ TEST_F(PdfTool, WebOptLinearizesAndAnnotationsAreKept) {
   }
 }
 
+TEST_F(PdfTool, ObjectStreamsOnlyForTargetsThatAllowThem) {
+  std::string in = Input({.version = "1.4", .pages = 3, .info = "", .annotation = true});
+  for (const char* version : {"1.5", "1.6", "1.7"}) {
+    for (bool web : {false, true}) {
+      SCOPED_TRACE(std::string(version) + (web ? " -webopt" : ""));
+      std::string out = dir / "out.pdf";
+      std::vector<std::string> args{"-d",    in,         "-o", out,         "-pdfver",
+                                    version, "-userpwd", "u",  "-ownerpwd", "o"};
+      if (web) args.push_back("-webopt");
+      ASSERT_EQ(Tool(args).exitCode, 0);
+      EXPECT_TRUE(QpdfChecks(out, "o"));
+      CommandResult xref = RunCommand({"qpdf", "--password=o", "--show-xref", out});
+      ASSERT_EQ(xref.exitCode, 0) << xref.err;
+      const bool packed = xref.out.find(": compressed;") != std::string::npos;
+      EXPECT_EQ(packed, std::string(version) != "1.5") << xref.out;
+      EXPECT_EQ(PdfInfo(out, {"-upw", "u"})["Pages"], "3");
+    }
+  }
+}
+
 TEST_F(PdfTool, FixturesOfEachKindAreRewrittenWholeWithBothTargetsWithAndWithoutWebOpt) {
   // An 8-byte /ID word (the linearized write lost its cross-reference), two generations of one
   // object (the linearizer refused it), names that hold "#" (written as a stray "#", or with a
