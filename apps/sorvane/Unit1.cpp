@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "apps/common/CsvField.h"
 #include "apps/common/RunningScope.h"
 #include "apps/sorvane/LibraryEngine.h"
 #include "apps/sorvane/Rw_ini.h"
@@ -34,18 +35,6 @@ void Reported(rtl::TObject* sender, F f) {
   } catch (const std::exception& e) {
     ui::Application().HandleException(sender, e);
   }
-}
-
-// A field of the check list: quoted (inner quotes doubled) when it holds a comma or a quote, so
-// that a path or a password with one still reads back as one field.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
 }
 
 // A path as the logs can hold it: one line, a line break written as "?".

@@ -17,8 +17,8 @@ namespace {
 // so that the system's configuration is never loaded into the test process); "" when it finds
 // another family or weight.
 std::string InstalledFont(const std::string& family, std::string& error, int weight = 400) {
-  CommandResult r = RunCommand({"fc-match", "-f", "%{file}",
-                                family + (weight >= 700 ? ":weight=bold" : ":weight=regular")});
+  CommandResult r = RunCommand(
+      {"fc-match", "-f", "%{file}", family + (weight >= 700 ? ":weight=bold" : ":weight=regular")});
   auto face = r.exitCode == 0 ? platform::FontFace::Open(r.out, 0, 0) : nullptr;
   if (!face || face->FamilyName() != family || face->Metrics().weight != weight) {
     error += family + " is not installed; ";
