@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <list>
 #include <mutex>
 #include <utility>
 
@@ -30,7 +31,45 @@ constexpr uint8_t kDefaultCharset = 128;
 // Sizes above this are drawn at this size.
 constexpr int64_t kMaxPixelsPerEm = 16384;
 
-// ---- Process-wide state: one FreeType library, the fontconfig configuration in use ----
+// ---- Process-wide state: one FreeType library, the fontconfig configuration in use, caches ----
+
+// A font file mapped read-only, shared by the faces opened on it and the data they hand out.
+struct MappedFile {
+  MappedFile() = default;
+  ~MappedFile() {
+    if (data) munmap(const_cast<uint8_t*>(data), size);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  // Whether st describes the file that was mapped: same file, size and modification time.
+  bool Is(const struct stat& st) const {
+    return st.st_dev == dev && st.st_ino == ino && static_cast<size_t>(st.st_size) == size &&
+           st.st_mtim.tv_sec == mtime.tv_sec && st.st_mtim.tv_nsec == mtime.tv_nsec;
+  }
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  timespec mtime{};
+};
+
+// What Find asks fontconfig for; the height plays no part in the choice.
+struct FindKey {
+  std::string family;  // after the alias table
+  int weight = 400;
+  bool italic = false;
+  uint8_t charset = 1;
+  FontPitch pitch = FontPitch::kDefault;
+  bool operator==(const FindKey&) const = default;
+};
+
+// A face fontconfig offers for a request, in its order.
+struct Candidate {
+  std::string file;
+  int index = 0;
+  bool trueType = false;
+  bool familyMatches = false;
+};
 
 class FontSystem {
  public:
@@ -39,6 +78,7 @@ class FontSystem {
     return instance;
   }
   ~FontSystem() {
+    if (cachedConfig_) FcConfigDestroy(cachedConfig_);
     if (config_) FcConfigDestroy(config_);
     if (library_) FT_Done_FreeType(library_);
   }
@@ -54,13 +94,85 @@ class FontSystem {
     config_ = config;
   }
 
+  // The rest is called with the lock held.
+
+  // The configuration in effect. When it is another one than the cached lookups were made in
+  // (UseFontConfiguration, or the system's configuration rebuilt), they are forgotten and the
+  // generation counts on. The one they were made in is held, so that no later configuration
+  // can take its address.
+  FcConfig* CurrentConfig() {
+    FcConfig* current = config_ ? config_ : FcConfigGetCurrent();
+    if (current != cachedConfig_) {
+      candidates_.clear();
+      if (cachedConfig_) FcConfigDestroy(cachedConfig_);
+      cachedConfig_ = current ? FcConfigReference(current) : nullptr;
+      ++generation_;
+    }
+    return current;
+  }
+  uint64_t Generation() const { return generation_; }
+
+  // The candidates of an earlier lookup under the current configuration; null when there is none.
+  std::shared_ptr<const std::vector<Candidate>> CachedCandidates(const FindKey& key) {
+    for (auto it = candidates_.begin(); it != candidates_.end(); ++it)
+      if (it->first == key) {
+        candidates_.splice(candidates_.begin(), candidates_, it);
+        return candidates_.front().second;
+      }
+    return nullptr;
+  }
+  void CacheCandidates(const FindKey& key, std::shared_ptr<const std::vector<Candidate>> found) {
+    candidates_.emplace_front(key, std::move(found));
+    if (candidates_.size() > kCachedLookups) candidates_.pop_back();
+  }
+
+  // The file mapped, the mapping shared with every face of it while the file on disk is the one
+  // that was mapped. Null when it cannot be mapped.
+  std::shared_ptr<const MappedFile> Map(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return nullptr;
+    for (auto it = files_.begin(); it != files_.end(); ++it) {
+      if (it->first != path) continue;
+      if (it->second->Is(st)) {
+        files_.splice(files_.begin(), files_, it);
+        return files_.front().second;
+      }
+      files_.erase(it);
+      break;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    auto file = std::make_shared<MappedFile>();
+    void* map = MAP_FAILED;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+      map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (map == MAP_FAILED) return nullptr;
+    file->data = static_cast<const uint8_t*>(map);
+    file->size = static_cast<size_t>(st.st_size);
+    file->dev = st.st_dev;
+    file->ino = st.st_ino;
+    file->mtime = st.st_mtim;
+    files_.emplace_front(path, file);
+    if (files_.size() > kMappedFiles) files_.pop_back();
+    return file;
+  }
+
  private:
+  static constexpr size_t kCachedLookups = 32;
+  static constexpr size_t kMappedFiles = 8;
+
   FontSystem() {
     if (FT_Init_FreeType(&library_) != 0) library_ = nullptr;
   }
   std::mutex mutex_;
   FT_Library library_ = nullptr;
   FcConfig* config_ = nullptr;
+  FcConfig* cachedConfig_ = nullptr;
+  uint64_t generation_ = 0;
+  // Most recently used first.
+  std::list<std::pair<FindKey, std::shared_ptr<const std::vector<Candidate>>>> candidates_;
+  std::list<std::pair<std::string, std::shared_ptr<const MappedFile>>> files_;
 };
 
 // ---- Names ----
@@ -235,6 +347,47 @@ bool ExtractCollectionFace(View ttc, int index, Bytes& out) {
   return true;
 }
 
+// The faces fontconfig offers for a request, best first: the scalable ones of its sorted list.
+std::vector<Candidate> LookUp(FcConfig* config, const FindKey& key) {
+  const std::string& family = key.family;
+  std::vector<Candidate> candidates;
+  FcPattern* pattern = FcPatternCreate();
+  if (!family.empty())
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(key.weight));
+  FcPatternAddInteger(pattern, FC_SLANT, key.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  if (const char* lang = LanguageOfCharset(key.charset); *lang)
+    FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>(lang));
+  if (key.pitch == FontPitch::kFixed) FcPatternAddInteger(pattern, FC_SPACING, FC_MONO);
+  if (key.pitch == FontPitch::kVariable) FcPatternAddInteger(pattern, FC_SPACING, FC_PROPORTIONAL);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result;
+  FcFontSet* set = FcFontSort(config, pattern, FcFalse, nullptr, &result);
+  for (int i = 0; set && i < set->nfont; ++i) {
+    FcPattern* font = set->fonts[i];
+    FcChar8* file = nullptr;
+    FcBool scalable = FcFalse;
+    if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) continue;
+    if (FcPatternGetBool(font, FC_SCALABLE, 0, &scalable) != FcResultMatch || !scalable) continue;
+    Candidate c;
+    c.file = reinterpret_cast<const char*>(file);
+    FcPatternGetInteger(font, FC_INDEX, 0, &c.index);
+    FcChar8* format = nullptr;
+    c.trueType = FcPatternGetString(font, FC_FONTFORMAT, 0, &format) == FcResultMatch &&
+                 FcStrCmp(format, reinterpret_cast<const FcChar8*>("TrueType")) == 0;
+    FcChar8* name = nullptr;
+    for (int k = 0; FcPatternGetString(font, FC_FAMILY, k, &name) == FcResultMatch; ++k)
+      if (!family.empty() &&
+          FcStrCmpIgnoreCase(name, reinterpret_cast<const FcChar8*>(family.c_str())) == 0)
+        c.familyMatches = true;
+    candidates.push_back(std::move(c));
+  }
+  if (set) FcFontSetDestroy(set);
+  FcPatternDestroy(pattern);
+  return candidates;
+}
+
 int32_t Scale(int64_t v, int32_t ppem, int32_t upem) {
   return static_cast<int32_t>(std::lround(static_cast<double>(v) * ppem / upem));
 }
@@ -258,6 +411,7 @@ struct FontFace::Impl {
       FT_Done_Face(face);
     }
   }
+  std::shared_ptr<const MappedFile> file;  // the bytes the face reads; null: FreeType's own
   FT_Face face = nullptr;
   std::string path;
   int index = 0;
@@ -299,7 +453,13 @@ std::unique_ptr<FontFace> FontFace::Open(const std::string& path, int index, int
   {
     FontSystem& fs = FontSystem::Get();
     std::lock_guard<std::mutex> lock(fs.Lock());
-    if (!fs.Library() || FT_New_Face(fs.Library(), path.c_str(), index, &impl->face) != 0) {
+    if (!fs.Library()) return nullptr;
+    impl->file = fs.Map(path);
+    const FT_Error error =
+        impl->file ? FT_New_Memory_Face(fs.Library(), impl->file->data,
+                                        static_cast<FT_Long>(impl->file->size), index, &impl->face)
+                   : FT_New_Face(fs.Library(), path.c_str(), index, &impl->face);
+    if (error != 0) {
       impl->face = nullptr;
       return nullptr;
     }
@@ -456,55 +616,24 @@ std::unique_ptr<FontFace> FontFace::Open(const std::string& path, int index, int
 }
 
 std::unique_ptr<FontFace> FontFace::Find(const FontRequest& request) {
-  const std::string family = FontFamilyAlias(request.family);
-  struct Candidate {
-    std::string file;
-    int index = 0;
-    bool trueType = false;
-    bool familyMatches = false;
-  };
-  std::vector<Candidate> candidates;
+  FindKey key;
+  key.family = FontFamilyAlias(request.family);
+  key.weight = std::clamp(request.weight, 1, 1000);
+  key.italic = request.italic;
+  key.charset = request.charset;
+  key.pitch = request.pitch;
+  std::shared_ptr<const std::vector<Candidate>> found;
   {
     FontSystem& fs = FontSystem::Get();
     std::lock_guard<std::mutex> lock(fs.Lock());
-    FcConfig* config = fs.Config();
-    FcPattern* pattern = FcPatternCreate();
-    if (!family.empty())
-      FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-    FcPatternAddInteger(pattern, FC_WEIGHT,
-                        FcWeightFromOpenType(std::clamp(request.weight, 1, 1000)));
-    FcPatternAddInteger(pattern, FC_SLANT, request.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    if (const char* lang = LanguageOfCharset(request.charset); *lang)
-      FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>(lang));
-    if (request.pitch == FontPitch::kFixed) FcPatternAddInteger(pattern, FC_SPACING, FC_MONO);
-    if (request.pitch == FontPitch::kVariable)
-      FcPatternAddInteger(pattern, FC_SPACING, FC_PROPORTIONAL);
-    FcConfigSubstitute(config, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult result;
-    FcFontSet* set = FcFontSort(config, pattern, FcFalse, nullptr, &result);
-    for (int i = 0; set && i < set->nfont; ++i) {
-      FcPattern* font = set->fonts[i];
-      FcChar8* file = nullptr;
-      FcBool scalable = FcFalse;
-      if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) continue;
-      if (FcPatternGetBool(font, FC_SCALABLE, 0, &scalable) != FcResultMatch || !scalable) continue;
-      Candidate c;
-      c.file = reinterpret_cast<const char*>(file);
-      FcPatternGetInteger(font, FC_INDEX, 0, &c.index);
-      FcChar8* format = nullptr;
-      c.trueType = FcPatternGetString(font, FC_FONTFORMAT, 0, &format) == FcResultMatch &&
-                   FcStrCmp(format, reinterpret_cast<const FcChar8*>("TrueType")) == 0;
-      FcChar8* name = nullptr;
-      for (int k = 0; FcPatternGetString(font, FC_FAMILY, k, &name) == FcResultMatch; ++k)
-        if (!family.empty() &&
-            FcStrCmpIgnoreCase(name, reinterpret_cast<const FcChar8*>(family.c_str())) == 0)
-          c.familyMatches = true;
-      candidates.push_back(std::move(c));
+    fs.CurrentConfig();
+    found = fs.CachedCandidates(key);
+    if (!found) {
+      found = std::make_shared<const std::vector<Candidate>>(LookUp(fs.Config(), key));
+      fs.CacheCandidates(key, found);
     }
-    if (set) FcFontSetDestroy(set);
-    FcPatternDestroy(pattern);
   }
+  const std::vector<Candidate>& candidates = *found;
   // The faces of the asked family when there are any, else all; TrueType outlines first. Asked
   // for TrueType only, any family's TrueType face comes before another face of the family.
   bool anyFamily = std::any_of(candidates.begin(), candidates.end(),
@@ -564,33 +693,27 @@ std::vector<uint8_t> FontFace::Charsets() const {
   return out;
 }
 
-FontFileData::~FontFileData() {
-  if (map_) munmap(map_, mapSize_);
-}
+FontFileData::~FontFileData() = default;
 
 std::unique_ptr<FontFileData> FontFace::MapFontData() const {
   if (!IsSfnt()) return nullptr;
-  const int fd = open(impl_->path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  void* map = MAP_FAILED;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 12)
-    map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  close(fd);
-  if (map == MAP_FAILED) return nullptr;
+  std::shared_ptr<const MappedFile> mapped = impl_->file;
+  if (!mapped) {
+    FontSystem& fs = FontSystem::Get();
+    std::lock_guard<std::mutex> lock(fs.Lock());
+    mapped = fs.Map(impl_->path);
+  }
+  if (!mapped || mapped->size < 12) return nullptr;
   auto file = std::unique_ptr<FontFileData>(new FontFileData);
-  file->map_ = map;
-  file->mapSize_ = static_cast<size_t>(st.st_size);
-  const View bytes(static_cast<const uint8_t*>(map), file->mapSize_);
+  const View bytes(mapped->data, mapped->size);
   const uint32_t tag = BE32(bytes, 0);
   if (tag == TTAG_ttcf) {
     if (!ExtractCollectionFace(bytes, impl_->index, file->owned_)) return nullptr;
-    munmap(file->map_, file->mapSize_);
-    file->map_ = nullptr;
     file->bytes_ = file->owned_;
     return file;
   }
   if (tag != 0x00010000u && tag != TTAG_true && tag != TTAG_OTTO) return nullptr;
+  file->file_ = std::move(mapped);
   file->bytes_ = bytes;
   return file;
 }
@@ -637,6 +760,13 @@ std::vector<uint8_t> FontFamilyCharsets(std::string_view familyName) {
       if (std::find(out.begin(), out.end(), charset) == out.end()) out.push_back(charset);
   }
   return out;
+}
+
+uint64_t FontConfigurationGeneration() {
+  FontSystem& fs = FontSystem::Get();
+  std::lock_guard<std::mutex> lock(fs.Lock());
+  fs.CurrentConfig();
+  return fs.Generation();
 }
 
 bool UseFontConfiguration(const std::string& confFile) {

@@ -80,8 +80,8 @@ struct TextMetrics {
 // letters compare without regard to case.
 std::string FontFamilyAlias(std::string_view family);
 
-// The font file of one face, read-only in memory: the file mapped, or a face of a collection
-// rebuilt as a file of its own.
+// The font file of one face, read-only in memory: the file mapped (the mapping its face reads,
+// shared), or a face of a collection rebuilt as a file of its own.
 class FontFileData {
  public:
   ~FontFileData();
@@ -93,12 +93,13 @@ class FontFileData {
   friend class FontFace;
   FontFileData() = default;
   std::span<const uint8_t> bytes_;
-  void* map_ = nullptr;
-  size_t mapSize_ = 0;
+  std::shared_ptr<const void> file_;  // the mapping bytes_ lies in
   std::vector<uint8_t> owned_;
 };
 
-// One face at one size, as a font selected into the screen's device context.
+// One face at one size, as a font selected into the screen's device context. Faces of one file
+// share its mapping: a file is mapped again only when it has changed on disk. Each face has its
+// own FreeType face, so faces may be used on different threads.
 class FontFace {
  public:
   ~FontFace();
@@ -107,7 +108,8 @@ class FontFace {
 
   // The face fontconfig chooses for the request. Of the faces of the chosen family, one with
   // TrueType outlines wins over one with other outlines. Null only when no scalable font can be
-  // found at all.
+  // found at all. What fontconfig offers for a request is kept (the last few requests) until the
+  // configuration changes.
   static std::unique_ptr<FontFace> Find(const FontRequest& request);
   // Face index of a font file, at a height as in FontRequest. Null when the file is no font.
   static std::unique_ptr<FontFace> Open(const std::string& path, int index, int height);
@@ -152,5 +154,10 @@ std::vector<uint8_t> FontFamilyCharsets(std::string_view family);
 // private font set); "" returns to the system's configuration. False when the file cannot be
 // loaded (the configuration is then unchanged).
 bool UseFontConfiguration(const std::string& confFile);
+
+// A number that changes whenever the configuration fonts are found through changes
+// (UseFontConfiguration, or the system's configuration rebuilt): what was measured under one
+// value may not hold under another.
+uint64_t FontConfigurationGeneration();
 
 }  // namespace platform

@@ -547,9 +547,13 @@ void GetFontCharsets(std::string_view faceName, std::vector<uint8_t>& list) {
 
 void GetTextExtent(std::u16string_view text, const ui::TFont& font, int32_t& width,
                    int32_t& height) {
+  GetTextExtent(text, ui::CreateFontFace(font).get(), width, height);
+}
+
+void GetTextExtent(std::u16string_view text, const platform::FontFace* face, int32_t& width,
+                   int32_t& height) {
   width = 0;
   height = 0;
-  auto face = ui::CreateFontFace(font);
   if (!face) return;
   width = face->TextWidth(text);
   height = face->Metrics().height;

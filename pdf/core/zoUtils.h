@@ -156,6 +156,9 @@ std::string EncodeFontText(std::u16string_view text, uint8_t charset);
 void GetTextExtent(std::string_view text, const ui::TFont& font, int32_t& width, int32_t& height);
 void GetTextExtent(std::u16string_view text, const ui::TFont& font, int32_t& width,
                    int32_t& height);
+// The same with the screen face of a font (ui::CreateFontFace); 0 and 0 for null.
+void GetTextExtent(std::u16string_view text, const platform::FontFace* face, int32_t& width,
+                   int32_t& height);
 
 // ---- Units ----
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -1141,8 +1142,37 @@ class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
   // strike-out are one stroke along each line. Every mark is drawn with the graphics state
   // gStateName ("" for none). EUnsupportedFontError SInvalidFontEncoding for a western or
   // symbol font whose EncodingIndex is none of the three, and for damaged font data.
+  // Font is measured once and kept while it and the font configuration stay as they are;
+  // renderings of one template on several threads take turns.
   std::string Render(const std::string& resourceName, const std::string& gStateName,
                      TzoMeasurementUnit unit, double x, double y) const override;
+
+ private:
+  // The font measured for Font, for the PDF and on the screen; a copy of the template measures
+  // afresh.
+  class MeasuredFont {
+   public:
+    MeasuredFont();
+    MeasuredFont(const MeasuredFont&);
+    MeasuredFont& operator=(const MeasuredFont&);
+    ~MeasuredFont();
+
+    // Held while the font is measured and used.
+    std::mutex& Lock() { return mutex_; }
+    // Measures font unless it is the one last measured under the current font configuration.
+    // With Lock held; PDFFont and ScreenFace are then font's until the lock is released.
+    void Measure(const ui::TFont& font);
+    TzoPDFFont& PDFFont() { return *font_; }
+    // Null when no font is installed at all.
+    const platform::FontFace* ScreenFace() const { return screen_.get(); }
+
+   private:
+    std::mutex mutex_;
+    std::unique_ptr<TzoPDFFont> font_;
+    std::unique_ptr<platform::FontFace> screen_;
+    uint64_t generation_ = 0;  // the font configuration font_ was measured under
+  };
+  mutable MeasuredFont measured_;
 };
 
 // A picture drawn Width x Height (0: the picture's own size at the screen resolution) with its

@@ -9,6 +9,7 @@
 #include "pdf/document/zoCstPDFDoc.h"
 #include "pdf/document/zoPDFFont.h"
 #include "platform/CodePage.h"
+#include "platform/Fonts.h"
 
 // ---- Templates ----
 
@@ -88,6 +89,29 @@ std::string TzoImageWatermarkTemplate::Render(const std::string& resourceName,
 
 TzoTextWatermarkTemplate::TzoTextWatermarkTemplate() {
   Font.SetCharset(ui::ANSI_CHARSET);
+}
+
+TzoTextWatermarkTemplate::MeasuredFont::MeasuredFont() = default;
+TzoTextWatermarkTemplate::MeasuredFont::MeasuredFont(const MeasuredFont&) {}
+TzoTextWatermarkTemplate::MeasuredFont& TzoTextWatermarkTemplate::MeasuredFont::operator=(
+    const MeasuredFont& other) {
+  if (this != &other) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    font_.reset();
+    screen_.reset();
+  }
+  return *this;
+}
+TzoTextWatermarkTemplate::MeasuredFont::~MeasuredFont() = default;
+
+void TzoTextWatermarkTemplate::MeasuredFont::Measure(const ui::TFont& font) {
+  const uint64_t generation = platform::FontConfigurationGeneration();
+  if (font_ && generation == generation_ && font_->Font().SameAs(font)) return;
+  font_.reset();
+  screen_.reset();
+  font_ = std::make_unique<TzoPDFFont>(font, 0, false, false);
+  screen_ = ui::CreateFontFace(font);
+  generation_ = generation;
 }
 
 namespace {
@@ -190,7 +214,9 @@ std::string TzoTextWatermarkTemplate::Render(const std::string& resourceName,
                                              const std::string& gStateName,
                                              TzoMeasurementUnit /*unit*/, double x,
                                              double y) const {
-  TzoPDFFont font(Font, 0, false, false);
+  std::lock_guard<std::mutex> lock(measured_.Lock());
+  measured_.Measure(Font);
+  TzoPDFFont& font = measured_.PDFFont();
   const bool western = font.IsWesternCharset() || Font.Charset() == ui::SYMBOL_CHARSET;
   const TextCoding coding = western                              ? TextCoding::kSimple
                             : font.Info().FontKind == fkTrueType ? TextCoding::kGlyphs
@@ -205,7 +231,7 @@ std::string TzoTextWatermarkTemplate::Render(const std::string& resourceName,
   size_t count = 0;
   for (const ShownLine& line : lines) {
     int32_t w = 0, h = 0;
-    GetTextExtent(std::u16string_view(line.text), Font, w, h);
+    GetTextExtent(std::u16string_view(line.text), measured_.ScreenFace(), w, h);
     height = PixelsToPoints(h);
     screenWidth += PixelsToPoints(w);
     for (int32_t cw : line.widths)

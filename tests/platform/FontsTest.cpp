@@ -1,6 +1,6 @@
 // The font layer: finding faces through the alias table and fontconfig, metrics as GDI gives
 // them (judged by fontTools through the formulas), text widths, a collection face as a standalone
-// file, the character sets of a family.
+// file, the character sets of a family, what it keeps between calls.
 #include "platform/Fonts.h"
 
 #include <gtest/gtest.h>
@@ -246,4 +246,55 @@ TEST(FontLayer, CharacterSetsOfAFamily) {
     if (bits & (1u << bit)) expected.push_back(set);
   EXPECT_EQ(FontFamilyCharsets("Arial"), expected);
   EXPECT_FALSE(expected.empty());
+}
+
+// What the layer keeps between calls follows the configuration: fontconfig's answers are asked
+// again under another configuration, and the generation tells that it changed.
+TEST(FontLayer, KeptLookupsFollowTheConfiguration) {
+  SV_REQUIRE_TEST_FONTS();
+  const auto& t = UseTestFonts();
+  const uint64_t before = FontConfigurationGeneration();
+  EXPECT_EQ(FontConfigurationGeneration(), before);
+  ASSERT_TRUE(Find("Arial"));
+  EXPECT_EQ(BaseName(Find("Arial")->FilePath()), BaseName(t.liberationSans));
+  uint64_t during = 0;
+  {
+    sv::test::OtherFontConfiguration other({t.dejaVuSansMono});
+    ASSERT_TRUE(other.Ok());
+    during = FontConfigurationGeneration();
+    EXPECT_NE(during, before);
+    auto face = Find("Arial");
+    ASSERT_TRUE(face);
+    EXPECT_EQ(BaseName(face->FilePath()), BaseName(t.dejaVuSansMono));
+  }
+  EXPECT_NE(FontConfigurationGeneration(), during);
+  EXPECT_NE(FontConfigurationGeneration(), before);
+  EXPECT_EQ(BaseName(Find("Arial")->FilePath()), BaseName(t.liberationSans));
+}
+
+// A font file replaced on disk is read afresh; the data handed out before stays the old file's,
+// also after its face is gone.
+TEST(FontLayer, AFontFileReplacedOnDiskIsReadAfresh) {
+  SV_REQUIRE_TEST_FONTS();
+  const auto& t = UseTestFonts();
+  sv::test::TempDir dir;
+  const std::string path = dir / "font.ttf";
+  sv::test::CopyFile(t.dejaVuSansMono, path);
+  auto first = FontFace::Open(path, 0, -16);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->FamilyName(), "DejaVu Sans Mono");
+  std::unique_ptr<FontFileData> data = first->MapFontData();
+  ASSERT_TRUE(data);
+  first.reset();
+
+  sv::test::CopyFile(t.liberationSans, dir / "new.ttf");
+  std::filesystem::rename(dir / "new.ttf", path);
+  auto second = FontFace::Open(path, 0, -16);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->FamilyName(), "Liberation Sans");
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(second->FontData(bytes));
+  EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == sv::test::ReadFile(t.liberationSans));
+  EXPECT_TRUE(std::string(data->Bytes().begin(), data->Bytes().end()) ==
+              sv::test::ReadFile(t.dejaVuSansMono));
 }

@@ -27,6 +27,17 @@ std::string InstalledFont(const std::string& family, std::string& error, int wei
   return face->FilePath();
 }
 
+// A fontconfig configuration in dir for the fonts of folder, with its cache in dir.
+std::string WriteFontConfiguration(const TempDir& dir, const std::string& folder) {
+  std::filesystem::create_directories(dir / "cache");
+  const std::string conf = dir / "fonts.conf";
+  WriteFile(conf,
+            "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
+            "<fontconfig>\n  <dir>" +
+                folder + "</dir>\n  <cachedir>" + (dir / "cache") + "</cachedir>\n</fontconfig>\n");
+  return conf;
+}
+
 TestFonts MakeTestFonts(const TempDir& dir) {
   TestFonts t;
   t.ipaGothic = InstalledFont("IPAGothic", t.error);
@@ -42,7 +53,6 @@ TestFonts MakeTestFonts(const TempDir& dir) {
 
   t.folder = dir / "fonts/";
   std::filesystem::create_directories(t.folder);
-  std::filesystem::create_directories(dir / "cache");
   for (const std::string* f :
        {&t.ipaGothic, &t.ipaPGothic, &t.dejaVuSans, &t.dejaVuSansMono, &t.liberationSans,
         &t.liberationMono, &t.liberationSerif, &t.liberationSerifBold})
@@ -65,12 +75,7 @@ TestFonts MakeTestFonts(const TempDir& dir) {
   t.loop = t.folder + "SvLoop.ttf";
   t.symbol = t.folder + "SvSymbol.ttf";
 
-  const std::string conf = dir / "fonts.conf";
-  WriteFile(conf,
-            "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
-            "<fontconfig>\n  <dir>" +
-                t.folder + "</dir>\n  <cachedir>" + (dir / "cache") +
-                "</cachedir>\n</fontconfig>\n");
+  const std::string conf = WriteFontConfiguration(dir, t.folder);
   if (!platform::UseFontConfiguration(conf)) t.error = "fontconfig did not take " + conf;
   t.config = conf;
   return t;
@@ -82,6 +87,18 @@ const TestFonts& UseTestFonts() {
   static const std::unique_ptr<TempDir> dir = std::make_unique<TempDir>();
   static const TestFonts fonts = MakeTestFonts(*dir);
   return fonts;
+}
+
+OtherFontConfiguration::OtherFontConfiguration(const std::vector<std::string>& fonts) {
+  const std::string folder = dir_ / "fonts/";
+  std::filesystem::create_directories(folder);
+  for (const std::string& f : fonts)
+    std::filesystem::create_symlink(f, folder + std::filesystem::path(f).filename().string());
+  ok_ = platform::UseFontConfiguration(WriteFontConfiguration(dir_, folder));
+}
+
+OtherFontConfiguration::~OtherFontConfiguration() {
+  platform::UseFontConfiguration(UseTestFonts().config);
 }
 
 JudgeOutput::JudgeOutput(const std::string& text) {

@@ -32,6 +32,22 @@ struct TestFonts {
 // it begin with SV_REQUIRE_TEST_FONTS().
 const TestFonts& UseTestFonts();
 
+// While it lives, the platform's font layer finds fonts through a configuration of its own that
+// holds only the given font files (linked into a private folder); afterwards through the tests'
+// set again. Ok() is false when fontconfig did not take it.
+class OtherFontConfiguration {
+ public:
+  explicit OtherFontConfiguration(const std::vector<std::string>& fonts);
+  ~OtherFontConfiguration();
+  OtherFontConfiguration(const OtherFontConfiguration&) = delete;
+  OtherFontConfiguration& operator=(const OtherFontConfiguration&) = delete;
+  bool Ok() const { return ok_; }
+
+ private:
+  TempDir dir_;
+  bool ok_ = false;
+};
+
 // The output of the judge: for each key, the rest of every line that begins with it, in order.
 class JudgeOutput {
  public:

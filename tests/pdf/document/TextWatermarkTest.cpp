@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -364,6 +365,45 @@ TEST(TextWatermarkTest, StringsOfEachKindOfFont) {
   // 932; a trail byte 0x5C (as in 表) is escaped like every backslash.
   TzoTextWatermarkTemplate cff = Template("表(A)", MakeFont("SvFixture Cff", 12, 128));
   EXPECT_NE(cff.Render("/F3", "", muPoints, 0, 0).find("(\x95\\\\\\(A\\)) Tj"), std::string::npos);
+}
+
+// A template measures its font once and again when the font or the font configuration has
+// changed: one template rendered through a series of fonts and a switch of the configuration
+// gives what a fresh copy of it gives each time.
+TEST(TextWatermarkTest, AReusedTemplateRendersAsAFreshOne) {
+  SV_REQUIRE_TEST_FONTS();
+  TzoTextWatermarkTemplate reused = Template("社外秘 Wavy 12", MakeFont("Arial", 12, 0));
+  reused.HorizontalPosition = reused.VerticalPosition = 1;
+  auto render = [](const TzoTextWatermarkTemplate& t) {
+    return t.Render("/F1", "", muPoints, 300, 400);
+  };
+  auto fresh = [&] {
+    const TzoTextWatermarkTemplate copy = reused;
+    return render(copy);
+  };
+  const std::string first = render(reused);
+  const std::function<void()> changes[] = {
+      [&] { reused.Font.SetSize(20); },
+      [&] { reused.Font.SetStyle(ui::fsBold); },
+      [&] { reused.SetFont(MakeFont("MS Gothic", 12, 128)); },
+      [&] { reused.SetFont(MakeFont("SvFixture Cff", 12, 128)); },
+      [&] { reused.SetFont(MakeFont("Arial", 12, 0)); },
+  };
+  for (size_t i = 0; i < std::size(changes); ++i) {
+    SCOPED_TRACE(i);
+    changes[i]();
+    EXPECT_EQ(render(reused), fresh());
+  }
+  EXPECT_EQ(render(reused), first);
+  {
+    // Under a configuration where Arial is DejaVu Sans Mono the text is wider.
+    OtherFontConfiguration other({UseTestFonts().dejaVuSansMono});
+    ASSERT_TRUE(other.Ok());
+    const std::string mono = render(reused);
+    EXPECT_NE(mono, first);
+    EXPECT_EQ(mono, fresh());
+  }
+  EXPECT_EQ(render(reused), first);
 }
 
 // ---- Stamps on pages ----
