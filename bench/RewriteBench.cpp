@@ -3,9 +3,13 @@
 // memory (QPDF, QPDFWriter with R3 encryption), and with the qpdf command once per file, as a
 // user's shell loop would. Each way runs in a child process of its own, so that its peak memory
 // is its own. Prints files per second, megabytes per second, peak memory (also above an idle
-// child, which holds the inputs already) and the ratios.
+// child, which holds the inputs already), the ratios and the minor page faults (memory touched
+// afresh, a cost of its own on a virtual machine).
 //
-// Usage: bench_RewriteBench [--rounds N] FOLDER-OR-FILE...
+// Usage: bench_RewriteBench [--rounds N] [--in-process | --library-only] FOLDER-OR-FILE...
+// With --in-process, this library and libqpdf run in this process, each after a first round that
+// is not timed (memory already touched, as in a long batch); with --library-only, only this
+// library does (for a profiler).
 // Without arguments: ../shared/corpus beside the source tree, then one large file made by
 // joining every document of its docs folder (qpdf --empty --pages).
 // Only files that this library loads are timed, and the same files for all three ways; both qpdf
@@ -39,9 +43,7 @@ class MemoryDoc : public TzoCustomPDFDocument {
  public:
   MemoryDoc(ConstructKey key, rtl::TComponent* owner) : TzoCustomPDFDocument(key, owner) {}
   size_t WriteTo(rtl::TMemoryStream& mem) {
-    outputStream_ = std::make_unique<TzoWriteOnlyFilter>(&mem);
-    WriteDocument();
-    outputStream_.reset();
+    WriteDocumentTo(mem);
     return static_cast<size_t>(mem.Size());
   }
 };
@@ -142,10 +144,11 @@ bool QpdfCommandOne(const Input& in, const std::string& outPath) {
 struct Result {
   double seconds = 0;
   long peakKiB = 0;
+  long faults = 0;  // minor page faults: memory the way touched afresh
   bool ok = false;
 };
 
-// Runs work in a child process; its time (as the child measured it) and peak memory.
+// Runs work in a child process; its time (as the child measured it), peak memory and page faults.
 Result InChild(const std::function<bool()>& work) {
   int fds[2];
   if (pipe(fds) != 0) return {};
@@ -170,7 +173,33 @@ Result InChild(const std::function<bool()>& work) {
   r.seconds = s;
   r.ok = s >= 0;
   r.peakKiB = ru.ru_maxrss;  // for the command way: the largest qpdf process
+  r.faults = ru.ru_minflt;   // for the command way: of all its qpdf processes
   return r;
+}
+
+// The ways in memory in this process, after a round that is not timed; libqpdf's too unless
+// libraryOnly.
+void ReportInProcess(const char* title, const std::vector<Input>& inputs, int rounds,
+                     bool libraryOnly) {
+  double mb = 0;
+  for (const Input& in : inputs)
+    mb += static_cast<double>(in.bytes.size()) / 1e6;
+  std::printf("\n%s: %zu files, %.2f MB, %d round(s) in this process\n", title, inputs.size(), mb,
+              rounds);
+  double ours = 0;
+  for (auto [name, one] : {std::pair{"this library", &OursOne}, {"libqpdf", &QpdfOne}}) {
+    if (libraryOnly && one != &OursOne) break;
+    for (const Input& in : inputs)
+      one(in);
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int r = 0; r < rounds; ++r)
+      for (const Input& in : inputs)
+        one(in);
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (one == &OursOne) ours = s;
+    std::printf("%-14s %8.3f s %10.2f MB/s %8.2f time/library\n", name, s, mb * rounds / s,
+                s / ours);
+  }
 }
 
 void Report(const char* title, const std::vector<Input>& inputs, int rounds) {
@@ -211,11 +240,12 @@ void Report(const char* title, const std::vector<Input>& inputs, int rounds) {
   for (const Way& w : ways)
     results.push_back(InChild(w.work));
   // A child that does nothing: the memory every way has before it starts.
-  const long idleKiB = InChild([] { return true; }).peakKiB;
+  const Result idle = InChild([] { return true; });
+  const long idleKiB = idle.peakKiB;
   fs::remove(outPath);
   const double files = static_cast<double>(inputs.size()) * rounds;
-  std::printf("%-14s %10s %10s %10s %10s %12s %14s %14s\n", "way", "seconds", "files/s", "MB/s",
-              "peak MiB", "above idle", "time/library", "memory/library");
+  std::printf("%-14s %10s %10s %10s %10s %12s %14s %14s %10s\n", "way", "seconds", "files/s",
+              "MB/s", "peak MiB", "above idle", "time/library", "memory/library", "faults");
   for (size_t i = 0; i < results.size(); ++i) {
     const Result& r = results[i];
     if (!r.ok) {
@@ -224,18 +254,19 @@ void Report(const char* title, const std::vector<Input>& inputs, int rounds) {
     }
     if (i == 2) {
       // The command's peak is that of its largest qpdf process, a program of its own.
-      std::printf("%-14s %10.3f %10.1f %10.2f %10.1f %12s %14.2f %14s\n", ways[i].name, r.seconds,
-                  files / r.seconds, mb * rounds / r.seconds, r.peakKiB / 1024.0, "-",
-                  results[0].ok ? r.seconds / results[0].seconds : 0.0, "-");
+      std::printf("%-14s %10.3f %10.1f %10.2f %10.1f %12s %14.2f %14s %10ld\n", ways[i].name,
+                  r.seconds, files / r.seconds, mb * rounds / r.seconds, r.peakKiB / 1024.0, "-",
+                  results[0].ok ? r.seconds / results[0].seconds : 0.0, "-", r.faults);
       continue;
     }
     std::printf(
-        "%-14s %10.3f %10.1f %10.2f %10.1f %12.1f %14.2f %14.2f\n", ways[i].name, r.seconds,
+        "%-14s %10.3f %10.1f %10.2f %10.1f %12.1f %14.2f %14.2f %10ld\n", ways[i].name, r.seconds,
         files / r.seconds, mb * rounds / r.seconds, r.peakKiB / 1024.0,
         (r.peakKiB - idleKiB) / 1024.0, results[0].ok ? r.seconds / results[0].seconds : 0.0,
         results[0].ok
             ? static_cast<double>(r.peakKiB - idleKiB) / std::max(1L, results[0].peakKiB - idleKiB)
-            : 0.0);
+            : 0.0,
+        r.faults - idle.faults);
   }
   std::printf("(idle child: %.1f MiB; largest input: %.2f MB)\n", idleKiB / 1024.0,
               static_cast<double>(std::max_element(inputs.begin(), inputs.end(),
@@ -246,8 +277,9 @@ void Report(const char* title, const std::vector<Input>& inputs, int rounds) {
                   1e6);
 }
 
-// The PDF files of a folder (recursively) or the file itself, that this library loads.
-std::vector<Input> Collect(const std::string& where) {
+// The PDF files of a folder (recursively) or the file itself, that this library (and libqpdf,
+// unless libraryOnly) loads.
+std::vector<Input> Collect(const std::string& where, bool libraryOnly) {
   std::vector<std::string> paths;
   if (fs::is_directory(where)) {
     for (const auto& e : fs::recursive_directory_iterator(where))
@@ -261,7 +293,7 @@ std::vector<Input> Collect(const std::string& where) {
     Input in{p, ReadAll(p), PasswordOf(p)};
     try {
       if (OursOne(in) == 0) throw std::runtime_error("password refused");
-      QpdfOne(in);
+      if (!libraryOnly) QpdfOne(in);
       inputs.push_back(std::move(in));
     } catch (const std::exception& e) {
       std::printf("  left out %s: %s\n", p.c_str(), e.what());
@@ -274,11 +306,16 @@ std::vector<Input> Collect(const std::string& where) {
 
 int main(int argc, char** argv) {
   int rounds = 1;
+  bool libraryOnly = false, inProcess = false;
   std::vector<std::string> wheres;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--rounds" && i + 1 < argc)
       rounds = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--library-only")
+      libraryOnly = inProcess = true;
+    else if (a == "--in-process")
+      inProcess = true;
     else
       wheres.push_back(a);
   }
@@ -297,8 +334,12 @@ int main(int argc, char** argv) {
     if (std::system(cmd.c_str()) == 0) wheres.push_back(joined);
   }
   for (const std::string& w : wheres) {
-    std::vector<Input> inputs = Collect(w);
-    Report(w == joined ? "joined manuals (one large file)" : w.c_str(), inputs, rounds);
+    std::vector<Input> inputs = Collect(w, libraryOnly);
+    const char* title = w == joined ? "joined manuals (one large file)" : w.c_str();
+    if (inProcess)
+      ReportInProcess(title, inputs, rounds, libraryOnly);
+    else
+      Report(title, inputs, rounds);
   }
   if (!joined.empty()) fs::remove(joined);
   return 0;

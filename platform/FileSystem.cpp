@@ -388,6 +388,17 @@ ReplacementFile::~ReplacementFile() {
   Discard();
 }
 
+bool ReplacementFile::OpenFolder(const std::string& os, std::string* error) {
+  const size_t slash = os.rfind('/');
+  folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : os.substr(0, slash));
+  name_ = slash == std::string::npos ? os : os.substr(slash + 1);
+  if (name_.empty() || name_ == "." || name_ == "..")
+    return Fail(error, "cannot replace " + target_, EISDIR);
+  dirFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd_ < 0) return Fail(error, "cannot open the folder of " + target_, errno);
+  return true;
+}
+
 bool ReplacementFile::Create(const std::string& target, std::string* error, bool followLink) {
   Discard();
   target_ = target;
@@ -398,13 +409,7 @@ bool ReplacementFile::Create(const std::string& target, std::string* error, bool
     if (!real) return Fail(error, "cannot follow the link " + target, errno);
     os = real.get();
   }
-  const size_t slash = os.rfind('/');
-  folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : os.substr(0, slash));
-  name_ = slash == std::string::npos ? os : os.substr(slash + 1);
-  if (name_.empty() || name_ == "." || name_ == "..")
-    return Fail(error, "cannot replace " + target, EISDIR);
-  dirFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd_ < 0) return Fail(error, "cannot open the folder of " + target, errno);
+  if (!OpenFolder(os, error)) return false;
   int err = EEXIST;
   for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
     try {
@@ -423,6 +428,52 @@ bool ReplacementFile::Create(const std::string& target, std::string* error, bool
     dirFd_ = -1;
     return Fail(error, "cannot create a temporary file beside " + target, err);
   }
+  return true;
+}
+
+namespace {
+
+// The mount that a descriptor's file lies on; false when the system does not tell.
+bool MountOf(int fd, uint64_t& mount) {
+  struct statx stx {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &stx) != 0 || !(stx.stx_mask & STATX_MNT_ID))
+    return false;
+  mount = stx.stx_mnt_id;
+  return true;
+}
+
+}  // namespace
+
+bool ReplacementFile::Adopt(const std::string& target, const std::string& path,
+                            std::string* error) {
+  Discard();
+  target_ = target;
+  if (!OpenFolder(Os(target), error)) return false;
+  auto fail = [&](const std::string& why, int err) {
+    Discard();
+    return Fail(error, why, err);
+  };
+  const std::string os = Os(path);
+  const size_t slash = os.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : os.substr(0, slash));
+  const std::string name = slash == std::string::npos ? os : os.substr(slash + 1);
+  tempDirFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (tempDirFd_ < 0) return fail("cannot open the folder of " + path, errno);
+  fd_ = ::openat(tempDirFd_, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) return fail("cannot open " + path, errno);
+  // Only a file of this user's own, with no other name, is moved into the target's folder.
+  struct stat mine, dir;
+  if (::fstat(fd_, &mine) != 0 || ::fstat(dirFd_, &dir) != 0)
+    return fail("cannot look at " + path, errno);
+  if (!S_ISREG(mine.st_mode) || mine.st_nlink != 1 || mine.st_uid != ::geteuid())
+    return fail("cannot take " + path, EPERM);
+  uint64_t fileMount = 0, dirMount = 0;
+  if (mine.st_dev != dir.st_dev || !MountOf(fd_, fileMount) || !MountOf(dirFd_, dirMount) ||
+      fileMount != dirMount)
+    return fail("cannot move " + path + " beside " + target, EXDEV);
+  if (::fchmod(fd_, 0600) != 0) return fail("cannot make " + path + " private", errno);
+  tempName_ = name;
   return true;
 }
 
@@ -517,14 +568,15 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
   }
 
   // The temporary name must still be this file, and the target still the file checked.
+  const int tempDir = tempDirFd_ >= 0 ? tempDirFd_ : dirFd_;
   struct stat temp, now;
-  if (::fstatat(dirFd_, tempName_.c_str(), &temp, AT_SYMLINK_NOFOLLOW) != 0 ||
+  if (::fstatat(tempDir, tempName_.c_str(), &temp, AT_SYMLINK_NOFOLLOW) != 0 ||
       temp.st_dev != mine.st_dev || temp.st_ino != mine.st_ino)
     return fail("the temporary file was replaced");
   const bool stillExists = ::fstatat(dirFd_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
   if (stillExists != exists || (exists && !(IdentityOf(now) == IdentityOf(target))))
     return fail("the file changed after it was read");
-  if (::renameat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str()) != 0)
+  if (::renameat(tempDir, tempName_.c_str(), dirFd_, name_.c_str()) != 0)
     return failErrno("cannot rename the new file");
   tempName_.clear();
   const bool placed = ::fstatat(dirFd_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -539,18 +591,20 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
 }
 
 void ReplacementFile::Discard() {
+  const int tempDir = tempDirFd_ >= 0 ? tempDirFd_ : dirFd_;
   if (fd_ >= 0 && !tempName_.empty()) {
     // Removed only while the name is still this file's.
     struct stat mine, temp;
     if (::fstat(fd_, &mine) == 0 &&
-        ::fstatat(dirFd_, tempName_.c_str(), &temp, AT_SYMLINK_NOFOLLOW) == 0 &&
+        ::fstatat(tempDir, tempName_.c_str(), &temp, AT_SYMLINK_NOFOLLOW) == 0 &&
         mine.st_dev == temp.st_dev && mine.st_ino == temp.st_ino)
-      ::unlinkat(dirFd_, tempName_.c_str(), 0);
+      ::unlinkat(tempDir, tempName_.c_str(), 0);
   }
   tempName_.clear();
-  if (fd_ >= 0) ::close(fd_);
-  if (dirFd_ >= 0) ::close(dirFd_);
-  fd_ = dirFd_ = -1;
+  for (int* fd : {&fd_, &dirFd_, &tempDirFd_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
 }
 
 PrivateFileScope::PrivateFileScope() : previous_(::umask(077)) {}

@@ -69,8 +69,9 @@ bool CheckReplaceable(const std::string& path, FileIdentity* identity = nullptr,
 // A new file that takes the place of a target in one step. It is made in the target's folder
 // (O_CREAT|O_EXCL|O_NOFOLLOW, mode 0600, an unpredictable name beginning with "."), that folder
 // stays open, and everything is done on the descriptor that writes it. Commit gives it the
-// target's mode and owner and renames it over the target within the folder. Until a Commit
-// succeeds the target is untouched, and the file is removed when the object goes.
+// target's mode and owner and renames it over the target within the folder (or, for a file
+// taken by Adopt, from its own folder on the same mount). Until a Commit succeeds the target is
+// untouched, and the file is removed when the object goes.
 class ReplacementFile {
  public:
   ReplacementFile() = default;
@@ -81,10 +82,16 @@ class ReplacementFile {
   // Makes the file beside target. With followLink, a symbolic link as target stands for the file
   // it names (the link stays); otherwise such a target is refused by Commit.
   bool Create(const std::string& target, std::string* error = nullptr, bool followLink = false);
+  // Takes the finished file at path as the new file for target (no link followed at either), so
+  // that Commit renames it over the target instead of a copy being made: it must be a regular
+  // file of the running user with a single name, on the target's mount; it is made private (0600)
+  // and, like a file made by Create, removed when the object goes without a Commit. False (path
+  // as it was, errno EXDEV when the mounts differ) when it cannot be taken.
+  bool Adopt(const std::string& target, const std::string& path, std::string* error = nullptr);
   bool IsOpen() const { return fd_ >= 0; }
   // For a stream over it; the object keeps the descriptor.
   int Descriptor() const { return fd_; }
-  // The temporary file's path as the OS spells it.
+  // The temporary file's path as the OS spells it (for a file made by Create).
   std::string TempPath() const { return folder_ + "/" + tempName_; }
 
   bool Write(std::string_view bytes, std::string* error = nullptr);  // at the current position
@@ -103,11 +110,15 @@ class ReplacementFile {
   void Discard();
 
  private:
+  // Opens the folder of the target (os: its path as the OS spells it); sets folder_ and name_.
+  bool OpenFolder(const std::string& os, std::string* error);
+
   int dirFd_ = -1;
+  int tempDirFd_ = -1;  // the folder of an adopted file; -1: the file is in the target's folder
   int fd_ = -1;
   std::string folder_;    // the target's folder, as the OS spells it
   std::string name_;      // the target's name in it
-  std::string tempName_;  // the temporary file's name in it
+  std::string tempName_;  // the temporary file's name in its folder
   std::string target_;    // the target as given, for messages
 };
 

@@ -146,9 +146,15 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   int64_t end = position_ + count;
   if (end > Size()) {
     if (static_cast<uint64_t>(end) > data_.max_size()) return 0;
-    data_.resize(static_cast<size_t>(end));
+    // Bytes past the end are appended, not zero-filled first and then overwritten.
+    if (position_ > Size()) data_.resize(static_cast<size_t>(position_));
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    const size_t inside = static_cast<size_t>(Size() - position_);
+    if (inside > 0) std::memcpy(data_.data() + position_, bytes, inside);
+    data_.insert(data_.end(), bytes + inside, bytes + count);
+  } else {
+    std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
   }
-  std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
   position_ = end;
   return count;
 }
@@ -296,6 +302,12 @@ int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
   off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
   if (r < 0) return Position();
   return static_cast<int64_t>(r);
+}
+
+int64_t THandleStream::Size() {
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) return static_cast<int64_t>(st.st_size);
+  return TStream::Size();
 }
 
 void THandleStream::SetSize(int64_t size) {

@@ -141,6 +141,8 @@ class THandleStream : public TStream {
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  // A regular file's size from the descriptor, without moving; otherwise as TStream finds it.
+  int64_t Size() override;
   void SetSize(int64_t size) override;
   // Flushes the data to the disk; EWriteError when that fails.
   void Flush();

@@ -1,5 +1,7 @@
 #include "apps/sorvane/LibraryEngine.h"
 
+#include <cstring>
+
 #include "apps/sorvane/Rw_ini.h"
 #include "pdf/document/zoCstPDFDoc.h"
 #include "platform/CodePage.h"
@@ -47,18 +49,23 @@ void PatchHeaderVersion(platform::ReplacementFile& file) {
   // The header follows the file's first "%".
   int64_t percent = -1;
   std::string block(2048, '\0');
-  for (int64_t start = 0; percent < 0;) {
-    const int64_t got = file.ReadAt(start, block.data(), block.size());
+  int64_t start = 0, got = 0;
+  for (; percent < 0; start += got) {
+    got = file.ReadAt(start, block.data(), block.size());
     if (got < 0) throw cannotRead();
     if (got == 0) return;
     const size_t at = std::string_view(block.data(), static_cast<size_t>(got)).find('%');
     if (at != std::string_view::npos) percent = start + static_cast<int64_t>(at);
-    start += got;
   }
   char head[7];
-  const int64_t got = file.ReadAt(percent + 1, head, sizeof head);
-  if (got < 0) throw cannotRead();
-  if (got != 7) return;
+  // The seven bytes after it, from the block read when they are in it.
+  if (percent + 8 <= start) {
+    std::memcpy(head, block.data() + (percent + 1 - (start - got)), sizeof head);
+  } else {
+    const int64_t n = file.ReadAt(percent + 1, head, sizeof head);
+    if (n < 0) throw cannotRead();
+    if (n != 7) return;
+  }
   if (UpperAscii(head[0]) != 'P' || UpperAscii(head[1]) != 'D' || UpperAscii(head[2]) != 'F' ||
       head[3] != '-')
     return;
@@ -97,14 +104,14 @@ int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
   }
   doc.SetShowSetupDialog(false);
 
-  // Saved where only this program looks, then copied beside the user's file and patched there.
-  platform::PrivateFileScope privateFiles;
-  platform::ForceDirectories(TempFolder());
-  platform::TemporaryPath saved(TempFolder(), ".pdf");
-  if (!doc.SaveToFile(saved.Path(), 2)) return kLibraryNotSaved;
+  // Saved straight into the new file beside the user's, patched there and put in its place.
   platform::ReplacementFile file;
   std::string error;
-  if (!file.Create(path, &error) || !file.WriteFrom(saved.Path(), &error)) CannotReplace(error);
+  if (!file.Create(path, &error)) CannotReplace(error);
+  {
+    rtl::THandleStream stream(file.Descriptor(), path);
+    if (!doc.SaveToStream(stream, path, 2)) return kLibraryNotSaved;
+  }
   PatchHeaderVersion(file);
   if (!file.Commit(&identity, &error)) CannotReplace(error);
   return 0;

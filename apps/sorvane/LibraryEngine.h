@@ -30,8 +30,9 @@ std::string InfoDateText();
 void PatchHeaderVersion(platform::ReplacementFile& file);
 
 // Rewrites one file with doc: 0 on success, -1 when the open password is refused. The document is
-// saved in the program's temporary folder, copied beside the user's file with its header patched,
-// and put in its place in one step, when the file is still the one that was read. On any failure
+// saved into one new file beside the user's file (private to its owner while it is written), its
+// header patched there, and put in its place in one step, when the file is still the one that
+// was read. On any failure
 // (a file that may not be replaced, an exception of the library, a file that changed or cannot be
 // written) the file is left byte for byte as it was and an exception propagates.
 int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path);

@@ -153,7 +153,9 @@ int32_t LockWithTool(const std::string& path, std::string* problem) {
     platform::ReplacementFile file;
     if (!IsCompleteWorkFile(work)) {
       result = kToolNoWorkFile;
-    } else if (!file.Create(path, &why) || !file.WriteFrom(work, &why) ||
+    } else if (!(file.Adopt(path, work, &why) ||
+                 // Not on the input's mount (or not movable): a copy beside the input.
+                 (file.Create(path, &why) && file.WriteFrom(work, &why))) ||
                !file.Commit(&identity, &why)) {
       if (problem) *problem = why;
       result = kToolCopyFailed;

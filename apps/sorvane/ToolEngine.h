@@ -35,9 +35,10 @@ std::string QuoteToolPassword(const std::string& text);
 // The tool's argument string for rewriting path with the current JobSettings.
 std::string ToolArguments(const std::string& path);
 
-// Rewrites one file with the outside tool; 0 on success. The work file, made private to its owner,
-// is copied beside the input and put in its place in one step when the input is still the file
-// that the tool read; it is removed afterwards. On any failure the file is left byte for byte as
+// Rewrites one file with the outside tool; 0 on success. The work file, private to its owner, is
+// put in the input's place in one step when the input is still the file that the tool read: moved
+// there when it lies on the input's mount, else copied beside the input first; it is removed
+// afterwards. On any failure the file is left byte for byte as
 // it was; when it may not or could not be replaced, problem (if given) says why. A tool that runs
 // past AppSettings.TimeLimit is ended and raises EToolTimeLimit with a message.
 int32_t LockWithTool(const std::string& path, std::string* problem = nullptr);

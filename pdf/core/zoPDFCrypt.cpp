@@ -191,19 +191,38 @@ TMD5Digest Md5(const void* bytes, size_t length) {
 
 // ---- RC4 ----
 
+namespace {
+
+// The state after the key schedule of the last key used on this thread: the strings and the
+// stream of one object share their key, and a copy of the state costs far less than the schedule.
+struct Rc4Schedule {
+  size_t length = 0;  // 0: none yet
+  uint8_t key[256];
+  uint32_t state[256];
+};
+
+}  // namespace
+
 void Rc4Crypt(std::span<const uint8_t> key, const void* source, void* destination, size_t length) {
   const size_t n = key.size();
   if (n < 1 || n > 256) throw rtl::Exception("RC4: Invalid key length");
-  // Word-sized entries and indices: faster than bytes on current processors.
-  uint32_t s[256];
-  for (uint32_t i = 0; i < 256; ++i)
-    s[i] = i;
-  uint32_t j = 0;
-  for (size_t i = 0, k = 0; i < 256; ++i) {
-    j = (j + s[i] + key[k]) & 0xFF;
-    std::swap(s[i], s[j]);
-    if (++k == n) k = 0;
+  thread_local Rc4Schedule last;
+  if (last.length != n || std::memcmp(last.key, key.data(), n) != 0) {
+    // Word-sized entries and indices: faster than bytes on current processors.
+    uint32_t* t = last.state;
+    for (uint32_t i = 0; i < 256; ++i)
+      t[i] = i;
+    uint32_t j = 0;
+    for (size_t i = 0, k = 0; i < 256; ++i) {
+      j = (j + t[i] + key[k]) & 0xFF;
+      std::swap(t[i], t[j]);
+      if (++k == n) k = 0;
+    }
+    std::memcpy(last.key, key.data(), n);
+    last.length = n;
   }
+  uint32_t s[256];
+  std::memcpy(s, last.state, sizeof s);
   const auto* in = static_cast<const uint8_t*>(source);
   auto* out = static_cast<uint8_t*>(destination);
   uint32_t x = 0, y = 0;

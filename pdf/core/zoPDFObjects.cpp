@@ -169,8 +169,8 @@ void TzoPDFDictObject::AddPair(std::unique_ptr<TzoPDFNameObject> key,
                                std::unique_ptr<TzoPDFObject> value) {
   if (!key) RaiseMsg<EUnexpectedObjectError>(SUnexpectedObject);
   if (keys_.size() >= kMaxCount) ListIndexError(static_cast<int64_t>(keys_.size()));
-  keys_.reserve(keys_.size() + 1);
-  values_.reserve(values_.size() + 1);
+  ReserveOneMore(keys_);
+  ReserveOneMore(values_);
   // Both reservations are made, so neither push below can fail and leave the lists apart.
   keys_.push_back(std::move(key));
   values_.push_back(std::move(value));

@@ -6,6 +6,7 @@
 
 #include "pdf/core/zoPDFResStrs.h"
 #include "pdf/core/zoPDFUtils.h"
+#include "pdf/core/zoUtils.h"
 
 // ---- TzoPDFObjectStore ----
 
@@ -27,7 +28,7 @@ int32_t TzoPDFObjectStore::NextObjectNumber() {
 
 TzoPDFIndirectObject* TzoPDFObjectStore::Add(std::unique_ptr<TzoPDFIndirectObject> indObj) {
   if (!indObj) RaiseMsg<ENullObjectError>(SExpectedNull);
-  owned_.reserve(owned_.size() + 1);
+  ReserveOneMore(owned_);  // the push below cannot fail once the list holds the object
   TzoPDFIndirectObject* obj = indObj.get();
   items_.Add(obj->Key(), obj);  // EInvalidID for a negative number, before anything changed
   owned_.push_back(std::move(indObj));

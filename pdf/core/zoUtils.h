@@ -168,6 +168,15 @@ void CosSinDeg(double degrees, double& c, double& s);
 double PixelsToPoints(double x);  // x / ScreenPixelsPerInch * 72
 double PointsToPixels(double x);  // x * ScreenScale
 
+// ---- Containers ----
+
+// Makes room for one more element of v, doubling its storage when full, so that a push_back that
+// follows cannot fail (and n of them cost O(n) copies, not the O(n^2) of reserve(size() + 1)).
+template <class T>
+void ReserveOneMore(std::vector<T>& v) {
+  if (v.size() == v.capacity()) v.reserve(v.size() < 4 ? 4 : v.size() * 2);
+}
+
 // ---- Pseudo-random numbers (the process's generator) ----
 
 // Seeds the generator from the clock.

@@ -36,7 +36,7 @@ TzoEMailInfo::TzoEMailInfo()
 
 TzoPDFIndirectObject* TzoPageObjectList::Add(const TzoObjectKey& key,
                                              std::unique_ptr<TzoPDFIndirectObject> obj) {
-  owned_.reserve(owned_.size() + 1);
+  ReserveOneMore(owned_);
   TzoPDFIndirectObject* p = obj.get();
   list_.Add(key, p);
   owned_.push_back(std::move(obj));

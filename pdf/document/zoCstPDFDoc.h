@@ -642,6 +642,11 @@ class TzoCustomPDFDocument : public TzoComponent {
   // as it was. False when the settings dialog was cancelled (nothing written). A document whose
   // catalog has not been read raises.
   bool SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
+  // Saves as SaveToFile does (the dialog, /NeedAppearances, the status texts, name standing for
+  // the file in them), but writes the document into stream, from its position, for a caller that
+  // makes the file itself; OpenAfterSave plays no part. False when the dialog was cancelled
+  // (nothing written).
+  bool SaveToStream(rtl::TStream& stream, const std::string& name, uint8_t needAppearancesMode);
   int RunSetupDialog();
   void SetNeedAppearances(uint8_t mode);
   // The library's settings dialog for documents without a SetupDialog.
@@ -885,6 +890,38 @@ class TzoCustomPDFDocument : public TzoComponent {
   void StatusMessage(const std::string& text);
   void IOProgress(int32_t percentage);
 
+  // ---- Writing internals ----
+
+  // ObjectText of obj appended to out.
+  void AppendObjectText(std::string& out, int32_t objectNumber, TzoPDFObject* obj);
+  // The text of a dictionary appended to out. With length, its first /Length entry (or a new one
+  // after the others) holds that number.
+  void AppendDictText(std::string& out, int32_t objectNumber, const TzoPDFDictObject& dict,
+                      const int64_t* length);
+  // The reference text of an output number appended to out; "null" for 0.
+  static void AppendReference(std::string& out, int32_t outputNumber);
+  // The dictionary text of a stream as written appended to out (compressed when Compression asks
+  // for it, with the length of its data), and data set to the bytes to write before encryption:
+  // the stream's own, or new ones kept in compressed.
+  void AppendStreamDict(std::string& out, int32_t objectNumber, TzoPDFStreamObject* stream,
+                        std::string& compressed, std::string_view& data);
+  // The output: bytes gather in a buffer and go to OutputStream a block at a time; the writer
+  // counts the position itself (OutputStream's position taken once, by BeginOutput).
+  void BeginOutput();
+  void WriteOutput(std::string_view bytes);
+  // data encrypted for objectNumber into the output.
+  void WriteEncrypted(std::string_view data, int32_t objectNumber);
+  void FlushOutput();
+  void EndOutput();  // flushes and frees the buffer
+  // Records the offset of the object whose text follows in the output.
+  void RecordOffset(int32_t objectNumber);
+  // WriteDocument into stream.
+  void WriteDocumentTo(rtl::TStream& stream);
+  // The steps of a save around write, which writes the document: the checks, the settings dialog
+  // (false when it was cancelled, write not called), /NeedAppearances and the status texts.
+  bool SaveWith(const std::string& name, uint8_t needAppearancesMode,
+                const std::function<void()>& write);
+
   // ---- Fields ----
 
   // Indirect objects whose members the walk has visited.
@@ -927,6 +964,9 @@ class TzoCustomPDFDocument : public TzoComponent {
   int32_t lastObjectNumber_ = 3;
   // The stream being written while saving.
   std::unique_ptr<TzoWriteOnlyFilter> outputStream_;
+  // Output not yet handed to outputStream_, and the stream position where it goes.
+  std::string outputBuffer_;
+  int64_t outputPosition_ = 0;
   bool openAfterSave_ = false;
   TzoMergeOptions mergeOptions_ = 0;
   bool showSetupDialog_ = true;

@@ -1,7 +1,9 @@
 // The document writer and saving: every object still in use is renumbered and written as PDF text,
 // after the catalog, the information dictionary and one flat page tree, followed by the encryption
-// dictionary, one cross-reference table and the trailer. Saving writes a temporary file in the
-// target's folder and puts it in place of the target only when it is complete.
+// dictionary, one cross-reference table and the trailer. The text goes to the output stream in
+// blocks of 64 KiB (stream data larger than that in one piece of its own), and the writer counts
+// the offsets itself. Saving writes a temporary file in the target's folder and puts it in place
+// of the target only when it is complete; a caller that owns such a file saves into its stream.
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -20,6 +22,8 @@
 namespace {
 
 constexpr std::string_view kCRLF = "\r\n";
+// Output is gathered into blocks of this size before it goes to the output stream.
+constexpr size_t kOutputBlock = 64 * 1024;
 // "%PDF-1.4", then a comment of four bytes above 127 that marks the file as binary.
 constexpr std::string_view kHeader = "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n";
 
@@ -131,180 +135,312 @@ int32_t TzoCustomPDFDocument::NextObjectNumber() {
 // ---- Object texts ----
 
 std::string TzoCustomPDFDocument::ObjectText(int32_t objectNumber, TzoPDFObject* obj) {
-  if (!obj) return {};
+  std::string out;
+  AppendObjectText(out, objectNumber, obj);
+  return out;
+}
+
+void TzoCustomPDFDocument::AppendObjectText(std::string& out, int32_t objectNumber,
+                                            TzoPDFObject* obj) {
+  if (!obj) return;
   switch (obj->ObjectType()) {
     case otBoolean:
-      return obj->AsBoolean()->GetText();
+      out += obj->AsBoolean()->GetText();
+      return;
     case otInteger:
-      return obj->AsInteger()->GetText();
+      out += obj->AsInteger()->GetText();
+      return;
     case otInt64:
-      return obj->AsInt64()->GetText();
+      out += obj->AsInt64()->GetText();
+      return;
     case otReal:
-      return obj->AsReal()->GetText();
+      out += obj->AsReal()->GetText();
+      return;
     case otString: {
       const TzoPDFStringObject* s = obj->AsString();
-      if (IsEncryptionOn() && objectNumber != -1)
+      if (IsEncryptionOn() && objectNumber != -1) {
         // The string's own bytes, whatever they encode (UTF-16 text, binary data).
-        return "<" + StrToHex(EncryptString(PDFStringBytes(*s), objectNumber)) + ">";
-      if (s->IsHex()) return s->Text();
-      return "(" + EscapePDFString(s->GetValue()) + ")";
+        out += '<';
+        out += StrToHex(EncryptString(PDFStringBytes(*s), objectNumber));
+        out += '>';
+      } else if (s->IsHex()) {
+        out += s->Text();
+      } else {
+        out += '(';
+        out += EscapePDFString(s->GetValue());
+        out += ')';
+      }
+      return;
     }
     case otName:
-      return obj->AsName()->Text();
+      out += obj->AsName()->Text();
+      return;
     case otArray: {
       const TzoPDFArrayObject* a = obj->AsArray();
-      std::string out = "[ ";
+      out += "[ ";
       for (int32_t i = 0; i < a->Count(); ++i) {
-        std::string t = ObjectText(objectNumber, a->GetItem(i));
-        out += t.empty() ? "null" : t;
+        const size_t at = out.size();
+        AppendObjectText(out, objectNumber, a->GetItem(i));
+        if (out.size() == at) out += "null";
         out += ' ';
       }
       out += ']';
-      return out;
+      return;
     }
-    case otDictionary: {
-      const TzoPDFDictObject* d = obj->AsDict();
-      const bool isPage = IsPageDict(*d);
-      std::string body;
-      for (int32_t i = 0; i < d->Count(); ++i) {
-        const std::string& key = d->GetKeyAt(i)->Text();
-        if (isPage && key == "/Parent") continue;  // pages hang below the one page tree node
-        // An entry without a value text is left out: a key alone would take the next key as
-        // its value.
-        body += KeyValueLine(key, ObjectText(objectNumber, d->GetValueAt(i)));
-      }
-      if (isPage) body += "/Parent " + ReferenceText(pagesNumber_) + "\r\n";
-      return WrapDict(body);
-    }
+    case otDictionary:
+      AppendDictText(out, objectNumber, *obj->AsDict(), nullptr);
+      return;
     case otStream:
-      return StreamText(objectNumber, obj->AsStream());
+      out += StreamText(objectNumber, obj->AsStream());
+      return;
     case otNull:
-      return "null";
+      out += "null";
+      return;
     case otIndirectReference: {
       TzoPDFIndirectObject* target = inputStore_->Find(obj);
       if (!target && outputStore_) target = outputStore_->Find(obj);
-      if (target && target->RefCount() != 0 && target->OutputNumber() != 0)
-        return ReferenceText(target->OutputNumber());
-      return "null";
+      AppendReference(out, target && target->RefCount() != 0 ? target->OutputNumber() : 0);
+      return;
     }
     case otIndirectObject: {
       // An indirect object met as a value stands for a reference to it; writing it here would
       // put it out of its place in the cross-reference order.
       const TzoPDFIndirectObject* ind = obj->AsIndirect();
-      if (ind->RefCount() != 0 && ind->OutputNumber() != 0)
-        return ReferenceText(ind->OutputNumber());
-      return "null";
+      AppendReference(out, ind->RefCount() != 0 ? ind->OutputNumber() : 0);
+      return;
     }
   }
-  return {};
+}
+
+void TzoCustomPDFDocument::AppendReference(std::string& out, int32_t outputNumber) {
+  if (outputNumber == 0) {
+    out += "null";
+    return;
+  }
+  out += std::to_string(outputNumber);
+  out += " 0 R";
+}
+
+void TzoCustomPDFDocument::AppendDictText(std::string& out, int32_t objectNumber,
+                                          const TzoPDFDictObject& d, const int64_t* length) {
+  const bool isPage = IsPageDict(d);
+  bool lengthWritten = false;
+  out += "<<\r\n";
+  for (int32_t i = 0; i < d.Count(); ++i) {
+    const std::string& key = d.GetKeyAt(i)->Text();
+    if (isPage && key == "/Parent") continue;  // pages hang below the one page tree node
+    if (length && !lengthWritten && key == "/Length") {
+      // The first /Length entry, in its place, gets the length given.
+      out += key;
+      out += ' ';
+      out += std::to_string(*length);
+      out += kCRLF;
+      lengthWritten = true;
+      continue;
+    }
+    // An entry without a value text is left out: a key alone would take the next key as its
+    // value.
+    const size_t at = out.size();
+    out += key;
+    out += ' ';
+    const size_t valueAt = out.size();
+    AppendObjectText(out, objectNumber, d.GetValueAt(i));
+    if (out.size() == valueAt)
+      out.resize(at);
+    else
+      out += kCRLF;
+  }
+  if (length && !lengthWritten) {
+    out += "/Length ";
+    out += std::to_string(*length);
+    out += kCRLF;
+  }
+  if (isPage) {
+    out += "/Parent ";
+    AppendReference(out, pagesNumber_);
+    out += kCRLF;
+  }
+  out += ">>";
+}
+
+void TzoCustomPDFDocument::AppendStreamDict(std::string& out, int32_t objectNumber,
+                                            TzoPDFStreamObject* stream, std::string& compressed,
+                                            std::string_view& data) {
+  rtl::TMemoryStream* mem = stream->Data();
+  if (!mem) throw EPDFException(rtl::Format(SStreamWithoutData, objectNumber));
+  data = std::string_view(reinterpret_cast<const char*>(mem->Memory()),
+                          static_cast<size_t>(mem->Size()));
+  if (!compression_ || !compression_->Enabled || compression_->Method > 1) {
+    // The dictionary as it is, with the length of the data as a direct number.
+    const int64_t length = static_cast<int64_t>(data.size());
+    AppendDictText(out, objectNumber, *stream->Dict(), &length);
+    return;
+  }
+
+  std::unique_ptr<TzoPDFDictObject> dict = CloneOf(*stream->Dict());
+  const std::string_view newName = CompressionFilterNames[compression_->Method];
+  TzoPDFObject* rawFilter = dict->GetValue("/Filter");
+  TzoPDFObject* filter = rawFilter ? inputStore_->Resolve(rawFilter) : nullptr;
+  bool compress = true;
+  std::vector<std::unique_ptr<TzoPDFObject>> filters;  // the filters after the new one
+  if (rawFilter) {
+    if (!filter || filter->IsNull()) RaiseFilterObject(filter ? filter : rawFilter);
+    if (filter->IsName()) {
+      const std::string& n = filter->AsName()->Text();
+      if (n == "/DCTDecode" || n == "/JBIG2Decode" || n == "/CCITTFaxDecode" || n == newName)
+        compress = false;
+      filters.push_back(filter->Clone());
+    } else if (filter->IsArray()) {
+      const TzoPDFArrayObject* a = filter->AsArray();
+      for (int32_t i = 0; i < a->Count(); ++i) {
+        TzoPDFObject* e = inputStore_->Resolve(a->GetItem(i));
+        if (!e || !e->IsName()) RaiseFilterObject(e ? e : a->GetItem(i));
+        const std::string& n = e->AsName()->Text();
+        if (n == "/FlateDecode" || n == "/RunLengthDecode" || n == "/CCITTFaxDecode")
+          compress = false;
+        filters.push_back(e->Clone());
+      }
+    } else {
+      RaiseFilterObject(filter);
+    }
+  }
+  if (compress) {
+    compressed = CompressData(std::string(data), compression_->Method, compression_->Level);
+    data = compressed;
+    // The clone gets a direct filter list of its own; the decode parameters keep their
+    // filters' places, with null for the new filter.
+    TzoPDFObject* rawParms = dict->GetValue("/DecodeParms");
+    TzoPDFObject* parms = rawParms ? inputStore_->Resolve(rawParms) : nullptr;
+    std::unique_ptr<TzoPDFArrayObject> newParms;
+    if (!filters.empty() && parms && !parms->IsNull()) {
+      newParms = std::make_unique<TzoPDFArrayObject>();
+      newParms->Add(std::make_unique<TzoPDFNullObject>());
+      if (parms->IsArray()) {
+        const TzoPDFArrayObject* pa = parms->AsArray();
+        for (int32_t i = 0; i < pa->Count(); ++i) {
+          TzoPDFObject* e = pa->GetItem(i);
+          newParms->Add(e ? e->Clone() : std::make_unique<TzoPDFNullObject>());
+        }
+      } else {
+        newParms->Add(parms->Clone());
+      }
+    }
+    if (filters.empty()) {
+      dict->SetValue("/Filter", std::make_unique<TzoPDFNameObject>(std::string(newName)));
+      dict->Remove("/DecodeParms");  // parameters without a filter belong to none
+    } else {
+      auto list = std::make_unique<TzoPDFArrayObject>();
+      list->Add(std::make_unique<TzoPDFNameObject>(std::string(newName)));
+      for (auto& f : filters)
+        list->Add(std::move(f));
+      dict->SetValue("/Filter", std::move(list));
+      if (newParms)
+        dict->SetValue("/DecodeParms", std::move(newParms));
+      else
+        dict->Remove("/DecodeParms");
+    }
+  }
+  const int64_t length = static_cast<int64_t>(data.size());
+  AppendDictText(out, objectNumber, *dict, &length);
 }
 
 std::string TzoCustomPDFDocument::StreamText(int32_t objectNumber, TzoPDFStreamObject* stream) {
-  rtl::TMemoryStream* mem = stream->Data();
-  if (!mem) throw EPDFException(rtl::Format(SStreamWithoutData, objectNumber));
-  std::string data(reinterpret_cast<const char*>(mem->Memory()), static_cast<size_t>(mem->Size()));
-  std::unique_ptr<TzoPDFDictObject> dict = CloneOf(*stream->Dict());
-
-  if (compression_ && compression_->Enabled && compression_->Method <= 1) {
-    const std::string_view newName = CompressionFilterNames[compression_->Method];
-    TzoPDFObject* rawFilter = dict->GetValue("/Filter");
-    TzoPDFObject* filter = rawFilter ? inputStore_->Resolve(rawFilter) : nullptr;
-    bool compress = true;
-    std::vector<std::unique_ptr<TzoPDFObject>> filters;  // the filters after the new one
-    if (rawFilter) {
-      if (!filter || filter->IsNull()) RaiseFilterObject(filter ? filter : rawFilter);
-      if (filter->IsName()) {
-        const std::string& n = filter->AsName()->Text();
-        if (n == "/DCTDecode" || n == "/JBIG2Decode" || n == "/CCITTFaxDecode" || n == newName)
-          compress = false;
-        filters.push_back(filter->Clone());
-      } else if (filter->IsArray()) {
-        const TzoPDFArrayObject* a = filter->AsArray();
-        for (int32_t i = 0; i < a->Count(); ++i) {
-          TzoPDFObject* e = inputStore_->Resolve(a->GetItem(i));
-          if (!e || !e->IsName()) RaiseFilterObject(e ? e : a->GetItem(i));
-          const std::string& n = e->AsName()->Text();
-          if (n == "/FlateDecode" || n == "/RunLengthDecode" || n == "/CCITTFaxDecode")
-            compress = false;
-          filters.push_back(e->Clone());
-        }
-      } else {
-        RaiseFilterObject(filter);
-      }
-    }
-    if (compress) {
-      data = CompressData(data, compression_->Method, compression_->Level);
-      // The clone gets a direct filter list of its own; the decode parameters keep their
-      // filters' places, with null for the new filter.
-      TzoPDFObject* rawParms = dict->GetValue("/DecodeParms");
-      TzoPDFObject* parms = rawParms ? inputStore_->Resolve(rawParms) : nullptr;
-      std::unique_ptr<TzoPDFArrayObject> newParms;
-      if (!filters.empty() && parms && !parms->IsNull()) {
-        newParms = std::make_unique<TzoPDFArrayObject>();
-        newParms->Add(std::make_unique<TzoPDFNullObject>());
-        if (parms->IsArray()) {
-          const TzoPDFArrayObject* pa = parms->AsArray();
-          for (int32_t i = 0; i < pa->Count(); ++i) {
-            TzoPDFObject* e = pa->GetItem(i);
-            newParms->Add(e ? e->Clone() : std::make_unique<TzoPDFNullObject>());
-          }
-        } else {
-          newParms->Add(parms->Clone());
-        }
-      }
-      if (filters.empty()) {
-        dict->SetValue("/Filter", std::make_unique<TzoPDFNameObject>(std::string(newName)));
-        dict->Remove("/DecodeParms");  // parameters without a filter belong to none
-      } else {
-        auto list = std::make_unique<TzoPDFArrayObject>();
-        list->Add(std::make_unique<TzoPDFNameObject>(std::string(newName)));
-        for (auto& f : filters)
-          list->Add(std::move(f));
-        dict->SetValue("/Filter", std::move(list));
-        if (newParms)
-          dict->SetValue("/DecodeParms", std::move(newParms));
-        else
-          dict->Remove("/DecodeParms");
-      }
-    }
-  }
-
-  // The length of the data as written, as a direct number.
-  if (data.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-    dict->SetValue("/Length",
-                   std::make_unique<TzoPDFInt64Object>(static_cast<int64_t>(data.size())));
-  else
-    dict->SetInteger("/Length", static_cast<int32_t>(data.size()));
-  std::string dictText = ObjectText(objectNumber, dict.get());
-  dict.reset();
-  if (IsEncryptionOn()) data = EncryptString(data, objectNumber);
-
   std::string out;
-  out.reserve(dictText.size() + data.size() + 24);
-  out += dictText;
+  std::string compressed;
+  std::string_view data;
+  AppendStreamDict(out, objectNumber, stream, compressed, data);
   out += "\r\nstream\r\n";
-  out += data;
+  if (IsEncryptionOn())
+    out += EncryptString(data, objectNumber);
+  else
+    out += data;
   out += "\r\nendstream";
   return out;
 }
 
 // ---- Writing ----
 
-void TzoCustomPDFDocument::WriteObjectText(const std::string& text, int32_t objectNumber) {
+void TzoCustomPDFDocument::BeginOutput() {
+  outputBuffer_.clear();
+  outputBuffer_.reserve(kOutputBlock);
+  outputPosition_ = outputStream_->Position();
+}
+
+void TzoCustomPDFDocument::FlushOutput() {
+  if (outputBuffer_.empty()) return;
+  outputStream_->WriteBuffer(outputBuffer_.data(), static_cast<int64_t>(outputBuffer_.size()));
+  outputPosition_ += static_cast<int64_t>(outputBuffer_.size());
+  outputBuffer_.clear();
+}
+
+void TzoCustomPDFDocument::EndOutput() {
+  FlushOutput();
+  std::string().swap(outputBuffer_);
+}
+
+void TzoCustomPDFDocument::WriteOutput(std::string_view bytes) {
+  if (outputBuffer_.size() + bytes.size() > kOutputBlock) FlushOutput();
+  if (bytes.size() >= kOutputBlock) {
+    outputStream_->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    outputPosition_ += static_cast<int64_t>(bytes.size());
+    return;
+  }
+  outputBuffer_ += bytes;
+}
+
+void TzoCustomPDFDocument::WriteEncrypted(std::string_view data, int32_t objectNumber) {
+  if (data.empty()) return;
+  if (!encryptor_) CreateEncryptor();
+  // Encrypted straight into the buffer, which holds data larger than a block alone.
+  if (outputBuffer_.size() + data.size() > kOutputBlock) FlushOutput();
+  const size_t at = outputBuffer_.size();
+  outputBuffer_.resize(at + data.size());
+  encryptor_->EncryptData(data.data(), outputBuffer_.data() + at, data.size(), objectNumber, 0);
+  if (outputBuffer_.size() >= kOutputBlock) FlushOutput();
+}
+
+void TzoCustomPDFDocument::RecordOffset(int32_t objectNumber) {
   // The offset of the object number's first digit, behind the CR LF that opens the text.
-  const int64_t offset = outputStream_->Position() + 2;
+  const int64_t offset = outputPosition_ + static_cast<int64_t>(outputBuffer_.size()) + 2;
   if (objectNumber < 1) throw EPDFException(rtl::Format(SXRefGap, objectNumber));
   const size_t index = static_cast<size_t>(objectNumber - 1);
   if (xrefOffsets_.size() <= index) xrefOffsets_.resize(index + 1, 0);
   xrefOffsets_[index] = offset;
-  outputStream_->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+}
+
+void TzoCustomPDFDocument::WriteObjectText(const std::string& text, int32_t objectNumber) {
+  RecordOffset(objectNumber);
+  WriteOutput(text);
 }
 
 void TzoCustomPDFDocument::WriteIndirectObject(TzoPDFIndirectObject* obj) {
   const int32_t n = obj->OutputNumber();
-  std::string body = ObjectText(n, obj->DirectObject());
-  if (body.empty()) body = "null";
-  WriteObjectText(WrapObject(n, body), n);
+  RecordOffset(n);
+  // The text is built at the end of the output buffer itself.
+  std::string& out = outputBuffer_;
+  out += kCRLF;
+  out += ObjectHeaderText(n);
+  out += kCRLF;
+  TzoPDFObject* direct = obj->DirectObject();
+  if (direct && direct->IsStream()) {
+    std::string compressed;
+    std::string_view data;
+    AppendStreamDict(out, n, direct->AsStream(), compressed, data);
+    out += "\r\nstream\r\n";
+    if (IsEncryptionOn())
+      WriteEncrypted(data, n);
+    else
+      WriteOutput(data);
+    out += "\r\nendstream";
+  } else {
+    const size_t bodyAt = out.size();
+    AppendObjectText(out, n, direct);
+    if (out.size() == bodyAt) out += "null";
+  }
+  out += kCRLF;
+  out += "endobj";
+  out += kCRLF;
+  if (out.size() >= kOutputBlock) FlushOutput();
 }
 
 void TzoCustomPDFDocument::BuildOutlines() {
@@ -341,6 +477,7 @@ void TzoCustomPDFDocument::WriteDocument() {
     ~OutputScope() {
       doc.outputStore_.reset();
       doc.xrefOffsets_.clear();
+      std::string().swap(doc.outputBuffer_);
     }
   } scope{*this};
 
@@ -364,7 +501,8 @@ void TzoCustomPDFDocument::WriteDocument() {
     }
   }
 
-  outputStream_->WriteBuffer(kHeader.data(), static_cast<int64_t>(kHeader.size()));
+  BeginOutput();
+  WriteOutput(kHeader);
 
   // Catalog.
   std::string body = KeyValueLine("/Type", "/Catalog");
@@ -440,7 +578,7 @@ void TzoCustomPDFDocument::WriteDocument() {
     if (xrefOffsets_[i] == 0)
       throw EPDFException(rtl::Format(SXRefGap, static_cast<int32_t>(i + 1)));
 
-  const int64_t xrefAt = outputStream_->Position();
+  const int64_t xrefAt = outputPosition_ + static_cast<int64_t>(outputBuffer_.size());
   const size_t entries = xrefOffsets_.size() + 1;
   std::string text;
   text.reserve(entries * 20 + 256);
@@ -458,7 +596,8 @@ void TzoCustomPDFDocument::WriteDocument() {
   if (encryptNumber != -1) body += KeyValueLine("/Encrypt", ReferenceText(encryptNumber));
   text += "trailer\r\n" + WrapDict(body) + "\r\nstartxref\r\n" + std::to_string(xrefAt) +
           "\r\n%%EOF\r\n";
-  outputStream_->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+  WriteOutput(text);
+  EndOutput();
 }
 
 // ---- Catalog entries kept for the writer ----
@@ -508,38 +647,51 @@ void TzoCustomPDFDocument::SetNeedAppearances(uint8_t mode) {
     form->SetValue("/NeedAppearances", std::make_unique<TzoPDFBooleanObject>(value));
 }
 
-bool TzoCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
+bool TzoCustomPDFDocument::SaveWith(const std::string& name, uint8_t needAppearancesMode,
+                                    const std::function<void()>& write) {
   CheckCanSave();
   if (!catalogRead_) throw EPDFException(SNotReadCannotSave);
   if (showSetupDialog_ && RunSetupDialog() == 2) return false;
-
-  const std::string name = LowerExtension(fileName) == ".pdf" ? fileName : fileName + ".pdf";
   SetNeedAppearances(needAppearancesMode);
   StatusMessage(FmtLoadMessage(SSavingFile, name));
-
-  // The target is replaced only by a complete file: a temporary file in its folder is written
-  // through its own descriptor, flushed and renamed over it. Whatever fails leaves the target as
-  // it was.
-  platform::ReplacementFile file;
-  std::string error;
-  if (!file.Create(name, &error, /*followLink=*/true))
-    throw rtl::EFCreateError("Cannot create file \"" + name + "\". " + error);
-  {
-    rtl::THandleStream stream(file.Descriptor(), name);
-    try {
-      outputStream_ = std::make_unique<TzoWriteOnlyFilter>(&stream);
-      WriteDocument();
-      outputStream_.reset();
-    } catch (...) {
-      outputStream_.reset();
-      throw;
-    }
-  }
-  if (!file.Commit(nullptr, &error))
-    throw rtl::EWriteError("Cannot write \"" + name + "\". " + error);
-
-  // The viewer runs on its own; whether it could be started is not looked at.
-  if (openAfterSave_) ui::Shell().OpenDocument(name);
+  write();
   StatusMessage(LoadMessage(SSaveComplete));
   return true;
+}
+
+void TzoCustomPDFDocument::WriteDocumentTo(rtl::TStream& stream) {
+  outputStream_ = std::make_unique<TzoWriteOnlyFilter>(&stream);
+  try {
+    WriteDocument();
+  } catch (...) {
+    outputStream_.reset();
+    throw;
+  }
+  outputStream_.reset();
+}
+
+bool TzoCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
+  const std::string name = LowerExtension(fileName) == ".pdf" ? fileName : fileName + ".pdf";
+  return SaveWith(name, needAppearancesMode, [&] {
+    // The target is replaced only by a complete file: a temporary file in its folder is written
+    // through its own descriptor, flushed and renamed over it. Whatever fails leaves the target
+    // as it was.
+    platform::ReplacementFile file;
+    std::string error;
+    if (!file.Create(name, &error, /*followLink=*/true))
+      throw rtl::EFCreateError("Cannot create file \"" + name + "\". " + error);
+    {
+      rtl::THandleStream stream(file.Descriptor(), name);
+      WriteDocumentTo(stream);
+    }
+    if (!file.Commit(nullptr, &error))
+      throw rtl::EWriteError("Cannot write \"" + name + "\". " + error);
+    // The viewer runs on its own; whether it could be started is not looked at.
+    if (openAfterSave_) ui::Shell().OpenDocument(name);
+  });
+}
+
+bool TzoCustomPDFDocument::SaveToStream(rtl::TStream& stream, const std::string& name,
+                                        uint8_t needAppearancesMode) {
+  return SaveWith(name, needAppearancesMode, [&] { WriteDocumentTo(stream); });
 }

@@ -414,6 +414,91 @@ TEST(Replacement, AThreadSwappingLinksInAtNewFilesNeverReachesTheirTarget) {
   RecordProperty("swaps", swaps.load());
 }
 
+TEST(Replacement, AnAdoptedFileIsMovedOverTheTargetWithTheTargetsModeAndIdentityCheck) {
+  TempDir dir;
+  fs::create_directories(dir / "work");
+  fs::create_directories(dir / "job");
+  const std::string work = dir / "work/out.pdf", target = dir / "job/t.pdf";
+  WriteFile(target, "old");
+  ::chmod(target.c_str(), 0640);
+  FileIdentity read;
+  ASSERT_TRUE(CheckReplaceable(target, &read));
+  WriteFile(work, "%PDF-1.7 made elsewhere");
+  ::chmod(work.c_str(), 0644);
+  struct stat made {};
+  ASSERT_EQ(::stat(work.c_str(), &made), 0);
+  {
+    ReplacementFile file;
+    ASSERT_TRUE(file.Adopt(target, work));
+    EXPECT_EQ(Mode(work), 0600u);  // private until it takes the target's place
+    EXPECT_EQ(ReadFile(target), "old");
+    ASSERT_TRUE(file.Commit(&read));
+  }
+  // Moved, not copied: the target is the work file itself, with the target's mode.
+  struct stat now {};
+  ASSERT_EQ(::stat(target.c_str(), &now), 0);
+  EXPECT_EQ(now.st_ino, made.st_ino);
+  EXPECT_EQ(ReadFile(target), "%PDF-1.7 made elsewhere");
+  EXPECT_EQ(Mode(target), 0640u);
+  EXPECT_EQ(AllNames(dir / "work"), std::vector<std::string>{});
+  EXPECT_EQ(AllNames(dir / "job"), std::vector<std::string>{"t.pdf"});
+
+  // A target that changed since it was read keeps its new version; the adopted file goes.
+  ASSERT_TRUE(CheckReplaceable(target, &read));
+  WriteFile(work, "second");
+  {
+    ReplacementFile file;
+    ASSERT_TRUE(file.Adopt(target, work));
+    WriteFile(target, "the owner's new version");
+    std::string error;
+    EXPECT_FALSE(file.Commit(&read, &error));
+    EXPECT_NE(error.find("changed after it was read"), std::string::npos) << error;
+  }
+  EXPECT_EQ(ReadFile(target), "the owner's new version");
+  EXPECT_EQ(AllNames(dir / "work"), std::vector<std::string>{});
+
+  // Files that are not taken stay as they are: the caller copies them instead.
+  WriteFile(dir / "victim", "secret");
+  struct Case {
+    const char* what;
+    std::function<void()> make;  // at work
+    bool asRootOnly = false;
+  } cases[] = {
+      {"a symbolic link", [&] { fs::create_symlink(dir / "victim", work); }},
+      {"a file with a second name",
+       [&] {
+         WriteFile(work, "w");
+         fs::create_hard_link(work, dir / "work/second");
+       }},
+      {"a folder", [&] { fs::create_directory(work); }},
+      {"nothing", [] {}},
+      {"another user's file",
+       [&] {
+         WriteFile(work, "w");
+         ASSERT_EQ(::chown(work.c_str(), 1234, 1234), 0);
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.asRootOnly && ::geteuid() != 0) continue;
+    fs::remove_all(dir / "work");
+    fs::create_directories(dir / "work");
+    c.make();
+    const std::vector<std::string> before = AllNames(dir / "work");
+    {
+      ReplacementFile file;
+      std::string error;
+      EXPECT_FALSE(file.Adopt(target, work, &error));
+      EXPECT_NE(error.find(work), std::string::npos) << error;
+      EXPECT_FALSE(file.IsOpen());
+    }
+    EXPECT_EQ(AllNames(dir / "work"), before);
+    EXPECT_EQ(ReadFile(target), "the owner's new version");
+    EXPECT_EQ(ReadFile(dir / "victim"), "secret");
+  }
+}
+
 TEST(AtomicReplace, ReplacesWholeKeepsModeAndFollowsLinks) {
   TempDir dir;
   std::string target = dir / "t.pdf";

@@ -2,6 +2,9 @@
 // folders, files and outside commands.
 #pragma once
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <string>
 #include <vector>
 
@@ -44,6 +47,29 @@ bool HasCommand(const std::string& name);  // on PATH
 // Whether the process has gone (or only waits to be reaped by its new parent), given a few
 // seconds to go.
 bool ProcessGone(int pid);
+
+// Writes to regular files stop after limit bytes (EFBIG) while the object lives: a disk that
+// fills up at a chosen byte.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t limit) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit l = old_;
+    l.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &l);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, oldHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit old_{};
+  sighandler_t oldHandler_;
+};
 
 }  // namespace sv::test
 

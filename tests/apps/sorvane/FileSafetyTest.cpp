@@ -1,6 +1,7 @@
 // Rewriting files in folders that other users may write: symbolic links, hard links and read-only
 // files are left as they are, a file that changes during the run keeps its new version, temporary
-// files are private to their owner while they exist, and result files keep their mode and owner.
+// files are private to their owner while they exist, result files keep their mode and owner, and
+// one rewrite makes one temporary file (the tool's output is moved into place, not copied).
 // Both engines run for real (the built tool, the PDF library); pdfinfo judges the results.
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -37,12 +39,13 @@ unsigned Mode(const std::string& path) {
 }
 
 // Notes the widest mode that each file made in the watched folders had, looked at as soon as the
-// file appears.
+// file appears, and every name made, moved away or moved in there, in order ("made a/b.tmp",
+// "moved from a/b.tmp", "moved to a/c.pdf").
 class CreationWatch {
  public:
   explicit CreationWatch(const V& folders) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     for (const std::string& f : folders)
-      folders_[::inotify_add_watch(fd_, f.c_str(), IN_CREATE | IN_MOVED_TO)] = f;
+      folders_[::inotify_add_watch(fd_, f.c_str(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO)] = f;
     thread_ = std::thread([this] { Loop(); });
   }
   ~CreationWatch() {
@@ -56,6 +59,10 @@ class CreationWatch {
   std::map<std::string, unsigned> Modes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return modes_;
+  }
+  V Events() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
   }
 
  private:
@@ -73,6 +80,13 @@ class CreationWatch {
           at += sizeof(inotify_event) + e->len;
           if (e->len == 0 || (e->mask & IN_ISDIR)) continue;
           const std::string path = folders_[e->wd] + "/" + e->name;
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            events_.push_back((e->mask & IN_CREATE)       ? "made " + path
+                              : (e->mask & IN_MOVED_FROM) ? "moved from " + path
+                                                          : "moved to " + path);
+          }
+          if (e->mask & IN_MOVED_FROM) continue;
           struct stat st {};
           if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
           std::lock_guard<std::mutex> lock(mutex_);
@@ -86,6 +100,7 @@ class CreationWatch {
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::map<std::string, unsigned> modes_;
+  V events_;
   std::thread thread_;
 };
 
@@ -269,4 +284,49 @@ TEST_F(FileSafety, TemporaryFilesAndFilesWithPasswordsArePrivate) {
   // The tool's work file went with the file it was made for; the temporary folder is empty.
   EXPECT_FALSE(FileExists(WorkFilePath()));
   EXPECT_EQ(std::distance(fs::directory_iterator(TempFolder()), fs::directory_iterator()), 0);
+}
+
+TEST_F(FileSafety, ARewriteMakesOneTemporaryFileRenamedOnceAndTheToolsOutputIsMovedNotCopied) {
+  const std::string lib = Folder("lib"), tool = Folder("tool");
+  const V libFiles = {Pdf(lib + "/a.pdf"), Pdf(lib + "/b.pdf", "outline.pdf")};
+  const std::string c = Pdf(tool + "/c.pdf");
+  Job(lib, [](TJobSettings& j) {
+    Passwords(j);
+    j.Ver = 1;
+  });
+  Job(tool, [](TJobSettings& j) {
+    Passwords(j);
+    j.Ver = 4;
+  });
+  auto form = Form();
+  const std::string temp = rtl::ExcludeTrailingPathDelimiter(TempFolder());
+  CreationWatch watch({lib, tool, temp});
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kAllOk);
+  watch.Stop();
+  // The events of each folder, with the names within it.
+  std::map<std::string, V> in;
+  for (const std::string& e : watch.Events()) {
+    for (const std::string& folder : {lib, tool, temp}) {
+      const size_t at = e.find(" " + folder + "/");
+      if (at != std::string::npos)
+        in[folder].push_back(e.substr(0, at + 1) + e.substr(at + folder.size() + 2));
+    }
+  }
+  // Each library rewrite: one private temporary file beside the input, renamed over it.
+  const V& l = in[lib];
+  ASSERT_EQ(l.size(), 6u) << Lines(l);
+  for (size_t i = 0; i < 2; ++i) {
+    ASSERT_EQ(l[3 * i].rfind("made .~sv", 0), 0u) << l[3 * i];
+    EXPECT_EQ(l[3 * i + 1], "moved from " + l[3 * i].substr(5));
+    EXPECT_EQ(l[3 * i + 2], "moved to " + fs::path(libFiles[i]).filename().string());
+    EXPECT_TRUE(Locked(libFiles[i]));
+  }
+  // The tool's work file is moved into the input's place: nothing is made beside the input.
+  EXPECT_EQ(in[tool], V{"moved to c.pdf"});
+  EXPECT_NE(std::find(in[temp].begin(), in[temp].end(), "moved from $output.pdf"), in[temp].end())
+      << Lines(in[temp]);
+  EXPECT_TRUE(Locked(c));
+  // The library makes nothing in the program's temporary folder.
+  for (const std::string& e : in[temp])
+    EXPECT_EQ(e.find(".~sv"), std::string::npos) << e;
 }

@@ -1,11 +1,13 @@
-// The library engine's own pieces: the header version patch, the permissions a job leaves and the
-// date text of the document information.
+// The library engine's own pieces: the header version patch, the permissions a job leaves, the
+// date text of the document information, and a rewrite that the disk stops part way.
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <regex>
 
 #include "apps/sorvane/LibraryEngine.h"
+#include "pdf/document/zoPDFDoc.h"
 #include "platform/FileSystem.h"
 #include "tests/apps/sorvane/SorvaneTestSupport.h"
 
@@ -30,6 +32,9 @@ TEST_F(LibraryEngine, ThePatchChangesOnlyTheThreeVersionDigitsAfterTheFirstPerce
       {1, 9, "%PDF-1.4" + body, "%PDF-1.2" + body},          // any other Ver: 1.2
       {1, 0, "junk%PDF-1.4" + body, "junk%PDF-1.3" + body},  // after junk
       {1, 0, farAway, std::string(3000, 'x') + "%PDF-1.3" + body},
+      // a header across the end of the first 2048 bytes read
+      {1, 2, std::string(2044, ' ') + "%PDF-1.4" + body,
+       std::string(2044, ' ') + "%PDF-1.5" + body},
       {0, 0, "%PDF-1.4" + body, "%PDF-1.4" + body},  // VerEn off
       {1, 0, "%%EOF %PDF-1.4", "%%EOF %PDF-1.4"},    // only the first "%" counts
       {1, 0, "%PDF_1.4" + body, "%PDF_1.4" + body},
@@ -99,4 +104,51 @@ TEST_F(LibraryEngine, TheDateTextIsTheLocalTimeToTheMinute) {
   char expected2[32];
   std::strftime(expected2, sizeof expected2, "%Y/%m/%d %H:%M", &tm2);
   EXPECT_TRUE(text == expected || text == expected2) << text;
+}
+
+TEST_F(LibraryEngine, ADiskThatFillsUpAtAnyByteLeavesTheFileAsItWasAndNoTemporaryFile) {
+  // A small file (one write) and, with the corpus, one of many 64 KiB blocks.
+  std::vector<std::string> inputs = {SourceDir() + "examples/outline.pdf"};
+  if (HasCorpus()) inputs.push_back(CorpusDir() + "docs/fontconfig-user.pdf");
+  JobSettings.UserPassWord = "user";
+  JobSettings.MasterPassWord = "owner";
+  auto doc = TzoPDFDocument::Create();
+  for (const std::string& input : inputs) {
+    SCOPED_TRACE(input);
+    const std::string folder = Prog() + "job/";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "in.pdf";
+    CopyFile(input, path);
+    const std::string original = ReadFile(path);
+    // The size of the rewritten file, from a copy (give or take a few bytes: the escapes of the
+    // encrypted document information vary with the file identifier).
+    CopyFile(input, folder + "whole.pdf");
+    ASSERT_EQ(LockWithLibrary(*doc, folder + "whole.pdf"), 0);
+    const size_t full = ReadFile(folder + "whole.pdf").size();
+    EXPECT_EQ(RunCommand({"pdfinfo", "-upw", "user", folder + "whole.pdf"}).exitCode, 0);
+    std::filesystem::remove(folder + "whole.pdf");
+    for (size_t limit :
+         {size_t(0), size_t(9), size_t(17), full / 3, size_t(65536), size_t(65537), full - 100}) {
+      if (limit >= full) continue;
+      SCOPED_TRACE("limit " + std::to_string(limit));
+      bool raised = false;
+      {
+        FileSizeLimit fill(limit);
+        try {
+          LockWithLibrary(*doc, path);
+        } catch (const rtl::EStreamError&) {
+          raised = true;
+        }
+      }
+      EXPECT_TRUE(raised);
+      EXPECT_TRUE(ReadFile(path) == original) << "the input changed";
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                              std::filesystem::directory_iterator()),
+                1);
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(TempFolder()),
+                              std::filesystem::directory_iterator()),
+                0);
+    }
+  }
 }

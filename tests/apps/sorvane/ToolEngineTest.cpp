@@ -193,6 +193,36 @@ TEST_F(ToolEngine, RunsTheToolInItsFolderWithTheCommandLineItBuilt) {
   EXPECT_EQ(ReadFile(in), "%PDF-1.7\nnew\n%%EOF\n");
 }
 
+TEST_F(ToolEngine, TheWorkFileIsMovedIntoTheInputsPlaceOrCopiedWhenItCannotBeMoved) {
+  struct Case {
+    const char* what;
+    const char* afterWriting;  // what the tool does with its work file after writing it
+    bool moved;
+  } cases[] = {
+      {"a work file of its own", "", true},
+      {"a work file with a second name", "ln \"$out\" \"$out.second\"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InstallScriptTool(std::string("printf '%%PDF-1.7\\nnew\\n%%%%EOF\\n' > \"$out\"; ") +
+                      c.afterWriting + "\nstat -c %i \"$out\" > '" + Prog() +
+                      "record/inode'; exit 0");
+    std::string in = Input();
+    ::chmod(in.c_str(), 0640);
+    EXPECT_EQ(LockWithTool(in), 0);
+    EXPECT_EQ(ReadFile(in), "%PDF-1.7\nnew\n%%EOF\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(in.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::to_string(st.st_ino) + "\n" == ReadFile(Prog() + "record/inode"), c.moved);
+    EXPECT_FALSE(sv::test::FileExists(WorkFilePath()));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Prog() + "data"),
+                            std::filesystem::directory_iterator()),
+              1);
+    std::filesystem::remove(WorkFilePath() + ".second");
+  }
+}
+
 TEST_F(ToolEngine, FailuresGiveNonZeroResultsAndLeaveTheInputUntouched) {
   const std::string original = "%PDF-1.4 original\n%%EOF\n";
   struct Case {

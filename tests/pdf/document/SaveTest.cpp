@@ -3,8 +3,6 @@
 // a file-size limit that stops the writing after N bytes).
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -41,6 +39,16 @@ std::vector<std::string> Listing(const std::string& folder) {
   return names;
 }
 
+// Notes the files handed to the default program instead of starting it.
+class RecordingShell : public ui::TShell {
+ public:
+  bool OpenDocument(const std::string& path) override {
+    opened.push_back(path);
+    return true;
+  }
+  std::vector<std::string> opened;
+};
+
 class RecordingDialog : public TzoBaseDlg {
  public:
   explicit RecordingDialog(int result) : result_(result) {}
@@ -54,26 +62,6 @@ class RecordingDialog : public TzoBaseDlg {
 
  private:
   int result_;
-};
-
-// Writes to regular files stop after limit bytes (EFBIG) while the object lives.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t limit) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit l = old_;
-    l.rlim_cur = limit;
-    setrlimit(RLIMIT_FSIZE, &l);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit old_{};
-  sighandler_t oldHandler_;
 };
 
 }  // namespace
@@ -306,14 +294,7 @@ TEST(SaveTest, AWriterErrorOrAnUncreatableFileLeavesEverythingAsItWas) {
 }
 
 TEST(SaveTest, OpenAfterSaveHandsTheSavedFileToTheDefaultProgram) {
-  class RecordingShell : public ui::TShell {
-   public:
-    bool OpenDocument(const std::string& path) override {
-      opened.push_back(path);
-      return true;
-    }
-    std::vector<std::string> opened;
-  } shell;
+  RecordingShell shell;
   ui::TShell* previous = ui::SetShell(&shell);
   TempDir tmp;
   auto doc = OnePageDoc();
@@ -323,4 +304,37 @@ TEST(SaveTest, OpenAfterSaveHandsTheSavedFileToTheDefaultProgram) {
   EXPECT_TRUE(doc->SaveToFile(tmp / "shown", 2));
   ui::SetShell(previous);
   EXPECT_EQ(shell.opened, std::vector<std::string>{tmp / "shown.pdf"});
+}
+
+TEST(SaveTest, SaveToStreamSavesAsSaveToFileDoesIntoTheCallersStream) {
+  RecordingShell shell;
+  ui::TShell* previous = ui::SetShell(&shell);
+  TempDir tmp;
+  auto doc = OnePageDoc();
+  doc->SetOpenAfterSave(true);
+  ASSERT_TRUE(doc->SaveToFile(tmp / "file.pdf", 2));
+  std::vector<std::string> status;
+  doc->OnStatusMessage = [&](TzoCustomPDFDocument*, const std::string& s) { status.push_back(s); };
+  // The name stands for the file in the status texts only.
+  rtl::TMemoryStream stream;
+  EXPECT_TRUE(doc->SaveToStream(stream, "/somewhere/else.pdf", 2));
+  ui::SetShell(previous);
+  EXPECT_EQ(shell.opened, std::vector<std::string>{tmp / "file.pdf"});  // the file save only
+  EXPECT_TRUE(stream.ToString() == ReadFile(tmp / "file.pdf"));
+  ASSERT_EQ(status.size(), 6u);
+  EXPECT_EQ(status.front(), "Saving File /somewhere/else.pdf");
+  EXPECT_EQ(status.back(), "Save Complete");
+  EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"file.pdf"});
+
+  // A cancelled dialog and a document that was not read write nothing.
+  RecordingDialog cancel(2);
+  doc->SetSetupDialog(&cancel);
+  doc->SetShowSetupDialog(true);
+  rtl::TMemoryStream untouched;
+  EXPECT_FALSE(doc->SaveToStream(untouched, "x.pdf", 2));
+  EXPECT_EQ(cancel.shown, 1);
+  auto unread = NewHandMadeDoc();
+  unread->SetShowSetupDialog(false);
+  EXPECT_THROW(unread->SaveToStream(untouched, "x.pdf", 2), EPDFException);
+  EXPECT_EQ(untouched.Size(), 0);
 }

@@ -515,3 +515,63 @@ TEST(WriterTest, LoadedCatalogEntriesReachTheOutputWithWhatTheyReference) {
     EXPECT_EQ(CompareStructure(in, out, "", upw), "");
   }
 }
+
+TEST(WriterTest, TheOutputGoesOutInLargeBlocksWithoutASeekPerObject) {
+  // A memory stream that counts the calls it gets.
+  class CountingStream : public rtl::TMemoryStream {
+   public:
+    int64_t Write(const void* buffer, int64_t count) override {
+      writes.push_back(count);
+      return rtl::TMemoryStream::Write(buffer, count);
+    }
+    int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override {
+      ++seeks;
+      return rtl::TMemoryStream::Seek(offset, origin);
+    }
+    std::vector<int64_t> writes;
+    int seeks = 0;
+  };
+  TempDir tmp;
+  for (bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    OnePage one("Blocks");
+    // Many small objects and one stream of 300 000 bytes, hung on the page.
+    auto list = std::make_unique<TzoPDFArrayObject>();
+    for (int32_t i = 0; i < 3000; ++i) {
+      auto d = std::make_unique<TzoPDFDictObject>();
+      d->AddInteger("/Index", i);
+      d->AddName("/Kind", "/Small");
+      one.doc->AddObject(100 + i, std::move(d));
+      list->Add(one.doc->Ref(100 + i));
+    }
+    const std::string big(300000, 'x');
+    TzoPDFIndirectObject* bigObject = one.doc->AddObject(
+        20, std::make_unique<TzoPDFStreamObject>(std::make_unique<TzoPDFDictObject>(),
+                                                 std::make_unique<rtl::TMemoryStream>(big)));
+    one.page->DirectObject()->AsDict()->AddObject("/PieceInfo", std::move(list));
+    one.page->DirectObject()->AsDict()->AddObject("/Big", one.doc->Ref(20));
+    if (encrypted) SetEncryption(*one.doc, el128bit, TzoUserPermissions::All());
+
+    CountingStream out;
+    one.doc->SetShowSetupDialog(false);
+    ASSERT_TRUE(one.doc->SaveToStream(out, "blocks.pdf", 2));
+    const int64_t size = out.Size();
+    EXPECT_LE(out.seeks, 1);
+    EXPECT_LE(static_cast<int64_t>(out.writes.size()), size / 32768 + 3)
+        << out.writes.size() << " writes for " << size << " bytes";
+    EXPECT_GE(*std::max_element(out.writes.begin(), out.writes.end()),
+              static_cast<int64_t>(big.size()));
+    if (!encrypted) {
+      EXPECT_TRUE(out.ToString() == one.doc->WriteToString());
+    }
+    const std::string path = tmp / (encrypted ? "encrypted.pdf" : "plain.pdf");
+    WriteFile(path, out.ToString());
+    const std::string upw = encrypted ? "user" : "";
+    EXPECT_EQ(QpdfCheck(path, upw), "");
+    EXPECT_NE(PdfText(path, upw).value_or("").find("Blocks"), std::string::npos);
+    CommandResult shown = RunCommand({"qpdf", "--password=" + upw,
+                                      "--show-object=" + std::to_string(bigObject->OutputNumber()),
+                                      "--filtered-stream-data", path});
+    EXPECT_TRUE(shown.out == big) << shown.out.size() << " bytes";
+  }
+}

@@ -36,14 +36,7 @@ class HandMadeDoc : public TzoCustomPDFDocument {
   // The whole file as WriteDocument writes it.
   std::string WriteToString() {
     rtl::TMemoryStream mem;
-    outputStream_ = std::make_unique<TzoWriteOnlyFilter>(&mem);
-    try {
-      WriteDocument();
-    } catch (...) {
-      outputStream_.reset();
-      throw;
-    }
-    outputStream_.reset();
+    WriteDocumentTo(mem);
     return mem.ToString();
   }
 };
