@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchChild.h"
 #include "pdf/document/zoCstPDFDoc.h"
 #include "platform/RtlClasses.h"
 
@@ -150,30 +151,12 @@ struct Result {
 
 // Runs work in a child process; its time (as the child measured it), peak memory and page faults.
 Result InChild(const std::function<bool()>& work) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    auto t0 = std::chrono::steady_clock::now();
-    bool ok = work();
-    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (!ok) s = -1;
-    (void)!write(fds[1], &s, sizeof s);
-    _exit(0);
-  }
-  close(fds[1]);
-  double s = -1;
-  (void)!read(fds[0], &s, sizeof s);
-  close(fds[0]);
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
+  const bench::ChildRun c = bench::InChild(work);
   Result r;
-  r.seconds = s;
-  r.ok = s >= 0;
-  r.peakKiB = ru.ru_maxrss;  // for the command way: the largest qpdf process
-  r.faults = ru.ru_minflt;   // for the command way: of all its qpdf processes
+  r.seconds = c.seconds;
+  r.ok = c.seconds >= 0;
+  r.peakKiB = c.peakKiB;  // for the command way: the largest qpdf process
+  r.faults = c.faults;    // for the command way: of all its qpdf processes
   return r;
 }
 

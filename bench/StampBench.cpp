@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchChild.h"
 #include "pdf/document/zoPDFDoc.h"
 #include "platform/CodePage.h"
 
@@ -29,34 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  double seconds = -1;
-  long peakKiB = 0;
-};
-
-// Runs work in a child process: its time (as the child measured it) and peak memory.
-Result InChild(const std::function<bool()>& work) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    auto t0 = std::chrono::steady_clock::now();
-    const bool ok = work();
-    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (!ok) s = -1;
-    (void)!write(fds[1], &s, sizeof s);
-    _exit(0);
-  }
-  close(fds[1]);
-  double s = -1;
-  (void)!read(fds[0], &s, sizeof s);
-  close(fds[0]);
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  return {s, ru.ru_maxrss};
-}
+using Result = bench::ChildRun;
+using bench::InChild;
 
 // A command run to its end; true for exit code 0 (or qpdf's 3: warnings).
 bool Run(std::vector<std::string> args) {
