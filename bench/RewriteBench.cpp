@@ -14,7 +14,6 @@
 // joining every document of its docs folder (qpdf --empty --pages).
 // Only files that this library loads are timed, and the same files for all three ways; both qpdf
 // ways are told to do the same work as the library: no object streams, stream data kept as it is.
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -8,12 +8,10 @@
 // Without a file: the first 500 pages of the manuals in ../shared/corpus/docs beside the source
 // tree, joined by qpdf (--empty --pages). The stamp PDF for qpdf is made by this library: a blank
 // page of the document's first page size with "社外秘 1 / 500" stamped the same way.
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
