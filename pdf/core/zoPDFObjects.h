@@ -47,6 +47,7 @@ class TzoPDFObject : public rtl::TObject {
 
   TzoPDFObjectType ObjectType() const { return type_; }
 
+
   bool IsBoolean() const { return type_ == otBoolean; }
   bool IsInteger() const { return type_ == otInteger; }
   bool IsInt64() const { return type_ == otInt64; }
@@ -243,6 +244,8 @@ class TzoPDFArrayObject : public TzoPDFObject {
   void Delete(int32_t index);
   int32_t GetCount() const { return static_cast<int32_t>(items_.size()); }
   int32_t Count() const { return GetCount(); }
+  // Room for count elements in all, so that adding up to that many allocates nothing more.
+  void Reserve(int32_t count);
   // Element index, or null when index is out of range.
   TzoPDFObject* GetItem(int32_t index) const;
   // Puts obj at index and hands the old element back to the caller (SetItem(i, nullptr) takes an
@@ -264,8 +267,10 @@ class TzoPDFDictObject : public TzoPDFObject {
   static constexpr TzoPDFObjectType kObjectType = otDictionary;
   TzoPDFDictObject() : TzoPDFObject(kObjectType) {}
 
-  int32_t Count() const { return static_cast<int32_t>(keys_.size()); }
+  int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
   int32_t GetCount() const { return Count(); }
+  // Room for count entries in all, so that adding up to that many allocates nothing more.
+  void Reserve(int32_t count);
 
   // Index of the first entry with this key; -1 when none.
   int32_t IndexOf(std::string_view key) const;
@@ -310,9 +315,12 @@ class TzoPDFDictObject : public TzoPDFObject {
   std::unique_ptr<TzoPDFObject> Clone() const override;
 
  private:
+  struct Entry {
+    std::unique_ptr<TzoPDFNameObject> key;
+    std::unique_ptr<TzoPDFObject> value;
+  };
   void CheckIndex(int32_t index) const;
-  std::vector<std::unique_ptr<TzoPDFNameObject>> keys_;
-  std::vector<std::unique_ptr<TzoPDFObject>> values_;
+  std::vector<Entry> entries_;
 };
 
 // A stream: its dictionary (owned, never null) and its data (owned; null until the engine reads

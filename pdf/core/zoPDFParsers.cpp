@@ -218,6 +218,23 @@ class LevelGuard {
   int32_t* containers_;
 };
 
+// The elements a container pushes while it is read; whatever is left of them goes when it does.
+class PendingScope {
+ public:
+  explicit PendingScope(std::vector<std::unique_ptr<TzoPDFObject>>& pending)
+      : pending_(pending), start_(pending.size()) {}
+  ~PendingScope() { pending_.resize(start_); }
+  PendingScope(const PendingScope&) = delete;
+  PendingScope& operator=(const PendingScope&) = delete;
+
+  size_t Start() const { return start_; }
+  int32_t Count() const { return static_cast<int32_t>(pending_.size() - start_); }
+
+ private:
+  std::vector<std::unique_ptr<TzoPDFObject>>& pending_;
+  size_t start_;
+};
+
 // A decimal integer with an optional sign; false when text is anything else or beyond 64 bits.
 bool ParseDecimal(std::string_view text, int64_t& value) {
   size_t i = 0;
@@ -413,7 +430,7 @@ std::unique_ptr<TzoPDFArrayObject> TzoPDFStreamReader::ReadArray() {
     c.Next();
   }
   LevelGuard level(depth_, &containerDepth_);
-  auto array = std::make_unique<TzoPDFArrayObject>();
+  PendingScope items(pending_);
   for (;;) {
     {
       ZO_CURSOR(c);
@@ -430,8 +447,12 @@ std::unique_ptr<TzoPDFArrayObject> TzoPDFStreamReader::ReadArray() {
       ZO_CURSOR(c);
       RaiseMsg<EArrayReadError>(SArrayReadError, Found(c.Peek()));
     }
-    array->Add(std::move(item));
+    pending_.push_back(std::move(item));
   }
+  auto array = std::make_unique<TzoPDFArrayObject>();
+  array->Reserve(items.Count());
+  for (size_t i = items.Start(); i < pending_.size(); ++i)
+    array->Add(std::move(pending_[i]));
   return array;
 }
 
@@ -465,7 +486,7 @@ std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
     if (depth_ >= MaxDepth) RaiseMsg<EDictionaryReadError>(SDictionaryReadError, "<<");
   }
   LevelGuard level(depth_, &containerDepth_);
-  auto dict = std::make_unique<TzoPDFDictObject>();
+  PendingScope entries(pending_);
   for (;;) {
     {
       ZO_CURSOR(c);
@@ -477,10 +498,13 @@ std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
       }
       if (b != '/') RaiseMsg<EDictionaryReadError>(SDictionaryReadError, Found(b));
     }
-    std::unique_ptr<TzoPDFNameObject> key = ReadName();
-    std::unique_ptr<TzoPDFObject> value = ReadObject();
-    dict->AddPair(std::move(key), std::move(value));
+    pending_.push_back(ReadName());
+    pending_.push_back(ReadObject());
   }
+  auto dict = std::make_unique<TzoPDFDictObject>();
+  dict->Reserve(entries.Count() / 2);
+  for (size_t i = entries.Start(); i + 1 < pending_.size(); i += 2)
+    dict->AddPair(TakeAs<TzoPDFNameObject>(pending_[i]), std::move(pending_[i + 1]));
   return dict;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pdf/core/zoClasses.h"
 #include "pdf/core/zoPDFObjects.h"
@@ -96,6 +97,9 @@ class TzoPDFStreamReader : public TzoRandomAccessFilter {
   TzoPDFDecrypt* decryptor_ = nullptr;
   int32_t currentObjectNumber_ = -1;
   int32_t currentGeneration_ = -1;
+  // The elements of the arrays and dictionaries being read (a dictionary's keys and values in
+  // turn), innermost last: each container is made once its count is known.
+  std::vector<std::unique_ptr<TzoPDFObject>> pending_;
   int32_t depth_ = 0;           // arrays, dictionaries and objects being read
   int32_t containerDepth_ = 0;  // arrays and dictionaries being read
   // The earliest data start from which no "endstream" was found, for a source of missingSize_.
