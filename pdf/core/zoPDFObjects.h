@@ -47,7 +47,6 @@ class TzoPDFObject : public rtl::TObject {
 
   TzoPDFObjectType ObjectType() const { return type_; }
 
-
   bool IsBoolean() const { return type_ == otBoolean; }
   bool IsInteger() const { return type_ == otInteger; }
   bool IsInt64() const { return type_ == otInt64; }
