@@ -628,7 +628,12 @@ std::unique_ptr<rtl::TMemoryStream> TzoPDFStreamReader::ReadStreamData(int64_t l
     }
 
     c.Seek(start);
-    if (settled > 0) {
+    if (settled > 0 && c.Fast()) {
+      // Copied once, without zero-filling the buffer first.
+      data->Assign(std::string_view(reinterpret_cast<const char*>(c.Data()) + start,
+                                    static_cast<size_t>(settled)));
+      c.Advance(settled);
+    } else if (settled > 0) {
       data->SetSize(settled);
       c.Copy(settled, data->Memory());
     }
