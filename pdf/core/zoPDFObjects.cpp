@@ -155,7 +155,7 @@ void TzoPDFDictObject::Reserve(int32_t count) {
 
 int32_t TzoPDFDictObject::IndexOf(std::string_view key) const {
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].key->Text() == key) return static_cast<int32_t>(i);
+    if (entries_[i].key.Text() == key) return static_cast<int32_t>(i);
   return -1;
 }
 
@@ -166,7 +166,8 @@ TzoPDFObject* TzoPDFDictObject::GetValue(std::string_view key) const {
 
 TzoPDFNameObject* TzoPDFDictObject::GetKeyAt(int32_t index) const {
   CheckIndex(index);
-  return entries_[static_cast<size_t>(index)].key.get();
+  // Lent like the values: the dictionary's own key object, changeable by the caller.
+  return const_cast<TzoPDFNameObject*>(&entries_[static_cast<size_t>(index)].key);
 }
 
 TzoPDFObject* TzoPDFDictObject::GetValueAt(int32_t index) const {
@@ -177,9 +178,14 @@ TzoPDFObject* TzoPDFDictObject::GetValueAt(int32_t index) const {
 void TzoPDFDictObject::AddPair(std::unique_ptr<TzoPDFNameObject> key,
                                std::unique_ptr<TzoPDFObject> value) {
   if (!key) RaiseMsg<EUnexpectedObjectError>(SUnexpectedObject);
+  std::string text = key->Text();
+  Append(std::move(text), std::move(value));
+}
+
+void TzoPDFDictObject::Append(std::string key, std::unique_ptr<TzoPDFObject> value) {
   if (entries_.size() >= kMaxCount) ListIndexError(static_cast<int64_t>(entries_.size()));
   ReserveOneMore(entries_);
-  entries_.push_back(Entry{std::move(key), std::move(value)});
+  entries_.emplace_back(std::move(key), std::move(value));
 }
 
 void TzoPDFDictObject::AddName(std::string_view key, std::string_view value) {
@@ -196,7 +202,7 @@ void TzoPDFDictObject::AddReal(std::string_view key, double value) {
 }
 
 void TzoPDFDictObject::AddObject(std::string_view key, std::unique_ptr<TzoPDFObject> obj) {
-  AddPair(std::make_unique<TzoPDFNameObject>(std::string(key)), std::move(obj));
+  Append(std::string(key), std::move(obj));
 }
 
 void TzoPDFDictObject::SetValue(std::string_view key, std::unique_ptr<TzoPDFObject> obj) {
@@ -247,7 +253,7 @@ void TzoPDFDictObject::MergeFrom(const TzoPDFDictObject* other) {
   const int32_t n = other->Count();  // fixed first: other may be this dictionary
   for (int32_t i = 0; i < n; ++i) {
     const Entry& e = other->entries_[static_cast<size_t>(i)];
-    std::string key = e.key->Text();
+    std::string key = e.key.Text();
     SetValue(key, CloneOrNull(e.value.get()));
   }
 }
@@ -257,7 +263,7 @@ std::unique_ptr<TzoPDFObject> TzoPDFDictObject::Clone() const {
   copy->entries_.reserve(entries_.size());
   for (const Entry& e : entries_) {
     std::unique_ptr<TzoPDFObject> value = CloneOrNull(e.value.get());
-    copy->AddPair(CloneOf(*e.key), std::move(value));
+    copy->Append(e.key.Text(), std::move(value));
   }
   return copy;
 }

@@ -209,6 +209,13 @@ class TzoPDFNameObject : public TzoPDFObject {
  public:
   static constexpr TzoPDFObjectType kObjectType = otName;
   explicit TzoPDFNameObject(std::string text) : TzoPDFObject(kObjectType), text_(std::move(text)) {}
+  // The text moves (other keeps an empty one): for containers that hold names in place.
+  TzoPDFNameObject(TzoPDFNameObject&& other) noexcept
+      : TzoPDFObject(kObjectType), text_(std::move(other.text_)) {}
+  TzoPDFNameObject& operator=(TzoPDFNameObject&& other) noexcept {
+    text_ = std::move(other.text_);
+    return *this;
+  }
   const std::string& Text() const { return text_; }
   void SetText(std::string text) { text_ = std::move(text); }
   // Text without its first byte.
@@ -260,7 +267,8 @@ class TzoPDFArrayObject : public TzoPDFObject {
 
 // Entries (key, value) in insertion order; keys are Name objects, given to the operations as the
 // name text with its "/" ("/Type"), compared byte for byte. A key may stand twice; lookups see the
-// first. Values are owned and may be null.
+// first. Values are owned and may be null. The keys are held in the entries themselves: a key
+// lent by GetKeyAt lasts until the dictionary gains or loses an entry.
 class TzoPDFDictObject : public TzoPDFObject {
  public:
   static constexpr TzoPDFObjectType kObjectType = otDictionary;
@@ -279,8 +287,8 @@ class TzoPDFDictObject : public TzoPDFObject {
   TzoPDFNameObject* GetKeyAt(int32_t index) const;
   TzoPDFObject* GetValueAt(int32_t index) const;
 
-  // Appends the pair without looking for an existing key. A null key raises
-  // EUnexpectedObjectError.
+  // Appends the pair without looking for an existing key (the key's text is taken, the key object
+  // freed). A null key raises EUnexpectedObjectError.
   void AddPair(std::unique_ptr<TzoPDFNameObject> key, std::unique_ptr<TzoPDFObject> value);
   // Appends key -> Name(value); nothing at all when value is empty.
   void AddName(std::string_view key, std::string_view value);
@@ -315,9 +323,13 @@ class TzoPDFDictObject : public TzoPDFObject {
 
  private:
   struct Entry {
-    std::unique_ptr<TzoPDFNameObject> key;
+    Entry(std::string k, std::unique_ptr<TzoPDFObject> v)
+        : key(std::move(k)), value(std::move(v)) {}
+    TzoPDFNameObject key;
     std::unique_ptr<TzoPDFObject> value;
   };
+  // Appends key -> value; the list has room for one more.
+  void Append(std::string key, std::unique_ptr<TzoPDFObject> value);
   void CheckIndex(int32_t index) const;
   std::vector<Entry> entries_;
 };

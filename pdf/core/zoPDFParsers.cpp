@@ -219,10 +219,10 @@ class LevelGuard {
 };
 
 // The elements a container pushes while it is read; whatever is left of them goes when it does.
+template <class T>
 class PendingScope {
  public:
-  explicit PendingScope(std::vector<std::unique_ptr<TzoPDFObject>>& pending)
-      : pending_(pending), start_(pending.size()) {}
+  explicit PendingScope(std::vector<T>& pending) : pending_(pending), start_(pending.size()) {}
   ~PendingScope() { pending_.resize(start_); }
   PendingScope(const PendingScope&) = delete;
   PendingScope& operator=(const PendingScope&) = delete;
@@ -231,7 +231,7 @@ class PendingScope {
   int32_t Count() const { return static_cast<int32_t>(pending_.size() - start_); }
 
  private:
-  std::vector<std::unique_ptr<TzoPDFObject>>& pending_;
+  std::vector<T>& pending_;
   size_t start_;
 };
 
@@ -457,6 +457,10 @@ std::unique_ptr<TzoPDFArrayObject> TzoPDFStreamReader::ReadArray() {
 }
 
 std::unique_ptr<TzoPDFNameObject> TzoPDFStreamReader::ReadName() {
+  return std::make_unique<TzoPDFNameObject>(ReadNameText());
+}
+
+std::string TzoPDFStreamReader::ReadNameText() {
   ZO_CURSOR(c);
   c.SkipWhite();
   int b = c.Peek();
@@ -470,7 +474,7 @@ std::unique_ptr<TzoPDFNameObject> TzoPDFStreamReader::ReadName() {
   } else if (Is(stop, kWhite)) {
     c.Next();
   }
-  return std::make_unique<TzoPDFNameObject>(std::move(text));
+  return text;
 }
 
 std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
@@ -486,7 +490,8 @@ std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
     if (depth_ >= MaxDepth) RaiseMsg<EDictionaryReadError>(SDictionaryReadError, "<<");
   }
   LevelGuard level(depth_, &containerDepth_);
-  PendingScope entries(pending_);
+  PendingScope values(pending_);
+  PendingScope keys(pendingKeys_);
   for (;;) {
     {
       ZO_CURSOR(c);
@@ -498,13 +503,13 @@ std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
       }
       if (b != '/') RaiseMsg<EDictionaryReadError>(SDictionaryReadError, Found(b));
     }
-    pending_.push_back(ReadName());
+    pendingKeys_.push_back(ReadNameText());
     pending_.push_back(ReadObject());
   }
   auto dict = std::make_unique<TzoPDFDictObject>();
-  dict->Reserve(entries.Count() / 2);
-  for (size_t i = entries.Start(); i + 1 < pending_.size(); i += 2)
-    dict->AddPair(TakeAs<TzoPDFNameObject>(pending_[i]), std::move(pending_[i + 1]));
+  dict->Reserve(values.Count());
+  for (size_t i = 0; i < static_cast<size_t>(values.Count()); ++i)
+    dict->AddObject(pendingKeys_[keys.Start() + i], std::move(pending_[values.Start() + i]));
   return dict;
 }
 
