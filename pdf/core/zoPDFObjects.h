@@ -209,7 +209,7 @@ class TzoPDFNameObject : public TzoPDFObject {
  public:
   static constexpr TzoPDFObjectType kObjectType = otName;
   explicit TzoPDFNameObject(std::string text) : TzoPDFObject(kObjectType), text_(std::move(text)) {}
-  // The text moves (other keeps an empty one): for containers that hold names in place.
+  // The text moves to the new name: for containers that hold names in place.
   TzoPDFNameObject(TzoPDFNameObject&& other) noexcept
       : TzoPDFObject(kObjectType), text_(std::move(other.text_)) {}
   TzoPDFNameObject& operator=(TzoPDFNameObject&& other) noexcept {
