@@ -223,19 +223,47 @@ void TzoObjectList::Insert(int32_t index, const TzoObjectKey& id, rtl::TObject* 
     items_.reserve(static_cast<size_t>(grown));
     capacity_ = static_cast<int32_t>(grown);
   }
+  // The table grows first: once the pair is in, nothing below can fail.
+  if ((used_ + 1) * 10 > first_.size() * 7) GrowTable();
   if (index < count) {
     // Every pair from index on moves up by one.
-    for (auto& [key, first] : first_)
-      if (first >= index) ++first;
+    for (Slot& slot : first_)
+      if (slot.index >= index) ++slot.index;
   }
   items_.insert(items_.begin() + index, Item{id, obj});
-  auto [it, added] = first_.try_emplace(id, index);
-  if (!added && index < it->second) it->second = index;
+  NoteFirst(id, index);
+}
+
+size_t TzoObjectList::SlotOf(const TzoObjectKey& id) const {
+  const size_t mask = first_.size() - 1;
+  size_t i = TzoObjectKeyHash{}(id)&mask;
+  while (first_[i].index >= 0 && !(first_[i].id == id))
+    i = (i + 1) & mask;
+  return i;
+}
+
+void TzoObjectList::NoteFirst(const TzoObjectKey& id, int32_t index) {
+  Slot& slot = first_[SlotOf(id)];
+  if (slot.index < 0) {
+    slot.id = id;
+    slot.index = index;
+    ++used_;
+  } else if (index < slot.index) {
+    slot.index = index;
+  }
+}
+
+void TzoObjectList::GrowTable() {
+  std::vector<Slot> old(first_.empty() ? 16 : first_.size() * 2);
+  old.swap(first_);
+  used_ = 0;
+  for (const Slot& slot : old)
+    if (slot.index >= 0) NoteFirst(slot.id, slot.index);
 }
 
 int32_t TzoObjectList::IndexOfID(const TzoObjectKey& id) const {
-  auto it = first_.find(id);
-  return it == first_.end() ? -1 : it->second;
+  if (first_.empty()) return -1;
+  return first_[SlotOf(id)].index;
 }
 
 void TzoObjectList::CheckIndex(int32_t index) const {
@@ -255,6 +283,7 @@ const TzoObjectKey& TzoObjectList::GetID(int32_t index) const {
 
 void TzoObjectList::Clear() {
   std::vector<Item>().swap(items_);
-  first_.clear();
+  std::vector<Slot>().swap(first_);
+  used_ = 0;
   capacity_ = 0;
 }

@@ -247,8 +247,20 @@ class TzoObjectList : public rtl::TPersistent {
     TzoObjectKey id;
     rtl::TObject* obj;
   };
+  // A slot of the open-addressing table from key to the index of its first pair; index -1 marks
+  // a free slot.
+  struct Slot {
+    TzoObjectKey id;
+    int32_t index = -1;
+  };
   void CheckIndex(int32_t index) const;
+  // The slot holding id, or the free slot where it belongs; the table must not be empty.
+  size_t SlotOf(const TzoObjectKey& id) const;
+  // Records index as the first pair of id unless an earlier one is recorded.
+  void NoteFirst(const TzoObjectKey& id, int32_t index);
+  void GrowTable();
   std::vector<Item> items_;
   int32_t capacity_ = 0;
-  std::unordered_map<TzoObjectKey, int32_t, TzoObjectKeyHash> first_;
+  std::vector<Slot> first_;  // size 0 or a power of two, at most 7/10 used
+  size_t used_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "pdf/core/zoPDFObjects.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "pdf/core/zoPDFConsts.h"
@@ -104,6 +105,10 @@ void TzoPDFArrayObject::Add(std::unique_ptr<TzoPDFObject> obj) {
   items_.push_back(std::move(obj));
 }
 
+void TzoPDFArrayObject::Reserve(int32_t count) {
+  if (count > 0) items_.reserve(std::min<size_t>(static_cast<size_t>(count), kMaxCount));
+}
+
 void TzoPDFArrayObject::AddInteger(int32_t value) {
   Add(std::make_unique<TzoPDFIntegerObject>(value));
 }
@@ -144,36 +149,43 @@ void TzoPDFDictObject::CheckIndex(int32_t index) const {
   if (index < 0 || index >= Count()) ListIndexError(index);
 }
 
+void TzoPDFDictObject::Reserve(int32_t count) {
+  if (count > 0) entries_.reserve(std::min<size_t>(static_cast<size_t>(count), kMaxCount));
+}
+
 int32_t TzoPDFDictObject::IndexOf(std::string_view key) const {
-  for (size_t i = 0; i < keys_.size(); ++i)
-    if (keys_[i]->Text() == key) return static_cast<int32_t>(i);
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].key.Text() == key) return static_cast<int32_t>(i);
   return -1;
 }
 
 TzoPDFObject* TzoPDFDictObject::GetValue(std::string_view key) const {
   int32_t i = IndexOf(key);
-  return i < 0 ? nullptr : values_[static_cast<size_t>(i)].get();
+  return i < 0 ? nullptr : entries_[static_cast<size_t>(i)].value.get();
 }
 
 TzoPDFNameObject* TzoPDFDictObject::GetKeyAt(int32_t index) const {
   CheckIndex(index);
-  return keys_[static_cast<size_t>(index)].get();
+  // Lent like the values: the dictionary's own key object, changeable by the caller.
+  return const_cast<TzoPDFNameObject*>(&entries_[static_cast<size_t>(index)].key);
 }
 
 TzoPDFObject* TzoPDFDictObject::GetValueAt(int32_t index) const {
   CheckIndex(index);
-  return values_[static_cast<size_t>(index)].get();
+  return entries_[static_cast<size_t>(index)].value.get();
 }
 
 void TzoPDFDictObject::AddPair(std::unique_ptr<TzoPDFNameObject> key,
                                std::unique_ptr<TzoPDFObject> value) {
   if (!key) RaiseMsg<EUnexpectedObjectError>(SUnexpectedObject);
-  if (keys_.size() >= kMaxCount) ListIndexError(static_cast<int64_t>(keys_.size()));
-  ReserveOneMore(keys_);
-  ReserveOneMore(values_);
-  // Both reservations are made, so neither push below can fail and leave the lists apart.
-  keys_.push_back(std::move(key));
-  values_.push_back(std::move(value));
+  std::string text = key->Text();
+  Append(std::move(text), std::move(value));
+}
+
+void TzoPDFDictObject::Append(std::string key, std::unique_ptr<TzoPDFObject> value) {
+  if (entries_.size() >= kMaxCount) ListIndexError(static_cast<int64_t>(entries_.size()));
+  ReserveOneMore(entries_);
+  entries_.emplace_back(std::move(key), std::move(value));
 }
 
 void TzoPDFDictObject::AddName(std::string_view key, std::string_view value) {
@@ -190,7 +202,7 @@ void TzoPDFDictObject::AddReal(std::string_view key, double value) {
 }
 
 void TzoPDFDictObject::AddObject(std::string_view key, std::unique_ptr<TzoPDFObject> obj) {
-  AddPair(std::make_unique<TzoPDFNameObject>(std::string(key)), std::move(obj));
+  Append(std::string(key), std::move(obj));
 }
 
 void TzoPDFDictObject::SetValue(std::string_view key, std::unique_ptr<TzoPDFObject> obj) {
@@ -199,7 +211,7 @@ void TzoPDFDictObject::SetValue(std::string_view key, std::unique_ptr<TzoPDFObje
     AddObject(key, std::move(obj));
     return;
   }
-  Replace(values_[static_cast<size_t>(i)], std::move(obj));  // the old value is freed here
+  Replace(entries_[static_cast<size_t>(i)].value, std::move(obj));  // the old value is freed here
 }
 
 void TzoPDFDictObject::SetName(std::string_view key, std::string_view text) {
@@ -222,15 +234,13 @@ void TzoPDFDictObject::SetEntry(const TzoPDFNameObject& keyObj, std::unique_ptr<
 std::unique_ptr<TzoPDFObject> TzoPDFDictObject::SetValueAt(int32_t index,
                                                            std::unique_ptr<TzoPDFObject> obj) {
   if (index < 0 || index >= Count()) RaiseMsg<EInvalidIndex>(SIndexOutOfBounds);
-  return Replace(values_[static_cast<size_t>(index)], std::move(obj));
+  return Replace(entries_[static_cast<size_t>(index)].value, std::move(obj));
 }
 
 void TzoPDFDictObject::Delete(int32_t index) {
   CheckIndex(index);
-  std::unique_ptr<TzoPDFNameObject> key = std::move(keys_[static_cast<size_t>(index)]);
-  std::unique_ptr<TzoPDFObject> value = std::move(values_[static_cast<size_t>(index)]);
-  keys_.erase(keys_.begin() + index);
-  values_.erase(values_.begin() + index);
+  Entry old = std::move(entries_[static_cast<size_t>(index)]);
+  entries_.erase(entries_.begin() + index);
 }
 
 void TzoPDFDictObject::Remove(std::string_view key) {
@@ -242,18 +252,18 @@ void TzoPDFDictObject::MergeFrom(const TzoPDFDictObject* other) {
   if (!other) return;
   const int32_t n = other->Count();  // fixed first: other may be this dictionary
   for (int32_t i = 0; i < n; ++i) {
-    std::string key = other->keys_[static_cast<size_t>(i)]->Text();
-    SetValue(key, CloneOrNull(other->values_[static_cast<size_t>(i)].get()));
+    const Entry& e = other->entries_[static_cast<size_t>(i)];
+    std::string key = e.key.Text();
+    SetValue(key, CloneOrNull(e.value.get()));
   }
 }
 
 std::unique_ptr<TzoPDFObject> TzoPDFDictObject::Clone() const {
   auto copy = std::make_unique<TzoPDFDictObject>();
-  copy->keys_.reserve(keys_.size());
-  copy->values_.reserve(values_.size());
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    std::unique_ptr<TzoPDFObject> value = CloneOrNull(values_[i].get());
-    copy->AddPair(CloneOf(*keys_[i]), std::move(value));
+  copy->entries_.reserve(entries_.size());
+  for (const Entry& e : entries_) {
+    std::unique_ptr<TzoPDFObject> value = CloneOrNull(e.value.get());
+    copy->Append(e.key.Text(), std::move(value));
   }
   return copy;
 }

@@ -209,6 +209,13 @@ class TzoPDFNameObject : public TzoPDFObject {
  public:
   static constexpr TzoPDFObjectType kObjectType = otName;
   explicit TzoPDFNameObject(std::string text) : TzoPDFObject(kObjectType), text_(std::move(text)) {}
+  // The text moves to the new name: for containers that hold names in place.
+  TzoPDFNameObject(TzoPDFNameObject&& other) noexcept
+      : TzoPDFObject(kObjectType), text_(std::move(other.text_)) {}
+  TzoPDFNameObject& operator=(TzoPDFNameObject&& other) noexcept {
+    text_ = std::move(other.text_);
+    return *this;
+  }
   const std::string& Text() const { return text_; }
   void SetText(std::string text) { text_ = std::move(text); }
   // Text without its first byte.
@@ -243,6 +250,8 @@ class TzoPDFArrayObject : public TzoPDFObject {
   void Delete(int32_t index);
   int32_t GetCount() const { return static_cast<int32_t>(items_.size()); }
   int32_t Count() const { return GetCount(); }
+  // Room for count elements in all, so that adding up to that many allocates nothing more.
+  void Reserve(int32_t count);
   // Element index, or null when index is out of range.
   TzoPDFObject* GetItem(int32_t index) const;
   // Puts obj at index and hands the old element back to the caller (SetItem(i, nullptr) takes an
@@ -258,14 +267,17 @@ class TzoPDFArrayObject : public TzoPDFObject {
 
 // Entries (key, value) in insertion order; keys are Name objects, given to the operations as the
 // name text with its "/" ("/Type"), compared byte for byte. A key may stand twice; lookups see the
-// first. Values are owned and may be null.
+// first. Values are owned and may be null. The keys are held in the entries themselves: a key
+// lent by GetKeyAt lasts until the dictionary gains or loses an entry.
 class TzoPDFDictObject : public TzoPDFObject {
  public:
   static constexpr TzoPDFObjectType kObjectType = otDictionary;
   TzoPDFDictObject() : TzoPDFObject(kObjectType) {}
 
-  int32_t Count() const { return static_cast<int32_t>(keys_.size()); }
+  int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
   int32_t GetCount() const { return Count(); }
+  // Room for count entries in all, so that adding up to that many allocates nothing more.
+  void Reserve(int32_t count);
 
   // Index of the first entry with this key; -1 when none.
   int32_t IndexOf(std::string_view key) const;
@@ -275,8 +287,8 @@ class TzoPDFDictObject : public TzoPDFObject {
   TzoPDFNameObject* GetKeyAt(int32_t index) const;
   TzoPDFObject* GetValueAt(int32_t index) const;
 
-  // Appends the pair without looking for an existing key. A null key raises
-  // EUnexpectedObjectError.
+  // Appends the pair without looking for an existing key (the key's text is taken, the key object
+  // freed). A null key raises EUnexpectedObjectError.
   void AddPair(std::unique_ptr<TzoPDFNameObject> key, std::unique_ptr<TzoPDFObject> value);
   // Appends key -> Name(value); nothing at all when value is empty.
   void AddName(std::string_view key, std::string_view value);
@@ -310,9 +322,16 @@ class TzoPDFDictObject : public TzoPDFObject {
   std::unique_ptr<TzoPDFObject> Clone() const override;
 
  private:
+  struct Entry {
+    Entry(std::string k, std::unique_ptr<TzoPDFObject> v)
+        : key(std::move(k)), value(std::move(v)) {}
+    TzoPDFNameObject key;
+    std::unique_ptr<TzoPDFObject> value;
+  };
+  // Appends key -> value; the list has room for one more.
+  void Append(std::string key, std::unique_ptr<TzoPDFObject> value);
   void CheckIndex(int32_t index) const;
-  std::vector<std::unique_ptr<TzoPDFNameObject>> keys_;
-  std::vector<std::unique_ptr<TzoPDFObject>> values_;
+  std::vector<Entry> entries_;
 };
 
 // A stream: its dictionary (owned, never null) and its data (owned; null until the engine reads

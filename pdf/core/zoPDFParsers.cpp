@@ -218,6 +218,23 @@ class LevelGuard {
   int32_t* containers_;
 };
 
+// The elements a container pushes while it is read; whatever is left of them goes when it does.
+template <class T>
+class PendingScope {
+ public:
+  explicit PendingScope(std::vector<T>& pending) : pending_(pending), start_(pending.size()) {}
+  ~PendingScope() { pending_.resize(start_); }
+  PendingScope(const PendingScope&) = delete;
+  PendingScope& operator=(const PendingScope&) = delete;
+
+  size_t Start() const { return start_; }
+  int32_t Count() const { return static_cast<int32_t>(pending_.size() - start_); }
+
+ private:
+  std::vector<T>& pending_;
+  size_t start_;
+};
+
 // A decimal integer with an optional sign; false when text is anything else or beyond 64 bits.
 bool ParseDecimal(std::string_view text, int64_t& value) {
   size_t i = 0;
@@ -413,7 +430,7 @@ std::unique_ptr<TzoPDFArrayObject> TzoPDFStreamReader::ReadArray() {
     c.Next();
   }
   LevelGuard level(depth_, &containerDepth_);
-  auto array = std::make_unique<TzoPDFArrayObject>();
+  PendingScope items(pending_);
   for (;;) {
     {
       ZO_CURSOR(c);
@@ -430,12 +447,20 @@ std::unique_ptr<TzoPDFArrayObject> TzoPDFStreamReader::ReadArray() {
       ZO_CURSOR(c);
       RaiseMsg<EArrayReadError>(SArrayReadError, Found(c.Peek()));
     }
-    array->Add(std::move(item));
+    pending_.push_back(std::move(item));
   }
+  auto array = std::make_unique<TzoPDFArrayObject>();
+  array->Reserve(items.Count());
+  for (size_t i = items.Start(); i < pending_.size(); ++i)
+    array->Add(std::move(pending_[i]));
   return array;
 }
 
 std::unique_ptr<TzoPDFNameObject> TzoPDFStreamReader::ReadName() {
+  return std::make_unique<TzoPDFNameObject>(ReadNameText());
+}
+
+std::string TzoPDFStreamReader::ReadNameText() {
   ZO_CURSOR(c);
   c.SkipWhite();
   int b = c.Peek();
@@ -449,7 +474,7 @@ std::unique_ptr<TzoPDFNameObject> TzoPDFStreamReader::ReadName() {
   } else if (Is(stop, kWhite)) {
     c.Next();
   }
-  return std::make_unique<TzoPDFNameObject>(std::move(text));
+  return text;
 }
 
 std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
@@ -465,7 +490,8 @@ std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
     if (depth_ >= MaxDepth) RaiseMsg<EDictionaryReadError>(SDictionaryReadError, "<<");
   }
   LevelGuard level(depth_, &containerDepth_);
-  auto dict = std::make_unique<TzoPDFDictObject>();
+  PendingScope values(pending_);
+  PendingScope keys(pendingKeys_);
   for (;;) {
     {
       ZO_CURSOR(c);
@@ -477,10 +503,13 @@ std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
       }
       if (b != '/') RaiseMsg<EDictionaryReadError>(SDictionaryReadError, Found(b));
     }
-    std::unique_ptr<TzoPDFNameObject> key = ReadName();
-    std::unique_ptr<TzoPDFObject> value = ReadObject();
-    dict->AddPair(std::move(key), std::move(value));
+    pendingKeys_.push_back(ReadNameText());
+    pending_.push_back(ReadObject());
   }
+  auto dict = std::make_unique<TzoPDFDictObject>();
+  dict->Reserve(values.Count());
+  for (size_t i = 0; i < static_cast<size_t>(values.Count()); ++i)
+    dict->AddObject(pendingKeys_[keys.Start() + i], std::move(pending_[values.Start() + i]));
   return dict;
 }
 
@@ -604,7 +633,12 @@ std::unique_ptr<rtl::TMemoryStream> TzoPDFStreamReader::ReadStreamData(int64_t l
     }
 
     c.Seek(start);
-    if (settled > 0) {
+    if (settled > 0 && c.Fast()) {
+      // Copied once, without zero-filling the buffer first.
+      data->Assign(std::string_view(reinterpret_cast<const char*>(c.Data()) + start,
+                                    static_cast<size_t>(settled)));
+      c.Advance(settled);
+    } else if (settled > 0) {
       data->SetSize(settled);
       c.Copy(settled, data->Memory());
     }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pdf/core/zoClasses.h"
 #include "pdf/core/zoPDFObjects.h"
@@ -91,11 +92,17 @@ class TzoPDFStreamReader : public TzoRandomAccessFilter {
   std::unique_ptr<TzoPDFObject> ReadIndirect(int32_t objectNumber, int32_t generation);
   // Outside any object (depth 0): forget the current object.
   void BeginValue();
+  // The text of the name at the position, its "/" included (ReadName without the object).
+  std::string ReadNameText();
 
   int32_t documentNumber_;
   TzoPDFDecrypt* decryptor_ = nullptr;
   int32_t currentObjectNumber_ = -1;
   int32_t currentGeneration_ = -1;
+  // The elements of the arrays and dictionaries being read (a dictionary's values, and its keys
+  // apart), innermost last: each container is made once its count is known.
+  std::vector<std::unique_ptr<TzoPDFObject>> pending_;
+  std::vector<std::string> pendingKeys_;
   int32_t depth_ = 0;           // arrays, dictionaries and objects being read
   int32_t containerDepth_ = 0;  // arrays and dictionaries being read
   // The earliest data start from which no "endstream" was found, for a source of missingSize_.

@@ -1,4 +1,5 @@
 // The catalog, the page tree, named destinations and per-page object access.
+#include <algorithm>
 #include <cmath>
 #include <unordered_set>
 
@@ -111,6 +112,8 @@ void TzoCustomPDFDocument::ReadCatalog() {
   TzoPDFObject* catObj = root ? ResolveLoaded(root->DirectObject()) : nullptr;
   TzoPDFDictObject* cat = catObj ? catObj->AsDict() : nullptr;
   if (!cat) RaiseMsg<EPDFFileCorruptedError>(SFileCorrupted);
+  // Room for every object of the cross-reference data at once, not grown step by step.
+  walked_.reserve(std::max(xrefItems_.size(), xrefStmItems_.size()));
   // The writer writes its own catalog: a reference to the file's one does not pull it all in.
   walked_.insert(root);
 
