@@ -270,17 +270,42 @@ std::vector<Input> Collect(const std::string& where, bool libraryOnly) {
     paths.push_back(where);
   }
   std::sort(paths.begin(), paths.end());
-  std::vector<Input> inputs;
-  for (const std::string& p : paths) {
-    Input in{p, ReadAll(p), PasswordOf(p)};
-    try {
-      if (OursOne(in) == 0) throw std::runtime_error("password refused");
-      if (!libraryOnly) QpdfOne(in);
-      inputs.push_back(std::move(in));
-    } catch (const std::exception& e) {
-      std::printf("  left out %s: %s\n", p.c_str(), e.what());
+  std::vector<Input> all;
+  for (const std::string& p : paths)
+    all.push_back({p, ReadAll(p), PasswordOf(p)});
+  // Tried in a child, so that the timed children do not start in a heap that both libraries
+  // have already used and left (every page of it copied afresh when written).
+  std::vector<char> loads(all.size(), 0);
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid < 0) return {};
+  if (pid == 0) {
+    close(fds[0]);
+    for (size_t i = 0; i < all.size(); ++i) {
+      try {
+        if (OursOne(all[i]) == 0) throw std::runtime_error("password refused");
+        if (!libraryOnly) QpdfOne(all[i]);
+        loads[i] = 1;
+      } catch (const std::exception& e) {
+        std::printf("  left out %s: %s\n", all[i].path.c_str(), e.what());
+      }
     }
+    std::fflush(stdout);
+    (void)!write(fds[1], loads.data(), loads.size());
+    _exit(0);
   }
+  close(fds[1]);
+  size_t got = 0;
+  for (ssize_t n;
+       got < loads.size() && (n = read(fds[0], loads.data() + got, loads.size() - got)) > 0;)
+    got += static_cast<size_t>(n);
+  close(fds[0]);
+  waitpid(pid, nullptr, 0);
+  std::vector<Input> inputs;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (loads[i] != 0) inputs.push_back(std::move(all[i]));
   return inputs;
 }
 
