@@ -402,6 +402,7 @@ bool ReplacementFile::OpenFolder(const std::string& os, std::string* error) {
 bool ReplacementFile::Create(const std::string& target, std::string* error, bool followLink) {
   Discard();
   target_ = target;
+  newFileMode_ = 0666 & ~FileModeMask();
   std::string os = Os(target);
   struct stat st;
   if (followLink && ::lstat(os.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -448,6 +449,7 @@ bool ReplacementFile::Adopt(const std::string& target, const std::string& path,
                             std::string* error) {
   Discard();
   target_ = target;
+  newFileMode_ = 0666 & ~FileModeMask();
   if (!OpenFolder(Os(target), error)) return false;
   auto fail = [&](const std::string& why, int err) {
     Discard();
@@ -563,7 +565,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
       }
     }
     if (::fchmod(fd_, mode) != 0) return failErrno("cannot give the new file the mode of the file");
-  } else if (::fchmod(fd_, 0666 & ~FileModeMask()) != 0) {
+  } else if (::fchmod(fd_, newFileMode_) != 0) {
     return failErrno("cannot give the new file its mode");
   }
 

@@ -312,13 +312,23 @@ TEST_F(FileSafety, ARewriteMakesOneTemporaryFileRenamedOnceAndTheToolsOutputIsMo
         in[folder].push_back(e.substr(0, at + 1) + e.substr(at + folder.size() + 2));
     }
   }
-  // Each library rewrite: one private temporary file beside the input, renamed over it.
+  // Each library rewrite: one private temporary file beside the input, renamed over it, the
+  // inputs in the walk's order (the next file's temporary file may be made while the one before
+  // is renamed).
   const V& l = in[lib];
   ASSERT_EQ(l.size(), 6u) << Lines(l);
+  V made;
+  for (const std::string& e : l)
+    if (e.rfind("made ", 0) == 0) made.push_back(e.substr(5));
+  ASSERT_EQ(made.size(), 2u) << Lines(l);
+  EXPECT_NE(made[0], made[1]);
   for (size_t i = 0; i < 2; ++i) {
-    ASSERT_EQ(l[3 * i].rfind("made .~sv", 0), 0u) << l[3 * i];
-    EXPECT_EQ(l[3 * i + 1], "moved from " + l[3 * i].substr(5));
-    EXPECT_EQ(l[3 * i + 2], "moved to " + fs::path(libFiles[i]).filename().string());
+    ASSERT_EQ(made[i].rfind(".~sv", 0), 0u) << made[i];
+    const auto from = std::find(l.begin(), l.end(), "moved from " + made[i]);
+    ASSERT_NE(from, l.end()) << Lines(l);
+    EXPECT_LT(std::find(l.begin(), l.end(), "made " + made[i]), from) << Lines(l);
+    ASSERT_NE(from + 1, l.end()) << Lines(l);
+    EXPECT_EQ(*(from + 1), "moved to " + fs::path(libFiles[i]).filename().string()) << Lines(l);
     EXPECT_TRUE(Locked(libFiles[i]));
   }
   // The tool's work file is moved into the input's place: nothing is made beside the input.
