@@ -596,16 +596,16 @@ void TForm1::RewriteFile(std::string path, std::function<void(const std::string&
   int32_t result = -1;
   std::string problem;
   std::unique_ptr<TLibraryRewrite> rewrite;
+  const bool tool = JobSettings.Ver == 3 || JobSettings.Ver == 4;
+  if (tool) FinishCommit();  // the tool's run does not overlap a commit
   // A link, a file with several names, a read-only file or one this user may not write is left
   // as it is.
   if (platform::CheckReplaceable(path, nullptr, &problem)) {
     try {
-      if (JobSettings.Ver == 3 || JobSettings.Ver == 4) {
-        FinishCommit();
+      if (tool)
         result = LockWithTool(path, &problem);
-      } else {
+      else
         result = SaveWithLibrary(*PDFDoc, path, rewrite);
-      }
     } catch (const std::exception& e) {
       problem = ExceptionText(e);
       result = -1;
