@@ -21,8 +21,15 @@ namespace platform {
 
 namespace {
 
+// The system's text for err, made in a buffer of the caller's (a commit may run on a thread of
+// its own).
+std::string ErrorText(int err) {
+  char buffer[256];
+  return ::strerror_r(err, buffer, sizeof buffer);
+}
+
 bool Fail(std::string* error, const std::string& what, int err) {
-  if (error) *error = what + ": " + std::strerror(err);
+  if (error) *error = what + ": " + ErrorText(err);
   errno = err;
   return false;
 }
@@ -538,7 +545,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
   };
   auto failErrno = [&](const std::string& what) {
     const int err = errno;
-    return fail(what + ": " + std::strerror(err));
+    return fail(what + ": " + ErrorText(err));
   };
   if (::fsync(fd_) != 0) return failErrno("cannot flush the new file");
 
