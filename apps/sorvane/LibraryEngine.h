@@ -67,7 +67,8 @@ class TRewriteCommitter {
   using TDone = std::function<void(bool committed, const std::string& error)>;
 
   TRewriteCommitter() = default;
-  // Waits for the commit in flight; its done is not called (Finish reports it).
+  // Lets the commit in flight end (the file put in place or left as it was) without calling its
+  // done: a run calls Finish before its logs close.
   ~TRewriteCommitter();
   TRewriteCommitter(const TRewriteCommitter&) = delete;
   TRewriteCommitter& operator=(const TRewriteCommitter&) = delete;
@@ -76,6 +77,7 @@ class TRewriteCommitter {
   void Start(std::unique_ptr<TLibraryRewrite> rewrite, TDone done);
   // Waits for the commit in flight, if there is one, and calls its done.
   void Finish();
+  // A commit was started and Finish has not reported it yet.
   bool Busy() const { return static_cast<bool>(done_); }
 
  private:
