@@ -21,8 +21,15 @@ namespace platform {
 
 namespace {
 
+// The system's text for err, made in a buffer of the caller's (a commit may run on a thread of
+// its own).
+std::string ErrorText(int err) {
+  char buffer[256];
+  return ::strerror_r(err, buffer, sizeof buffer);
+}
+
 bool Fail(std::string* error, const std::string& what, int err) {
-  if (error) *error = what + ": " + std::strerror(err);
+  if (error) *error = what + ": " + ErrorText(err);
   errno = err;
   return false;
 }
@@ -402,6 +409,7 @@ bool ReplacementFile::OpenFolder(const std::string& os, std::string* error) {
 bool ReplacementFile::Create(const std::string& target, std::string* error, bool followLink) {
   Discard();
   target_ = target;
+  newFileMode_ = 0666 & ~FileModeMask();
   std::string os = Os(target);
   struct stat st;
   if (followLink && ::lstat(os.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -448,6 +456,7 @@ bool ReplacementFile::Adopt(const std::string& target, const std::string& path,
                             std::string* error) {
   Discard();
   target_ = target;
+  newFileMode_ = 0666 & ~FileModeMask();
   if (!OpenFolder(Os(target), error)) return false;
   auto fail = [&](const std::string& why, int err) {
     Discard();
@@ -536,7 +545,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
   };
   auto failErrno = [&](const std::string& what) {
     const int err = errno;
-    return fail(what + ": " + std::strerror(err));
+    return fail(what + ": " + ErrorText(err));
   };
   if (::fsync(fd_) != 0) return failErrno("cannot flush the new file");
 
@@ -563,7 +572,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
       }
     }
     if (::fchmod(fd_, mode) != 0) return failErrno("cannot give the new file the mode of the file");
-  } else if (::fchmod(fd_, 0666 & ~FileModeMask()) != 0) {
+  } else if (::fchmod(fd_, newFileMode_) != 0) {
     return failErrno("cannot give the new file its mode");
   }
 

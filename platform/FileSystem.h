@@ -71,7 +71,9 @@ bool CheckReplaceable(const std::string& path, FileIdentity* identity = nullptr,
 // stays open, and everything is done on the descriptor that writes it. Commit gives it the
 // target's mode and owner and renames it over the target within the folder (or, for a file
 // taken by Adopt, from its own folder on the same mount). Until a Commit succeeds the target is
-// untouched, and the file is removed when the object goes.
+// untouched, and the file is removed when the object goes. Commit uses only the object's own
+// descriptors and no process-wide state, so it may run on another thread than the one that made
+// and wrote the file (one thread at a time).
 class ReplacementFile {
  public:
   ReplacementFile() = default;
@@ -103,8 +105,9 @@ class ReplacementFile {
 
   // Flushes the data, checks the target (still replaceable; when expected is given, still that
   // file), gives the file the target's owner and mode (a new target: mode 0666 less the file mode
-  // mask), renames it over the target and flushes the folder. Run as root, an owner that cannot
-  // be kept is an error. error says why it failed ("the file changed after it was read").
+  // mask as it was at Create or Adopt), renames it over the target and flushes the folder. Run as
+  // root, an owner that cannot be kept is an error. error says why it failed ("the file changed
+  // after it was read").
   bool Commit(const FileIdentity* expected = nullptr, std::string* error = nullptr);
   // Removes the file now.
   void Discard();
@@ -116,10 +119,11 @@ class ReplacementFile {
   int dirFd_ = -1;
   int tempDirFd_ = -1;  // the folder of an adopted file; -1: the file is in the target's folder
   int fd_ = -1;
-  std::string folder_;    // the target's folder, as the OS spells it
-  std::string name_;      // the target's name in it
-  std::string tempName_;  // the temporary file's name in its folder
-  std::string target_;    // the target as given, for messages
+  std::string folder_;         // the target's folder, as the OS spells it
+  std::string name_;           // the target's name in it
+  std::string tempName_;       // the temporary file's name in its folder
+  std::string target_;         // the target as given, for messages
+  mode_t newFileMode_ = 0600;  // for a target that does not exist
 };
 
 // Files made while it lives (by this process or a program it starts) are private to their owner:

@@ -73,12 +73,14 @@ void PatchHeaderVersion(platform::ReplacementFile& file) {
   if (!file.WriteAt(percent + 5, version, &error)) throw rtl::EWriteError(error);
 }
 
-int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
+int32_t SaveWithLibrary(TzoCustomPDFDocument& doc, const std::string& path,
+                        std::unique_ptr<TLibraryRewrite>& rewrite) {
+  rewrite.reset();
   ResultCode = 0;
+  auto made = std::make_unique<TLibraryRewrite>();
   // What is read is what must still be there when the new file takes its place.
-  platform::FileIdentity identity;
   std::string refusal;
-  if (!platform::CheckReplaceable(path, &identity, &refusal)) CannotReplace(refusal);
+  if (!platform::CheckReplaceable(path, &made->identity, &refusal)) CannotReplace(refusal);
   doc.LoadFromFile(path);
   if (ResultCode != 0) return ResultCode;  // the open password was refused
 
@@ -104,15 +106,84 @@ int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
   }
   doc.SetShowSetupDialog(false);
 
-  // Saved straight into the new file beside the user's, patched there and put in its place.
-  platform::ReplacementFile file;
+  // Saved straight into the new file beside the user's and patched there.
   std::string error;
-  if (!file.Create(path, &error)) CannotReplace(error);
+  if (!made->file.Create(path, &error)) CannotReplace(error);
   {
-    rtl::THandleStream stream(file.Descriptor(), path);
+    rtl::THandleStream stream(made->file.Descriptor(), path);
     if (!doc.SaveToStream(stream, path, 2)) return kLibraryNotSaved;
   }
-  PatchHeaderVersion(file);
-  if (!file.Commit(&identity, &error)) CannotReplace(error);
+  PatchHeaderVersion(made->file);
+  rewrite = std::move(made);
   return 0;
+}
+
+int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
+  std::unique_ptr<TLibraryRewrite> rewrite;
+  const int32_t result = SaveWithLibrary(doc, path, rewrite);
+  if (result != 0) return result;
+  std::string error;
+  if (!rewrite->Commit(&error)) CannotReplace(error);
+  return 0;
+}
+
+// ---- TRewriteCommitter ----
+
+TRewriteCommitter::~TRewriteCommitter() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();  // the thread ends the commit it holds first
+}
+
+void TRewriteCommitter::Start(std::unique_ptr<TLibraryRewrite> rewrite, TDone done) {
+  Finish();
+  if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rewrite_ = std::move(rewrite);
+    ended_ = false;
+  }
+  done_ = std::move(done);
+  changed_.notify_all();
+}
+
+void TRewriteCommitter::Finish() {
+  if (!done_) return;
+  bool committed = false;
+  std::string error;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return ended_; });
+    committed = committed_;
+    error = std::move(error_);
+  }
+  // Taken before it runs, so that a done that throws is never called twice.
+  TDone done = std::move(done_);
+  done_ = nullptr;
+  done(committed, error);
+}
+
+void TRewriteCommitter::Loop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return quit_ || (rewrite_ && !ended_); });
+    if (rewrite_ && !ended_) {
+      std::unique_ptr<TLibraryRewrite> rewrite = std::move(rewrite_);
+      lock.unlock();
+      std::string error;
+      const bool committed = rewrite->Commit(&error);
+      rewrite.reset();  // its descriptors closed here
+      lock.lock();
+      committed_ = committed;
+      error_ = std::move(error);
+      ended_ = true;
+      changed_.notify_all();
+      continue;
+    }
+    if (quit_) return;
+  }
 }

@@ -79,7 +79,9 @@ std::string KettrinCommandLine() {
 // ---- the window ----
 
 TForm1::TForm1(std::vector<std::string> arguments)
-    : TForm(&ui::Application()), arguments_(std::move(arguments)) {
+    : TForm(&ui::Application()),
+      arguments_(std::move(arguments)),
+      committer_(std::make_unique<TRewriteCommitter>()) {
   BuildWindow();
   ConnectEvents();
 }
@@ -416,7 +418,7 @@ void TForm1::CloseLogs() {
   checkLog_.reset();
 }
 
-void TForm1::WriteLogLines(const std::string& resultLine, const std::string& path) {
+std::string TForm1::CheckLine(const std::string& path) const {
   const TJobSettings& j = JobSettings;
   // The passwords the file was given: the library applies none without security and no user
   // password without "PW"; the outside tool applies both whenever they are set. A password the
@@ -424,9 +426,12 @@ void TForm1::WriteLogLines(const std::string& resultLine, const std::string& pat
   const bool tool = j.Ver == 3 || j.Ver == 4;
   const std::string& user = tool || (j.EN != 0 && j.PW != 0) ? j.UserPassWord : std::string();
   const std::string& owner = tool || j.EN != 0 ? j.MasterPassWord : std::string();
+  return CsvField(path) + "," + CsvField(user) + "," + CsvField(owner) + "," + VersionText();
+}
+
+void TForm1::WriteLogLines(const std::string& resultLine, const std::string& checkLine) {
   resultLog_->WriteString(resultLine + "\r\n");
-  checkLog_->WriteString(CsvField(path) + "," + CsvField(user) + "," + CsvField(owner) + "," +
-                         VersionText() + "\r\n");
+  checkLog_->WriteString(checkLine + "\r\n");
 }
 
 template <class F>
@@ -464,11 +469,18 @@ TRunOutcome TForm1::RunGuarded(Run run) {
   } else {
     try {
       run();
+      FinishCommit();
       if (stopRequested_)
         outcome = TRunOutcome::kStopped;
       else if (anyNg_)
         outcome = TRunOutcome::kSomeNg;
     } catch (const std::exception& e) {
+      // The file committed last is logged before what ended the run.
+      try {
+        FinishCommit();
+      } catch (const std::exception&) {
+        // the logs cannot be written: said below
+      }
       ReportProblem(ExceptionText(e));
       outcome = TRunOutcome::kCouldNotRun;
     }
@@ -513,6 +525,7 @@ bool TForm1::LoadJob(const std::string& folder) {
     return true;
   } catch (const rtl::Exception& e) {
     // A job file that cannot be read: its folder is not walked, the other jobs run.
+    FinishCommit();
     anyNg_ = true;
     ReportProblem(folder + ": " + e.Message());
     return false;
@@ -530,6 +543,7 @@ void TForm1::WalkFolder(const std::string& dir) {
     if (stopRequested_) return;
     const std::string sub = dir + e.name + "/";
     if (!e.reachable || HasLineBreak(sub)) {
+      FinishCommit();
       anyNg_ = true;
       ReportFileError(OneLine(sub), UnreachableName(e, sub));
       continue;
@@ -547,44 +561,76 @@ void TForm1::ProcessFolder(const std::string& dir) {
     StaticTextPDF.SetCaption(OneLine(path));
     if (!e.reachable || HasLineBreak(path)) {
       // Never processed under a name that leads elsewhere; no check list line names it.
+      FinishCommit();
       anyNg_ = true;
       ReportFileError(OneLine(path), UnreachableName(e, path));
       resultLog_->WriteString(CsvField(OneLine(path)) + ",NG(InvalidFileName)\r\n");
       continue;
     }
-    const std::string line = ProcessFile(path);
-    WriteLogLines(line, path);
+    // The lines are made now: when they are written the next job's settings may be loaded.
+    const std::string checkLine = CheckLine(path);
+    RewriteFile(path,
+                [this, checkLine](const std::string& line) { WriteLogLines(line, checkLine); });
   }
 }
 
 std::string TForm1::ProcessFile(std::string path) {
+  std::string line;
+  RewriteFile(std::move(path), [&line](const std::string& l) { line = l; });
+  FinishCommit();
+  return line;
+}
+
+void TForm1::RewriteFile(std::string path, std::function<void(const std::string&)> logLine) {
   if (path.size() > 2 && path[0] != '/') path = platform::ProgramFolder() + path;
   CurrentFile = path;
   StaticTextPDF.SetCaption(rtl::ExtractFileName(path));
   platform::ProcessPendingEvents();  // the window's pending events
   const std::string logged = CsvField(path);
   if (!platform::FileExists(path) && !platform::IsSymbolicLink(path)) {
+    FinishCommit();
     anyNg_ = true;
-    return logged + ",NG(FileNotFound)";
+    logLine(logged + ",NG(FileNotFound)");
+    return;
   }
   int32_t result = -1;
   std::string problem;
+  std::unique_ptr<TLibraryRewrite> rewrite;
+  const bool tool = JobSettings.Ver == 3 || JobSettings.Ver == 4;
+  if (tool) FinishCommit();  // the tool's run does not overlap a commit
   // A link, a file with several names, a read-only file or one this user may not write is left
   // as it is.
   if (platform::CheckReplaceable(path, nullptr, &problem)) {
     try {
-      if (JobSettings.Ver == 3 || JobSettings.Ver == 4)
+      if (tool)
         result = LockWithTool(path, &problem);
       else
-        result = LockWithLibrary(path);
+        result = SaveWithLibrary(*PDFDoc, path, rewrite);
     } catch (const std::exception& e) {
       problem = ExceptionText(e);
       result = -1;
     }
   }
+  if (rewrite) {
+    // Logged OK only once the new file has taken the file's place.
+    committer_->Start(std::move(rewrite), [this, path, logged, logLine = std::move(logLine)](
+                                              bool committed, const std::string& error) {
+      if (!committed) {
+        ReportFileError(path, error);
+        anyNg_ = true;
+      }
+      logLine(logged + "," + (committed ? "OK" : "NG"));
+    });
+    return;
+  }
+  FinishCommit();
   if (!problem.empty()) ReportFileError(path, problem);
   if (result != 0) anyNg_ = true;
-  return logged + "," + (result == 0 ? "OK" : "NG");
+  logLine(logged + "," + (result == 0 ? "OK" : "NG"));
+}
+
+void TForm1::FinishCommit() {
+  committer_->Finish();
 }
 
 int32_t TForm1::LockWithLibrary(const std::string& path) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "ui/StdCtrls.h"
 
 class TzoPDFDocument;
+class TRewriteCommitter;
 
 std::string ResultLogPath();  // program folder + "log/log_result.csv"
 std::string CheckLogPath();   // program folder + "log/log_check.csv"
@@ -182,10 +184,19 @@ class TForm1 : public ui::TForm {
   void ReportProblem(const std::string& text);
   // A file that failed with an exception: reported, and in the debug log when Debug is on.
   void ReportFileError(const std::string& path, const std::string& message);
+  // Rewrites one file as ProcessFile does and gives its result log line to logLine: at once, or,
+  // when the library's new file is committed on the second thread, once that commit has ended
+  // (the next file's start or FinishCommit).
+  void RewriteFile(std::string path, std::function<void(const std::string&)> logLine);
+  // Waits for the commit in flight and writes its lines; called before any other line or report,
+  // so that the lines stay in the walk's order.
+  void FinishCommit();
   // Deletes and creates both logs; false (reported) when they cannot be made.
   bool OpenLogs();
   void CloseLogs();
-  void WriteLogLines(const std::string& resultLine, const std::string& path);
+  // The check list line of a file, with the passwords the current job gives it.
+  std::string CheckLine(const std::string& path) const;
+  void WriteLogLines(const std::string& resultLine, const std::string& checkLine);
   template <class Run>
   TRunOutcome RunGuarded(Run run);
   // Runs f with JobSettings holding what the controls stand for: during a run the user's edits,
@@ -204,4 +215,5 @@ class TForm1 : public ui::TForm {
   std::unique_ptr<rtl::TFileStream> resultLog_;
   std::unique_ptr<rtl::TFileStream> checkLog_;
   std::unique_ptr<platform::FolderWalkGuard> walkGuard_;
+  std::unique_ptr<TRewriteCommitter> committer_;
 };

@@ -566,3 +566,36 @@ TEST(FileHelpers, FoldersDeletionAppendAndTempNames) {
   EXPECT_EQ(t1.rfind(dir.Path() + ".", 0), 0u);
   EXPECT_FALSE(FileExists(t1));
 }
+
+TEST(Replacement, ACommitOnAnotherThreadTakesTheFileModeMaskOfItsCreation) {
+  // The thread that commits must not read the process's mask: another thread may hold a private
+  // scope (mask 077) just then, and reading it means setting it for a moment.
+  TempDir dir;
+  WriteFile(dir / "old.pdf", "old");
+  ::chmod((dir / "old.pdf").c_str(), 0640);
+  FileIdentity read;
+  ASSERT_TRUE(CheckReplaceable(dir / "old.pdf", &read));
+  const mode_t mask = ::umask(022);
+  ReplacementFile fresh, over;
+  ASSERT_TRUE(fresh.Create(dir / "new.pdf"));
+  ASSERT_TRUE(fresh.Write("n"));
+  ASSERT_TRUE(over.Create(dir / "old.pdf"));
+  ASSERT_TRUE(over.Write("o"));
+  bool freshDone = false, overDone = false;
+  {
+    PrivateFileScope privateFiles;
+    std::thread committer([&] {
+      freshDone = fresh.Commit();
+      overDone = over.Commit(&read);
+    });
+    committer.join();
+    EXPECT_EQ(::umask(077), 077u);
+  }
+  ::umask(mask);
+  EXPECT_TRUE(freshDone);
+  EXPECT_TRUE(overDone);
+  EXPECT_EQ(Mode(dir / "new.pdf"), 0644u);
+  EXPECT_EQ(Mode(dir / "old.pdf"), 0640u);
+  EXPECT_EQ(ReadFile(dir / "old.pdf"), "o");
+  EXPECT_EQ(AllNames(dir.Path()), (std::vector<std::string>{"new.pdf", "old.pdf"}));
+}

@@ -397,3 +397,117 @@ TEST_F(BatchRun, AJobFileThatCannotBeReadIsReportedAndTheOtherJobsRun) {
   EXPECT_NE(boxes_[0].find("*not Base64*"), std::string::npos) << boxes_[0];
   EXPECT_EQ(boxes_[1].rfind(a + ": ", 0), 0u) << boxes_[1];
 }
+
+TEST_F(BatchRun, LibraryRewritesAreLoggedInTheWalksOrderAmongEveryOtherLine) {
+  // Library jobs whose files fail in each way between OK ones, a tool job after a library job,
+  // and a job file that cannot be read between them. A file's line may only be written once its
+  // new file is in place, and before any line or report of what follows it in the walk.
+  const std::string a = Folder("a"), b = Folder("b"), c = Folder("c"), d = Folder("d");
+  const std::string plain = ReadFile(SourceDir() + "examples/plain.pdf");
+  const std::string a1 = Pdf(a + "/01.pdf"), a2 = Pdf(a + "/02.pdf"), a3 = Pdf(a + "/03.pdf");
+  const std::string a4 = Pdf(a + "/04.pdf"), s1 = Pdf(a + "/s/1.pdf"), s2 = Pdf(a + "/s/2.pdf");
+  const std::string s3 = Pdf(a + "/s/3.pdf"), tb = Pdf(b + "/t.pdf"), fc = Pdf(c + "/1.pdf");
+  WriteFile(a3, "%PDF-1.4\nbroken");
+  ::chmod(s2.c_str(), 0444);
+  // A file and a folder whose names code page 932 cannot hold (the folder is not walked).
+  const std::string hidden = a + "/d\xC3\xA9/x.pdf";
+  fs::create_directories(a + "/d\xC3\xA9");
+  for (const std::string& f : {a + "/caf\xC3\xA9.pdf", hidden})
+    CopyFile(SourceDir() + "examples/plain.pdf", f);
+  V dFiles;
+  for (const char* name : {"1.pdf", "2.pdf", "3.pdf", "4.pdf", "5.pdf", "6.pdf"})
+    dFiles.push_back(Pdf(d + "/" + name));
+  Job(a, [](TJobSettings& j) {
+    Job17(j);
+    j.Ver = 1;
+  });
+  Job(b, Job17);
+  Job(c, Job17);
+  WriteFile(JobIniPath(c),
+            std::regex_replace(ReadFile(JobIniPath(c)), std::regex("UserPassWord=[^\r]*"),
+                               "UserPassWord=*not Base64*"));
+  Job(d, [](TJobSettings& j) {
+    Job17(j);
+    j.Ver = 2;
+  });
+  // Each report (a message box in a silent run) notes how many result lines were written then.
+  std::vector<std::pair<std::string, size_t>> reports;
+  ui::Application().SetMessageBoxHook([&](const std::string& text, const std::string&, int) {
+    const std::string log = Log(ResultLogPath());
+    reports.emplace_back(text, std::count(log.begin(), log.end(), '\n'));
+    return ui::IDOK;
+  });
+  auto form = Form({"x"});
+  form->Show();
+
+  EXPECT_EQ(ui::Application().ExitCode(), kExitSomeNg);
+  const std::string invalid = a + "/caf?.pdf";
+  V result = {a1 + ",OK", a2 + ",OK", a3 + ",NG", a4 + ",OK", invalid + ",NG(InvalidFileName)",
+              s1 + ",OK", s2 + ",NG", s3 + ",OK", tb + ",OK"};
+  V check = {a1 + ",user,owner,1.4", a2 + ",user,owner,1.4", a3 + ",user,owner,1.4",
+             a4 + ",user,owner,1.4", s1 + ",user,owner,1.4", s2 + ",user,owner,1.4",
+             s3 + ",user,owner,1.4", tb + ",user,owner,1.7"};
+  for (const std::string& f : dFiles) {
+    result.push_back(f + ",OK");
+    check.push_back(f + ",user,owner,1.5");
+  }
+  EXPECT_EQ(Log(ResultLogPath()), Lines(result));
+  EXPECT_EQ(Log(CheckLogPath()), Lines(check));
+  // The reports in the walk's order, each after the lines of everything before it.
+  const std::vector<std::pair<std::string, size_t>> expected = {
+      {a3 + ": ", 2}, {invalid + ": ", 4}, {a + "/d?/: ", 5}, {s2 + ": ", 6}, {c + ": ", 9}};
+  ASSERT_EQ(reports.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(reports[i].first.rfind(expected[i].first, 0), 0u) << reports[i].first;
+    EXPECT_EQ(reports[i].second, expected[i].second) << reports[i].first;
+  }
+  // Every OK file is protected with the job's passwords, as its target version; the others are
+  // as they were, and no temporary file is left anywhere.
+  for (const std::string& line : result) {
+    if (line.size() < 3 || line.compare(line.size() - 3, 3, ",OK") != 0) continue;
+    const std::string f = line.substr(0, line.size() - 3);
+    const std::string version = f.rfind(d, 0) == 0 ? "1.5" : f == tb ? "1.7" : "1.4";
+    const std::string info = Info(f);
+    EXPECT_EQ(Field(info, "Encrypted").substr(0, 3), "yes") << f;
+    EXPECT_EQ(Field(info, "PDF version"), version) << f;
+    EXPECT_NE(RunCommand({"pdfinfo", platform::AnsiToUtf8(f)}).exitCode, 0) << f;
+    EXPECT_EQ(RunCommand({"qpdf", "--check", "--password=user", platform::AnsiToUtf8(f)}).exitCode,
+              0)
+        << f;
+  }
+  EXPECT_EQ(ReadFile(s2), plain);
+  EXPECT_EQ(ReadFile(hidden), plain);
+  EXPECT_EQ(ReadFile(fc), plain);
+  EXPECT_EQ(ReadFile(a3), "%PDF-1.4\nbroken");
+  for (const auto& e : fs::recursive_directory_iterator(Prog()))
+    EXPECT_NE(e.path().filename().string().rfind(".~sv", 0), 0u) << e.path();
+}
+
+TEST_F(BatchRun, ClosingTheWindowDuringALibraryRunLogsTheFileCommittedLast) {
+  const std::string a = Folder("a");
+  V files;
+  for (const char* name : {"1.pdf", "2.pdf", "3.pdf", "4.pdf", "5.pdf"})
+    files.push_back(Pdf(a + "/" + name));
+  Job(a, [](TJobSettings& j) {
+    Job17(j);
+    j.Ver = 1;
+  });
+  auto form = Form();
+  platform::SetPendingEventsHook([&] {
+    if (form->Running() && CurrentFile == files[2]) form->Close();
+  });
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kStopped);
+  // The file being rewritten when the window closed is finished and logged; none after it starts.
+  EXPECT_EQ(Log(ResultLogPath()), Lines({files[0] + ",OK", files[1] + ",OK", files[2] + ",OK"}));
+  EXPECT_EQ(Log(CheckLogPath()), Lines({files[0] + ",user,owner,1.4", files[1] + ",user,owner,1.4",
+                                        files[2] + ",user,owner,1.4"}));
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string info = Info(files[i]);
+    if (i <= 2)
+      EXPECT_EQ(Field(info, "Encrypted").substr(0, 3), "yes") << files[i];
+    else
+      EXPECT_EQ(ReadFile(files[i]), ReadFile(SourceDir() + "examples/plain.pdf")) << files[i];
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(a), fs::directory_iterator()), 5);
+  EXPECT_EQ(form->StaticState.Caption(), Ansi("処理終了"));
+}

@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "apps/sorvane/ToolEngine.h"
@@ -312,13 +314,23 @@ TEST_F(FileSafety, ARewriteMakesOneTemporaryFileRenamedOnceAndTheToolsOutputIsMo
         in[folder].push_back(e.substr(0, at + 1) + e.substr(at + folder.size() + 2));
     }
   }
-  // Each library rewrite: one private temporary file beside the input, renamed over it.
+  // Each library rewrite: one private temporary file beside the input, renamed over it, the
+  // inputs in the walk's order (the next file's temporary file may be made while the one before
+  // is renamed).
   const V& l = in[lib];
   ASSERT_EQ(l.size(), 6u) << Lines(l);
+  V made;
+  for (const std::string& e : l)
+    if (e.rfind("made ", 0) == 0) made.push_back(e.substr(5));
+  ASSERT_EQ(made.size(), 2u) << Lines(l);
+  EXPECT_NE(made[0], made[1]);
   for (size_t i = 0; i < 2; ++i) {
-    ASSERT_EQ(l[3 * i].rfind("made .~sv", 0), 0u) << l[3 * i];
-    EXPECT_EQ(l[3 * i + 1], "moved from " + l[3 * i].substr(5));
-    EXPECT_EQ(l[3 * i + 2], "moved to " + fs::path(libFiles[i]).filename().string());
+    ASSERT_EQ(made[i].rfind(".~sv", 0), 0u) << made[i];
+    const auto from = std::find(l.begin(), l.end(), "moved from " + made[i]);
+    ASSERT_NE(from, l.end()) << Lines(l);
+    EXPECT_LT(std::find(l.begin(), l.end(), "made " + made[i]), from) << Lines(l);
+    ASSERT_NE(from + 1, l.end()) << Lines(l);
+    EXPECT_EQ(*(from + 1), "moved to " + fs::path(libFiles[i]).filename().string()) << Lines(l);
     EXPECT_TRUE(Locked(libFiles[i]));
   }
   // The tool's work file is moved into the input's place: nothing is made beside the input.
@@ -329,4 +341,63 @@ TEST_F(FileSafety, ARewriteMakesOneTemporaryFileRenamedOnceAndTheToolsOutputIsMo
   // The library makes nothing in the program's temporary folder.
   for (const std::string& e : in[temp])
     EXPECT_EQ(e.find(".~sv"), std::string::npos) << e;
+}
+
+TEST_F(FileSafety, ACommitThatFailsIsNgForItsOwnFileAndTheNextFilesFollow) {
+  // While the library reads a file, its owner changes it in one way or another; the commit,
+  // made while the next file is read, finds it and leaves the file as the owner left it.
+  const std::string lib = Folder("lib"), other = Folder("other");
+  V files;
+  for (const char* name : {"1.pdf", "2.pdf", "3.pdf", "4.pdf", "5.pdf", "6.pdf", "7.pdf"})
+    files.push_back(Pdf(lib + "/" + name));
+  const std::string plain = ReadFile(Example("plain.pdf"));
+  const std::string newVersion = ReadFile(Example("outline.pdf"));
+  const std::string replacement = Pdf(other + "/replacement.pdf");
+  const ino_t replacementInode = Stat(replacement).st_ino;
+  struct Change {
+    std::string file;
+    std::function<void()> make;
+    std::string reason;
+  };
+  const std::vector<Change> changes = {
+      {files[1], [&] { WriteFile(files[1], newVersion); }, "the file changed after it was read"},
+      {files[3], [&] { fs::rename(replacement, files[3]); }, "the file changed after it was read"},
+      {files[4], [&] { ::chmod(files[4].c_str(), 0444); }, "the file is read-only"},
+      {files[5], [&] { fs::create_hard_link(files[5], other + "/second-name.pdf"); },
+       "the file has more than one name (hard links)"},
+  };
+  Job(lib, [](TJobSettings& j) {
+    Passwords(j);
+    j.Ver = 1;
+  });
+  rtl::TIniFile(AppIniPath()).WriteInteger("App", "Debug", 1);
+  auto form = Form();
+  std::set<std::string> changed;
+  form->PDFDoc->OnStatusMessage = [&](TzoCustomPDFDocument*, const std::string&) {
+    for (const Change& c : changes)
+      if (CurrentFile == c.file && changed.insert(c.file).second) c.make();
+  };
+
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kSomeNg);
+  EXPECT_EQ(changed.size(), changes.size());
+  EXPECT_EQ(ReadFile(ResultLogPath()),
+            Lines({files[0] + ",OK", files[1] + ",NG", files[2] + ",OK", files[3] + ",NG",
+                   files[4] + ",NG", files[5] + ",NG", files[6] + ",OK"}));
+  // Each failure is reported for its own file with its reason, in the walk's order.
+  std::string expected;
+  for (const Change& c : changes)
+    expected +=
+        "**** PDF Error Dump ****\r\ninput  =" + c.file + "\r\nerror  =" + c.reason + "\r\n";
+  EXPECT_EQ(ReadFile(DebugLogPath()), expected);
+  // The files as their owner left them; the others protected; no temporary file beside them.
+  EXPECT_TRUE(ReadFile(files[1]) == newVersion);
+  EXPECT_EQ(Stat(files[3]).st_ino, replacementInode);
+  EXPECT_TRUE(ReadFile(files[3]) == plain);
+  EXPECT_TRUE(ReadFile(files[4]) == plain);
+  EXPECT_EQ(Mode(files[4]), 0444u);
+  EXPECT_TRUE(ReadFile(files[5]) == plain);
+  EXPECT_EQ(Stat(files[5]).st_nlink, 2u);
+  for (size_t i : {0, 2, 6})
+    EXPECT_TRUE(Locked(files[i])) << files[i];
+  EXPECT_EQ(std::distance(fs::directory_iterator(lib), fs::directory_iterator()), 7);
 }

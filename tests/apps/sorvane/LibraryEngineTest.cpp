@@ -152,3 +152,68 @@ TEST_F(LibraryEngine, ADiskThatFillsUpAtAnyByteLeavesTheFileAsItWasAndNoTemporar
     }
   }
 }
+
+TEST_F(LibraryEngine, TheCommitterEndsOneCommitAtATimeAndReportsEachExactlyOnce) {
+  JobSettings.UserPassWord = "user";
+  JobSettings.MasterPassWord = "owner";
+  const std::string folder = Prog() + "job/";
+  std::filesystem::create_directories(folder);
+  auto doc = TzoPDFDocument::Create();
+  const std::string original = ReadFile(SourceDir() + "examples/plain.pdf");
+  // A copy of the example saved into its new file, not yet in place.
+  auto saved = [&](const std::string& name) {
+    CopyFile(SourceDir() + "examples/plain.pdf", folder + name);
+    std::unique_ptr<TLibraryRewrite> rewrite;
+    EXPECT_EQ(SaveWithLibrary(*doc, folder + name, rewrite), 0);
+    EXPECT_TRUE(ReadFile(folder + name) == original) << name << " replaced before its commit";
+    return rewrite;
+  };
+  auto locked = [&](const std::string& name) {
+    return RunCommand({"pdfinfo", folder + name}).exitCode != 0 &&
+           RunCommand({"pdfinfo", "-upw", "user", folder + name}).exitCode == 0;
+  };
+  std::vector<std::string> ended;
+  auto note = [&](const std::string& name) {
+    return [&ended, name](bool committed, const std::string& error) {
+      ended.push_back(name + (committed ? " OK" : " NG " + error));
+    };
+  };
+  {
+    TRewriteCommitter committer;
+    committer.Finish();  // nothing in flight
+    committer.Start(saved("a.pdf"), note("a"));
+    EXPECT_TRUE(committer.Busy());
+    // The next start ends the commit in flight first and reports it on this thread.
+    auto b = saved("b.pdf");
+    committer.Start(std::move(b), note("b"));
+    EXPECT_EQ(ended, (std::vector<std::string>{"a OK"}));
+    committer.Finish();
+    committer.Finish();
+    EXPECT_FALSE(committer.Busy());
+    // Changed between its save and its commit: left as it was changed.
+    auto c = saved("c.pdf");
+    WriteFile(folder + "c.pdf", "new version");
+    committer.Start(std::move(c), note("c"));
+    committer.Finish();
+    EXPECT_EQ(ended, (std::vector<std::string>{"a OK", "b OK",
+                                               "c NG the file changed after it was read"}));
+    EXPECT_EQ(ReadFile(folder + "c.pdf"), "new version");
+    // A report that throws is not made twice, and the commits go on.
+    int calls = 0;
+    committer.Start(saved("d.pdf"), [&](bool, const std::string&) {
+      ++calls;
+      throw rtl::EWriteError("the log is full");
+    });
+    EXPECT_THROW(committer.Finish(), rtl::EWriteError);
+    committer.Finish();
+    EXPECT_EQ(calls, 1);
+    // Gone with a commit in flight: the commit is ended, not reported.
+    committer.Start(saved("e.pdf"), note("e"));
+  }
+  EXPECT_EQ(ended.size(), 3u);
+  for (const char* name : {"a.pdf", "b.pdf", "d.pdf", "e.pdf"})
+    EXPECT_TRUE(locked(name)) << name;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                          std::filesystem::directory_iterator()),
+            5);
+}
