@@ -328,7 +328,7 @@ class TzoPDFDictObject : public TzoPDFObject {
     TzoPDFNameObject key;
     std::unique_ptr<TzoPDFObject> value;
   };
-  // Appends key -> value; the list has room for one more.
+  // Appends key -> value, making room for it first (a list index error past the largest count).
   void Append(std::string key, std::unique_ptr<TzoPDFObject> value);
   void CheckIndex(int32_t index) const;
   std::vector<Entry> entries_;
