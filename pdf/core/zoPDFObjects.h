@@ -3,6 +3,7 @@
 // raw pointers that stay owned by the container.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "pdf/core/zoClasses.h"
+#include "pdf/core/zoObjectPool.h"
 #include "platform/RtlClasses.h"
 
 enum TzoPDFObjectType : uint8_t {
@@ -44,6 +46,10 @@ class TzoPDFObject : public rtl::TObject {
  public:
   TzoPDFObject(const TzoPDFObject&) = delete;
   TzoPDFObject& operator=(const TzoPDFObject&) = delete;
+
+  // Nodes live in the object pool; the deleting destructor gives the size of the node's kind.
+  static void* operator new(std::size_t size) { return ObjectPoolAllocate(size); }
+  static void operator delete(void* node, std::size_t size) noexcept { ObjectPoolFree(node, size); }
 
   TzoPDFObjectType ObjectType() const { return type_; }
 
