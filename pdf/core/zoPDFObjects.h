@@ -268,7 +268,8 @@ class TzoPDFArrayObject : public TzoPDFObject {
 
  private:
   void CheckIndex(int32_t index, int32_t limit) const;
-  std::vector<std::unique_ptr<TzoPDFObject>> items_;
+  std::vector<std::unique_ptr<TzoPDFObject>, TzoPoolAllocator<std::unique_ptr<TzoPDFObject>>>
+      items_;
 };
 
 // Entries (key, value) in insertion order; keys are Name objects, given to the operations as the
@@ -337,7 +338,7 @@ class TzoPDFDictObject : public TzoPDFObject {
   // Appends key -> value, making room for it first (a list index error past the largest count).
   void Append(std::string key, std::unique_ptr<TzoPDFObject> value);
   void CheckIndex(int32_t index) const;
-  std::vector<Entry> entries_;
+  std::vector<Entry, TzoPoolAllocator<Entry>> entries_;
 };
 
 // A stream: its dictionary (owned, never null) and its data (owned; null until the engine reads

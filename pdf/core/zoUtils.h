@@ -172,8 +172,8 @@ double PointsToPixels(double x);  // x * ScreenScale
 
 // Makes room for one more element of v, doubling its storage when full, so that a push_back that
 // follows cannot fail (and n of them cost O(n) copies, not the O(n^2) of reserve(size() + 1)).
-template <class T>
-void ReserveOneMore(std::vector<T>& v) {
+template <class T, class A>
+void ReserveOneMore(std::vector<T, A>& v) {
   if (v.size() == v.capacity()) v.reserve(v.size() < 4 ? 4 : v.size() * 2);
 }
 

@@ -926,6 +926,8 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   // Indirect objects whose members the walk has visited.
   std::unordered_set<const TzoPDFIndirectObject*> walked_;
+  // The buffer of the walk's work list, kept between walks.
+  std::vector<TzoPDFObject*> walkWork_;
   // The largest /Size of the cross-reference data.
   int64_t xrefSize_ = 0;
   // What is left of the load budget.

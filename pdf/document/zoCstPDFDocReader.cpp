@@ -796,8 +796,10 @@ TzoPDFArrayObject* TzoCustomPDFDocument::ResolveArray(TzoPDFObject* obj) {
 }
 
 void TzoCustomPDFDocument::Walk(TzoPDFObject* obj) {
-  // An explicit work list: the depth of the file's structures never reaches the stack.
-  std::vector<TzoPDFObject*> work;
+  // An explicit work list: the depth of the file's structures never reaches the stack. Its buffer
+  // is kept for the next walk (a walk begun within this one makes its own).
+  std::vector<TzoPDFObject*> work = std::move(walkWork_);
+  work.clear();
   if (obj) work.push_back(obj);
   while (!work.empty()) {
     TzoPDFObject* o = work.back();
@@ -848,6 +850,7 @@ void TzoCustomPDFDocument::Walk(TzoPDFObject* obj) {
         break;
     }
   }
+  walkWork_ = std::move(work);
 }
 
 void TzoCustomPDFDocument::LoadObjectStreams() {
