@@ -31,3 +31,19 @@ function(sv_folder_tests)
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     PROPERTIES ENVIRONMENT "SV_PROGRAM_DIR=${SV_PROGRAM_DIR};SV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
+
+# sv_windowed_program(NAME <program> DEPS <targets...>)
+# A program of the program folder whose windows come from the toolkit module (svui_wx.so, built
+# with it): the program links no toolkit and gives the module the whole widget and platform layer
+# (exported, every object of the two libraries linked in), so that there is one copy of each.
+function(sv_windowed_program)
+  cmake_parse_arguments(A "" "NAME" "DEPS" ${ARGN})
+  add_executable(${A_NAME} main.cpp)
+  target_link_libraries(${A_NAME} PRIVATE ${A_DEPS} svui svplatform)
+  set_target_properties(${A_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${SV_PROGRAM_DIR}
+                        ENABLE_EXPORTS ON)
+  # Ahead of the program's own objects; the libraries' later places on the line add nothing.
+  target_link_options(${A_NAME} PRIVATE "SHELL:-Wl,--whole-archive $<TARGET_FILE:svui> \
+$<TARGET_FILE:svplatform> -Wl,--no-whole-archive")
+  add_dependencies(${A_NAME} svui_wx_module)
+endfunction()

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the programs and runs Sorvane's main job on a bundled example:
-# a program folder with Sorvane and the outside tool, two job folders of copies of the project's
-# own example PDF files (one rewritten by the PDF library as version 1.4 with 128-bit RC4, one by
-# the outside tool as version 1.7 with AES-256), their job files, a silent run, then the result
-# log, the check list and what pdfinfo says of each output.
+# a program folder with Sorvane, Kettrin, their window toolkit module and the outside tool, two
+# job folders of copies of the project's own example PDF files (one rewritten by the PDF library
+# as version 1.4 with 128-bit RC4, one by the outside tool as version 1.7 with AES-256), their job
+# files, a silent run, then the result log, the check list and what pdfinfo says of each output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,7 +15,7 @@ work=$(pwd)/out/example
 rm -rf "$work"
 prog=$work/program
 mkdir -p "$prog/bin"
-cp "$build/program/Sorvane" "$build/program/Kettrin" "$prog/"
+cp "$build/program/Sorvane" "$build/program/Kettrin" "$build/program/svui_wx.so" "$prog/"
 cp "$build/program/bin/AHPDFToolCmd26" "$prog/bin/"
 for job in library tool; do
   mkdir -p "$work/$job/sub"

@@ -82,4 +82,12 @@ class TBackend {
 
 using TBackendFactory = std::function<std::unique_ptr<TBackend>()>;
 
+// A backend built as a loadable module exports one function, kBackendEntry, of type TBackendEntry:
+// given the program's name for the toolkit, it returns the function that starts the backend.
+using TBackendStart = std::unique_ptr<TBackend> (*)();
+extern "C" {
+using TBackendEntry = TBackendStart (*)(const char* programName);
+}
+inline constexpr char kBackendEntry[] = "SvBackendEntry";
+
 }  // namespace ui

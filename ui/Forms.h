@@ -231,7 +231,8 @@ class TApplication : public rtl::TComponent {
   bool ToolWindow() const { return toolWindow_; }
   void SetToolWindow(bool toolWindow) { toolWindow_ = toolWindow; }
 
-  // The backend that realises forms; installed by the program (ui/wx: InstallWxBackend).
+  // The backend that realises forms; installed by the program (ui::TBackendModule, or
+  // ui::wx::InstallWxBackend in a program that links the toolkit).
   void SetBackendFactory(TBackendFactory factory) { backendFactory_ = std::move(factory); }
   bool HasBackendFactory() const { return static_cast<bool>(backendFactory_); }
   // The running backend, or null.

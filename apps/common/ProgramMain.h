@@ -1,6 +1,7 @@
-// The start of a program: the wx backend, the main form made from the command-line arguments, the
-// message loop, and the exit code the form set. Only the programs' main.cpp include it (they link
-// the toolkit).
+// The start of a program: the toolkit module (loaded only when a window is shown), the main form
+// made from the command-line arguments, the message loop, and the exit code the form set (2 when a
+// window was needed and the toolkit module could not be loaded). Only the programs' main.cpp
+// include it.
 #pragma once
 
 #include <string>
@@ -8,12 +9,13 @@
 #include <vector>
 
 #include "platform/ProgramFolder.h"
+#include "ui/BackendModule.h"
 #include "ui/Forms.h"
-#include "ui/wx/WxBackend.h"
 
 template <class MainForm>
 int RunProgram(int argc, char** argv, const char* title) {
-  ui::wx::InstallWxBackend(argc, argv);
+  ui::TBackendModule toolkit("svui_wx.so", argc > 0 && argv[0] ? argv[0] : title);
+  toolkit.Install();
   ui::Application().SetTitle(title);
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i)
@@ -23,5 +25,5 @@ int RunProgram(int argc, char** argv, const char* title) {
   int exitCode = ui::Application().ExitCode();
   ui::Application().DestroyForms();
   ui::Application().StopBackend();
-  return exitCode;
+  return toolkit.LoadFailed() ? 2 : exitCode;
 }

@@ -428,14 +428,16 @@ std::unique_ptr<TBackend> StartWx() {
 
 }  // namespace
 
-void InstallWxBackend(int argc, char** argv) {
+namespace {
+// Only the program name goes to the toolkit: the programs read their own command line.
+void SetProgramName(const char* programName) {
   Arguments& args = ToolkitArguments();
-  args.strings.clear();
-  for (int i = 0; i < argc && argv && argv[i]; ++i)
-    args.strings.emplace_back(argv[i]);
-  if (args.strings.empty()) args.strings.emplace_back("sv");
-  // Only the program name: the programs read their own command line.
-  args.strings.resize(1);
+  args.strings.assign(1, programName && *programName ? programName : "sv");
+}
+}  // namespace
+
+void InstallWxBackend(int argc, char** argv) {
+  SetProgramName(argc > 0 && argv ? argv[0] : nullptr);
   Application().SetBackendFactory(StartWx);
 }
 
@@ -466,5 +468,12 @@ bool SaveScreenshot(TForm& form, const std::string& pngPath) {
 }
 
 }  // namespace ui::wx
+
+// The entry of the backend as a module of the program folder (see ui/BackendModule.h).
+extern "C" __attribute__((visibility("default"))) ui::TBackendStart SvBackendEntry(
+    const char* programName) {
+  ui::wx::SetProgramName(programName);
+  return ui::wx::StartWx;
+}
 
 wxIMPLEMENT_APP_NO_MAIN(ui::wx::SvWxApp);
