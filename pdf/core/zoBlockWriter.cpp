@@ -7,9 +7,9 @@
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-// A written batch whose text grew past this is not kept for the next one.
-constexpr size_t kSpareTextBytes = 4 * TzoBlockWriter::kBlockBytes;
+// Written batches kept for the next save, unless their text grew past the size given.
 constexpr size_t kSpareBatches = 2;
+constexpr size_t kSpareTextBytes = 4 * TzoBlockWriter::kBlockBytes;
 
 }  // namespace
 
@@ -67,21 +67,27 @@ void TzoBlockWriter::Begin(rtl::TStream& stream, std::span<const uint8_t> fileKe
   block_.reserve(kBlockBytes);
   background_ = background;
   handedOver_ = false;
+  writtenHere_ = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   failure_ = nullptr;
   abandoned_ = false;
 }
 
+bool TzoBlockWriter::StartThread() {
+  if (thread_.joinable()) return true;
+  try {
+    thread_ = std::thread([this] { Loop(); });
+  } catch (const std::system_error&) {
+    background_ = false;  // no thread to be had: everything is written here
+    return false;
+  }
+  return true;
+}
+
 void TzoBlockWriter::Write(TzoOutputBatch& batch) {
   if (batch.Empty()) return;
-  if (background_ && !thread_.joinable()) {
-    try {
-      thread_ = std::thread([this] { Loop(); });
-    } catch (const std::system_error&) {
-      background_ = false;  // no thread to be had: written here
-    }
-  }
-  if (!background_) {
+  if (!handedOver_ && (!background_ || writtenHere_ < kInlineBytes || !StartThread())) {
+    writtenHere_ += batch.Size();
     Process(batch);
     batch.Clear();
     return;
@@ -92,33 +98,34 @@ void TzoBlockWriter::Write(TzoOutputBatch& batch) {
     changed_.wait(
         lock, [&] { return failure_ || queuedBytes_ == 0 || queuedBytes_ + size <= kQueueBytes; });
     if (failure_) std::rethrow_exception(failure_);
+    TBatches node;
+    if (spare_.empty())
+      node.emplace_back();
+    else
+      node.splice(node.end(), spare_, spare_.begin());
+    std::swap(node.front(), batch);
     queuedBytes_ += size;
-    queue_.push_back(std::move(batch));
+    queue_.splice(queue_.end(), node);
     handedOver_ = true;
-    Recycle(batch);
   }
   changed_.notify_all();
+  batch.Clear();  // a written batch, emptied here
 }
 
 void TzoBlockWriter::End(TzoOutputBatch& batch) {
   if (!handedOver_) {
-    // Nothing went to the thread: the whole output is written here.
+    // Nothing went to the thread: the rest is written here.
     Process(batch);
     batch.Clear();
   } else {
+    Write(batch);
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!failure_ && !batch.Empty()) {
-      queuedBytes_ += batch.Size();
-      queue_.push_back(std::move(batch));
-      Recycle(batch);
-      changed_.notify_all();
-    }
-    changed_.wait(lock, [&] { return failure_ || (queue_.empty() && !busy_); });
+    changed_.wait(lock, [&] { return failure_ || (queue_.empty() && current_.empty()); });
     if (failure_) std::rethrow_exception(failure_);
     handedOver_ = false;  // the thread is done with the stream and the block
   }
   Flush();
-  TrimBlock();
+  Release();
   stream_ = nullptr;
 }
 
@@ -128,15 +135,12 @@ void TzoBlockWriter::Abandon() noexcept {
     std::unique_lock<std::mutex> lock(mutex_);
     for (const TzoOutputBatch& b : queue_)
       queuedBytes_ -= b.Size();
-    // The batches' pieces are let go of outside the lock.
-    std::deque<TzoOutputBatch> dropped;
-    dropped.swap(queue_);
-    WaitIdle(lock);
-    lock.unlock();
+    spare_.splice(spare_.end(), queue_);
+    changed_.wait(lock, [&] { return current_.empty(); });
     handedOver_ = false;
   }
   block_.clear();
-  TrimBlock();
+  Release();
   stream_ = nullptr;
 }
 
@@ -145,17 +149,30 @@ std::exception_ptr TzoBlockWriter::Failure() {
   return failure_;
 }
 
-void TzoBlockWriter::Recycle(TzoOutputBatch& batch) {
-  if (spare_.empty()) {
-    batch = TzoOutputBatch();
-    return;
+void TzoBlockWriter::Release() {
+  TBatches written;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    written.splice(written.end(), spare_);
   }
-  batch = std::move(spare_.back());
-  spare_.pop_back();
-}
-
-void TzoBlockWriter::WaitIdle(std::unique_lock<std::mutex>& lock) {
-  changed_.wait(lock, [&] { return !busy_; });
+  for (auto it = written.begin(); it != written.end();) {
+    it->Clear();
+    if (it->Text.capacity() > kSpareTextBytes)
+      it = written.erase(it);
+    else
+      ++it;
+  }
+  while (written.size() > kSpareBatches)
+    written.pop_back();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    spare_.splice(spare_.end(), written);
+  }
+  if (block_.capacity() > 2 * kBlockBytes) std::string().swap(block_);
+  if (scratchBytes_ > kQueueBytes) {
+    scratch_.reset();
+    scratchBytes_ = 0;
+  }
 }
 
 void TzoBlockWriter::Loop() {
@@ -163,10 +180,9 @@ void TzoBlockWriter::Loop() {
   for (;;) {
     changed_.wait(lock, [this] { return quit_ || !queue_.empty(); });
     if (quit_) return;
-    TzoOutputBatch batch = std::move(queue_.front());
-    queue_.pop_front();
+    current_.splice(current_.end(), queue_, queue_.begin());
+    TzoOutputBatch& batch = current_.front();
     const size_t size = batch.Size();
-    busy_ = true;
     lock.unlock();
     std::exception_ptr failure;
     try {
@@ -174,19 +190,16 @@ void TzoBlockWriter::Loop() {
     } catch (...) {
       failure = std::current_exception();
     }
-    batch.Clear();
     lock.lock();
-    busy_ = false;
     queuedBytes_ -= size;
+    spare_.splice(spare_.end(), current_);
     if (failure && !failure_) {
       // The rest of the save is not written.
       failure_ = failure;
       for (const TzoOutputBatch& b : queue_)
         queuedBytes_ -= b.Size();
-      queue_.clear();
+      spare_.splice(spare_.end(), queue_);
     }
-    if (spare_.size() < kSpareBatches && batch.Text.capacity() <= kSpareTextBytes)
-      spare_.push_back(std::move(batch));
     changed_.notify_all();
   }
 }
@@ -230,8 +243,19 @@ void TzoBlockWriter::Put(std::string_view bytes) {
 
 void TzoBlockWriter::PutEncrypted(std::string_view data, int32_t objectNumber) {
   if (data.empty()) return;
-  // Encrypted straight into the block, which holds data larger than a block alone.
   if (block_.size() + data.size() > kBlockBytes) Flush();
+  if (data.size() >= kBlockBytes) {
+    // In one piece of its own, from a buffer kept for the next such data.
+    if (scratchBytes_ < data.size()) {
+      scratch_.reset();
+      scratch_ = std::make_unique_for_overwrite<char[]>(data.size());
+      scratchBytes_ = data.size();
+    }
+    Crypt(data.data(), scratch_.get(), data.size(), objectNumber);
+    stream_->WriteBuffer(scratch_.get(), static_cast<int64_t>(data.size()));
+    return;
+  }
+  // Encrypted straight into the block.
   const size_t at = block_.size();
   block_.resize(at + data.size());
   Crypt(data.data(), block_.data() + at, data.size(), objectNumber);
@@ -254,8 +278,4 @@ void TzoBlockWriter::Flush() {
   if (block_.empty()) return;
   stream_->WriteBuffer(block_.data(), static_cast<int64_t>(block_.size()));
   block_.clear();
-}
-
-void TzoBlockWriter::TrimBlock() {
-  if (block_.capacity() > 2 * kBlockBytes) std::string().swap(block_);
 }

@@ -13,8 +13,9 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <exception>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -69,18 +70,22 @@ struct TzoOutputBatch {
   void AddHexEncrypted(std::string_view bytes, int32_t objectNumber);
 };
 
-// Writes the batches of one save after another into a stream. Batches wait in a queue of at most
-// kQueueBytes (one batch of any size when the queue is empty) for the thread, which is started on
+// Writes the batches of one save after another into a stream. The first kInlineBytes of a save
+// are written on the saving thread; later batches wait in a queue of at most kQueueBytes (one
+// batch of any size when the queue is empty) for the block writer's thread, which is started on
 // first use and serves every save until the block writer is destroyed. A failure there (a stream
 // that refuses bytes or throws) ends the save: the batches after it are dropped, and the next
-// call on the saving thread raises the same exception. One save at a time; all calls from the
-// thread that saves.
+// call on the saving thread raises the same exception. Memory is taken and given back on the
+// saving thread only. One save at a time; all calls from the thread that saves.
 class TzoBlockWriter {
  public:
   // Bytes gathered before they go to the stream; data of this size or more goes in one piece.
   static constexpr size_t kBlockBytes = 64 * 1024;
   // The most bytes of batches waiting for the thread.
   static constexpr size_t kQueueBytes = 4 * 1024 * 1024;
+  // A save's output up to this size is written on the saving thread: handing it over would cost
+  // more than it saves.
+  static constexpr size_t kInlineBytes = 64 * 1024;
 
   TzoBlockWriter() = default;
   // Ends the thread (no save may be under way).
@@ -95,16 +100,21 @@ class TzoBlockWriter {
   // Raises the failure of an earlier batch.
   void Write(TzoOutputBatch& batch);
   // Writes batch after everything handed over, and returns when all of it has reached the
-  // stream. A save whose batches all come in here is written on the caller's thread. Raises the
-  // failure of any batch.
+  // stream. Raises the failure of any batch.
   void End(TzoOutputBatch& batch);
   // For a save that ends otherwise: drops the batches not written yet and returns once the
   // stream is no longer used.
   void Abandon() noexcept;
   // The failure of a batch of this save, or null.
   std::exception_ptr Failure();
+  // The bytes of the batches handed over and not yet written: how far the thread is behind.
+  size_t Backlog() const { return queuedBytes_.load(std::memory_order_relaxed); }
 
  private:
+  using TBatches = std::list<TzoOutputBatch>;
+
+  // Starts the thread unless it runs; false when none can be had.
+  bool StartThread();
   void Loop();
   // Puts batch into the output (pieces encrypted, text and data gathered into blocks).
   void Process(TzoOutputBatch& batch);
@@ -112,15 +122,12 @@ class TzoBlockWriter {
   void PutEncrypted(std::string_view data, int32_t objectNumber);
   void Crypt(const void* source, void* destination, size_t length, int32_t objectNumber);
   void Flush();
-  // Gives up the block's memory when it grew past a block.
-  void TrimBlock();
-  // Takes a spare batch into batch (caller holds the lock).
-  void Recycle(TzoOutputBatch& batch);
-  // Waits until the thread holds no batch (caller holds the lock).
-  void WaitIdle(std::unique_lock<std::mutex>& lock);
+  // After a save: the written batches emptied, a few kept, and the memory of the block and of
+  // the scratch buffer given up when they grew large.
+  void Release();
 
   // What the batches are written with: used by one thread at a time, the caller's until it hands
-  // over the first batch of a save, then the block writer's thread until the save ends.
+  // over a batch of a save, then the block writer's thread until the save ends.
   rtl::TStream* stream_ = nullptr;
   std::array<uint8_t, 16> fileKey_{};
   size_t fileKeyLength_ = 0;
@@ -129,18 +136,24 @@ class TzoBlockWriter {
   TMD5Digest key_{};
   size_t keyLength_ = 0;
   std::string block_;
+  // Data of a block or more encrypted here, to go out in one piece.
+  std::unique_ptr<char[]> scratch_;
+  size_t scratchBytes_ = 0;
 
   // The caller's thread only.
   bool background_ = false;
   bool handedOver_ = false;  // a batch of this save went to the thread
+  size_t writtenHere_ = 0;   // bytes of this save written on the caller's thread
 
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<TzoOutputBatch> queue_;
-  std::vector<TzoOutputBatch> spare_;   // written batches, buffers kept
-  size_t queuedBytes_ = 0;              // of the batches queued or being written
-  bool busy_ = false;                   // the thread holds a batch
+  // Batches move between these lists without being made or freed by the thread: handed over,
+  // being written (one at most), written (emptied by the caller's thread when taken again).
+  TBatches queue_;
+  TBatches current_;
+  TBatches spare_;
+  std::atomic<size_t> queuedBytes_{0};  // of the batches queued or being written
   std::atomic<bool> abandoned_{false};  // the thread leaves the batch it holds
   std::exception_ptr failure_;
   bool quit_ = false;

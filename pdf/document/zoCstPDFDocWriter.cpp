@@ -29,6 +29,9 @@ constexpr size_t kOutputBlock = TzoBlockWriter::kBlockBytes;
 // Plain stream data shorter than this is copied into the batch's text; longer data is written
 // from where it is.
 constexpr size_t kCopiedData = 16 * 1024;
+// While the block writer has this much stream data still to encrypt or write, the saving thread
+// encrypts the next stream's data itself: the two share the work.
+constexpr size_t kEncryptBacklog = 64 * 1024;
 // "%PDF-1.4", then a comment of four bytes above 127 that marks the file as binary.
 constexpr std::string_view kHeader = "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n";
 
@@ -424,9 +427,12 @@ void TzoCustomPDFDocument::WriteEncrypted(std::string_view data, std::string& co
                                           int32_t objectNumber) {
   if (data.empty()) return;
   if (!encryptor_) CreateEncryptor();
-  if (!outputKeyed_) {
-    // Encryption was switched on during the save: the block writer has no key for it.
-    output_.Text += encryptor_->EncryptData(data, objectNumber, 0);
+  if (!outputKeyed_ || blockWriter_->Backlog() + output_.DataBytes >= kEncryptBacklog) {
+    // Encrypted here: the block writer is that far behind (or has no key, when encryption was
+    // switched on during the save).
+    const size_t at = output_.Text.size();
+    output_.Text.resize(at + data.size());
+    encryptor_->EncryptData(data.data(), output_.Text.data() + at, data.size(), objectNumber, 0);
   } else {
     const bool own = !compressed.empty() && data.data() == compressed.data();
     output_.AddData(TzoOutputPiece::pkEncrypted, data, own ? std::move(compressed) : std::string(),
