@@ -168,6 +168,9 @@ void TzoBlockWriter::Release() {
     std::lock_guard<std::mutex> lock(mutex_);
     spare_.splice(spare_.end(), written);
   }
+  fileKey_.fill(0);
+  keyValid_ = false;
+  key_.fill(0);
   if (block_.capacity() > 2 * kBlockBytes) std::string().swap(block_);
   if (scratchBytes_ > kQueueBytes) {
     scratch_.reset();

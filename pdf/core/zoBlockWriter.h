@@ -122,8 +122,8 @@ class TzoBlockWriter {
   void PutEncrypted(std::string_view data, int32_t objectNumber);
   void Crypt(const void* source, void* destination, size_t length, int32_t objectNumber);
   void Flush();
-  // After a save: the written batches emptied, a few kept, and the memory of the block and of
-  // the scratch buffer given up when they grew large.
+  // After a save: the keys forgotten, the written batches emptied and a few kept, and the memory
+  // of the block and of the scratch buffer given up when they grew large.
   void Release();
 
   // What the batches are written with: used by one thread at a time, the caller's until it hands
