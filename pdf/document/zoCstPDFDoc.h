@@ -919,7 +919,8 @@ class TzoCustomPDFDocument : public TzoComponent {
   // A stream's data into the output, encrypted for objectNumber when encryption is on. data is
   // the stream's own, alive for the whole save, or held by compressed, which is then taken over.
   void WriteStreamData(std::string_view data, std::string& compressed, int32_t objectNumber);
-  // data encrypted for objectNumber into the output (held by compressed, or alive until the
+  // data encrypted for objectNumber into the output: by the block writer, or here while the block
+  // writer is behind (data held by compressed, which is then taken over, or alive until the
   // output ends).
   void WriteEncrypted(std::string_view data, std::string& compressed, int32_t objectNumber);
   // Hands the batch to the block writer.

@@ -172,9 +172,9 @@ std::string Raised(const std::function<void()>& save) {
   return "";
 }
 
-const std::vector<size_t> kMixedSizes = {0,      1,    100,    5000,   16383, 16384, 20000,
+const std::vector<size_t> kMixedSizes = {0,      1,     100,   5000,   16383, 16384,   20000,
                                          65535,  65536, 70000, 300000, 33,    5 << 20, 7,
-                                         131072, 999,  40000,  80000,  1,     250000};
+                                         131072, 999,   40000, 80000,  1,     250000};
 
 }  // namespace
 
@@ -182,10 +182,8 @@ TEST(BackgroundOutputTest, ManyStreamsGiveTheSameBytesWithAndWithoutTheThread) {
   FixedFileID fixed;
   TempDir tmp;
   const SaveSetup setups[] = {
-      {"plain", false, el128bit, false},
-      {"40-bit", true, el40bit, false},
-      {"128-bit", true, el128bit, false},
-      {"128-bit, Flate", true, el128bit, true},
+      {"plain", false, el128bit, false},       {"40-bit", true, el40bit, false},
+      {"128-bit", true, el128bit, false},      {"128-bit, Flate", true, el128bit, true},
       {"plain, Flate", false, el128bit, true},
   };
   for (const SaveSetup& setup : setups) {
@@ -212,13 +210,13 @@ TEST(BackgroundOutputTest, ManyStreamsGiveTheSameBytesWithAndWithoutTheThread) {
       return std::to_string(doc->InputStore().Find(doc->Ref(n).get())->OutputNumber());
     };
     for (int32_t i : {5, 12}) {
-      CommandResult data = RunCommand({"qpdf", "--password=" + upw,
-                                       "--show-object=" + numberOf(10 + 2 * i),
-                                       "--filtered-stream-data", path});
+      CommandResult data =
+          RunCommand({"qpdf", "--password=" + upw, "--show-object=" + numberOf(10 + 2 * i),
+                      "--filtered-stream-data", path});
       EXPECT_TRUE(data.out == Bytes(sizes[i], static_cast<uint32_t>(i)))
           << "stream " << i << ": " << data.out.size() << " bytes";
-      CommandResult dict = RunCommand(
-          {"qpdf", "--password=" + upw, "--show-object=" + numberOf(11 + 2 * i), path});
+      CommandResult dict =
+          RunCommand({"qpdf", "--password=" + upw, "--show-object=" + numberOf(11 + 2 * i), path});
       EXPECT_NE(dict.out.find("(text 2 of " + std::to_string(i) + ")"), std::string::npos)
           << dict.out;
     }
@@ -266,8 +264,8 @@ TEST(BackgroundOutputTest, ASlowStreamHoldsTheSaveBackInsteadOfQueueingItsOutput
 
 TEST(BackgroundOutputTest, AStreamThatFailsEndsTheSaveWithItsErrorAndIsLeftAlone) {
   FixedFileID fixed;
-  for (const SaveSetup& setup : {SaveSetup{"plain", false, el128bit, false},
-                             SaveSetup{"128-bit", true, el128bit, false}}) {
+  for (const SaveSetup& setup :
+       {SaveSetup{"plain", false, el128bit, false}, SaveSetup{"128-bit", true, el128bit, false}}) {
     auto doc = StreamsDoc(kMixedSizes);
     Apply(*doc, setup);
     const std::string whole = Save(*doc, false);
@@ -275,9 +273,8 @@ TEST(BackgroundOutputTest, AStreamThatFailsEndsTheSaveWithItsErrorAndIsLeftAlone
     struct Case {
       int64_t limit;
       bool throws;
-    } cases[] = {{0, false},           {1000, true},        {200000, false},
-                 {200000, true},       {size / 2, false},   {size - 200000, true},
-                 {size - 1, false}};
+    } cases[] = {{0, false},        {1000, true},          {200000, false},  {200000, true},
+                 {size / 2, false}, {size - 200000, true}, {size - 1, false}};
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(setup.name) + ", fails after " + std::to_string(c.limit) +
                    (c.throws ? " by throwing" : " by a short write"));
