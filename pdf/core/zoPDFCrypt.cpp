@@ -513,21 +513,26 @@ void TzoBasePDFCrypt::SetFileKey(std::span<const uint8_t> key) {
   cacheValid_ = false;
 }
 
-size_t TzoBasePDFCrypt::ObjectKey(int32_t objectNumber, int32_t generation, TMD5Digest& key) const {
-  const size_t n = keyLength_;
-  const size_t len = std::min<size_t>(n + 5, 16);
-  if (cacheValid_ && cacheNumber_ == objectNumber && cacheGeneration_ == generation) {
-    key = cacheKey_;
-    return len;
-  }
+size_t ObjectKeyOf(std::span<const uint8_t> fileKey, int32_t objectNumber, int32_t generation,
+                   TMD5Digest& key) {
+  const size_t n = std::min<size_t>(fileKey.size(), 16);
   uint8_t buf[16 + 5];
-  std::memcpy(buf, fileKey_.data(), n);
+  std::memcpy(buf, fileKey.data(), n);
   buf[n] = static_cast<uint8_t>(objectNumber);
   buf[n + 1] = static_cast<uint8_t>(objectNumber >> 8);
   buf[n + 2] = static_cast<uint8_t>(objectNumber >> 16);
   buf[n + 3] = static_cast<uint8_t>(generation);
   buf[n + 4] = static_cast<uint8_t>(generation >> 8);
   key = Md5(buf, n + 5);
+  return std::min<size_t>(n + 5, 16);
+}
+
+size_t TzoBasePDFCrypt::ObjectKey(int32_t objectNumber, int32_t generation, TMD5Digest& key) const {
+  if (cacheValid_ && cacheNumber_ == objectNumber && cacheGeneration_ == generation) {
+    key = cacheKey_;
+    return std::min<size_t>(keyLength_ + 5, 16);
+  }
+  const size_t len = ObjectKeyOf(FileKeyBytes(), objectNumber, generation, key);
   cacheKey_ = key;
   cacheNumber_ = objectNumber;
   cacheGeneration_ = generation;

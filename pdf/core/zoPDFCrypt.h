@@ -66,6 +66,12 @@ void Rc4Crypt(std::span<const uint8_t> key, const void* source, void* destinatio
 // The same over a byte string.
 std::string Rc4(std::span<const uint8_t> key, std::string_view data);
 
+// The RC4 key of one object under fileKey (at most 16 bytes): MD5 of the file key, three bytes of
+// objectNumber and two of generation (low bytes first), cut to the file key's length + 5 bytes (at
+// most 16). Returns its length.
+size_t ObjectKeyOf(std::span<const uint8_t> fileKey, int32_t objectNumber, int32_t generation,
+                   TMD5Digest& key);
+
 // ---- Settings ----
 
 enum TzoPDFEncryptionLevel : uint8_t { el40bit = 0, el128bit = 1 };
@@ -206,9 +212,8 @@ class TzoBasePDFCrypt {
   static const std::array<uint8_t, 32>& PaddingString();
 
  protected:
-  // The RC4 key of one object: MD5 of the file key, three bytes of objectNumber and two of
-  // generation (low bytes first), cut to key length + 5 bytes (at most 16). Returns its length.
-  // The last key is kept, so the strings of one object share one computation.
+  // ObjectKeyOf the file key. The last key is kept, so the strings of one object share one
+  // computation (the kept key makes this const function unsafe to share between threads).
   size_t ObjectKey(int32_t objectNumber, int32_t generation, TMD5Digest& key) const;
   // RC4 over length bytes with the key of (objectNumber, generation).
   void CryptObject(const void* source, void* destination, size_t length, int32_t objectNumber,

@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "pdf/core/zoBlockWriter.h"
 #include "pdf/core/zoClasses.h"
 #include "pdf/core/zoConsts.h"
 #include "pdf/core/zoPDFCrypt.h"
@@ -514,6 +515,11 @@ class TzoCustomPDFDocument : public TzoComponent {
   void SetWorkFileName(const std::string& v) { workFileName_ = v; }
   bool EMailAfterSave() const { return emailAfterSave_; }
   void SetEMailAfterSave(bool v) { emailAfterSave_ = v; }
+  // True (the default): a save's stream data is encrypted and its output written on a thread of
+  // the document's own while the next objects are made; false: all of it on the saving thread.
+  // The bytes are the same either way.
+  bool BackgroundOutput() const { return backgroundOutput_; }
+  void SetBackgroundOutput(bool v) { backgroundOutput_ = v; }
 
   // ---- Document state (lent) ----
 
@@ -905,14 +911,26 @@ class TzoCustomPDFDocument : public TzoComponent {
   // the stream's own, or new ones kept in compressed.
   void AppendStreamDict(std::string& out, int32_t objectNumber, TzoPDFStreamObject* stream,
                         std::string& compressed, std::string_view& data);
-  // The output: bytes gather in a buffer and go to OutputStream a block at a time; the writer
-  // counts the position itself (OutputStream's position taken once, by BeginOutput).
+  // The output: bytes gather in a batch that goes to the block writer (and from there to
+  // OutputStream) about a block at a time; the writer counts the position itself (OutputStream's
+  // position taken once, by BeginOutput).
   void BeginOutput();
   void WriteOutput(std::string_view bytes);
-  // data encrypted for objectNumber into the output.
-  void WriteEncrypted(std::string_view data, int32_t objectNumber);
+  // A stream's data into the output, encrypted for objectNumber when encryption is on. data is
+  // the stream's own, alive for the whole save, or held by compressed, which is then taken over.
+  void WriteStreamData(std::string_view data, std::string& compressed, int32_t objectNumber);
+  // data encrypted for objectNumber into the output: by the block writer, or here while the block
+  // writer is behind (data held by compressed, which is then taken over, or alive until the
+  // output ends).
+  void WriteEncrypted(std::string_view data, std::string& compressed, int32_t objectNumber);
+  // Hands the batch to the block writer.
   void FlushOutput();
-  void EndOutput();  // flushes and frees the buffer
+  // Everything to the stream, and the batch's memory freed.
+  void EndOutput();
+  // For a save that failed: the block writer stops using the stream; its failure, if any.
+  std::exception_ptr AbandonOutput() noexcept;
+  // The output position of the next byte.
+  int64_t OutputPosition() const { return outputPosition_ + static_cast<int64_t>(output_.Size()); }
   // Records the offset of the object whose text follows in the output.
   void RecordOffset(int32_t objectNumber);
   // WriteDocument into stream.
@@ -966,9 +984,14 @@ class TzoCustomPDFDocument : public TzoComponent {
   int32_t lastObjectNumber_ = 3;
   // The stream being written while saving.
   std::unique_ptr<TzoWriteOnlyFilter> outputStream_;
-  // Output not yet handed to outputStream_, and the stream position where it goes.
-  std::string outputBuffer_;
+  // Output not yet handed to the block writer, and the stream position where it goes.
+  TzoOutputBatch output_;
   int64_t outputPosition_ = 0;
+  // The encrypted pieces of the output are encrypted by the block writer.
+  bool outputKeyed_ = false;
+  // Writes the output of the document's saves; made on the first save.
+  std::unique_ptr<TzoBlockWriter> blockWriter_;
+  bool backgroundOutput_ = true;
   bool openAfterSave_ = false;
   TzoMergeOptions mergeOptions_ = 0;
   bool showSetupDialog_ = true;

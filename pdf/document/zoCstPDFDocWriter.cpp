@@ -1,9 +1,11 @@
 // The document writer and saving: every object still in use is renumbered and written as PDF text,
 // after the catalog, the information dictionary and one flat page tree, followed by the encryption
-// dictionary, one cross-reference table and the trailer. The text goes to the output stream in
-// blocks of 64 KiB (stream data larger than that in one piece of its own), and the writer counts
-// the offsets itself. Saving writes a temporary file in the target's folder and puts it in place
-// of the target only when it is complete; a caller that owns such a file saves into its stream.
+// dictionary, one cross-reference table and the trailer. The text goes to the block writer in
+// batches of about 64 KiB, with the stream data and the strings to encrypt placed in them; the
+// block writer encrypts them and writes blocks of 64 KiB to the output stream (stream data larger
+// than that in one piece of its own) on its own thread, and the writer counts the offsets itself.
+// Saving writes a temporary file in the target's folder and puts it in place of the target only
+// when it is complete; a caller that owns such a file saves into its stream.
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -22,8 +24,14 @@
 namespace {
 
 constexpr std::string_view kCRLF = "\r\n";
-// Output is gathered into blocks of this size before it goes to the output stream.
-constexpr size_t kOutputBlock = 64 * 1024;
+// Output is gathered into batches of about this size before it goes to the block writer.
+constexpr size_t kOutputBlock = TzoBlockWriter::kBlockBytes;
+// Plain stream data shorter than this is copied into the batch's text; longer data is written
+// from where it is.
+constexpr size_t kCopiedData = 16 * 1024;
+// While the block writer has this much stream data still to encrypt or write, the saving thread
+// encrypts the next stream's data itself: the two share the work.
+constexpr size_t kEncryptBacklog = 64 * 1024;
 // "%PDF-1.4", then a comment of four bytes above 127 that marks the file as binary.
 constexpr std::string_view kHeader = "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n";
 
@@ -159,9 +167,13 @@ void TzoCustomPDFDocument::AppendObjectText(std::string& out, int32_t objectNumb
     case otString: {
       const TzoPDFStringObject* s = obj->AsString();
       if (IsEncryptionOn() && objectNumber != -1) {
-        // The string's own bytes, whatever they encode (UTF-16 text, binary data).
+        // The string's own bytes, whatever they encode (UTF-16 text, binary data). In the output
+        // batch, the block writer encrypts them and writes their digits into the room left.
         out += '<';
-        out += StrToHex(EncryptString(PDFStringBytes(*s), objectNumber));
+        if (outputKeyed_ && &out == &output_.Text)
+          output_.AddHexEncrypted(PDFStringBytes(*s), objectNumber);
+        else
+          out += StrToHex(EncryptString(PDFStringBytes(*s), objectNumber));
         out += '>';
       } else if (s->IsHex()) {
         out += s->Text();
@@ -361,47 +373,77 @@ std::string TzoCustomPDFDocument::StreamText(int32_t objectNumber, TzoPDFStreamO
 // ---- Writing ----
 
 void TzoCustomPDFDocument::BeginOutput() {
-  outputBuffer_.clear();
-  outputBuffer_.reserve(kOutputBlock);
+  output_.Clear();
+  output_.Text.reserve(kOutputBlock + kOutputBlock / 4);
   outputPosition_ = outputStream_->Position();
+  if (!blockWriter_) blockWriter_ = std::make_unique<TzoBlockWriter>();
+  std::string key;
+  outputKeyed_ = IsEncryptionOn() && encryptor_;
+  if (outputKeyed_) key = encryptor_->GetKey();
+  blockWriter_->Begin(*outputStream_, {reinterpret_cast<const uint8_t*>(key.data()), key.size()},
+                      backgroundOutput_);
 }
 
 void TzoCustomPDFDocument::FlushOutput() {
-  if (outputBuffer_.empty()) return;
-  outputStream_->WriteBuffer(outputBuffer_.data(), static_cast<int64_t>(outputBuffer_.size()));
-  outputPosition_ += static_cast<int64_t>(outputBuffer_.size());
-  outputBuffer_.clear();
+  if (output_.Empty()) return;
+  outputPosition_ += static_cast<int64_t>(output_.Size());
+  blockWriter_->Write(output_);
 }
 
 void TzoCustomPDFDocument::EndOutput() {
-  FlushOutput();
-  std::string().swap(outputBuffer_);
+  outputPosition_ += static_cast<int64_t>(output_.Size());
+  blockWriter_->End(output_);
+  output_ = TzoOutputBatch();
+}
+
+std::exception_ptr TzoCustomPDFDocument::AbandonOutput() noexcept {
+  if (!blockWriter_) return nullptr;
+  blockWriter_->Abandon();
+  return blockWriter_->Failure();
 }
 
 void TzoCustomPDFDocument::WriteOutput(std::string_view bytes) {
-  if (outputBuffer_.size() + bytes.size() > kOutputBlock) FlushOutput();
-  if (bytes.size() >= kOutputBlock) {
-    outputStream_->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    outputPosition_ += static_cast<int64_t>(bytes.size());
-    return;
-  }
-  outputBuffer_ += bytes;
+  output_.Text += bytes;
+  if (output_.Size() >= kOutputBlock) FlushOutput();
 }
 
-void TzoCustomPDFDocument::WriteEncrypted(std::string_view data, int32_t objectNumber) {
+void TzoCustomPDFDocument::WriteStreamData(std::string_view data, std::string& compressed,
+                                           int32_t objectNumber) {
+  if (IsEncryptionOn()) {
+    WriteEncrypted(data, compressed, objectNumber);
+    return;
+  }
+  if (data.size() < kCopiedData) {
+    output_.Text += data;
+    return;
+  }
+  const bool own = !compressed.empty() && data.data() == compressed.data();
+  output_.AddData(TzoOutputPiece::pkData, data, own ? std::move(compressed) : std::string(),
+                  objectNumber);
+  if (output_.Size() >= kOutputBlock) FlushOutput();
+}
+
+void TzoCustomPDFDocument::WriteEncrypted(std::string_view data, std::string& compressed,
+                                          int32_t objectNumber) {
   if (data.empty()) return;
   if (!encryptor_) CreateEncryptor();
-  // Encrypted straight into the buffer, which holds data larger than a block alone.
-  if (outputBuffer_.size() + data.size() > kOutputBlock) FlushOutput();
-  const size_t at = outputBuffer_.size();
-  outputBuffer_.resize(at + data.size());
-  encryptor_->EncryptData(data.data(), outputBuffer_.data() + at, data.size(), objectNumber, 0);
-  if (outputBuffer_.size() >= kOutputBlock) FlushOutput();
+  if (!outputKeyed_ || blockWriter_->Backlog() + output_.DataBytes >= kEncryptBacklog) {
+    // Encrypted here: the block writer is that far behind (or has no key, when encryption was
+    // switched on during the save).
+    const size_t at = output_.Text.size();
+    output_.Text.resize(at + data.size());
+    encryptor_->EncryptData(data.data(), output_.Text.data() + at, data.size(), objectNumber, 0);
+  } else {
+    const bool own = !compressed.empty() && data.data() == compressed.data();
+    output_.AddData(TzoOutputPiece::pkEncrypted, data, own ? std::move(compressed) : std::string(),
+                    objectNumber);
+  }
+  if (output_.Size() >= kOutputBlock) FlushOutput();
 }
 
 void TzoCustomPDFDocument::RecordOffset(int32_t objectNumber) {
   // The offset of the object number's first digit, behind the CR LF that opens the text.
-  const int64_t offset = outputPosition_ + static_cast<int64_t>(outputBuffer_.size()) + 2;
+  const int64_t offset = OutputPosition() + 2;
   if (objectNumber < 1) throw EPDFException(rtl::Format(SXRefGap, objectNumber));
   const size_t index = static_cast<size_t>(objectNumber - 1);
   if (xrefOffsets_.size() <= index) xrefOffsets_.resize(index + 1, 0);
@@ -416,8 +458,8 @@ void TzoCustomPDFDocument::WriteObjectText(const std::string& text, int32_t obje
 void TzoCustomPDFDocument::WriteIndirectObject(TzoPDFIndirectObject* obj) {
   const int32_t n = obj->OutputNumber();
   RecordOffset(n);
-  // The text is built at the end of the output buffer itself.
-  std::string& out = outputBuffer_;
+  // The text is built at the end of the output batch itself.
+  std::string& out = output_.Text;
   out += kCRLF;
   out += ObjectHeaderText(n);
   out += kCRLF;
@@ -427,10 +469,7 @@ void TzoCustomPDFDocument::WriteIndirectObject(TzoPDFIndirectObject* obj) {
     std::string_view data;
     AppendStreamDict(out, n, direct->AsStream(), compressed, data);
     out += "\r\nstream\r\n";
-    if (IsEncryptionOn())
-      WriteEncrypted(data, n);
-    else
-      WriteOutput(data);
+    WriteStreamData(data, compressed, n);
     out += "\r\nendstream";
   } else {
     const size_t bodyAt = out.size();
@@ -440,7 +479,7 @@ void TzoCustomPDFDocument::WriteIndirectObject(TzoPDFIndirectObject* obj) {
   out += kCRLF;
   out += "endobj";
   out += kCRLF;
-  if (out.size() >= kOutputBlock) FlushOutput();
+  if (output_.Size() >= kOutputBlock) FlushOutput();
 }
 
 void TzoCustomPDFDocument::BuildOutlines() {
@@ -471,13 +510,16 @@ void TzoCustomPDFDocument::WriteDocument() {
   pagesNumber_ = 3;
   xrefOffsets_.clear();
   lastObjectNumber_ = 3;
-  // Objects made for this save are gone with it, also when it fails.
+  // Objects made for this save are gone with it, also when it fails (once the block writer has
+  // let go of their data and of the stream).
   struct OutputScope {
     TzoCustomPDFDocument& doc;
     ~OutputScope() {
+      doc.AbandonOutput();
       doc.outputStore_.reset();
       doc.xrefOffsets_.clear();
-      std::string().swap(doc.outputBuffer_);
+      doc.output_ = TzoOutputBatch();
+      doc.outputKeyed_ = false;
     }
   } scope{*this};
 
@@ -578,7 +620,7 @@ void TzoCustomPDFDocument::WriteDocument() {
     if (xrefOffsets_[i] == 0)
       throw EPDFException(rtl::Format(SXRefGap, static_cast<int32_t>(i + 1)));
 
-  const int64_t xrefAt = outputPosition_ + static_cast<int64_t>(outputBuffer_.size());
+  const int64_t xrefAt = OutputPosition();
   const size_t entries = xrefOffsets_.size() + 1;
   std::string text;
   text.reserve(entries * 20 + 256);
@@ -664,7 +706,11 @@ void TzoCustomPDFDocument::WriteDocumentTo(rtl::TStream& stream) {
   try {
     WriteDocument();
   } catch (...) {
+    // The block writer has let go of the stream; a failure of its writing came before whatever
+    // failed here, and is what the save raises.
+    const std::exception_ptr failure = AbandonOutput();
     outputStream_.reset();
+    if (failure) std::rethrow_exception(failure);
     throw;
   }
   outputStream_.reset();
