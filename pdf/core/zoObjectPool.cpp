@@ -222,7 +222,11 @@ void* ObjectPoolAllocate(std::size_t size) {
 void ObjectPoolFree(void* block, std::size_t size) noexcept {
   if (!block) return;
   if (!kPoolOn || size == 0 || size > ObjectPoolLargestSize) {
+#if defined(__cpp_sized_deallocation)
     ::operator delete(block, size);
+#else
+    ::operator delete(block);  // compilers without sized deallocation (clang before 16)
+#endif
     return;
   }
   const std::size_t cls = ClassOf(size);
