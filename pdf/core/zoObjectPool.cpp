@@ -98,6 +98,16 @@ void Push(Cache& cache, std::size_t cls, void* block) {
   ++cache.counts[cls];
 }
 
+// The first free block of class cls of cache, taken off its list; null when the list is empty.
+FreeBlock* Pop(Cache& cache, std::size_t cls) {
+  FreeBlock* b = cache.heads[cls];
+  if (b) {
+    cache.heads[cls] = b->next;
+    --cache.counts[cls];
+  }
+  return b;
+}
+
 // Puts the whole list of class cls of cache into the shared lists as one batch; mutex held.
 void HandOverLocked(Shared& s, Cache& cache, std::size_t cls) {
   FreeBlock* batch = cache.heads[cls];
@@ -198,18 +208,11 @@ void* ObjectPoolAllocate(std::size_t size) {
     } else {
       Shared& s = gShared.value;
       std::lock_guard<std::mutex> lock(s.mutex);
-      Cache& o = s.orphans;
-      if (FreeBlock* b = o.heads[cls]) {
-        o.heads[cls] = b->next;
-        --o.counts[cls];
-        return b;
-      }
-      return RefillLocked(s, o, cls);
+      if (FreeBlock* b = Pop(s.orphans, cls)) return b;
+      return RefillLocked(s, s.orphans, cls);
     }
   }
-  if (FreeBlock* b = cache.heads[cls]) [[likely]] {
-    cache.heads[cls] = b->next;
-    --cache.counts[cls];
+  if (FreeBlock* b = Pop(cache, cls)) [[likely]] {
     // Freed blocks are often long out of the processor's cache: the next one is fetched now.
     __builtin_prefetch(b->next, 1);
     return b;
