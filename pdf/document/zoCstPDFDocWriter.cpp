@@ -32,6 +32,12 @@ constexpr size_t kCopiedData = 16 * 1024;
 // While the block writer has this much stream data still to encrypt or write, the saving thread
 // encrypts the next stream's data itself: the two share the work.
 constexpr size_t kEncryptBacklog = 64 * 1024;
+// The freshly compressed data that data views, moved out so that the piece keeps it alive; empty
+// when data lives in the document.
+std::string TakeWhenOwn(std::string_view data, std::string& compressed) {
+  const bool own = !compressed.empty() && data.data() == compressed.data();
+  return own ? std::move(compressed) : std::string();
+}
 // "%PDF-1.4", then a comment of four bytes above 127 that marks the file as binary.
 constexpr std::string_view kHeader = "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n";
 
@@ -417,9 +423,7 @@ void TzoCustomPDFDocument::WriteStreamData(std::string_view data, std::string& c
     output_.Text += data;
     return;
   }
-  const bool own = !compressed.empty() && data.data() == compressed.data();
-  output_.AddData(TzoOutputPiece::pkData, data, own ? std::move(compressed) : std::string(),
-                  objectNumber);
+  output_.AddData(TzoOutputPiece::pkData, data, TakeWhenOwn(data, compressed), objectNumber);
   if (output_.Size() >= kOutputBlock) FlushOutput();
 }
 
@@ -434,9 +438,7 @@ void TzoCustomPDFDocument::WriteEncrypted(std::string_view data, std::string& co
     output_.Text.resize(at + data.size());
     encryptor_->EncryptData(data.data(), output_.Text.data() + at, data.size(), objectNumber, 0);
   } else {
-    const bool own = !compressed.empty() && data.data() == compressed.data();
-    output_.AddData(TzoOutputPiece::pkEncrypted, data, own ? std::move(compressed) : std::string(),
-                    objectNumber);
+    output_.AddData(TzoOutputPiece::pkEncrypted, data, TakeWhenOwn(data, compressed), objectNumber);
   }
   if (output_.Size() >= kOutputBlock) FlushOutput();
 }
