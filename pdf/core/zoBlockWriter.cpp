@@ -67,7 +67,6 @@ void TzoBlockWriter::Begin(rtl::TStream& stream, std::span<const uint8_t> fileKe
   block_.reserve(kBlockBytes);
   background_ = background;
   handedOver_ = false;
-  writtenHere_ = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   failure_ = nullptr;
   abandoned_ = false;
@@ -86,8 +85,7 @@ bool TzoBlockWriter::StartThread() {
 
 void TzoBlockWriter::Write(TzoOutputBatch& batch) {
   if (batch.Empty()) return;
-  if (!handedOver_ && (!background_ || writtenHere_ < kInlineBytes || !StartThread())) {
-    writtenHere_ += batch.Size();
+  if (!handedOver_ && (!background_ || !StartThread())) {
     Process(batch);
     batch.Clear();
     return;

@@ -70,22 +70,19 @@ struct TzoOutputBatch {
   void AddHexEncrypted(std::string_view bytes, int32_t objectNumber);
 };
 
-// Writes the batches of one save after another into a stream. The first kInlineBytes of a save
-// are written on the saving thread; later batches wait in a queue of at most kQueueBytes (one
-// batch of any size when the queue is empty) for the block writer's thread, which is started on
-// first use and serves every save until the block writer is destroyed. A failure there (a stream
-// that refuses bytes or throws) ends the save: the batches after it are dropped, and the next
-// call on the saving thread raises the same exception. Memory is taken and given back on the
-// saving thread only. One save at a time; all calls from the thread that saves.
+// Writes the batches of one save after another into a stream. A save that ends with its first
+// batch is written on the saving thread; otherwise the batches wait in a queue of at most
+// kQueueBytes (one batch of any size when the queue is empty) for the block writer's thread, which
+// is started on first use and serves every save until the block writer is destroyed. A failure
+// there (a stream that refuses bytes or throws) ends the save: the batches after it are dropped,
+// and the next call on the saving thread raises the same exception. Memory is taken and given back
+// on the saving thread only. One save at a time; all calls from the thread that saves.
 class TzoBlockWriter {
  public:
   // Bytes gathered before they go to the stream; data of this size or more goes in one piece.
   static constexpr size_t kBlockBytes = 64 * 1024;
   // The most bytes of batches waiting for the thread.
   static constexpr size_t kQueueBytes = 4 * 1024 * 1024;
-  // A save's output up to this size is written on the saving thread: handing it over would cost
-  // more than it saves.
-  static constexpr size_t kInlineBytes = 64 * 1024;
 
   TzoBlockWriter() = default;
   // Ends the thread (no save may be under way).
@@ -143,7 +140,6 @@ class TzoBlockWriter {
   // The caller's thread only.
   bool background_ = false;
   bool handedOver_ = false;  // a batch of this save went to the thread
-  size_t writtenHere_ = 0;   // bytes of this save written on the caller's thread
 
   std::thread thread_;
   std::mutex mutex_;

@@ -31,7 +31,7 @@ constexpr size_t kOutputBlock = TzoBlockWriter::kBlockBytes;
 constexpr size_t kCopiedData = 16 * 1024;
 // While the block writer has this much stream data still to encrypt or write, the saving thread
 // encrypts the next stream's data itself: the two share the work.
-constexpr size_t kEncryptBacklog = 64 * 1024;
+constexpr size_t kEncryptBacklog = 1024 * 1024;
 // The freshly compressed data that data views, moved out so that the piece keeps it alive; empty
 // when data lives in the document.
 std::string TakeWhenOwn(std::string_view data, std::string& compressed) {
