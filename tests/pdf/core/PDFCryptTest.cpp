@@ -157,6 +157,27 @@ TEST(Rc4, Rfc6229Vectors) {
   }
 }
 
+TEST(Rc4, EveryLengthAndPlaceOfTheDataGetsTheSameKeystream) {
+  // The keystream of RFC 6229's 40-bit key: the data's bytes taken in words and one by one.
+  const std::vector<uint8_t> key = {1, 2, 3, 4, 5};
+  const std::string stream = Rc4(key, std::string(64, '\0'));
+  ASSERT_EQ(Hex(stream.substr(0, 8)), "b2396305f03dc027");
+  std::string buffer(80, '\0');
+  for (size_t offset : {0, 1, 3, 7})
+    for (size_t length = 0; length <= 41; ++length) {
+      std::fill(buffer.begin(), buffer.end(), '\x5A');
+      char* data = buffer.data() + offset;
+      std::fill_n(data, length, '\0');
+      Rc4Crypt(key, data, data, length);
+      EXPECT_EQ(std::string(data, length), stream.substr(0, length))
+          << length << " bytes at " << offset;
+      // Nothing beyond the data is touched.
+      EXPECT_EQ(std::string(data + length, buffer.data() + buffer.size()),
+                std::string(buffer.size() - offset - length, '\x5A'))
+          << length << " bytes at " << offset;
+    }
+}
+
 TEST(Rc4, EveryCallStartsTheKeystreamAfreshAndRoundTrips) {
   const std::string key = "Secret";
   const std::string text = "Attack at dawn, and once more at dusk.";
