@@ -1,5 +1,6 @@
 #include "apps/sorvane/LibraryEngine.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "apps/sorvane/Rw_ini.h"
@@ -23,8 +24,7 @@ char UpperAscii(char c) {
 
 }  // namespace
 
-TzoUserPermissions JobUserPermissions() {
-  const TJobSettings& j = JobSettings;
+TzoUserPermissions JobUserPermissions(const TJobSettings& j) {
   TzoUserPermissions p = TzoUserPermissions::All();
   if (j.PR != 0) p = p - TzoUserPermissions{AllowPrint, AllowHighResPrint};
   if (j.MD != 0) p.Exclude(AllowModify);
@@ -36,15 +36,36 @@ TzoUserPermissions JobUserPermissions() {
   return p;
 }
 
+TzoUserPermissions JobUserPermissions() {
+  return JobUserPermissions(JobSettings);
+}
+
+void AnswerOpenPassword(const std::string& openPassword, std::string& password, bool& cont,
+                        int tries) {
+  password = openPassword;
+  cont = true;
+  if (tries > 0) {
+    cont = false;
+    ResultCode = -1;
+  }
+}
+
 std::string InfoDateText() {
   const std::string d = platform::LocalDateTimeDigits();  // yyyymmddhhnnss
   return d.substr(0, 4) + "/" + d.substr(4, 2) + "/" + d.substr(6, 2) + " " + d.substr(8, 2) + ":" +
          d.substr(10, 2);
 }
 
+std::string HeaderVersion(const TJobSettings& job) {
+  return job.VerEn != 0 ? VersionText(job.Ver) : std::string();
+}
+
 void PatchHeaderVersion(platform::ReplacementFile& file) {
-  if (JobSettings.VerEn == 0) return;
-  const std::string version = VersionText();
+  PatchHeaderVersion(file, HeaderVersion(JobSettings));
+}
+
+void PatchHeaderVersion(platform::ReplacementFile& file, const std::string& version) {
+  if (version.empty()) return;
   auto cannotRead = [] { return rtl::EReadError(platform::Utf8ToAnsi("ヘッダーを読めません")); };
   // The header follows the file's first "%".
   int64_t percent = -1;
@@ -73,7 +94,7 @@ void PatchHeaderVersion(platform::ReplacementFile& file) {
   if (!file.WriteAt(percent + 5, version, &error)) throw rtl::EWriteError(error);
 }
 
-int32_t SaveWithLibrary(TzoCustomPDFDocument& doc, const std::string& path,
+int32_t OpenWithLibrary(TzoCustomPDFDocument& doc, const std::string& path, const TJobSettings& j,
                         std::unique_ptr<TLibraryRewrite>& rewrite) {
   rewrite.reset();
   ResultCode = 0;
@@ -84,14 +105,13 @@ int32_t SaveWithLibrary(TzoCustomPDFDocument& doc, const std::string& path,
   doc.LoadFromFile(path);
   if (ResultCode != 0) return ResultCode;  // the open password was refused
 
-  const TJobSettings& j = JobSettings;
   TzoPDFEncryptionSettings& encryption = doc.Encryption();
   if (j.EN != 0) {
     encryption.SetEnabled(true);
     encryption.SetLevel(j.BT != 0 ? el40bit : el128bit);
     encryption.SetOwnerPassword(j.MasterPassWord);
     encryption.SetUserPassword(j.PW != 0 ? j.UserPassWord : std::string());
-    encryption.SetUserPermissions(JobUserPermissions());
+    encryption.SetUserPermissions(JobUserPermissions(j));
     TzoPDFInfo& info = doc.Info();
     info.SetAuthor(platform::AnsiToWide(j.Author));
     info.SetCreator(platform::AnsiToWide(j.Creator));
@@ -106,14 +126,29 @@ int32_t SaveWithLibrary(TzoCustomPDFDocument& doc, const std::string& path,
   }
   doc.SetShowSetupDialog(false);
 
-  // Saved straight into the new file beside the user's and patched there.
   std::string error;
   if (!made->file.Create(path, &error)) CannotReplace(error);
+  rewrite = std::move(made);
+  return 0;
+}
+
+bool SaveIntoRewrite(TzoCustomPDFDocument& doc, const std::string& path, TLibraryRewrite& rewrite,
+                     const std::string& version) {
+  // Saved straight into the new file beside the user's and patched there.
   {
-    rtl::THandleStream stream(made->file.Descriptor(), path);
-    if (!doc.SaveToStream(stream, path, 2)) return kLibraryNotSaved;
+    rtl::THandleStream stream(rewrite.file.Descriptor(), path);
+    if (!doc.SaveToStream(stream, path, 2)) return false;
   }
-  PatchHeaderVersion(made->file);
+  PatchHeaderVersion(rewrite.file, version);
+  return true;
+}
+
+int32_t SaveWithLibrary(TzoCustomPDFDocument& doc, const std::string& path,
+                        std::unique_ptr<TLibraryRewrite>& rewrite) {
+  std::unique_ptr<TLibraryRewrite> made;
+  const int32_t result = OpenWithLibrary(doc, path, JobSettings, made);
+  if (result != 0) return result;
+  if (!SaveIntoRewrite(doc, path, *made, HeaderVersion(JobSettings))) return kLibraryNotSaved;
   rewrite = std::move(made);
   return 0;
 }
@@ -127,63 +162,133 @@ int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path) {
   return 0;
 }
 
-// ---- TRewriteCommitter ----
+// ---- TRewritePool ----
 
-TRewriteCommitter::~TRewriteCommitter() {
-  if (!thread_.joinable()) return;
+namespace {
+
+// Rewrites given for each thread before the caller waits for the oldest: a large file holds up
+// the reports, not the other threads.
+constexpr size_t kLineLength = 16;
+// The bytes of the files being rewritten at once, unless one file alone is larger: the documents
+// in memory stay within bounds.
+constexpr int64_t kBusyBytes = int64_t{256} * 1024 * 1024;
+
+}  // namespace
+
+struct TRewritePool::TTask {
+  std::string path;
+  TJobSettings job;
+  TDone done;
+  int64_t bytes = 0;
+  TOutcome outcome;
+  bool ended = false;  // under the pool's mutex
+};
+
+struct TRewritePool::TWorker {
+  std::unique_ptr<TzoCustomPDFDocument> doc;
+  const TTask* task = nullptr;  // the rewrite the thread works on
+  std::thread thread;
+};
+
+TRewritePool::TRewritePool(size_t threads, TMakeDocument makeDocument)
+    : threads_(std::max<size_t>(threads, 1)), makeDocument_(std::move(makeDocument)) {}
+
+TRewritePool::~TRewritePool() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
   }
-  changed_.notify_all();
-  thread_.join();  // the thread ends the commit it holds first
+  queued_.notify_all();
+  for (const std::unique_ptr<TWorker>& w : workers_)
+    w->thread.join();  // each thread ends the rewrite it holds first
 }
 
-void TRewriteCommitter::Start(std::unique_ptr<TLibraryRewrite> rewrite, TDone done) {
-  Finish();
-  if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
-  {
+size_t TRewritePool::DefaultThreads() {
+  return std::clamp<size_t>(std::thread::hardware_concurrency(), 2, 8);
+}
+
+void TRewritePool::Start(std::string path, const TJobSettings& job, TDone done) {
+  auto ended = [this](const TTask& t) {
     std::lock_guard<std::mutex> lock(mutex_);
-    rewrite_ = std::move(rewrite);
-    ended_ = false;
+    return t.ended;
+  };
+  while (!line_.empty() && ended(*line_.front()))
+    ReportFront();
+  while (line_.size() >= kLineLength * threads_)
+    ReportFront();
+  if (workers_.size() < threads_ && workers_.size() <= line_.size()) {
+    // A thread of its own for each rewrite in flight, up to threads_.
+    auto worker = std::make_unique<TWorker>();
+    worker->doc = makeDocument_();
+    TWorker* w = worker.get();
+    worker->doc->OnPassword = [w](rtl::TObject*, std::string& password, bool& cont, int tries) {
+      AnswerOpenPassword(w->task->job.OpenPassWord, password, cont, tries);
+    };
+    worker->thread = std::thread([this, w] { Loop(*w); });
+    workers_.push_back(std::move(worker));
   }
-  done_ = std::move(done);
-  changed_.notify_all();
-}
-
-void TRewriteCommitter::Finish() {
-  if (!done_) return;
-  bool committed = false;
-  std::string error;
+  auto task = std::make_shared<TTask>();
+  task->path = std::move(path);
+  task->job = job;
+  task->done = std::move(done);
+  task->bytes = std::max<int64_t>(platform::FileSize(task->path), 0);
+  line_.push_back(task);
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return ended_; });
-    committed = committed_;
-    error = std::move(error_);
+    ended_.wait(lock, [&] { return busyBytes_ == 0 || busyBytes_ + task->bytes <= kBusyBytes; });
+    busyBytes_ += task->bytes;
+    queue_.push_back(std::move(task));
   }
-  // Taken before it runs, so that a done that throws is never called twice.
-  TDone done = std::move(done_);
-  done_ = nullptr;
-  done(committed, error);
+  queued_.notify_one();
 }
 
-void TRewriteCommitter::Loop() {
+void TRewritePool::Finish() {
+  while (!line_.empty())
+    ReportFront();
+}
+
+void TRewritePool::ReportFront() {
+  std::shared_ptr<TTask> task = std::move(line_.front());
+  line_.pop_front();
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ended_.wait(lock, [&] { return task->ended; });
+  }
+  // Taken off the line before it runs, so that a done that throws is never called twice.
+  task->done(task->outcome);
+}
+
+void TRewritePool::Loop(TWorker& worker) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return quit_ || (rewrite_ && !ended_); });
-    if (rewrite_ && !ended_) {
-      std::unique_ptr<TLibraryRewrite> rewrite = std::move(rewrite_);
-      lock.unlock();
-      std::string error;
-      const bool committed = rewrite->Commit(&error);
-      rewrite.reset();  // its descriptors closed here
-      lock.lock();
-      committed_ = committed;
-      error_ = std::move(error);
-      ended_ = true;
-      changed_.notify_all();
-      continue;
+    queued_.wait(lock, [this] { return quit_ || !queue_.empty(); });
+    if (quit_) return;  // a rewrite not taken yet is left undone: its file as it was
+    std::shared_ptr<TTask> task = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    TzoCustomPDFDocument& doc = *worker.doc;
+    TOutcome& o = task->outcome;
+    worker.task = task.get();
+    std::unique_ptr<TLibraryRewrite> rewrite;
+    try {
+      o.result = OpenWithLibrary(doc, task->path, task->job, rewrite);
+      if (o.result == 0 && !SaveIntoRewrite(doc, task->path, *rewrite, HeaderVersion(task->job)))
+        o.result = kLibraryNotSaved;
+      if (o.result == 0) o.committed = rewrite->Commit(&o.error);
+    } catch (...) {
+      o.failure = std::current_exception();
+      o.result = -1;
     }
-    if (quit_) return;
+    rewrite.reset();  // an uncommitted new file removed, the user's left as it was
+    try {
+      doc.ClearAndReset();  // the document's memory given back before the next file
+    } catch (...) {
+      // the next load empties it again
+    }
+    worker.task = nullptr;
+    lock.lock();
+    busyBytes_ -= task->bytes;
+    task->ended = true;
+    ended_.notify_all();
   }
 }

@@ -5,12 +5,16 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "apps/sorvane/Rw_ini.h"
 #include "pdf/core/zoPDFCrypt.h"
 #include "platform/FileSystem.h"
 
@@ -20,16 +24,29 @@ class TzoCustomPDFDocument;
 constexpr int32_t kLibraryPasswordRefused = -1;
 constexpr int32_t kLibraryNotSaved = -2;  // the save was called off (the settings dialog)
 
-// The permissions the job leaves: all eight, less those whose restriction flag is on.
+// The permissions the job leaves: all eight, less those whose restriction flag is on (of job, or
+// of JobSettings).
+TzoUserPermissions JobUserPermissions(const TJobSettings& job);
 TzoUserPermissions JobUserPermissions();
+
+// The answer to the library's request for the open password of a file of the job whose open
+// password is given: offered once (cont), and on the second request the file is refused
+// (ResultCode -1, of the thread that loads).
+void AnswerOpenPassword(const std::string& openPassword, std::string& password, bool& cont,
+                        int tries);
 
 // The local date and time as the document information gets it: "2026/12/09 10:05".
 std::string InfoDateText();
 
+// The version digits the job gives a rewritten file's header: its target version when VerEn is
+// on, else none (empty).
+std::string HeaderVersion(const TJobSettings& job);
+
 // Sets the version digits of the header ("%PDF-x.y", the letters in either case, after the first
-// "%") of the file written into file to the job's target version, when VerEn is on; nothing else
-// of it changes. A file without such a header is left as it is. EStreamError when the file cannot
-// be read or written.
+// "%") of the file written into file to version (empty: nothing is done), or to JobSettings'
+// HeaderVersion; nothing else of it changes. A file without such a header is left as it is.
+// EStreamError when the file cannot be read or written.
+void PatchHeaderVersion(platform::ReplacementFile& file, const std::string& version);
 void PatchHeaderVersion(platform::ReplacementFile& file);
 
 // A rewritten file waiting to take the place of the user's file: the new file beside it and the
@@ -46,8 +63,21 @@ struct TLibraryRewrite {
 // document into the new file beside it, header patched; rewrite then holds what Commit puts in
 // place. 0 on success, -1 when the open password is refused, kLibraryNotSaved; rewrite is empty
 // unless 0 is returned. On any failure the file is left as it was and an exception propagates.
+// OpenWithLibrary with JobSettings, then SaveIntoRewrite.
 int32_t SaveWithLibrary(TzoCustomPDFDocument& doc, const std::string& path,
                         std::unique_ptr<TLibraryRewrite>& rewrite);
+
+// The part of SaveWithLibrary that loads: takes the identity of the file, loads it (the open
+// password asked through doc's OnPassword), puts job's settings on and creates the new file
+// beside it, still empty. 0 (rewrite set) or ResultCode when the open password was refused
+// (rewrite empty); exceptions as SaveWithLibrary's. Reads no global setting.
+int32_t OpenWithLibrary(TzoCustomPDFDocument& doc, const std::string& path, const TJobSettings& job,
+                        std::unique_ptr<TLibraryRewrite>& rewrite);
+
+// The rest: saves doc into rewrite's new file and sets its header's version digits to version.
+// False when the save was called off; exceptions of the library or of the file propagate.
+bool SaveIntoRewrite(TzoCustomPDFDocument& doc, const std::string& path, TLibraryRewrite& rewrite,
+                     const std::string& version);
 
 // Rewrites one file with doc: 0 on success, -1 when the open password is refused. The document is
 // saved into one new file beside the user's file (private to its owner while it is written), its
@@ -57,39 +87,64 @@ int32_t SaveWithLibrary(TzoCustomPDFDocument& doc, const std::string& path,
 // written) the file is left byte for byte as it was and an exception propagates.
 int32_t LockWithLibrary(TzoCustomPDFDocument& doc, const std::string& path);
 
-// Commits rewritten files on a thread of its own, one at a time, so that the flushes and the
-// rename of one file overlap the work on the next. Only the rewrite's own descriptors are used
-// there; what a commit gave is handed back on the thread that starts and finishes commits.
-class TRewriteCommitter {
+// Rewrites files with the library on threads of their own, each with its own document: several
+// files are read, saved and put in place at once, and what each rewrite gave is handed back on
+// the caller's thread, in the order the files were given. A thread's document answers the open
+// password from the settings its file was given with; its other events fire on that thread.
+class TRewritePool {
  public:
-  // Called on the caller's thread once the commit has ended: whether the new file took the
-  // user's file's place, and why not.
-  using TDone = std::function<void(bool committed, const std::string& error)>;
+  struct TOutcome {
+    // 0; ResultCode when the open password was refused; kLibraryNotSaved.
+    int32_t result = 0;
+    // What ended the rewrite before the new file was ready (result then is -1), or null.
+    std::exception_ptr failure;
+    // The new file took the user's file's place; when not (and result is 0), why.
+    bool committed = false;
+    std::string error;
+  };
+  using TDone = std::function<void(const TOutcome& outcome)>;
+  using TMakeDocument = std::function<std::unique_ptr<TzoCustomPDFDocument>()>;
 
-  TRewriteCommitter() = default;
-  // Lets the commit in flight end (the file put in place or left as it was) without calling its
-  // done: a run calls Finish before its logs close.
-  ~TRewriteCommitter();
-  TRewriteCommitter(const TRewriteCommitter&) = delete;
-  TRewriteCommitter& operator=(const TRewriteCommitter&) = delete;
+  // At most threads rewrites at once; makeDocument gives each thread its document, on the
+  // caller's thread, when the thread is first needed.
+  TRewritePool(size_t threads, TMakeDocument makeDocument);
+  // Lets the rewrites in flight end (each file put in place or left as it was) without calling
+  // their done: a run calls Finish before its logs close.
+  ~TRewritePool();
+  TRewritePool(const TRewritePool&) = delete;
+  TRewritePool& operator=(const TRewritePool&) = delete;
 
-  // Finishes the commit in flight, then starts the commit of rewrite.
-  void Start(std::unique_ptr<TLibraryRewrite> rewrite, TDone done);
-  // Waits for the commit in flight, if there is one, and calls its done.
+  // The threads a pool of this machine uses: as many as its processors, 2 to 8 (a thread also
+  // waits for its file's flushes).
+  static size_t DefaultThreads();
+
+  // Reports the rewrites that have ended at the front of the line; when many rewrites are still
+  // to be reported, waits for the oldest and reports it; while the files being rewritten are
+  // large together, waits for them to end. Then hands over the rewrite of path (OpenWithLibrary
+  // with job, SaveIntoRewrite, Commit). A done that throws is not called again; the exception
+  // propagates and the later rewrites go on.
+  void Start(std::string path, const TJobSettings& job, TDone done);
+  // Waits for every rewrite in flight and reports each, in order.
   void Finish();
-  // A commit was started and Finish has not reported it yet.
-  bool Busy() const { return static_cast<bool>(done_); }
+  // A rewrite was started and has not been reported yet.
+  bool Busy() const { return !line_.empty(); }
 
  private:
-  void Loop();
+  struct TTask;
+  struct TWorker;
+  void Loop(TWorker& worker);
+  // Waits for the oldest rewrite and reports it.
+  void ReportFront();
 
-  std::thread thread_;  // started with the first commit
+  const size_t threads_;
+  TMakeDocument makeDocument_;
+  std::vector<std::unique_ptr<TWorker>> workers_;
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::unique_ptr<TLibraryRewrite> rewrite_;  // handed over, being committed
-  bool ended_ = false;                        // the commit of rewrite_ has ended
-  bool committed_ = false;
-  std::string error_;
+  std::condition_variable queued_;            // a rewrite was handed over, or the pool goes
+  std::condition_variable ended_;             // a rewrite has ended
+  std::deque<std::shared_ptr<TTask>> queue_;  // handed over, not yet taken
+  int64_t busyBytes_ = 0;                     // of the files handed over and not ended
   bool quit_ = false;
-  TDone done_;  // only touched on the caller's thread
+  // Only touched on the caller's thread: every rewrite not yet reported, oldest first.
+  std::deque<std::shared_ptr<TTask>> line_;
 };

@@ -7,7 +7,7 @@
 
 TAppSettings AppSettings;
 TJobSettings JobSettings;
-int32_t ResultCode = 0;
+thread_local int32_t ResultCode = 0;
 std::string CurrentFile;
 
 namespace {

@@ -52,7 +52,9 @@ struct TJobSettings {
 
 extern TAppSettings AppSettings;
 extern TJobSettings JobSettings;
-extern int32_t ResultCode;       // the engine's result for the current file, 0 meaning success
+// The engine's result for the current file, 0 meaning success; each thread that rewrites files
+// has its own.
+extern thread_local int32_t ResultCode;
 extern std::string CurrentFile;  // absolute path of the file being processed
 
 // A job folder whose settings file cannot be named (an empty path, or one whose file name would

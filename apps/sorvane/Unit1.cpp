@@ -81,7 +81,8 @@ std::string KettrinCommandLine() {
 TForm1::TForm1(std::vector<std::string> arguments)
     : TForm(&ui::Application()),
       arguments_(std::move(arguments)),
-      committer_(std::make_unique<TRewriteCommitter>()) {
+      pool_(std::make_unique<TRewritePool>(TRewritePool::DefaultThreads(),
+                                           [this] { return MakeRunDocument(); })) {
   BuildWindow();
   ConnectEvents();
 }
@@ -595,33 +596,37 @@ void TForm1::RewriteFile(std::string path, std::function<void(const std::string&
   }
   int32_t result = -1;
   std::string problem;
-  std::unique_ptr<TLibraryRewrite> rewrite;
   const bool tool = JobSettings.Ver == 3 || JobSettings.Ver == 4;
-  if (tool) FinishCommit();  // the tool's run does not overlap a commit
   // A link, a file with several names, a read-only file or one this user may not write is left
   // as it is.
-  if (platform::CheckReplaceable(path, nullptr, &problem)) {
+  if (!platform::CheckReplaceable(path, nullptr, &problem)) {
+    // reported below
+  } else if (!tool) {
+    // Rewritten on a thread of the pool while the walk goes on; logged OK only once the new file
+    // has taken the file's place.
+    pool_->Start(path, JobSettings, [this, path, logged, logLine](const TRewritePool::TOutcome& o) {
+      std::string why = o.result == 0 && !o.committed ? o.error : std::string();
+      if (o.failure) {
+        try {
+          std::rethrow_exception(o.failure);
+        } catch (const std::exception& e) {
+          why = ExceptionText(e);
+        }
+      }
+      const bool ok = !o.failure && o.result == 0 && o.committed;
+      if (!why.empty()) ReportFileError(path, why);
+      if (!ok) anyNg_ = true;
+      logLine(logged + "," + (ok ? "OK" : "NG"));
+    });
+    return;
+  } else {
+    FinishCommit();  // the tool's run does not overlap the library's rewrites
     try {
-      if (tool)
-        result = LockWithTool(path, &problem);
-      else
-        result = SaveWithLibrary(*PDFDoc, path, rewrite);
+      result = LockWithTool(path, &problem);
     } catch (const std::exception& e) {
       problem = ExceptionText(e);
       result = -1;
     }
-  }
-  if (rewrite) {
-    // Logged OK only once the new file has taken the file's place.
-    committer_->Start(std::move(rewrite), [this, path, logged, logLine = std::move(logLine)](
-                                              bool committed, const std::string& error) {
-      if (!committed) {
-        ReportFileError(path, error);
-        anyNg_ = true;
-      }
-      logLine(logged + "," + (committed ? "OK" : "NG"));
-    });
-    return;
   }
   FinishCommit();
   if (!problem.empty()) ReportFileError(path, problem);
@@ -629,8 +634,17 @@ void TForm1::RewriteFile(std::string path, std::function<void(const std::string&
   logLine(logged + "," + (result == 0 ? "OK" : "NG"));
 }
 
+std::unique_ptr<TzoCustomPDFDocument> TForm1::MakeRunDocument() {
+  std::unique_ptr<TzoCustomPDFDocument> doc = TzoPDFDocument::Create(this);
+  doc->OnStatusMessage = PDFDoc->OnStatusMessage;
+  doc->OnWarning = PDFDoc->OnWarning;
+  doc->OnIOProgress = PDFDoc->OnIOProgress;
+  doc->OnOperationProgress = PDFDoc->OnOperationProgress;
+  return doc;
+}
+
 void TForm1::FinishCommit() {
-  committer_->Finish();
+  pool_->Finish();
 }
 
 int32_t TForm1::LockWithLibrary(const std::string& path) {
@@ -826,10 +840,5 @@ void TForm1::SpeedButtonAllClick(rtl::TObject*) {
 }
 
 void TForm1::PDFDocPassword(rtl::TObject*, std::string& password, bool& cont, int tries) {
-  password = JobSettings.OpenPassWord;
-  cont = true;
-  if (tries > 0) {
-    cont = false;
-    ResultCode = -1;
-  }
+  AnswerOpenPassword(JobSettings.OpenPassWord, password, cont, tries);
 }

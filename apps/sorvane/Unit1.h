@@ -22,8 +22,9 @@
 #include "ui/Menus.h"
 #include "ui/StdCtrls.h"
 
+class TzoCustomPDFDocument;
 class TzoPDFDocument;
-class TRewriteCommitter;
+class TRewritePool;
 
 std::string ResultLogPath();  // program folder + "log/log_result.csv"
 std::string CheckLogPath();   // program folder + "log/log_check.csv"
@@ -185,11 +186,14 @@ class TForm1 : public ui::TForm {
   // A file that failed with an exception: reported, and in the debug log when Debug is on.
   void ReportFileError(const std::string& path, const std::string& message);
   // Rewrites one file as ProcessFile does and gives its result log line to logLine: at once, or,
-  // when the library's new file is committed on the second thread, once that commit has ended
-  // (the next file's start or FinishCommit).
+  // when the library rewrites it on a thread of the pool, once that rewrite has ended (a later
+  // file's start or FinishCommit).
   void RewriteFile(std::string path, std::function<void(const std::string&)> logLine);
-  // Waits for the commit in flight and writes its lines; called before any other line or report,
-  // so that the lines stay in the walk's order.
+  // A document for a thread of the pool: made as PDFDoc, with its events (the pool answers the
+  // open password).
+  std::unique_ptr<TzoCustomPDFDocument> MakeRunDocument();
+  // Waits for the rewrites in flight and writes their lines; called before any other line or
+  // report, so that the lines stay in the walk's order.
   void FinishCommit();
   // Deletes and creates both logs; false (reported) when they cannot be made.
   bool OpenLogs();
@@ -215,5 +219,6 @@ class TForm1 : public ui::TForm {
   std::unique_ptr<rtl::TFileStream> resultLog_;
   std::unique_ptr<rtl::TFileStream> checkLog_;
   std::unique_ptr<platform::FolderWalkGuard> walkGuard_;
-  std::unique_ptr<TRewriteCommitter> committer_;
+  // Ends before the form's documents go.
+  std::unique_ptr<TRewritePool> pool_;
 };

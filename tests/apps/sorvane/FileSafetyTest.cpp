@@ -211,10 +211,13 @@ TEST_F(FileSafety, AFileChangedDuringTheRunIsNgAndKeepsTheNewVersion) {
   });
   const std::string newVersion = ReadFile(Example("outline.pdf"));
   auto form = Form();
-  // The owner saves a new version while the library reads the file...
+  // The owner saves a new version while the library reads the file (the run's documents take
+  // PDFDoc's events; they fire on the threads that rewrite)...
+  std::mutex hookMutex;
   bool libChanged = false;
-  form->PDFDoc->OnStatusMessage = [&](TzoCustomPDFDocument*, const std::string&) {
-    if (libChanged || CurrentFile != a) return;
+  form->PDFDoc->OnStatusMessage = [&](TzoCustomPDFDocument* doc, const std::string&) {
+    std::lock_guard<std::mutex> lock(hookMutex);
+    if (libChanged || doc->WorkFileName() != a) return;
     libChanged = true;
     WriteFile(a, newVersion);
   };
@@ -372,10 +375,12 @@ TEST_F(FileSafety, ACommitThatFailsIsNgForItsOwnFileAndTheNextFilesFollow) {
   });
   rtl::TIniFile(AppIniPath()).WriteInteger("App", "Debug", 1);
   auto form = Form();
+  std::mutex hookMutex;
   std::set<std::string> changed;
-  form->PDFDoc->OnStatusMessage = [&](TzoCustomPDFDocument*, const std::string&) {
+  form->PDFDoc->OnStatusMessage = [&](TzoCustomPDFDocument* doc, const std::string&) {
+    std::lock_guard<std::mutex> lock(hookMutex);
     for (const Change& c : changes)
-      if (CurrentFile == c.file && changed.insert(c.file).second) c.make();
+      if (doc->WorkFileName() == c.file && changed.insert(c.file).second) c.make();
   };
 
   EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kSomeNg);

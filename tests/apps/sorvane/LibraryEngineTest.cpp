@@ -4,7 +4,10 @@
 
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "apps/sorvane/LibraryEngine.h"
 #include "pdf/document/zoPDFDoc.h"
@@ -153,67 +156,161 @@ TEST_F(LibraryEngine, ADiskThatFillsUpAtAnyByteLeavesTheFileAsItWasAndNoTemporar
   }
 }
 
-TEST_F(LibraryEngine, TheCommitterEndsOneCommitAtATimeAndReportsEachExactlyOnce) {
-  JobSettings.UserPassWord = "user";
-  JobSettings.MasterPassWord = "owner";
-  const std::string folder = Prog() + "job/";
-  std::filesystem::create_directories(folder);
-  auto doc = TzoPDFDocument::Create();
-  const std::string original = ReadFile(SourceDir() + "examples/plain.pdf");
-  // A copy of the example saved into its new file, not yet in place.
-  auto saved = [&](const std::string& name) {
+namespace {
+
+// A job folder for the pool's tests, with the outcomes of its rewrites as text.
+struct PoolFixture {
+  std::string folder;
+  std::string original = ReadFile(SourceDir() + "examples/plain.pdf");
+  std::string Copy(const std::string& name) const {
     CopyFile(SourceDir() + "examples/plain.pdf", folder + name);
-    std::unique_ptr<TLibraryRewrite> rewrite;
-    EXPECT_EQ(SaveWithLibrary(*doc, folder + name, rewrite), 0);
-    EXPECT_TRUE(ReadFile(folder + name) == original) << name << " replaced before its commit";
-    return rewrite;
-  };
-  auto locked = [&](const std::string& name) {
+    return folder + name;
+  }
+  bool Locked(const std::string& name, const std::string& user = "user") const {
     return RunCommand({"pdfinfo", folder + name}).exitCode != 0 &&
-           RunCommand({"pdfinfo", "-upw", "user", folder + name}).exitCode == 0;
+           RunCommand({"pdfinfo", "-upw", user, folder + name}).exitCode == 0;
+  }
+  size_t Entries() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder),
+                                             std::filesystem::directory_iterator()));
+  }
+};
+
+std::string OutcomeText(const TRewritePool::TOutcome& o) {
+  std::string text = std::to_string(o.result);
+  if (o.failure) {
+    try {
+      std::rethrow_exception(o.failure);
+    } catch (const rtl::Exception& e) {
+      text += " failed";
+    } catch (const std::exception& e) {
+      text += " failed otherwise";
+    }
+  }
+  if (o.committed) text += " committed";
+  if (!o.error.empty()) text += " (" + o.error + ")";
+  return text;
+}
+
+}  // namespace
+
+TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGiven) {
+  PoolFixture f{Prog() + "job/"};
+  std::filesystem::create_directories(f.folder);
+  TJobSettings job;
+  job.UserPassWord = "user";
+  job.MasterPassWord = "owner";
+  job.OpenPassWord = "not it";
+  // A file whose owner saves a new version while it is read; one the job cannot open; one that
+  // is not a PDF file; the others rewritten.
+  std::vector<std::string> names;
+  for (int i = 0; i < 8; ++i)
+    names.push_back(f.Copy("plain" + std::to_string(i) + ".pdf"));
+  const std::string changed = f.Copy("changed.pdf");
+  const std::string locked = f.folder + "locked.pdf";
+  ASSERT_EQ(RunCommand({"qpdf", "--allow-weak-crypto", "--encrypt", "secret", "o", "128", "--",
+                        f.folder + "plain0.pdf", locked})
+                .exitCode,
+            0);
+  const std::string lockedBytes = ReadFile(locked);
+  const std::string junk = f.folder + "junk.pdf";
+  WriteFile(junk, "not a PDF file");
+  std::mutex hookMutex;
+  bool changedOnce = false;
+  std::set<std::thread::id> threads;
+  int documents = 0;
+  auto make = [&]() -> std::unique_ptr<TzoCustomPDFDocument> {
+    ++documents;
+    std::unique_ptr<TzoCustomPDFDocument> doc = TzoPDFDocument::Create();
+    doc->OnStatusMessage = [&](TzoCustomPDFDocument* d, const std::string&) {
+      std::lock_guard<std::mutex> lock(hookMutex);
+      threads.insert(std::this_thread::get_id());
+      if (d->WorkFileName() == changed && !changedOnce) {
+        changedOnce = true;
+        WriteFile(changed, "new version");
+      }
+    };
+    return doc;
   };
-  std::vector<std::string> ended;
-  auto note = [&](const std::string& name) {
-    return [&ended, name](bool committed, const std::string& error) {
-      ended.push_back(name + (committed ? " OK" : " NG " + error));
+  std::vector<std::string> order = names;
+  order.insert(order.begin() + 3, {changed, locked, junk});
+  std::vector<std::string> reports;
+  {
+    TRewritePool pool(3, make);
+    EXPECT_FALSE(pool.Busy());
+    for (const std::string& path : order)
+      pool.Start(path, job, [&reports, path](const TRewritePool::TOutcome& o) {
+        reports.push_back(rtl::ExtractFileName(path) + " " + OutcomeText(o));
+      });
+    // What a rewrite reads is the job as it was given, whatever JobSettings says meanwhile.
+    JobSettings.UserPassWord = "other";
+    JobSettings.VerEn = 0;
+    EXPECT_TRUE(pool.Busy());
+    pool.Finish();
+    EXPECT_FALSE(pool.Busy());
+    pool.Finish();
+  }
+  std::vector<std::string> expected;
+  for (const std::string& path : order) {
+    const std::string name = rtl::ExtractFileName(path);
+    if (path == changed)
+      expected.push_back(name + " 0 (the file changed after it was read)");
+    else if (path == locked)
+      expected.push_back(name + " -1");
+    else if (path == junk)
+      expected.push_back(name + " -1 failed");
+    else
+      expected.push_back(name + " 0 committed");
+  }
+  EXPECT_EQ(reports, expected);
+  EXPECT_EQ(documents, 3);  // one for each thread, each thread with one
+  EXPECT_EQ(threads.size(), static_cast<size_t>(documents));
+  for (const std::string& path : names) {
+    const std::string name = rtl::ExtractFileName(path);
+    EXPECT_TRUE(f.Locked(name)) << name;
+    EXPECT_EQ(Field(RunCommand({"pdfinfo", "-upw", "user", path}).out, "PDF version"), "1.3")
+        << name;
+  }
+  EXPECT_EQ(ReadFile(changed), "new version");
+  EXPECT_TRUE(ReadFile(locked) == lockedBytes);
+  EXPECT_EQ(ReadFile(junk), "not a PDF file");
+  EXPECT_EQ(f.Entries(), order.size());  // no new file left beside them
+}
+
+TEST_F(LibraryEngine, APoolReportThatThrowsIsNotMadeAgainAndAPoolGoneMidwayLeavesNoHalfFile) {
+  PoolFixture f{Prog() + "job/"};
+  std::filesystem::create_directories(f.folder);
+  TJobSettings job;
+  job.UserPassWord = "user";
+  job.MasterPassWord = "owner";
+  auto make = [] { return std::unique_ptr<TzoCustomPDFDocument>(TzoPDFDocument::Create()); };
+  std::vector<std::string> reports;
+  auto note = [&reports](const std::string& name) {
+    return [&reports, name](const TRewritePool::TOutcome& o) {
+      reports.push_back(name + " " + OutcomeText(o));
     };
   };
   {
-    TRewriteCommitter committer;
-    committer.Finish();  // nothing in flight
-    committer.Start(saved("a.pdf"), note("a"));
-    EXPECT_TRUE(committer.Busy());
-    // The next start ends the commit in flight first and reports it on this thread.
-    auto b = saved("b.pdf");
-    committer.Start(std::move(b), note("b"));
-    EXPECT_EQ(ended, (std::vector<std::string>{"a OK"}));
-    committer.Finish();
-    committer.Finish();
-    EXPECT_FALSE(committer.Busy());
-    // Changed between its save and its commit: left as it was changed.
-    auto c = saved("c.pdf");
-    WriteFile(folder + "c.pdf", "new version");
-    committer.Start(std::move(c), note("c"));
-    committer.Finish();
-    EXPECT_EQ(ended, (std::vector<std::string>{"a OK", "b OK",
-                                               "c NG the file changed after it was read"}));
-    EXPECT_EQ(ReadFile(folder + "c.pdf"), "new version");
-    // A report that throws is not made twice, and the commits go on.
+    TRewritePool pool(2, make);
     int calls = 0;
-    committer.Start(saved("d.pdf"), [&](bool, const std::string&) {
+    pool.Start(f.Copy("a.pdf"), job, [&](const TRewritePool::TOutcome&) {
       ++calls;
       throw rtl::EWriteError("the log is full");
     });
-    EXPECT_THROW(committer.Finish(), rtl::EWriteError);
-    committer.Finish();
+    pool.Start(f.Copy("b.pdf"), job, note("b"));
+    EXPECT_THROW(pool.Finish(), rtl::EWriteError);
+    pool.Finish();
     EXPECT_EQ(calls, 1);
-    // Gone with a commit in flight: the commit is ended, not reported.
-    committer.Start(saved("e.pdf"), note("e"));
+    EXPECT_EQ(reports, (std::vector<std::string>{"b 0 committed"}));
+    // Gone with rewrites in flight or waiting: none is reported, each file is either rewritten
+    // or as it was.
+    for (const char* name : {"c.pdf", "d.pdf", "e.pdf", "f.pdf", "g.pdf"})
+      pool.Start(f.Copy(name), job, note(name));
   }
-  EXPECT_EQ(ended.size(), 3u);
-  for (const char* name : {"a.pdf", "b.pdf", "d.pdf", "e.pdf"})
-    EXPECT_TRUE(locked(name)) << name;
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
-                          std::filesystem::directory_iterator()),
-            5);
+  EXPECT_EQ(reports.size(), 1u);
+  for (const char* name : {"a.pdf", "b.pdf"})
+    EXPECT_TRUE(f.Locked(name)) << name;
+  for (const char* name : {"c.pdf", "d.pdf", "e.pdf", "f.pdf", "g.pdf"})
+    EXPECT_TRUE(f.Locked(name) || ReadFile(f.folder + name) == f.original) << name;
+  EXPECT_EQ(f.Entries(), 7u);
 }
