@@ -1,6 +1,7 @@
 // Reading a file: cross-reference tables and streams, objects by number, object streams, the
 // encryption dictionary and the password.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <limits>
 #include <unordered_set>
@@ -43,6 +44,29 @@ int64_t IntegerOf(const TzoPDFObject* obj, int64_t def) {
 bool NameIs(const TzoPDFObject* obj, std::string_view name) {
   return obj && obj->AsName() && obj->AsName()->Text() == name;
 }
+
+// The targets met while a chain of references is followed. Chains are short: the first targets
+// are kept in place, and only a long chain makes a hash set.
+class TargetsMet {
+ public:
+  // False when target was met before.
+  bool Insert(const TzoPDFIndirectObject* target) {
+    if (!more_.empty()) return more_.insert(target).second;
+    for (size_t i = 0; i < count_; ++i)
+      if (first_[i] == target) return false;
+    if (count_ < first_.size()) {
+      first_[count_++] = target;
+      return true;
+    }
+    more_.insert(first_.begin(), first_.end());
+    return more_.insert(target).second;
+  }
+
+ private:
+  std::array<const TzoPDFIndirectObject*, 8> first_{};
+  size_t count_ = 0;
+  std::unordered_set<const TzoPDFIndirectObject*> more_;
+};
 
 std::atomic<int64_t> gLoadBudgetMultiple{kDefaultLoadBudgetMultiple};
 std::atomic<int64_t> gLoadBudgetAllowance{kDefaultLoadBudgetAllowance};
@@ -759,11 +783,11 @@ TzoPDFIndirectObject* TzoCustomPDFDocument::StoredTarget(const TzoPDFObject* ref
 }
 
 std::unique_ptr<TzoPDFObject> TzoCustomPDFDocument::LoadReferenced(const TzoPDFObject* ref) {
-  std::unordered_set<TzoPDFIndirectObject*> seen;
+  TargetsMet seen;
   const TzoPDFObject* cur = ref;
   while (cur && cur->AsReference()) {
     TzoPDFIndirectObject* target = StoredTarget(cur);
-    if (!target || !seen.insert(target).second) return nullptr;
+    if (!target || !seen.Insert(target)) return nullptr;
     target->AddRef();
     cur = target->DirectObject();
   }
@@ -771,10 +795,10 @@ std::unique_ptr<TzoPDFObject> TzoCustomPDFDocument::LoadReferenced(const TzoPDFO
 }
 
 TzoPDFObject* TzoCustomPDFDocument::ResolveLoaded(TzoPDFObject* obj) {
-  std::unordered_set<TzoPDFIndirectObject*> seen;
+  TargetsMet seen;
   while (obj && obj->AsReference()) {
     TzoPDFIndirectObject* target = StoredTarget(obj);
-    if (!target || !seen.insert(target).second) return nullptr;
+    if (!target || !seen.Insert(target)) return nullptr;
     obj = target->DirectObject();
   }
   if (obj && obj->AsIndirect()) obj = obj->AsIndirect()->DirectObject();
