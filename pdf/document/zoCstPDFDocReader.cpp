@@ -27,11 +27,18 @@ bool AllDigits(std::string_view s) {
   RaiseMsg<EPDFFileCorruptedError>(SFileCorrupted);
 }
 
+// The value of decimal digits that fit in 64 bits (at most 18 of them).
+int64_t DigitsValue(std::string_view digits) {
+  int64_t v = 0;
+  for (char c : digits)
+    v = v * 10 + (c - '0');
+  return v;
+}
+
 // A non-negative decimal number token, or Corrupted.
 int64_t NumberToken(const std::string& token) {
-  int64_t v = 0;
-  if (!AllDigits(token) || token.size() > 18 || !rtl::TryStrToInt64(token, v)) Corrupted();
-  return v;
+  if (!AllDigits(token) || token.size() > 18) Corrupted();
+  return DigitsValue(token);
 }
 
 int64_t IntegerOf(const TzoPDFObject* obj, int64_t def) {
@@ -693,7 +700,7 @@ std::unique_ptr<TzoPDFIndirectObject> TzoCustomPDFDocument::ReadIndirectObject(
   std::string gen = reader_->ReadToken();
   std::string word = reader_->ReadToken();
   if (!AllDigits(num) || !AllDigits(gen) || word != "obj" || num.size() > 10 ||
-      (expectedNumber >= 0 && rtl::StrToInt64(num) != expectedNumber)) {
+      (expectedNumber >= 0 && DigitsValue(num) != expectedNumber)) {
     Warning(rtl::Format("Object %d not found at offset %d", expectedNumber, start));
     return nullptr;
   }
@@ -734,7 +741,7 @@ int64_t TzoCustomPDFDocument::StreamLength(const TzoPDFDictObject& dict, int32_t
   // A length is a number: read it without following anything further.
   reader_->SkipWhiteSpace();
   std::string num = reader_->ReadToken(), gen = reader_->ReadToken(), word = reader_->ReadToken();
-  if (!AllDigits(num) || num.size() > 10 || rtl::StrToInt64(num) != ref->ObjectNumber() ||
+  if (!AllDigits(num) || num.size() > 10 || DigitsValue(num) != ref->ObjectNumber() ||
       word != "obj")
     return -1;
   std::unique_ptr<TzoPDFObject> value = reader_->ReadObject();
@@ -920,7 +927,7 @@ void TzoCustomPDFDocument::UnpackObjectStream(int32_t s) {
   for (int64_t k = 0; k < n; ++k) {
     std::string o = r.ReadToken(), rel = r.ReadToken();
     if (!AllDigits(o) || !AllDigits(rel) || o.size() > 10 || rel.size() > 18) Corrupted();
-    pairs.emplace_back(rtl::StrToInt64(o), rtl::StrToInt64(rel));
+    pairs.emplace_back(DigitsValue(o), DigitsValue(rel));
   }
   for (const auto& [o, rel] : pairs) {
     // Only objects whose current entry names this stream come from it.
