@@ -571,17 +571,20 @@ std::unique_ptr<TzoPDFStringObject> TzoPDFStreamReader::ReadStringObject() {
   BeginValue();
   bool isHex;
   bool escaped = false;
-  std::string body;  // the bytes between the delimiters, backslash pairs kept
+  // The opening delimiter, then the bytes up to the closing one, backslash pairs kept: the text
+  // of the object once its closing delimiter is added.
+  std::string text;
   {
     ZO_CURSOR(c);
     c.SkipWhite();
     int b = c.Peek();
     if (b != '(' && b != '<') RaiseMsg<EStringReadError>(SStringReadError, Found(b));
     isHex = b == '<';
+    text += static_cast<char>(b);
     c.Next();
     int depth = 1;
     for (;;) {
-      c.AppendStringRun(body, isHex);
+      c.AppendStringRun(text, isHex);
       b = c.Peek();
       if (b < 0) RaiseMsg<EStringReadError>(SStringReadError, Found(b));
       c.Next();
@@ -590,8 +593,8 @@ std::unique_ptr<TzoPDFStringObject> TzoPDFStreamReader::ReadStringObject() {
         if (d < 0) RaiseMsg<EStringReadError>(SStringReadError, Found(d));
         c.Next();
         if (isHex && (d == '\r' || d == '\n')) continue;
-        body += '\\';
-        body += static_cast<char>(d);
+        text += '\\';
+        text += static_cast<char>(d);
         escaped = true;
         continue;
       }
@@ -602,21 +605,21 @@ std::unique_ptr<TzoPDFStringObject> TzoPDFStreamReader::ReadStringObject() {
       } else if (b == ')' && --depth == 0) {
         break;
       }
-      body += static_cast<char>(b);
+      text += static_cast<char>(b);
     }
   }
-  if (!isHex && escaped) body = UnescapePDFString(body);
+  if (!isHex && escaped) text = '(' + UnescapePDFString(std::string_view(text).substr(1));
 
-  if (decryptor_ && !(currentObjectNumber_ == -1 && currentGeneration_ == -1) && !body.empty()) {
+  if (decryptor_ && !(currentObjectNumber_ == -1 && currentGeneration_ == -1) && text.size() > 1) {
+    std::string body = text.substr(1);
     if (isHex) body = HexToStr(body);
     decryptor_->DecryptString(body.data(), body.data(), body.size(), currentObjectNumber_,
                               currentGeneration_);
     isHex = false;
+    text.reserve(body.size() + 2);
+    text.assign(1, '(');
+    text += body;
   }
-  std::string text;
-  text.reserve(body.size() + 2);
-  text += isHex ? '<' : '(';
-  text += body;
   text += isHex ? '>' : ')';
   return std::make_unique<TzoPDFStringObject>(std::move(text), isHex);
 }
