@@ -422,10 +422,12 @@ std::unique_ptr<TzoPDFObject> TzoPDFStreamReader::ReadNumberOrObject() {
     t2 = c.ScanTokenView(s2);
     c.SkipWhite();
     t3 = c.ScanTokenView(s3);
-    c.SkipWhite();
     reference = t3 == "R";
     header = !reference && t3.size() == 3 && (t3[0] | 0x20) == 'o' && rtl::SameText(t3, "obj");
-    if (!reference && !header) c.Seek(afterT1);
+    if (reference || header)
+      c.SkipWhite();
+    else
+      c.Seek(afterT1);
   }
   if (reference || header) {
     int32_t objectNumber = ObjectNumberOf(t1);
