@@ -202,6 +202,20 @@ class Cursor {
     pos_ = p;
   }
 
+  // The cursor standing behind a name's "/": out := "/" and ScanNameBytes, made in one go over
+  // memory.
+  int ScanName(std::string& out) {
+    if (mem_) {
+      const int64_t start = pos_ - 1;
+      while (pos_ < size_ && !Is(data_[pos_], kNameDelim))
+        ++pos_;
+      out.assign(reinterpret_cast<const char*>(data_ + start), static_cast<size_t>(pos_ - start));
+      return pos_ < size_ ? data_[pos_] : -1;
+    }
+    out = "/";
+    return ScanNameBytes(out);
+  }
+
   // Bytes up to a name delimiter (or the end) appended to out; returns the byte that stopped the
   // scan (-1 at the end), not taken.
   int ScanNameBytes(std::string& out) {
@@ -521,8 +535,8 @@ std::string TzoPDFStreamReader::ReadNameText() {
   int b = c.Peek();
   if (b != '/') RaiseMsg<ENameReadError>(SNameReadError, Found(b));
   c.Next();
-  std::string text = "/";
-  int stop = c.ScanNameBytes(text);
+  std::string text;
+  int stop = c.ScanName(text);
   if (stop < 0) {
     // The end of the data ends a name read on its own, not one inside an array or dictionary.
     if (containerDepth_ > 0) RaiseMsg<ENameReadError>(SNameReadError, text);
