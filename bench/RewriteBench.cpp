@@ -6,10 +6,12 @@
 // child, which holds the inputs already), the ratios and the minor page faults (memory touched
 // afresh, a cost of its own on a virtual machine).
 //
-// Usage: bench_RewriteBench [--rounds N] [--in-process | --library-only] FOLDER-OR-FILE...
+// Usage: bench_RewriteBench [--rounds N] [--in-process | --library-only | --load-only]
+//                           FOLDER-OR-FILE...
 // With --in-process, this library and libqpdf run in this process, each after a first round that
-// is not timed (memory already touched, as in a long batch); with --library-only, only this
-// library does (for a profiler).
+// is not timed (memory already touched, as in a long batch), and the load of this library (from
+// the file, as a batch loads it) is timed on its own too; with --library-only, only this library
+// does (for a profiler); with --load-only, only its load does.
 // Without arguments: ../shared/corpus beside the source tree, then one large file made by
 // joining every document of its docs folder (qpdf --empty --pages).
 // Only files that this library loads are timed, and the same files for all three ways; both qpdf
@@ -95,6 +97,17 @@ size_t OursOne(const Input& in) {
   return doc->WriteTo(out);
 }
 
+// The load alone, from the file as a batch reads it; the page count, or 0 when not loaded.
+size_t LoadOne(const Input& in) {
+  auto doc = TzoCustomPDFDocument::Create<MemoryDoc>();
+  doc->OnPassword = [&in](rtl::TObject*, std::string& password, bool& cont, int32_t tries) {
+    password = in.password;
+    cont = tries == 0;
+  };
+  if (!doc->LoadFromFile(in.path)) return 0;
+  return static_cast<size_t>(std::max(1, doc->PageCount()));
+}
+
 size_t QpdfOne(const Input& in) {
   QPDF pdf;
   pdf.setSuppressWarnings(true);
@@ -162,15 +175,17 @@ Result InChild(const std::function<bool()>& work) {
 // The ways in memory in this process, after a round that is not timed; libqpdf's too unless
 // libraryOnly.
 void ReportInProcess(const char* title, const std::vector<Input>& inputs, int rounds,
-                     bool libraryOnly) {
+                     bool libraryOnly, bool loadOnly) {
   double mb = 0;
   for (const Input& in : inputs)
     mb += static_cast<double>(in.bytes.size()) / 1e6;
   std::printf("\n%s: %zu files, %.2f MB, %d round(s) in this process\n", title, inputs.size(), mb,
               rounds);
   double ours = 0;
-  for (auto [name, one] : {std::pair{"this library", &OursOne}, {"libqpdf", &QpdfOne}}) {
-    if (libraryOnly && one != &OursOne) break;
+  for (auto [name, one] :
+       {std::pair{"this library", &OursOne}, {"  its load", &LoadOne}, {"libqpdf", &QpdfOne}}) {
+    if (loadOnly && one != &LoadOne) continue;
+    if (libraryOnly && one == &QpdfOne) break;
     for (const Input& in : inputs)
       one(in);
     const auto t0 = std::chrono::steady_clock::now();
@@ -178,7 +193,7 @@ void ReportInProcess(const char* title, const std::vector<Input>& inputs, int ro
       for (const Input& in : inputs)
         one(in);
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (one == &OursOne) ours = s;
+    if (one == &OursOne || (loadOnly && one == &LoadOne)) ours = s;
     std::printf("%-14s %8.3f s %10.2f MB/s %8.2f time/library\n", name, s, mb * rounds / s,
                 s / ours);
   }
@@ -313,7 +328,7 @@ std::vector<Input> Collect(const std::string& where, bool libraryOnly) {
 
 int main(int argc, char** argv) {
   int rounds = 1;
-  bool libraryOnly = false, inProcess = false;
+  bool libraryOnly = false, inProcess = false, loadOnly = false;
   std::vector<std::string> wheres;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -321,6 +336,8 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[++i]));
     else if (a == "--library-only")
       libraryOnly = inProcess = true;
+    else if (a == "--load-only")
+      loadOnly = libraryOnly = inProcess = true;
     else if (a == "--in-process")
       inProcess = true;
     else
@@ -344,7 +361,7 @@ int main(int argc, char** argv) {
     std::vector<Input> inputs = Collect(w, libraryOnly);
     const char* title = w == joined ? "joined manuals (one large file)" : w.c_str();
     if (inProcess)
-      ReportInProcess(title, inputs, rounds, libraryOnly);
+      ReportInProcess(title, inputs, rounds, libraryOnly, loadOnly);
     else
       Report(title, inputs, rounds);
   }

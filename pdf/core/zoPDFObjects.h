@@ -302,6 +302,10 @@ class TzoPDFDictObject : public TzoPDFObject {
   void AddInteger(std::string_view key, int32_t value);
   void AddReal(std::string_view key, double value);
   void AddObject(std::string_view key, std::unique_ptr<TzoPDFObject> obj);
+  // AddObject with the key's text taken over rather than copied (for a reader that made it).
+  void AppendEntry(std::string key, std::unique_ptr<TzoPDFObject> obj) {
+    Append(std::move(key), std::move(obj));
+  }
 
   // Replaces (and frees) the value of the first entry with this key, keeping its place; else
   // appends key -> obj.

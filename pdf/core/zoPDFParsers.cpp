@@ -172,6 +172,50 @@ class Cursor {
     }
   }
 
+  // ScanToken, the token lent as a view: of the memory for a fast cursor (valid while the source
+  // is not changed), else of storage.
+  std::string_view ScanTokenView(std::string& storage) {
+    if (mem_) {
+      if (pos_ >= size_) return {};
+      int64_t start = pos_++;
+      while (pos_ < size_ && !Is(data_[pos_], kTokenDelim))
+        ++pos_;
+      return {reinterpret_cast<const char*>(data_ + start), static_cast<size_t>(pos_ - start)};
+    }
+    ScanToken(storage);
+    return storage;
+  }
+
+  // For a fast cursor: the bytes up to the next backslash or end delimiter of a string ("(" and
+  // ")" for a literal one, ">" for a hex one) appended to out in one go. Nothing otherwise.
+  void AppendStringRun(std::string& out, bool hex) {
+    if (!mem_) return;
+    int64_t p = pos_;
+    if (hex) {
+      while (p < size_ && data_[p] != '>' && data_[p] != '\\')
+        ++p;
+    } else {
+      while (p < size_ && data_[p] != '(' && data_[p] != ')' && data_[p] != '\\')
+        ++p;
+    }
+    out.append(reinterpret_cast<const char*>(data_ + pos_), static_cast<size_t>(p - pos_));
+    pos_ = p;
+  }
+
+  // The cursor standing behind a name's "/": out := "/" and ScanNameBytes, made in one go over
+  // memory.
+  int ScanName(std::string& out) {
+    if (mem_) {
+      const int64_t start = pos_ - 1;
+      while (pos_ < size_ && !Is(data_[pos_], kNameDelim))
+        ++pos_;
+      out.assign(reinterpret_cast<const char*>(data_ + start), static_cast<size_t>(pos_ - start));
+      return pos_ < size_ ? data_[pos_] : -1;
+    }
+    out = "/";
+    return ScanNameBytes(out);
+  }
+
   // Bytes up to a name delimiter (or the end) appended to out; returns the byte that stopped the
   // scan (-1 at the end), not taken.
   int ScanNameBytes(std::string& out) {
@@ -252,6 +296,19 @@ bool ParseDecimal(std::string_view text, int64_t& value) {
   }
   value = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
   return true;
+}
+
+// A number of an object header or reference: rtl::StrToInt of text, with plain decimal digits
+// (the usual case) read here.
+int32_t ObjectNumberOf(std::string_view text) {
+  if (!text.empty() && text.size() <= 9) {
+    int32_t v = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+      v = v * 10 + (text[i] - '0');
+    if (i == text.size()) return v;
+  }
+  return rtl::StrToInt(text);
 }
 
 // The byte length of one end of line (CR LF, LF or CR) that ends data[0 .. end), 0 when none.
@@ -368,35 +425,38 @@ std::unique_ptr<TzoPDFObject> TzoPDFStreamReader::ReadObject() {
 }
 
 std::unique_ptr<TzoPDFObject> TzoPDFStreamReader::ReadNumberOrObject() {
-  std::string t1, t2, t3;
+  std::string s1, s2, s3;  // the tokens, when the source is not plain memory
+  std::string_view t1, t2, t3;
+  bool reference = false, header = false;
   {
     ZO_CURSOR(c);
-    c.ScanToken(t1);
+    t1 = c.ScanTokenView(s1);
     c.SkipWhite();
     const int64_t afterT1 = c.Pos();
-    c.ScanToken(t2);
+    t2 = c.ScanTokenView(s2);
     c.SkipWhite();
-    c.ScanToken(t3);
-    c.SkipWhite();
-    if (t3 != "R" && !(t3.size() == 3 && rtl::SameText(t3, "obj"))) c.Seek(afterT1);
+    t3 = c.ScanTokenView(s3);
+    reference = t3 == "R";
+    header = !reference && t3.size() == 3 && (t3[0] | 0x20) == 'o' && rtl::SameText(t3, "obj");
+    if (reference || header)
+      c.SkipWhite();
+    else
+      c.Seek(afterT1);
   }
-  if (t3 == "R") {
-    int32_t objectNumber = rtl::StrToInt(t1);
-    auto generation = static_cast<uint16_t>(rtl::StrToInt(t2));
-    return std::make_unique<TzoPDFIndirectReference>(documentNumber_, objectNumber, generation);
-  }
-  if (t3.size() == 3 && rtl::SameText(t3, "obj")) {
-    int32_t objectNumber = rtl::StrToInt(t1);
-    auto generation = static_cast<uint16_t>(rtl::StrToInt(t2));
+  if (reference || header) {
+    int32_t objectNumber = ObjectNumberOf(t1);
+    auto generation = static_cast<uint16_t>(ObjectNumberOf(t2));
+    if (reference)
+      return std::make_unique<TzoPDFIndirectReference>(documentNumber_, objectNumber, generation);
     return ReadIndirect(objectNumber, generation);
   }
-  if (t1.find('.') != std::string::npos) {
+  if (t1.find('.') != std::string_view::npos) {
     double v;
     if (TryStrToFloatDot(t1, v)) return std::make_unique<TzoPDFRealObject>(v);
-    return std::make_unique<TzoPDFStringObject>(t1);
+    return std::make_unique<TzoPDFStringObject>(std::string(t1));
   }
   int64_t v;
-  if (!ParseDecimal(t1, v)) throw rtl::Exception(FmtLoadMessage(SInvalidInteger, t1));
+  if (!ParseDecimal(t1, v)) throw rtl::Exception(FmtLoadMessage(SInvalidInteger, std::string(t1)));
   if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
     return std::make_unique<TzoPDFIntegerObject>(static_cast<int32_t>(v));
   return std::make_unique<TzoPDFInt64Object>(v);
@@ -409,7 +469,16 @@ std::unique_ptr<TzoPDFObject> TzoPDFStreamReader::ReadIndirect(int32_t objectNum
   SetCurrentObject(objectNumber, generation);
   std::unique_ptr<TzoPDFObject> inner = ReadObject();
   const auto gen = static_cast<uint16_t>(generation);
-  if (PeekToken() == "stream") {
+  bool isStream;
+  {
+    // PeekToken() == "stream", without making the token.
+    ZO_CURSOR(c);
+    c.SkipWhite();
+    const bool word = c.Matches("stream");
+    const int after = word ? c.PeekAt(6) : 0;
+    isStream = word && (after < 0 || Is(after, kNameDelim));
+  }
+  if (isStream) {
     std::unique_ptr<TzoPDFDictObject> dict = TakeAs<TzoPDFDictObject>(inner);
     if (!dict) throw rtl::EInvalidCast();
     return std::make_unique<TzoPDFIndirectObject>(
@@ -466,8 +535,8 @@ std::string TzoPDFStreamReader::ReadNameText() {
   int b = c.Peek();
   if (b != '/') RaiseMsg<ENameReadError>(SNameReadError, Found(b));
   c.Next();
-  std::string text = "/";
-  int stop = c.ScanNameBytes(text);
+  std::string text;
+  int stop = c.ScanName(text);
   if (stop < 0) {
     // The end of the data ends a name read on its own, not one inside an array or dictionary.
     if (containerDepth_ > 0) RaiseMsg<ENameReadError>(SNameReadError, text);
@@ -509,7 +578,8 @@ std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
   auto dict = std::make_unique<TzoPDFDictObject>();
   dict->Reserve(values.Count());
   for (size_t i = 0; i < static_cast<size_t>(values.Count()); ++i)
-    dict->AddObject(pendingKeys_[keys.Start() + i], std::move(pending_[values.Start() + i]));
+    dict->AppendEntry(std::move(pendingKeys_[keys.Start() + i]),
+                      std::move(pending_[values.Start() + i]));
   return dict;
 }
 
@@ -517,16 +587,20 @@ std::unique_ptr<TzoPDFStringObject> TzoPDFStreamReader::ReadStringObject() {
   BeginValue();
   bool isHex;
   bool escaped = false;
-  std::string body;  // the bytes between the delimiters, backslash pairs kept
+  // The opening delimiter, then the bytes up to the closing one, backslash pairs kept: the text
+  // of the object once its closing delimiter is added.
+  std::string text;
   {
     ZO_CURSOR(c);
     c.SkipWhite();
     int b = c.Peek();
     if (b != '(' && b != '<') RaiseMsg<EStringReadError>(SStringReadError, Found(b));
     isHex = b == '<';
+    text += static_cast<char>(b);
     c.Next();
     int depth = 1;
     for (;;) {
+      c.AppendStringRun(text, isHex);
       b = c.Peek();
       if (b < 0) RaiseMsg<EStringReadError>(SStringReadError, Found(b));
       c.Next();
@@ -535,8 +609,8 @@ std::unique_ptr<TzoPDFStringObject> TzoPDFStreamReader::ReadStringObject() {
         if (d < 0) RaiseMsg<EStringReadError>(SStringReadError, Found(d));
         c.Next();
         if (isHex && (d == '\r' || d == '\n')) continue;
-        body += '\\';
-        body += static_cast<char>(d);
+        text += '\\';
+        text += static_cast<char>(d);
         escaped = true;
         continue;
       }
@@ -547,21 +621,21 @@ std::unique_ptr<TzoPDFStringObject> TzoPDFStreamReader::ReadStringObject() {
       } else if (b == ')' && --depth == 0) {
         break;
       }
-      body += static_cast<char>(b);
+      text += static_cast<char>(b);
     }
   }
-  if (!isHex && escaped) body = UnescapePDFString(body);
+  if (!isHex && escaped) text = '(' + UnescapePDFString(std::string_view(text).substr(1));
 
-  if (decryptor_ && !(currentObjectNumber_ == -1 && currentGeneration_ == -1) && !body.empty()) {
+  if (decryptor_ && !(currentObjectNumber_ == -1 && currentGeneration_ == -1) && text.size() > 1) {
+    std::string body = text.substr(1);
     if (isHex) body = HexToStr(body);
     decryptor_->DecryptString(body.data(), body.data(), body.size(), currentObjectNumber_,
                               currentGeneration_);
     isHex = false;
+    text.reserve(body.size() + 2);
+    text.assign(1, '(');
+    text += body;
   }
-  std::string text;
-  text.reserve(body.size() + 2);
-  text += isHex ? '<' : '(';
-  text += body;
   text += isHex ? '>' : ')';
   return std::make_unique<TzoPDFStringObject>(std::move(text), isHex);
 }

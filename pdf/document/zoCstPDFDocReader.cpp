@@ -1,6 +1,7 @@
 // Reading a file: cross-reference tables and streams, objects by number, object streams, the
 // encryption dictionary and the password.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <limits>
 #include <unordered_set>
@@ -26,11 +27,18 @@ bool AllDigits(std::string_view s) {
   RaiseMsg<EPDFFileCorruptedError>(SFileCorrupted);
 }
 
+// The value of decimal digits that fit in 64 bits (at most 18 of them).
+int64_t DigitsValue(std::string_view digits) {
+  int64_t v = 0;
+  for (char c : digits)
+    v = v * 10 + (c - '0');
+  return v;
+}
+
 // A non-negative decimal number token, or Corrupted.
 int64_t NumberToken(const std::string& token) {
-  int64_t v = 0;
-  if (!AllDigits(token) || token.size() > 18 || !rtl::TryStrToInt64(token, v)) Corrupted();
-  return v;
+  if (!AllDigits(token) || token.size() > 18) Corrupted();
+  return DigitsValue(token);
 }
 
 int64_t IntegerOf(const TzoPDFObject* obj, int64_t def) {
@@ -43,6 +51,29 @@ int64_t IntegerOf(const TzoPDFObject* obj, int64_t def) {
 bool NameIs(const TzoPDFObject* obj, std::string_view name) {
   return obj && obj->AsName() && obj->AsName()->Text() == name;
 }
+
+// The targets met while a chain of references is followed. Chains are short: the first targets
+// are kept in place, and only a long chain makes a hash set.
+class TargetsMet {
+ public:
+  // False when target was met before.
+  bool Insert(const TzoPDFIndirectObject* target) {
+    if (!more_.empty()) return more_.insert(target).second;
+    for (size_t i = 0; i < count_; ++i)
+      if (first_[i] == target) return false;
+    if (count_ < first_.size()) {
+      first_[count_++] = target;
+      return true;
+    }
+    more_.insert(first_.begin(), first_.end());
+    return more_.insert(target).second;
+  }
+
+ private:
+  std::array<const TzoPDFIndirectObject*, 8> first_{};
+  size_t count_ = 0;
+  std::unordered_set<const TzoPDFIndirectObject*> more_;
+};
 
 std::atomic<int64_t> gLoadBudgetMultiple{kDefaultLoadBudgetMultiple};
 std::atomic<int64_t> gLoadBudgetAllowance{kDefaultLoadBudgetAllowance};
@@ -669,7 +700,7 @@ std::unique_ptr<TzoPDFIndirectObject> TzoCustomPDFDocument::ReadIndirectObject(
   std::string gen = reader_->ReadToken();
   std::string word = reader_->ReadToken();
   if (!AllDigits(num) || !AllDigits(gen) || word != "obj" || num.size() > 10 ||
-      (expectedNumber >= 0 && rtl::StrToInt64(num) != expectedNumber)) {
+      (expectedNumber >= 0 && DigitsValue(num) != expectedNumber)) {
     Warning(rtl::Format("Object %d not found at offset %d", expectedNumber, start));
     return nullptr;
   }
@@ -710,7 +741,7 @@ int64_t TzoCustomPDFDocument::StreamLength(const TzoPDFDictObject& dict, int32_t
   // A length is a number: read it without following anything further.
   reader_->SkipWhiteSpace();
   std::string num = reader_->ReadToken(), gen = reader_->ReadToken(), word = reader_->ReadToken();
-  if (!AllDigits(num) || num.size() > 10 || rtl::StrToInt64(num) != ref->ObjectNumber() ||
+  if (!AllDigits(num) || num.size() > 10 || DigitsValue(num) != ref->ObjectNumber() ||
       word != "obj")
     return -1;
   std::unique_ptr<TzoPDFObject> value = reader_->ReadObject();
@@ -759,11 +790,11 @@ TzoPDFIndirectObject* TzoCustomPDFDocument::StoredTarget(const TzoPDFObject* ref
 }
 
 std::unique_ptr<TzoPDFObject> TzoCustomPDFDocument::LoadReferenced(const TzoPDFObject* ref) {
-  std::unordered_set<TzoPDFIndirectObject*> seen;
+  TargetsMet seen;
   const TzoPDFObject* cur = ref;
   while (cur && cur->AsReference()) {
     TzoPDFIndirectObject* target = StoredTarget(cur);
-    if (!target || !seen.insert(target).second) return nullptr;
+    if (!target || !seen.Insert(target)) return nullptr;
     target->AddRef();
     cur = target->DirectObject();
   }
@@ -771,10 +802,10 @@ std::unique_ptr<TzoPDFObject> TzoCustomPDFDocument::LoadReferenced(const TzoPDFO
 }
 
 TzoPDFObject* TzoCustomPDFDocument::ResolveLoaded(TzoPDFObject* obj) {
-  std::unordered_set<TzoPDFIndirectObject*> seen;
+  TargetsMet seen;
   while (obj && obj->AsReference()) {
     TzoPDFIndirectObject* target = StoredTarget(obj);
-    if (!target || !seen.insert(target).second) return nullptr;
+    if (!target || !seen.Insert(target)) return nullptr;
     obj = target->DirectObject();
   }
   if (obj && obj->AsIndirect()) obj = obj->AsIndirect()->DirectObject();
@@ -896,7 +927,7 @@ void TzoCustomPDFDocument::UnpackObjectStream(int32_t s) {
   for (int64_t k = 0; k < n; ++k) {
     std::string o = r.ReadToken(), rel = r.ReadToken();
     if (!AllDigits(o) || !AllDigits(rel) || o.size() > 10 || rel.size() > 18) Corrupted();
-    pairs.emplace_back(rtl::StrToInt64(o), rtl::StrToInt64(rel));
+    pairs.emplace_back(DigitsValue(o), DigitsValue(rel));
   }
   for (const auto& [o, rel] : pairs) {
     // Only objects whose current entry names this stream come from it.

@@ -132,6 +132,17 @@ TEST_P(ReaderTest, ObjectsAndTheirErrors) {
       {"\f5", "E:'\f5' is not a valid integer value", ""},  // form feed is no white space
       {"", "E:'' is not a valid integer value", ""},
       {"1 0 obj [1 2] stream", "E:Invalid class typecast", "stream"},
+      // "stream" counts as a whole word only, also at the very end of the data.
+      {"1 0 obj << >> streamer", "obj(7,1,0){<< >>}", "streamer"},
+      {"1 0 obj << >> stream\0"s, "obj(7,1,0){<< >>}", "stream\0"s},
+      {"1 0 obj << >>\nstream", "obj(7,1,0){stream<< >>}", "stream"},
+      {"1 0 obj << >> stream[", "obj(7,1,0){stream<< >>}", "stream["},
+      // Numbers of references beyond plain short digits.
+      {"+5 0 R", "R(7,5,0)", ""},
+      {"0000000012 00 R", "R(7,12,0)", ""},
+      {"2147483647 0 R", "R(7,2147483647,0)", ""},
+      {"2147483648 0 R", "E:'2147483648' is not a valid integer value", ""},
+      {"1 x R", "E:'x' is not a valid integer value", ""},
       // Keywords.
       {"true]", "true", "]"},
       {"false", "false", ""},
@@ -153,6 +164,7 @@ TEST_P(ReaderTest, ObjectsAndTheirErrors) {
       // Literal strings.
       {"(a(b)c)", "s(a(b)c)", ""},
       {"(a\\)b)", "s(a)b)", ""},
+      {"(ab\\)cd(e)f>g)", "s(ab)cd(e)f>g)", ""},
       {"(a\\\nb)", "s(ab)", ""},
       {"(a\\\rb)", "s(ab)", ""},
       {"(a\\\r\nb)", "s(ab)", ""},  // one continuation, CR LF included
@@ -167,6 +179,8 @@ TEST_P(ReaderTest, ObjectsAndTheirErrors) {
       {"<48 65>", "h<48 65>", ""},
       {"<>", "h<>", ""},
       {"<4142", "E:Error reading PDF string (end of data)", ""},
+      {"<41\\\n42\\\r43>", "h<414243>", ""},
+      {"<41(42)>", "h<41(42)>", ""},
       // Arrays.
       {"[ ]x", "[]", "x"},
       {"[1 [2] /N]", "[i1 [i2] /N]", ""},
