@@ -34,6 +34,7 @@
 
 #include "bench/BenchChild.h"
 #include "pdf/document/zoCstPDFDoc.h"
+#include "platform/ProcessHeap.h"
 #include "platform/RtlClasses.h"
 
 namespace fs = std::filesystem;
@@ -327,6 +328,8 @@ std::vector<Input> Collect(const std::string& where, bool libraryOnly) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The library and libqpdf with the C heap as the programs set it.
+  platform::KeepFreedHeapMemory();
   int rounds = 1;
   bool libraryOnly = false, inProcess = false, loadOnly = false;
   std::vector<std::string> wheres;

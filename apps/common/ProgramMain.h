@@ -8,12 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ProcessHeap.h"
 #include "platform/ProgramFolder.h"
 #include "ui/BackendModule.h"
 #include "ui/Forms.h"
 
 template <class MainForm>
 int RunProgram(int argc, char** argv, const char* title) {
+  platform::KeepFreedHeapMemory();
   ui::TBackendModule toolkit("svui_wx.so", argc > 0 && argv[0] ? argv[0] : title);
   toolkit.Install();
   ui::Application().SetTitle(title);
