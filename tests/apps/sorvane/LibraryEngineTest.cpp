@@ -160,7 +160,13 @@ namespace {
 
 // A job folder for the pool's tests, with the outcomes of its rewrites as text.
 struct PoolFixture {
+  explicit PoolFixture(std::string where) : folder(std::move(where)) {
+    std::filesystem::create_directories(folder);
+    job.UserPassWord = "user";
+    job.MasterPassWord = "owner";
+  }
   std::string folder;
+  TJobSettings job;  // the passwords Locked opens with
   std::string original = ReadFile(SourceDir() + "examples/plain.pdf");
   std::string Copy(const std::string& name) const {
     CopyFile(SourceDir() + "examples/plain.pdf", folder + name);
@@ -195,11 +201,8 @@ std::string OutcomeText(const TRewritePool::TOutcome& o) {
 }  // namespace
 
 TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGiven) {
-  PoolFixture f{Prog() + "job/"};
-  std::filesystem::create_directories(f.folder);
-  TJobSettings job;
-  job.UserPassWord = "user";
-  job.MasterPassWord = "owner";
+  PoolFixture f(Prog() + "job/");
+  TJobSettings& job = f.job;
   job.OpenPassWord = "not it";
   // A file whose owner saves a new version while it is read; one the job cannot open; one that
   // is not a PDF file; the others rewritten.
@@ -278,11 +281,8 @@ TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGive
 }
 
 TEST_F(LibraryEngine, APoolReportThatThrowsIsNotMadeAgainAndAPoolGoneMidwayLeavesNoHalfFile) {
-  PoolFixture f{Prog() + "job/"};
-  std::filesystem::create_directories(f.folder);
-  TJobSettings job;
-  job.UserPassWord = "user";
-  job.MasterPassWord = "owner";
+  PoolFixture f(Prog() + "job/");
+  TJobSettings& job = f.job;
   auto make = [] { return std::unique_ptr<TzoCustomPDFDocument>(TzoPDFDocument::Create()); };
   std::vector<std::string> reports;
   auto note = [&reports](const std::string& name) {
