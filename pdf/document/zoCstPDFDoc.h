@@ -557,6 +557,11 @@ class TzoCustomPDFDocument : public TzoComponent {
   // the handler gave up. Every load starts from a fresh document state. EFileNotFound for a
   // missing file; the reader's errors for a damaged one (the document is then empty).
   bool LoadFromFile(const std::string& fileName);
+  // As LoadFromFile, from an open file read from its start (the descriptor stays the caller's);
+  // fileName names it in messages and becomes WorkFileName.
+  bool LoadFromDescriptor(int fd, const std::string& fileName);
+  // As LoadFromFile, from a stream read from where it stands; fileName names it in messages.
+  bool LoadFrom(rtl::TStream& file, const std::string& fileName);
   // Parses a PDF held in stream: header, cross-reference data, /Encrypt.
   void LoadDocumentStream(rtl::TStream& stream);
   // Tries password on an encrypted file (a plain file accepts at once); FinishLoad on acceptance.

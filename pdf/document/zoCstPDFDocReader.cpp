@@ -146,18 +146,28 @@ int64_t TzoCustomPDFDocument::NextObjectOffset(int64_t offset) const {
 // ---- Loading a file ----
 
 bool TzoCustomPDFDocument::LoadFromFile(const std::string& fileName) {
+  const std::string name = rtl::ExtractFileExt(fileName).empty() ? fileName + ".pdf" : fileName;
+  if (!platform::FileExists(name))
+    throw EFileNotFound(rtl::Format("%s ", name) + LoadMessage(SFileNotFound));
+  rtl::TFileStream file(name, rtl::TFileStream::fmOpenRead | rtl::TFileStream::fmShareDenyNone);
+  return LoadFrom(file, name);
+}
+
+bool TzoCustomPDFDocument::LoadFromDescriptor(int fd, const std::string& fileName) {
+  rtl::THandleStream file(fd, fileName);
+  file.SetPosition(0);
+  return LoadFrom(file, fileName);
+}
+
+bool TzoCustomPDFDocument::LoadFrom(rtl::TStream& file, const std::string& fileName) {
   // Every load starts from a fresh document state.
   ClearAndReset();
   isEncrypted_ = false;
-  workFileName_ = rtl::ExtractFileExt(fileName).empty() ? fileName + ".pdf" : fileName;
-  if (!platform::FileExists(workFileName_))
-    throw EFileNotFound(rtl::Format("%s ", workFileName_) + LoadMessage(SFileNotFound));
+  workFileName_ = fileName;
   if (filename_.empty()) filename_ = workFileName_;
   try {
     // The whole file is read now: nothing reads it after the load, so saving over it is safe.
     {
-      rtl::TFileStream file(workFileName_,
-                            rtl::TFileStream::fmOpenRead | rtl::TFileStream::fmShareDenyNone);
       auto data = std::make_unique<rtl::TMemoryStream>();
       data->LoadFromStream(file);
       inputData_ = std::move(data);
