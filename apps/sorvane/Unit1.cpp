@@ -1,5 +1,6 @@
 #include "apps/sorvane/Unit1.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -331,7 +332,9 @@ bool TForm1::AddJobFolder(const std::string& path) {
     try {
       std::string error;
       platform::PrivateFileScope privateFiles;  // the job file holds the passwords
-      if (!platform::CopyFile(DefaultIniPath(), JobIniPath(path), false, &error))
+      // A job file kept while its folder was missing keeps its settings.
+      const std::string ini = JobIniPath(path);
+      if (!platform::FileExists(ini) && !platform::CopyFile(DefaultIniPath(), ini, false, &error))
         problem = J("設定ファイルを作れません: ") + error;
     } catch (const EJobIniPathError& e) {
       problem = e.Message();
@@ -342,9 +345,23 @@ bool TForm1::AddJobFolder(const std::string& path) {
                                  ui::MB_OK | ui::MB_ICONERROR);
     return false;
   }
+  std::erase(missingJobs_, path);
   ListBoxJob.Items().Add(path);
   ListBoxJob.SetItemIndex(ListBoxJob.Items().Count() - 1);
   return true;
+}
+
+void TForm1::ListJobsThatAreBack() {
+  const int index = ListBoxJob.ItemIndex();
+  const std::string selected = index >= 0 ? ListBoxJob.Items()[index] : std::string();
+  std::vector<std::string> missing;
+  for (const std::string& folder : missingJobs_) {
+    const int state = JobFolderState(folder);
+    if (state == 0) ListBoxJob.Items().Add(folder);
+    if (state == 2) missing.push_back(folder);
+  }
+  missingJobs_ = std::move(missing);
+  if (index >= 0) SelectJob(selected);
 }
 
 void TForm1::ShowJobSettings(const std::string& path) {
@@ -502,21 +519,36 @@ TRunOutcome TForm1::RunSelectedJob() {
   return RunGuarded([&] {
     StaticTextCount.SetCaption("1/1");
     StaticState.SetCaption(J("処理開始"));
-    if (LoadJob(folder)) WalkFolder(rtl::IncludeTrailingPathDelimiter(folder));
+    if (LoadJob(folder)) WalkJob(folder);
   });
 }
 
 TRunOutcome TForm1::RunAllJobs() {
+  if (running_) return TRunOutcome::kNotRun;
+  ListJobsThatAreBack();
   return RunGuarded([&] {
     StaticState.SetCaption(J("処理開始"));
-    const std::vector<std::string> jobs = ListBoxJob.Items().Items();
+    // The listed jobs, then those whose folder is still missing: each is NG.
+    std::vector<std::string> jobs = ListBoxJob.Items().Items();
+    jobs.insert(jobs.end(), missingJobs_.begin(), missingJobs_.end());
     const int n = static_cast<int>(jobs.size());
     for (int i = 0; i < n && !stopRequested_; ++i) {
       StaticTextCount.SetCaption(rtl::IntToStr(i + 1) + "/" + rtl::IntToStr(n));
-      if (LoadJob(jobs[i]) && JobSettings.Enable != 0)
-        WalkFolder(rtl::IncludeTrailingPathDelimiter(jobs[i]));
+      if (LoadJob(jobs[i]) && JobSettings.Enable != 0) WalkJob(jobs[i]);
     }
   });
+}
+
+void TForm1::WalkJob(const std::string& folder) {
+  const std::string dir = rtl::IncludeTrailingPathDelimiter(folder);
+  if (!platform::DirectoryExists(WithoutTrailingSlash(folder))) {
+    FinishCommit();
+    anyNg_ = true;
+    ReportFileError(OneLine(dir), J("フォルダがありません"));
+    resultLog_->WriteString(CsvField(OneLine(dir)) + ",NG(FileNotFound)\r\n");
+    return;
+  }
+  WalkFolder(dir);
 }
 
 bool TForm1::LoadJob(const std::string& folder) {
@@ -547,6 +579,7 @@ void TForm1::WalkFolder(const std::string& dir) {
       FinishCommit();
       anyNg_ = true;
       ReportFileError(OneLine(sub), UnreachableName(e, sub));
+      resultLog_->WriteString(CsvField(OneLine(sub)) + ",NG(InvalidFileName)\r\n");
       continue;
     }
     WalkFolder(sub);
@@ -700,12 +733,14 @@ void TForm1::FormCreate(rtl::TObject*) {
         ListBoxJob.Items().Add(*folder);
         break;
       case 2:
-        platform::DeleteFile(SettingFolder() + name);
+        // Kept: a share not mounted yet or a folder renamed for a moment comes back.
+        missingJobs_.push_back(*folder);
         break;
       default:
         break;
     }
   }
+  std::sort(missingJobs_.begin(), missingJobs_.end());
   FileListBox1.Update();
   if (ListBoxJob.Items().Count() > 0) {
     ListBoxJob.SetItemIndex(0);

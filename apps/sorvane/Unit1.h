@@ -147,6 +147,10 @@ class TForm1 : public ui::TForm {
   bool AddJobFolder(const std::string& path);
   // Reads the job file and shows its settings in the controls.
   void ShowJobSettings(const std::string& path);
+  // Lists the jobs left out at start whose folder exists again.
+  void ListJobsThatAreBack();
+  // Job folders whose job file was kept at start, not listed while the folder does not exist.
+  const std::vector<std::string>& MissingJobs() const { return missingJobs_; }
 
   // The runs.
   TRunOutcome RunSelectedJob();
@@ -154,6 +158,8 @@ class TForm1 : public ui::TForm {
   // Reads the job's file into JobSettings; false (reported, counted as a failure) when it cannot
   // be read.
   bool LoadJob(const std::string& folder);
+  // Walks the job's folder; one that does not exist is NG in the result log.
+  void WalkJob(const std::string& folder);
   void WalkFolder(const std::string& dir);
   void ProcessFolder(const std::string& dir);
   // The result log line of one file.
@@ -216,6 +222,8 @@ class TForm1 : public ui::TForm {
   bool activated_ = false;
   TJobSettings shown_;         // during a run: what the controls stand for
   bool shownInPlace_ = false;  // shown_ is in JobSettings now
+  // Sorted.
+  std::vector<std::string> missingJobs_;
   std::unique_ptr<rtl::TFileStream> resultLog_;
   std::unique_ptr<rtl::TFileStream> checkLog_;
   std::unique_ptr<platform::FolderWalkGuard> walkGuard_;

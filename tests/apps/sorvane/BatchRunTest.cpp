@@ -442,8 +442,16 @@ TEST_F(BatchRun, LibraryRewritesAreLoggedInTheWalksOrderAmongEveryOtherLine) {
 
   EXPECT_EQ(ui::Application().ExitCode(), kExitSomeNg);
   const std::string invalid = a + "/caf?.pdf";
-  V result = {a1 + ",OK", a2 + ",OK", a3 + ",NG", a4 + ",OK", invalid + ",NG(InvalidFileName)",
-              s1 + ",OK", s2 + ",NG", s3 + ",OK", tb + ",OK"};
+  V result = {a1 + ",OK",
+              a2 + ",OK",
+              a3 + ",NG",
+              a4 + ",OK",
+              invalid + ",NG(InvalidFileName)",
+              a + "/d?/,NG(InvalidFileName)",
+              s1 + ",OK",
+              s2 + ",NG",
+              s3 + ",OK",
+              tb + ",OK"};
   V check = {a1 + ",user,owner,1.4", a2 + ",user,owner,1.4", a3 + ",user,owner,1.4",
              a4 + ",user,owner,1.4", s1 + ",user,owner,1.4", s2 + ",user,owner,1.4",
              s3 + ",user,owner,1.4", tb + ",user,owner,1.7"};
@@ -455,7 +463,7 @@ TEST_F(BatchRun, LibraryRewritesAreLoggedInTheWalksOrderAmongEveryOtherLine) {
   EXPECT_EQ(Log(CheckLogPath()), Lines(check));
   // The reports in the walk's order, each after the lines of everything before it.
   const std::vector<std::pair<std::string, size_t>> expected = {
-      {a3 + ": ", 2}, {invalid + ": ", 4}, {a + "/d?/: ", 5}, {s2 + ": ", 6}, {c + ": ", 9}};
+      {a3 + ": ", 2}, {invalid + ": ", 4}, {a + "/d?/: ", 5}, {s2 + ": ", 7}, {c + ": ", 10}};
   ASSERT_EQ(reports.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(reports[i].first.rfind(expected[i].first, 0), 0u) << reports[i].first;

@@ -76,7 +76,8 @@ TEST_F(MainForm, TheStartRebuildsTheJobListFromTheJobFiles) {
   Job(a, [](TJobSettings& j) { j.Title = "first"; });
   Job(c);
   const std::string gone = Prog() + "gone";
-  Job(gone);  // its folder does not exist: the job file goes
+  Job(gone, [](TJobSettings& j) { j.MasterPassWord = "kept"; });  // its folder does not exist
+  const std::string goneIni = ReadFile(JobIniPath(gone));
   WriteFile(Prog() + "setting/notes.ini", "[x]\r\n");  // no job file name: left alone
   WriteFile(DefaultIniPath(), "[PDF]\r\nVer=2\r\n");
 
@@ -85,10 +86,39 @@ TEST_F(MainForm, TheStartRebuildsTheJobListFromTheJobFiles) {
   EXPECT_EQ(form->ListBoxJob.ItemIndex(), 0);
   EXPECT_EQ(form->EditTitle.Text(), "first");
   EXPECT_EQ(JobSettings.Title, "first");
-  EXPECT_FALSE(FileExists(JobIniPath(gone)));
+  // A job whose folder is missing is left out but keeps its file byte for byte.
+  EXPECT_EQ(ReadFile(JobIniPath(gone)), goneIni);
+  EXPECT_EQ(form->MissingJobs(), V{gone});
   EXPECT_TRUE(FileExists(Prog() + "setting/notes.ini"));
   // An existing default.ini is read, not rewritten.
   EXPECT_EQ(ReadFile(DefaultIniPath()), "[PDF]\r\nVer=2\r\n");
+
+  // Back while the window is open: listed at the next run of all jobs, the selection kept.
+  form->ListBoxJob.SelectItem(2);
+  fs::create_directories(gone);
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kAllOk);
+  EXPECT_EQ(Entries(*form), (V{a, b, gone, c}));
+  EXPECT_EQ(form->ListBoxJob.ItemIndex(), 3);
+  EXPECT_EQ(form->MissingJobs(), V{});
+  EXPECT_EQ(ReadFile(JobIniPath(gone)), goneIni);
+
+  // Back before the next start: listed with its own settings.
+  fs::remove(gone);
+  auto missing = Form();
+  EXPECT_EQ(Entries(*missing), (V{a, b, c}));
+  fs::create_directories(gone);
+  auto back = Form();
+  EXPECT_EQ(Entries(*back), (V{a, b, gone, c}));
+  EXPECT_EQ(ReadJob(JobIniPath(gone)).MasterPassWord, "kept");
+
+  // Dropped again while its file was kept: the file's settings stay.
+  fs::remove(gone);
+  auto third = Form();
+  fs::create_directories(gone);
+  third->DeliverDrop({{gone}, {0, 0}});
+  EXPECT_EQ(Entries(*third), (V{a, b, gone, c}));
+  EXPECT_EQ(ReadFile(JobIniPath(gone)), goneIni);
+  EXPECT_EQ(third->MissingJobs(), V{});
 }
 
 TEST_F(MainForm, DroppedFoldersBecomeJobsWithACopyOfDefaultIni) {

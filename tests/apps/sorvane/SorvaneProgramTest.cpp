@@ -408,6 +408,42 @@ TEST_F(SorvaneProgram, EveryFileIsReachedByItsOwnNameOrIsNgWithItsReason) {
   EXPECT_NE(r.err.find("caf?.pdf: "), std::string::npos) << r.err;
 }
 
+TEST_F(SorvaneProgram, WhatARunCannotReachIsInTheResultLogAndAMissingFolderKeepsItsJob) {
+  // A job whose folder is missing (a share not mounted yet), a disabled one, and a job with
+  // sub-folders that cannot be entered under their names.
+  const std::string gone = Prog() + "gone", off = Prog() + "off", here = Prog() + "here";
+  Job(gone, [](TJobSettings& j) { j.UserPassWord = "u", j.MasterPassWord = "o", j.Ver = 1; });
+  Job(off, [](TJobSettings& j) { j.Enable = 0; });
+  Job(here, [](TJobSettings& j) { j.UserPassWord = "u", j.MasterPassWord = "o", j.Ver = 1; });
+  const std::string ok = Input(Example("plain.pdf"), here, "a.pdf");
+  V before;
+  for (const char* sub : {"caf\xC3\xA9", "line\nbreak"}) {
+    fs::create_directories(here + "/" + sub);
+    before.push_back(Input(Example("plain.pdf"), here + "/" + sub, "x.pdf"));
+  }
+  const std::string goneJob = ReadFile(JobIniPath(gone));
+
+  CommandResult r = Run();
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(ReadFile(ResultLogPath()),
+            Lines({here + "/a.pdf,OK", here + "/caf?/,NG(InvalidFileName)",
+                   here + "/line?break/,NG(InvalidFileName)", gone + "/,NG(FileNotFound)"}));
+  EXPECT_EQ(ReadFile(CheckLogPath()), Lines({here + "/a.pdf,u,o,1.4"}));
+  EXPECT_NE(r.err.find("Sorvane: " + gone + "/: "), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(JobIniPath(gone)), goneJob);
+  for (const std::string& f : before)
+    EXPECT_EQ(ReadFile(f), ReadFile(Example("plain.pdf"))) << f;
+  EXPECT_NE(Info(ok, "-upw", "u"), "");
+
+  // Back again: the job runs with its own settings.
+  fs::remove(JobIniPath(here));
+  const std::string back = Input(Example("plain.pdf"), gone, "b.pdf");
+  r = Run();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(ResultLogPath()), Lines({back + ",OK"}));
+  EXPECT_EQ(Field(Info(back, "-upw", "u"), "Encrypted").substr(0, 3), "yes");
+}
+
 TEST_F(SorvaneProgram, RunAsRootItNeitherWritesWhatItMayNotNorHandsFilesToItself) {
   // Root of a user namespace where the files' owner does not exist: it may not write a file
   // that only its owner may write, and cannot give a rewritten file back to that owner.
