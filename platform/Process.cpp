@@ -353,7 +353,8 @@ void ProcessPendingEvents() {
 }
 
 int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs,
-               ChildOutput output, std::chrono::milliseconds timeLimit) {
+               ChildOutput output, std::chrono::milliseconds timeLimit,
+               const std::function<bool()>& stop) {
   using namespace std::chrono;
   using Clock = steady_clock;
   const bool limited = timeLimit > milliseconds::zero();
@@ -365,7 +366,7 @@ int RunAndWait(const std::string& commandLine, const std::string& workDir, int s
         std::max<int64_t>(0, ceil<milliseconds>(deadline - Clock::now()).count()));
   };
   auto process = StartProcess(commandLine, workDir, nullptr, output,
-                              limited ? ProcessGroup::kOwn : ProcessGroup::kShared);
+                              limited || stop ? ProcessGroup::kOwn : ProcessGroup::kShared);
   if (!process) return kRunNotStarted;
   while (!process->WaitFor(limited ? std::min(100, left()) : 100)) {
     if (limited && left() == 0) {
@@ -373,6 +374,10 @@ int RunAndWait(const std::string& commandLine, const std::string& workDir, int s
       return kRunTimedOut;
     }
     ProcessPendingEvents();
+    if (stop && stop()) {
+      process->End(kEndGraceMs);
+      return kRunStopped;
+    }
     const int sleep = limited ? std::min(sleepMs, left()) : sleepMs;
     if (sleep > 0) std::this_thread::sleep_for(milliseconds(sleep));
   }

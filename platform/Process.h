@@ -68,6 +68,7 @@ enum class ProcessGroup { kShared, kOwn };
 // Results of RunAndWait besides the child's exit code.
 constexpr int kRunNotStarted = -1;  // the program could not be started
 constexpr int kRunTimedOut = -2;    // the child did not end within the time limit and was ended
+constexpr int kRunStopped = -3;     // the caller asked to stop and the child was ended
 
 // How long an ended child has after SIGTERM before SIGKILL.
 constexpr int kEndGraceMs = 2000;
@@ -126,9 +127,12 @@ void ProcessPendingEvents();
 // not ended, process pending events, sleep sleepMs milliseconds and wait again. The exit code, or
 // kRunNotStarted when the process could not be started. With a time limit above zero the child
 // gets a process group of its own; when it has not ended within the limit, it and its group are
-// ended (Process::End with kEndGraceMs) and the result is kRunTimedOut.
+// ended (Process::End with kEndGraceMs) and the result is kRunTimedOut. With stop given, the
+// child gets a process group of its own too; when stop() is true at a poll (after the pending
+// events), it and its group are ended the same way and the result is kRunStopped.
 int RunAndWait(const std::string& commandLine, const std::string& workDir, int sleepMs,
                ChildOutput output = ChildOutput::kInherit,
-               std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero());
+               std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero(),
+               const std::function<bool()>& stop = nullptr);
 
 }  // namespace platform

@@ -240,6 +240,8 @@ void TRewritePool::Start(std::string path, const TJobSettings& job, TDone done) 
     queue_.push_back(std::move(task));
   }
   queued_.notify_one();
+  ++handedOver_;
+  if (handOver_) handOver_(handedOver_);
 }
 
 void TRewritePool::Finish() {

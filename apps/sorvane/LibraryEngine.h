@@ -128,6 +128,9 @@ class TRewritePool {
   void Finish();
   // A rewrite was started and has not been reported yet.
   bool Busy() const { return !line_.empty(); }
+  // Called on the caller's thread after each hand-over with the number of files handed over so
+  // far (for tests).
+  void SetHandOverHook(std::function<void(size_t handedOver)> hook) { handOver_ = std::move(hook); }
 
  private:
   struct TTask;
@@ -147,4 +150,6 @@ class TRewritePool {
   bool quit_ = false;
   // Only touched on the caller's thread: every rewrite not yet reported, oldest first.
   std::deque<std::shared_ptr<TTask>> line_;
+  std::function<void(size_t)> handOver_;
+  size_t handedOver_ = 0;
 };

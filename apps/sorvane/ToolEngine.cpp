@@ -7,6 +7,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/RtlClasses.h"
 #include "platform/RtlSysUtils.h"
+#include "platform/StopSignals.h"
 
 #include <algorithm>
 #include <chrono>
@@ -149,6 +150,12 @@ int32_t LockWithTool(const std::string& path, std::string* problem) {
                          rtl::IntToStr(AppSettings.TimeLimit) +
                          platform::Utf8ToAnsi(" 秒を過ぎたため終了させました"));
   }
+  if (result == platform::kRunStopped) {
+    result = kToolStopped;
+    if (problem)
+      *problem = std::string(kToolName) + platform::Utf8ToAnsi(" を終了させました (") +
+                 platform::SignalName(platform::StopSignal()) + platform::Utf8ToAnsi(" で中止)");
+  }
   if (result == 0) {
     platform::ReplacementFile file;
     if (!IsCompleteWorkFile(work)) {
@@ -173,13 +180,14 @@ void RunPdfTool(const std::string& arguments) {
     return;
   }
   std::string commandLine = std::string(kToolName) + " " + arguments;
-  ResultCode = RunAndWait(commandLine, SW_HIDE, rtl::ExtractFilePath(tool), AppSettings.TimeLimit);
+  ResultCode = RunAndWait(commandLine, SW_HIDE, rtl::ExtractFilePath(tool), AppSettings.TimeLimit,
+                          [] { return platform::StopSignal() != 0; });
   if (AppSettings.Debug != 0) AppendDebugDump(commandLine);
 }
 
 int32_t RunAndWait(const std::string& commandLine, int /*showMode*/, const std::string& workDir,
-                   int32_t timeLimitSeconds) {
+                   int32_t timeLimitSeconds, const std::function<bool()>& stop) {
   return platform::RunAndWait(commandLine, workDir, AppSettings.Wait,
                               platform::ChildOutput::kInherit,
-                              std::chrono::seconds(std::max<int32_t>(timeLimitSeconds, 0)));
+                              std::chrono::seconds(std::max<int32_t>(timeLimitSeconds, 0)), stop);
 }

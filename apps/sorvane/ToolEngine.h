@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/RtlSysUtils.h"
@@ -17,6 +18,7 @@ constexpr int32_t kToolMissing = 1;         // no tool in bin/
 constexpr int32_t kToolNoWorkFile = -2;     // exit code 0, but no complete work file
 constexpr int32_t kToolCopyFailed = -3;     // the input may not or could not be replaced
 constexpr int32_t kToolWorkFileStuck = -4;  // an old work file could not be removed
+constexpr int32_t kToolStopped = -5;        // a stop signal came: the tool was ended
 
 // The tool did not end within AppSettings.TimeLimit and was ended; the file is left as it was.
 class EToolTimeLimit : public rtl::Exception {
@@ -40,19 +42,22 @@ std::string ToolArguments(const std::string& path);
 // there when it lies on the input's mount, else copied beside the input first; it is removed
 // afterwards. On any failure the file is left byte for byte as
 // it was; when it may not or could not be replaced, problem (if given) says why. A tool that runs
-// past AppSettings.TimeLimit is ended and raises EToolTimeLimit with a message.
+// past AppSettings.TimeLimit is ended and raises EToolTimeLimit with a message. A stop signal
+// (platform::StopSignal) that comes while the tool runs ends it with what it started:
+// kToolStopped, the file as it was, the work file removed.
 int32_t LockWithTool(const std::string& path, std::string* problem = nullptr);
 
 // Runs the tool with the argument string, started in the tool's folder, for at most
-// AppSettings.TimeLimit seconds; leaves the exit code (platform::kRunTimedOut when it was ended
-// at the limit) in ResultCode and, when AppSettings.Debug is on, appends the run to the debug
-// log (a log that cannot be written raises the class library's stream error).
+// AppSettings.TimeLimit seconds and until a stop signal; leaves the exit code
+// (platform::kRunTimedOut when it was ended at the limit, platform::kRunStopped at a stop signal)
+// in ResultCode and, when AppSettings.Debug is on, appends the run to the debug log (a log that
+// cannot be written raises the class library's stream error).
 void RunPdfTool(const std::string& arguments);
 
 // Starts the command line (in workDir; empty: the current folder) and waits for it, processing
 // pending events and sleeping AppSettings.Wait milliseconds between 100 ms waits; with a time
-// limit above zero seconds, a program that runs longer is ended (platform::RunAndWait). The exit
-// code, or -1 when it cannot be started. The show mode has no meaning for the programs started
-// here.
+// limit above zero seconds, a program that runs longer is ended, and so is one whose stop (when
+// given) becomes true (platform::RunAndWait). The exit code, or -1 when it cannot be started. The
+// show mode has no meaning for the programs started here.
 int32_t RunAndWait(const std::string& commandLine, int showMode, const std::string& workDir = "",
-                   int32_t timeLimitSeconds = 0);
+                   int32_t timeLimitSeconds = 0, const std::function<bool()>& stop = nullptr);

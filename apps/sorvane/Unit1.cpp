@@ -1,6 +1,8 @@
 #include "apps/sorvane/Unit1.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -86,6 +88,16 @@ TForm1::TForm1(std::vector<std::string> arguments)
                                            [this] { return MakeRunDocument(); })) {
   BuildWindow();
   ConnectEvents();
+  // For tests of a stopped run: "<signal>,<n>" sends the signal once the n-th file has been
+  // handed to the pool.
+  if (const char* at = std::getenv("SORVANE_RAISE_AT_HANDOVER")) {
+    int sig = 0;
+    size_t n = 0;
+    if (std::sscanf(at, "%d,%zu", &sig, &n) == 2)
+      pool_->SetHandOverHook([sig, n](size_t count) {
+        if (count == n) platform::RaiseSignal(sig);
+      });
+  }
 }
 
 TForm1::~TForm1() {
@@ -478,6 +490,8 @@ template <class Run>
 TRunOutcome TForm1::RunGuarded(Run run) {
   if (running_) return TRunOutcome::kNotRun;
   RunningScope running(running_);
+  const bool catchSignals = !stopRequested_.signals;
+  if (catchSignals) stopRequested_.signals = std::make_unique<platform::StopSignalScope>();
   stopRequested_ = false;
   anyNg_ = false;
   shown_ = JobSettings;  // what the controls show
@@ -508,7 +522,17 @@ TRunOutcome TForm1::RunGuarded(Run run) {
   JobSettings = shown_;
   // A window closed during the run left the tool's work file to the run.
   if (stopRequested_ && platform::FileExists(WorkFilePath())) platform::DeleteFile(WorkFilePath());
+  const int sig = catchSignals ? stopRequested_.signals->End() : platform::StopSignal();
+  if (catchSignals) stopRequested_.signals.reset();
   if (outcome != TRunOutcome::kCouldNotRun) StaticState.SetCaption(J("処理終了"));
+  if (sig != 0 && outcome == TRunOutcome::kStopped) {
+    ReportProblem(platform::SignalName(sig) + J(" を受けたため処理を中止しました"));
+    // As the window's close: the program ends.
+    if (!SilentRun()) {
+      ui::Application().SetExitCode(kExitSomeNg);
+      Close();
+    }
+  }
   return outcome;
 }
 
@@ -687,7 +711,10 @@ int32_t TForm1::LockWithLibrary(const std::string& path) {
 // ---- handlers ----
 
 void TForm1::FormCreate(rtl::TObject*) {
-  if (SilentRun()) ui::Application().SetToolWindow(true);  // nothing may open the toolkit
+  if (SilentRun()) {
+    ui::Application().SetToolWindow(true);  // nothing may open the toolkit
+    stopRequested_.signals = std::make_unique<platform::StopSignalScope>();
+  }
   platform::SetPendingEventsHook([] { ui::Application().ProcessMessages(); });
   PDFDoc = TzoPDFDocument::Create(this);
   PDFDoc->OnPassword = [this](rtl::TObject* s, std::string& password, bool& cont, int tries) {
@@ -777,6 +804,7 @@ void TForm1::FormActivate(rtl::TObject*) {
         exitCode = kExitAllOk;
         break;
       case TRunOutcome::kSomeNg:
+      case TRunOutcome::kStopped:
         exitCode = kExitSomeNg;
         break;
       default:

@@ -15,6 +15,7 @@
 #include "apps/sorvane/Rw_ini.h"
 #include "platform/FileSystem.h"
 #include "platform/RtlClasses.h"
+#include "platform/StopSignals.h"
 #include "ui/ComCtrls.h"
 #include "ui/ExtCtrls.h"
 #include "ui/FileCtrl.h"
@@ -34,14 +35,14 @@ std::string KettrinCommandLine();
 enum class TRunOutcome {
   kNotRun,       // nothing to run (no job selected), or a run is going on already
   kCouldNotRun,  // the logs could not be made or written
-  kStopped,      // the window was closed during the run
+  kStopped,      // the window was closed or a stop signal came during the run
   kAllOk,        // every file met was rewritten
   kSomeNg,       // at least one file failed
 };
 
 // Exit statuses of a silent run.
 constexpr int kExitAllOk = 0;
-constexpr int kExitSomeNg = 1;
+constexpr int kExitSomeNg = 1;  // also a run stopped by a signal
 constexpr int kExitCouldNotRun = 2;
 
 class TForm1 : public ui::TForm {
@@ -217,7 +218,22 @@ class TForm1 : public ui::TForm {
   std::vector<std::string> arguments_;
   bool setupFailed_ = false;  // the settings folders or default.ini could not be made
   bool running_ = false;
-  bool stopRequested_ = false;
+  // Set when the window closes; while stop signals are caught, a caught one counts too (the walk
+  // and the waits check it).
+  class TStopRequest {
+   public:
+    explicit operator bool() const { return set_ || (signals && platform::StopSignal() != 0); }
+    TStopRequest& operator=(bool set) {
+      set_ = set;
+      return *this;
+    }
+    // A silent run catches them from its start, a window while it runs.
+    std::unique_ptr<platform::StopSignalScope> signals;
+
+   private:
+    bool set_ = false;
+  };
+  TStopRequest stopRequested_;
   bool anyNg_ = false;
   bool activated_ = false;
   TJobSettings shown_;         // during a run: what the controls stand for

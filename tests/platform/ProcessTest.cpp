@@ -311,6 +311,31 @@ TEST(RunAndWait, EndsAChildAndWhatItStartedAtTheTimeLimit) {
   EXPECT_EQ(RunAndWait(dir / "missing", "", 0, ChildOutput::kDiscard, 60s), kRunNotStarted);
 }
 
+TEST(RunAndWait, EndsAChildAndWhatItStartedWhenAskedToStop) {
+  using namespace std::chrono_literals;
+  TempDir dir;
+  WriteScript(dir / "hang", "sleep 600 & echo $! > '" + dir / "pid" + "'; wait");
+  WriteScript(dir / "code", "exit \"$1\"");
+  // Asked to stop once the child has started its own: without a time limit, and long before one.
+  for (std::chrono::milliseconds limit : {0ms, 600000ms}) {
+    fs::remove(dir / "pid");
+    int polls = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunAndWait(dir / "hang", "", 5, ChildOutput::kDiscard, limit,
+                         [&] {
+                           ++polls;
+                           return sv::test::FileExists(dir / "pid");
+                         }),
+              kRunStopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    EXPECT_GE(polls, 1);
+    ASSERT_TRUE(sv::test::FileExists(dir / "pid"));
+    EXPECT_TRUE(sv::test::ProcessGone(std::stoi(ReadFile(dir / "pid"))));
+  }
+  // Never asked: the exit code as always.
+  EXPECT_EQ(RunAndWait(dir / "code 5", "", 0, ChildOutput::kDiscard, 0ms, [] { return false; }), 5);
+}
+
 TEST(StartProcess, EndTerminatesTheGroupAndKillsWhatIgnoresTheRequest) {
   TempDir dir;
   for (const char* name : {"polite", "stubborn"}) {

@@ -519,3 +519,45 @@ TEST_F(BatchRun, ClosingTheWindowDuringALibraryRunLogsTheFileCommittedLast) {
   EXPECT_EQ(std::distance(fs::directory_iterator(a), fs::directory_iterator()), 5);
   EXPECT_EQ(form->StaticState.Caption(), Ansi("処理終了"));
 }
+
+TEST_F(BatchRun, ASignalDuringAWindowedRunStopsItAsClosingTheWindowDoes) {
+  const std::string a = Folder("a");
+  V files;
+  for (const char* name : {"1.pdf", "2.pdf", "3.pdf", "4.pdf"})
+    files.push_back(Pdf(a + "/" + name));
+  Job(a, [](TJobSettings& j) {
+    Job17(j);
+    j.Ver = 1;
+  });
+  // SIGTERM comes when the second file is handed over.
+  ::setenv("SORVANE_RAISE_AT_HANDOVER", (std::to_string(SIGTERM) + ",2").c_str(), 1);
+  auto form = Form();
+  ::unsetenv("SORVANE_RAISE_AT_HANDOVER");
+  form->SetBounds(12, 34, form->Width(), form->Height());
+  auto disposition = [] {
+    struct sigaction now {};
+    sigaction(SIGTERM, nullptr, &now);
+    return now.sa_handler;
+  };
+  // An idle window is ended by the signal as any program; only a run catches it.
+  EXPECT_EQ(disposition(), SIG_DFL);
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kStopped);
+  EXPECT_EQ(disposition(), SIG_DFL);
+
+  EXPECT_EQ(Log(ResultLogPath()), Lines({files[0] + ",OK", files[1] + ",OK"}));
+  EXPECT_EQ(Log(CheckLogPath()),
+            Lines({files[0] + ",user,owner,1.4", files[1] + ",user,owner,1.4"}));
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (i < 2)
+      EXPECT_EQ(Field(Info(files[i]), "Encrypted").substr(0, 3), "yes") << files[i];
+    else
+      EXPECT_EQ(ReadFile(files[i]), ReadFile(SourceDir() + "examples/plain.pdf")) << files[i];
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(a), fs::directory_iterator()), 4);
+  // Said on the status line; the window was closed (its position saved) and the program ends
+  // with the status of a run that failed.
+  EXPECT_EQ(form->StaticState.Caption(), Ansi("SIGTERM を受けたため処理を中止しました"));
+  EXPECT_EQ(rtl::TIniFile(AppIniPath()).ReadInteger("Pos", "Left", -1), 12);
+  EXPECT_EQ(ui::Application().ExitCode(), kExitSomeNg);
+  EXPECT_TRUE(boxes_.empty());
+}

@@ -491,3 +491,139 @@ TEST_F(SorvaneProgram, RunAsRootItNeitherWritesWhatItMayNotNorHandsFilesToItself
   EXPECT_NE(Info(Prog() + "lib/c_mine.pdf", "-upw", "user"), "");
   EXPECT_EQ(Info(Prog() + "lib/c_mine.pdf"), "");
 }
+
+namespace {
+
+// A silent run ended by a signal while files are being rewritten, as a service manager or a
+// terminal ends it.
+class SorvaneStopped : public SorvaneProgram {
+ protected:
+  struct Signal {
+    int number;
+    const char* name;
+  };
+  static std::vector<Signal> Signals() {
+    return {{SIGTERM, "TERM"}, {SIGINT, "INT"}, {SIGHUP, "HUP"}};
+  }
+  std::string Source() const {
+    return HasCorpus() ? CorpusDir() + "docs/fontconfig-user.pdf" : Example("plain.pdf");
+  }
+  // Only the jobs of one case.
+  void ForgetJobs() {
+    for (const auto& e : fs::directory_iterator(Prog() + "setting"))
+      if (e.path().filename() != "default.ini") fs::remove(e.path());
+  }
+  CommandResult RunWith(const V& environment) {
+    V argv{"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+    argv.insert(argv.end(), environment.begin(), environment.end());
+    argv.insert(argv.end(), {Prog() + "Sorvane", "/s"});
+    return RunCommand(argv, Prog());
+  }
+  // What must hold after the run, whatever the moment of the signal: every file whose bytes
+  // changed is OK in both logs and opens with the job's passwords, every other one is as it
+  // was, and no temporary file is left beside the files or in temp/.
+  void CheckStopped(const CommandResult& r, const Signal& s, const V& files,
+                    const std::string& version, const V& results) {
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find(std::string("SIG") + s.name + " を受けたため処理を中止しました"),
+              std::string::npos)
+        << r.err;
+    const std::string resultLog = ReadFile(ResultLogPath()), checkLog = ReadFile(CheckLogPath());
+    EXPECT_EQ(resultLog, Lines(results));
+    const std::string source = ReadFile(Source());
+    for (const std::string& f : files) {
+      SCOPED_TRACE(f);
+      const bool inLog = resultLog.find(f + ",") != std::string::npos;
+      if (ReadFile(f) == source) {
+        EXPECT_EQ(resultLog.find(f + ",OK\r\n"), std::string::npos);
+        continue;
+      }
+      EXPECT_NE(resultLog.find(f + ",OK\r\n"), std::string::npos);
+      EXPECT_NE(checkLog.find(f + ",u,o," + version + "\r\n"), std::string::npos);
+      CommandResult check = RunCommand({"qpdf", "--check", "--password=o", f});
+      EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+      EXPECT_EQ(Field(Info(f, "-upw", "u"), "PDF version"), version);
+      EXPECT_TRUE(inLog);
+    }
+    for (const auto& e : fs::recursive_directory_iterator(Prog()))
+      EXPECT_NE(e.path().filename().string().rfind(".~sv", 0), 0u) << e.path();
+    EXPECT_EQ(std::distance(fs::directory_iterator(Prog() + "temp"), fs::directory_iterator()), 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(SorvaneStopped, ASignalDuringLibraryRewritesEndsTheRunWithEveryRewrittenFileLogged) {
+  for (const Signal& s : Signals()) {
+    SCOPED_TRACE(s.name);
+    ForgetJobs();
+    // Two jobs; the signal comes when the fourth file of the first is handed to a thread.
+    const std::string a = Prog() + "a" + s.name, b = Prog() + "b" + s.name;
+    V files;
+    for (const char* name : {"1.pdf", "2.pdf", "3.pdf", "4.pdf", "5.pdf", "6.pdf"})
+      files.push_back(Input(Source(), a, name));
+    fs::create_directories(a + "/sub");
+    files.push_back(Input(Source(), a + "/sub", "7.pdf"));
+    files.push_back(Input(Source(), b, "1.pdf"));
+    for (const std::string& job : {a, b})
+      Job(job, [](TJobSettings& j) { j.Ver = 1, j.UserPassWord = "u", j.MasterPassWord = "o"; });
+
+    CommandResult r = RunWith({"SORVANE_RAISE_AT_HANDOVER=" + std::to_string(s.number) + ",4"});
+    // What was handed over is finished and logged; nothing after it is touched.
+    CheckStopped(r, s, files, "1.4",
+                 {files[0] + ",OK", files[1] + ",OK", files[2] + ",OK", files[3] + ",OK"});
+    for (size_t i = 4; i < files.size(); ++i)
+      EXPECT_EQ(ReadFile(files[i]), ReadFile(Source())) << files[i];
+  }
+}
+
+TEST_F(SorvaneStopped, ASignalWhileTheOutsideToolRunsEndsItWithWhatItStarted) {
+  // The tool, on its third file, starts a program of its own, writes a part of its output and
+  // sends the signal to Sorvane, then waits.
+  const std::string bin = Prog() + "bin/";
+  fs::remove(ToolPath());
+  for (const Signal& s : Signals()) {
+    SCOPED_TRACE(s.name);
+    ForgetJobs();
+    fs::remove(bin + "count");
+    fs::remove(bin + "helper");
+    WriteFile(ToolPath(),
+              "#!/bin/sh\n"
+              "n=$(($(cat '" +
+                  bin +
+                  "count' 2>/dev/null || echo 0) + 1))\n"
+                  "echo $n > '" +
+                  bin +
+                  "count'\n"
+                  "if [ $n -eq 3 ]; then\n"
+                  "  printf '%%PDF-1.7 part' > '" +
+                  WorkFilePath() +
+                  "'\n"
+                  "  sleep 600 & echo $! > '" +
+                  bin +
+                  "helper'\n"
+                  "  kill -" +
+                  s.name +
+                  " $PPID\n"
+                  "  wait\n"
+                  "fi\n"
+                  "exec '" +
+                  ProgramDir() + "bin/AHPDFToolCmd26' \"$@\"\n");
+    ::chmod(ToolPath().c_str(), 0755);
+    const std::string t = Prog() + "t" + s.name, after = Prog() + "u" + s.name;
+    V files;
+    for (const char* name : {"1.pdf", "2.pdf", "3.pdf", "4.pdf"})
+      files.push_back(Input(Source(), t, name));
+    files.push_back(Input(Source(), after, "1.pdf"));
+    for (const std::string& job : {t, after})
+      Job(job, [](TJobSettings& j) { j.Ver = 4, j.UserPassWord = "u", j.MasterPassWord = "o"; });
+
+    CommandResult r = RunWith({});
+    // The file whose tool run was ended is NG and as it was.
+    CheckStopped(r, s, files, "1.7", {files[0] + ",OK", files[1] + ",OK", files[2] + ",NG"});
+    for (size_t i = 2; i < files.size(); ++i)
+      EXPECT_EQ(ReadFile(files[i]), ReadFile(Source())) << files[i];
+    ASSERT_TRUE(FileExists(bin + "helper"));
+    EXPECT_TRUE(ProcessGone(std::stoi(ReadFile(bin + "helper"))));
+  }
+}
