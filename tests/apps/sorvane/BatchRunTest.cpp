@@ -561,3 +561,20 @@ TEST_F(BatchRun, ASignalDuringAWindowedRunStopsItAsClosingTheWindowDoes) {
   EXPECT_EQ(ui::Application().ExitCode(), kExitSomeNg);
   EXPECT_TRUE(boxes_.empty());
 }
+
+TEST_F(BatchRun, AListedJobWhoseFolderIsGoneAtItsRunIsNg) {
+  const std::string a = Folder("a"), b = Folder("b");
+  const std::string file = Pdf(b + "/1.pdf");
+  Job(a, Job17);
+  Job(b, Job17);
+  auto form = Form();
+  ASSERT_EQ(Entries(*form), (V{a, b}));
+  fs::remove_all(a);  // renamed away after the start
+  EXPECT_EQ(form->RunSelectedJob(), TRunOutcome::kSomeNg);
+  EXPECT_EQ(Log(ResultLogPath()), Lines({a + "/,NG(FileNotFound)"}));
+  EXPECT_EQ(Log(CheckLogPath()), "");
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kSomeNg);
+  EXPECT_EQ(Log(ResultLogPath()), Lines({a + "/,NG(FileNotFound)", file + ",OK"}));
+  EXPECT_EQ(Log(CheckLogPath()), Lines({file + ",user,owner,1.7"}));
+  EXPECT_TRUE(FileExists(JobIniPath(a)));
+}
