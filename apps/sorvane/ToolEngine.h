@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/FileSystem.h"
 #include "platform/RtlSysUtils.h"
 
 // Show modes of RunAndWait.
@@ -42,6 +43,11 @@ std::string ToolArguments(const std::string& path);
 // it was; when it may not or could not be replaced, problem (if given) says why. A tool that runs
 // past AppSettings.TimeLimit is ended and raises EToolTimeLimit with a message.
 int32_t LockWithTool(const std::string& path, std::string* problem = nullptr);
+// As above for a file opened already: the tool reads a private copy made from its descriptor in
+// the program's temporary folder, and its output is put in place in the folder the file was
+// opened in. With claims, the new file is added to them before it takes the file's place.
+int32_t LockWithTool(const platform::OpenedFile& file, std::string* problem = nullptr,
+                     platform::FileClaims* claims = nullptr);
 
 // Runs the tool with the argument string, started in the tool's folder, for at most
 // AppSettings.TimeLimit seconds; leaves the exit code (platform::kRunTimedOut when it was ended
