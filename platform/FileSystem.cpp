@@ -1123,4 +1123,9 @@ bool FileClaims::Claim(dev_t device, ino_t inode) {
   return claimed_.insert({device, inode}).second;
 }
 
+bool FileClaims::Claimed(dev_t device, ino_t inode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return claimed_.count({device, inode}) != 0;
+}
+
 }  // namespace platform

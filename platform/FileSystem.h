@@ -291,6 +291,7 @@ class FileClaims {
   // True the first time the file is claimed.
   bool Claim(dev_t device, ino_t inode);
   void Add(dev_t device, ino_t inode) { Claim(device, inode); }
+  bool Claimed(dev_t device, ino_t inode);
 
  private:
   std::mutex mutex_;

@@ -56,6 +56,11 @@ std::string UnreachableName(const platform::FolderEntry& entry, const std::strin
              : J("この名前はコードページ932では別の名前か表せない名前になります");
 }
 
+// Why a file that another job of the run reached first is not rewritten again.
+std::string HandedAlready() {
+  return J("このファイルはこの処理で既に別のジョブの書き換えに渡されています");
+}
+
 std::string ExceptionText(const std::exception& e) {
   if (const auto* r = dynamic_cast<const rtl::Exception*>(&e)) return r->Message();
   return e.what();
@@ -638,6 +643,11 @@ void TForm1::RewriteListed(const std::shared_ptr<platform::FolderHandle>& folder
                            std::function<void(const std::string&)> logLine) {
   const std::string path = folder->Path() + entry.name;
   ShowFile(path);
+  if (claims_ && claims_->Claimed(entry.device, entry.inode)) {
+    // Listed as it was handed or as its rewrite left it: not opened again.
+    RewriteOpened(path, nullptr, HandedAlready(), false, std::move(logLine));
+    return;
+  }
   std::string problem;
   std::unique_ptr<platform::OpenedFile> file = platform::OpenedFile::Open(folder, entry, &problem);
   const bool missing = !file && errno == ENOENT;
@@ -663,7 +673,7 @@ void TForm1::RewriteOpened(const std::string& path, std::unique_ptr<platform::Op
   } else if (claims_ && !claims_->Claim(file->Identity().device, file->Identity().inode)) {
     // Reached again by another job (another spelling of its folder, a folder below another
     // job's): the first job's rewrite stands.
-    problem = J("このファイルはこの処理で既に別のジョブの書き換えに渡されています");
+    problem = HandedAlready();
   } else if (!tool) {
     // Rewritten on a thread of the pool while the walk goes on; logged OK only once the new file
     // has taken the file's place.
