@@ -163,7 +163,7 @@ int32_t LockWithTool(const platform::OpenedFile& file, std::string* problem,
       result = kToolNoWorkFile;
     } else if (!(out.AdoptFor(file, work, &why) ||
                  // Not on the input's mount (or not movable): a copy beside the input.
-                 (out.CreateFor(file, &why) && out.WriteFrom(work, &why)))) {
+                 (out.CreateFor(file, &why, true) && out.WriteFrom(work, &why)))) {
       if (problem) *problem = why;
       result = kToolCopyFailed;
     } else {
