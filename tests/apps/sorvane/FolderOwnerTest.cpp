@@ -354,10 +354,12 @@ class OneRewrite : public SorvaneRunTest {
 // sub-folder as a job of its own. The file is handed to the first job's rewrite only; the later
 // job logs it NG and the file keeps the first job's passwords.
 TEST_F(OneRewrite, AFileThatTwoJobsReachIsRewrittenOnceWithTheFirstJobsPasswords) {
-  // In the sorted job list "tree" comes before "tree/sub" and "x/./job" before "x/job".
+  // In the sorted job list "tree" comes before "tree/sub" and "x/./job" before "x/job". The
+  // library rewrites the x jobs' files at once; the tool rewrites y's first.
   V names = {"1.pdf", "2.pdf", "3.pdf", "4.pdf", "5.pdf", "6.pdf"};
   for (const std::string& n : names)
     Pdf(Prog() + "x/job/" + n);
+  const V ys = {Pdf(Prog() + "y/job/a.pdf"), Pdf(Prog() + "y/job/b.pdf")};
   Pdf(Prog() + "tree/t.pdf");
   for (const char* n : {"s1.pdf", "s2.pdf"})
     Pdf(Prog() + "tree/sub/" + n);
@@ -365,10 +367,12 @@ TEST_F(OneRewrite, AFileThatTwoJobsReachIsRewrittenOnceWithTheFirstJobsPasswords
   Job(Prog() + "x/job", [](TJobSettings& j) { Protect(j, "second", 1); });
   Job(Prog() + "tree", [](TJobSettings& j) { Protect(j, "tree", 2); });
   Job(Prog() + "tree/sub", [](TJobSettings& j) { Protect(j, "sub", 4); });
+  Job(Prog() + "y/./job", [](TJobSettings& j) { Protect(j, "tool", 4); });
+  Job(Prog() + "y/job", [](TJobSettings& j) { Protect(j, "library", 1); });
   rtl::TIniFile(AppIniPath()).WriteInteger("App", "Debug", 1);
   auto form = Form();
-  ASSERT_EQ(Entries(*form),
-            (V{Prog() + "tree", Prog() + "tree/sub", Prog() + "x/./job", Prog() + "x/job"}));
+  ASSERT_EQ(Entries(*form), (V{Prog() + "tree", Prog() + "tree/sub", Prog() + "x/./job",
+                               Prog() + "x/job", Prog() + "y/./job", Prog() + "y/job"}));
 
   EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kSomeNg);
   V result = {Prog() + "tree/t.pdf,OK", Prog() + "tree/sub/s1.pdf,OK",
@@ -378,7 +382,14 @@ TEST_F(OneRewrite, AFileThatTwoJobsReachIsRewrittenOnceWithTheFirstJobsPasswords
     result.push_back(Prog() + "x/./job/" + n + ",OK");
   for (const std::string& n : names)
     result.push_back(Prog() + "x/job/" + n + ",NG");
+  for (const char* ok : {",OK", ",NG"})
+    for (const char* n : {"a.pdf", "b.pdf"})
+      result.push_back(Prog() + (ok[1] == 'O' ? "y/./job/" : "y/job/") + n + ok);
   EXPECT_EQ(ReadFile(ResultLogPath()), Lines(result));
+  for (const std::string& f : ys) {
+    EXPECT_TRUE(Opens(f, "tool")) << f;
+    EXPECT_FALSE(Opens(f, "library")) << f;
+  }
   for (const std::string& n : names) {
     const std::string f = Prog() + "x/job/" + n;
     EXPECT_TRUE(Opens(f, "first")) << f;
@@ -396,7 +407,7 @@ TEST_F(OneRewrite, AFileThatTwoJobsReachIsRewrittenOnceWithTheFirstJobsPasswords
   size_t count = 0;
   for (size_t at = log.find(why); at != std::string::npos; at = log.find(why, at + 1))
     ++count;
-  EXPECT_EQ(count, 8u) << log;
+  EXPECT_EQ(count, 10u) << log;
   EXPECT_NE(log.find("input  =" + Prog() + "x/job/6.pdf\r\nerror  =" + why), std::string::npos)
       << log;
 }
