@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,12 @@ class Fd {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
   }
+  // Gives the descriptor up without closing it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now and reports whether close succeeded.
   bool Close() {
     int fd = fd_;
@@ -56,6 +63,8 @@ class Fd {
  private:
   int fd_;
 };
+
+std::atomic<bool> g_unnamedFiles{true};
 
 // Closes a folder listing when it goes.
 struct DirCloser {
@@ -417,7 +426,31 @@ bool ReplacementFile::Create(const std::string& target, std::string* error, bool
     if (!real) return Fail(error, "cannot follow the link " + target, errno);
     os = real.get();
   }
-  if (!OpenFolder(os, error)) return false;
+  return OpenFolder(os, error) && MakeNewFile(false, error);
+}
+
+bool ReplacementFile::UseFolder(const OpenedFile& target, std::string* error) {
+  target_ = target.Path();
+  folder_ = rtl::ExcludeTrailingPathDelimiter(Os(target.Folder().Path()));
+  if (folder_.empty()) folder_ = "/";
+  name_ = target.OsName();
+  dirFd_ = ::fcntl(target.Folder().Descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (dirFd_ < 0) return Fail(error, "cannot open the folder of " + target_, errno);
+  return true;
+}
+
+bool ReplacementFile::CreateFor(const OpenedFile& target, std::string* error, bool unnamed) {
+  Discard();
+  newFileMode_ = 0666 & ~FileModeMask();
+  return UseFolder(target, error) && MakeNewFile(unnamed, error);
+}
+
+bool ReplacementFile::MakeNewFile(bool unnamed, std::string* error) {
+  if (unnamed && g_unnamedFiles.load()) {
+    // Where the file system refuses it, a hidden name as below.
+    fd_ = ::openat(dirFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) return true;
+  }
   int err = EEXIST;
   for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
     try {
@@ -434,9 +467,37 @@ bool ReplacementFile::Create(const std::string& target, std::string* error, bool
     tempName_.clear();
     ::close(dirFd_);
     dirFd_ = -1;
-    return Fail(error, "cannot create a temporary file beside " + target, err);
+    return Fail(error, "cannot create a temporary file beside " + target_, err);
   }
   return true;
+}
+
+bool ReplacementFile::LinkIn(std::string* error) {
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+    std::string name;
+    try {
+      name = ".~sv" + RandomSuffix() + ".tmp";
+    } catch (const std::exception&) {
+      err = EAGAIN;
+      break;
+    }
+    // Linking a descriptor needs a privilege; its name under /proc does not.
+    if (::linkat(fd_, "", dirFd_, name.c_str(), AT_EMPTY_PATH) == 0 ||
+        (errno != EEXIST && ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd_)).c_str(),
+                                     dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0)) {
+      tempName_ = name;
+      return true;
+    }
+    err = errno;
+  }
+  return Fail(error, "cannot give the new file a name", err);
+}
+
+std::pair<dev_t, ino_t> ReplacementFile::NewFile() const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return {0, 0};
+  return {st.st_dev, st.st_ino};
 }
 
 namespace {
@@ -457,7 +518,17 @@ bool ReplacementFile::Adopt(const std::string& target, const std::string& path,
   Discard();
   target_ = target;
   newFileMode_ = 0666 & ~FileModeMask();
-  if (!OpenFolder(Os(target), error)) return false;
+  return OpenFolder(Os(target), error) && AdoptInto(path, error);
+}
+
+bool ReplacementFile::AdoptFor(const OpenedFile& target, const std::string& path,
+                               std::string* error) {
+  Discard();
+  newFileMode_ = 0666 & ~FileModeMask();
+  return UseFolder(target, error) && AdoptInto(path, error);
+}
+
+bool ReplacementFile::AdoptInto(const std::string& path, std::string* error) {
   auto fail = [&](const std::string& why, int err) {
     Discard();
     return Fail(error, why, err);
@@ -480,7 +551,7 @@ bool ReplacementFile::Adopt(const std::string& target, const std::string& path,
   uint64_t fileMount = 0, dirMount = 0;
   if (mine.st_dev != dir.st_dev || !MountOf(fd_, fileMount) || !MountOf(dirFd_, dirMount) ||
       fileMount != dirMount)
-    return fail("cannot move " + path + " beside " + target, EXDEV);
+    return fail("cannot move " + path + " beside " + target_, EXDEV);
   if (::fchmod(fd_, 0600) != 0) return fail("cannot make " + path + " private", errno);
   tempName_ = name;
   return true;
@@ -576,6 +647,11 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
     return failErrno("cannot give the new file its mode");
   }
 
+  // An unnamed file gets its name only now, right before it takes the target's.
+  if (tempName_.empty()) {
+    std::string why;
+    if (!LinkIn(&why)) return fail(why);
+  }
   // The temporary name must still be this file, and the target still the file checked.
   const int tempDir = tempDirFd_ >= 0 ? tempDirFd_ : dirFd_;
   struct stat temp, now;
@@ -645,9 +721,29 @@ TemporaryPath::~TemporaryPath() {
   if (FileExists(path_)) DeleteFile(path_);
 }
 
+namespace {
+
+std::vector<FolderEntry> ListOpenFolder(Dir d);
+
+}  // namespace
+
 std::vector<FolderEntry> ListFolder(const std::string& folder) {
   const std::string osDir = Os(rtl::IncludeTrailingPathDelimiter(folder));
-  Dir d(::opendir(osDir.c_str()));
+  return ListOpenFolder(Dir(::opendir(osDir.c_str())));
+}
+
+std::vector<FolderEntry> ListFolder(const FolderHandle& folder) {
+  // A descriptor of its own, so that the listing starts at the beginning.
+  const int fd = ::openat(folder.Descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {};
+  Dir d(::fdopendir(fd));
+  if (!d) ::close(fd);
+  return ListOpenFolder(std::move(d));
+}
+
+namespace {
+
+std::vector<FolderEntry> ListOpenFolder(Dir d) {
   if (!d) return {};
   struct Name {
     std::string os, ansi;
@@ -675,6 +771,9 @@ std::vector<FolderEntry> ListFolder(const std::string& folder) {
     if (::fstatat(::dirfd(d.get()), n.os.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     FolderEntry entry;
     entry.name = n.ansi;
+    entry.osName = n.os;
+    entry.device = st.st_dev;
+    entry.inode = st.st_ino;
     entry.reachable =
         n.held && (AnsiToUtf8(n.ansi) == n.os || (!decoded.count(n.ansi) && written[n.ansi] == 1));
     if (S_ISLNK(st.st_mode)) {
@@ -701,6 +800,8 @@ std::vector<FolderEntry> ListFolder(const std::string& folder) {
   return entries;
 }
 
+}  // namespace
+
 std::vector<std::string> ListFiles(const std::string& folder, std::string_view mask) {
   std::vector<std::string> names;
   for (auto& e : ListFolder(folder))
@@ -724,6 +825,307 @@ bool FolderWalkGuard::Enter(const std::string& folder) {
   struct stat st;
   if (::stat(Os(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return entered_.insert({st.st_dev, st.st_ino}).second;
+}
+
+bool FolderWalkGuard::Enter(const FolderHandle& folder) {
+  return entered_.insert({folder.Device(), folder.Inode()}).second;
+}
+
+// ---- Folders and files reached through descriptors ----
+
+namespace {
+
+std::function<void(const std::string&)>& BeforeOpenHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+void BeforeOpen(const std::string& path) {
+  if (BeforeOpenHook()) BeforeOpenHook()(path);
+}
+
+// Whether another user than root can have made or changed the link (st, from fstat of an O_PATH
+// descriptor of it) in its folder (folder, from fstat).
+bool LinkOfAnotherUser(const struct stat& link, const struct stat& folder) {
+  if (link.st_uid != 0 || folder.st_uid != 0) return true;
+  return (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (folder.st_mode & S_ISVTX) == 0;
+}
+
+// The parts of an OS path that lead somewhere ("." left out), appended to parts.
+void AppendParts(const std::string& path, std::vector<std::string>& parts) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (!part.empty() && part != ".") parts.push_back(part);
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+void SetBeforeOpenHookForTests(std::function<void(const std::string& path)> hook) {
+  BeforeOpenHook() = std::move(hook);
+}
+
+void SetUnnamedFilesForTests(bool allowed) {
+  g_unnamedFiles = allowed;
+}
+
+FolderHandle::FolderHandle(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
+  struct stat st;
+  if (fd_ >= 0 && ::fstat(fd_, &st) == 0) {
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+  }
+}
+
+FolderHandle::~FolderHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::shared_ptr<FolderHandle> OpenJobFolder(const std::string& path, std::string* error) {
+  const std::string os = Os(path);
+  if (os.empty()) {
+    Fail(error, "cannot open the folder", ENOENT);
+    return nullptr;
+  }
+  const bool root = ::geteuid() == 0;
+  // The parts still to go, the next one last.
+  std::vector<std::string> rest;
+  AppendParts(os, rest);
+  std::reverse(rest.begin(), rest.end());
+  Fd at(::open(os[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (at.Get() < 0) {
+    Fail(error, "cannot open " + path, errno);
+    return nullptr;
+  }
+  std::string reached = os[0] == '/' ? "/" : "";  // for messages
+  int links = 0;
+  while (!rest.empty()) {
+    const std::string part = std::move(rest.back());
+    rest.pop_back();
+    const std::string here = reached + part;
+    if (rest.empty()) {
+      // The folder itself: never through a link.
+      Fd fd(::openat(at.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (fd.Get() < 0) {
+        const int err = errno;
+        struct stat st;
+        if (::fstatat(at.Get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
+          if (error) *error = "the folder is a symbolic link";
+          errno = ELOOP;
+        } else {
+          Fail(error, "cannot open " + path, err);
+        }
+        return nullptr;
+      }
+      return std::make_shared<FolderHandle>(fd.Release(), rtl::IncludeTrailingPathDelimiter(path));
+    }
+    Fd next(::openat(at.Get(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (next.Get() < 0 || ::fstat(next.Get(), &st) != 0) {
+      Fail(error, "cannot open " + here, errno);
+      return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      at.Reset(next.Release());
+      reached = here + "/";
+      continue;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      Fail(error, "cannot open " + path, ENOTDIR);
+      return nullptr;
+    }
+    struct stat folder;
+    if (root && (::fstat(at.Get(), &folder) != 0 || LinkOfAnotherUser(st, folder))) {
+      if (error) *error = "the symbolic link " + here + " may have been made by another user";
+      errno = EPERM;
+      return nullptr;
+    }
+    if (++links > 40) {
+      Fail(error, "cannot open " + path, ELOOP);
+      return nullptr;
+    }
+    char target[4096];
+    const ssize_t n = ::readlinkat(next.Get(), "", target, sizeof target);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof target) {
+      Fail(error, "cannot read the symbolic link " + here, n < 0 ? errno : ENAMETOOLONG);
+      return nullptr;
+    }
+    const std::string to(target, static_cast<size_t>(n));
+    std::vector<std::string> parts;
+    AppendParts(to, parts);
+    rest.insert(rest.end(), parts.rbegin(), parts.rend());
+    if (to[0] == '/') {
+      at.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      reached = "/";
+      if (at.Get() < 0) {
+        Fail(error, "cannot open " + path, errno);
+        return nullptr;
+      }
+    }
+  }
+  // A path of no parts ("/", "."): the folder reached so far.
+  Fd fd(::openat(at.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.Get() < 0) {
+    Fail(error, "cannot open " + path, errno);
+    return nullptr;
+  }
+  return std::make_shared<FolderHandle>(fd.Release(), rtl::IncludeTrailingPathDelimiter(path));
+}
+
+std::shared_ptr<FolderHandle> OpenSubFolder(const std::shared_ptr<FolderHandle>& parent,
+                                            const FolderEntry& entry, std::string* error) {
+  const std::string path = parent->Path() + entry.name + "/";
+  BeforeOpen(path);
+  Fd fd(::openat(parent->Descriptor(), entry.osName.c_str(),
+                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.Get() < 0) {
+    const int err = errno;
+    struct stat st;
+    if (::fstatat(parent->Descriptor(), entry.osName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      if (error) *error = "the folder was replaced by a symbolic link";
+      errno = ELOOP;
+    } else {
+      Fail(error, "cannot open the folder", err);
+    }
+    return nullptr;
+  }
+  auto folder = std::make_shared<FolderHandle>(fd.Release(), path);
+  if (folder->Device() != entry.device || folder->Inode() != entry.inode) {
+    if (error) *error = "the folder was replaced after it was listed";
+    errno = ESTALE;
+    return nullptr;
+  }
+  return folder;
+}
+
+std::unique_ptr<OpenedFile> OpenedFile::Open(std::shared_ptr<FolderHandle> folder,
+                                             const FolderEntry& entry, std::string* error) {
+  BeforeOpen(folder->Path() + entry.name);
+  const int dir = folder->Descriptor();
+  const char* name = entry.osName.c_str();
+  auto refuse = [&](const char* why, int err) -> std::unique_ptr<OpenedFile> {
+    if (error) *error = why;
+    errno = err;
+    return nullptr;
+  };
+  // A FIFO or device is never opened: opening one may wait or do something of its own.
+  struct stat st;
+  if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    Fail(error, "cannot look at the file", errno);
+    return nullptr;
+  }
+  if (S_ISLNK(st.st_mode)) return refuse("the file is a symbolic link", ELOOP);
+  if (!S_ISREG(st.st_mode)) return refuse("the file is not a regular file", EINVAL);
+  std::unique_ptr<OpenedFile> file(new OpenedFile());
+  file->fd_ = ::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (file->fd_ < 0) {
+    if (errno == ELOOP) return refuse("the file is a symbolic link", ELOOP);
+    Fail(error, "cannot open the file", errno);
+    return nullptr;
+  }
+  if (::fstat(file->fd_, &st) != 0) {
+    Fail(error, "cannot look at the file", errno);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) return refuse("the file is not a regular file", EINVAL);
+  if (st.st_nlink > 1) return refuse("the file has more than one name (hard links)", EMLINK);
+  const bool listed = entry.device != 0 || entry.inode != 0;
+  if (listed && (st.st_dev != entry.device || st.st_ino != entry.inode))
+    return refuse("the file was replaced after it was listed", ESTALE);
+  file->identity_ = IdentityOf(st);
+  file->folder_ = std::move(folder);
+  file->osName_ = entry.osName;
+  file->path_ = file->folder_->Path() + entry.name;
+  return file;
+}
+
+std::unique_ptr<OpenedFile> OpenedFile::OpenPath(const std::string& path, std::string* error) {
+  const std::string os = Os(path);
+  const size_t slash = os.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : os.substr(0, slash));
+  FolderEntry entry;
+  entry.osName = slash == std::string::npos ? os : os.substr(slash + 1);
+  if (entry.osName.empty() || entry.osName == "." || entry.osName == "..") {
+    Fail(error, "cannot open " + path, EISDIR);
+    return nullptr;
+  }
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(error, "cannot open the folder of " + path, errno);
+    return nullptr;
+  }
+  auto handle = std::make_shared<FolderHandle>(fd, rtl::ExtractFilePath(path));
+  entry.name = rtl::ExtractFileName(path);
+  return Open(std::move(handle), entry, error);
+}
+
+OpenedFile::~OpenedFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string OpenedFile::Refusal() const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return "cannot look at the file: " + ErrorText(errno);
+  if (!S_ISREG(st.st_mode)) return "the file is not a regular file";
+  if (st.st_nlink > 1) return "the file has more than one name (hard links)";
+  if ((st.st_mode & S_IWUSR) == 0) return "the file is read-only";
+  if (::faccessat(fd_, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) != 0 &&
+      (errno != EINVAL ||
+       ::faccessat(folder_->Descriptor(), osName_.c_str(), W_OK, AT_EACCESS) != 0))
+    return "this user may not write the file";
+  return {};
+}
+
+PrivateCopy::~PrivateCopy() {
+  if (!path_.empty()) ::unlink(Os(path_).c_str());
+}
+
+bool PrivateCopy::Make(const OpenedFile& file, const std::string& folder, std::string* error) {
+  const std::string dir = rtl::IncludeTrailingPathDelimiter(folder.empty() ? "./" : folder);
+  Fd out;
+  std::string path;
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+    try {
+      path = dir + ".~in" + RandomSuffix() + ".pdf";
+    } catch (const std::exception&) {
+      err = EAGAIN;
+      break;
+    }
+    out.Reset(::open(Os(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    err = out.Get() < 0 ? errno : 0;
+  }
+  if (out.Get() < 0) return Fail(error, "cannot make a copy of " + file.Path(), err);
+  path_ = path;
+  char buf[1 << 16];
+  for (off_t at = 0;;) {
+    ssize_t n = ::pread(file.Descriptor(), buf, sizeof buf, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(error, "cannot read " + file.Path(), errno);
+    if (n == 0) break;
+    if (!WriteAll(out.Get(), buf, static_cast<size_t>(n)))
+      return Fail(error, "cannot write a copy of " + file.Path(), errno);
+    at += n;
+  }
+  if (!out.Close()) return Fail(error, "cannot write a copy of " + file.Path(), errno);
+  return true;
+}
+
+bool FileClaims::Claim(dev_t device, ino_t inode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return claimed_.insert({device, inode}).second;
+}
+
+bool FileClaims::Claimed(dev_t device, ino_t inode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return claimed_.count({device, inode}) != 0;
 }
 
 }  // namespace platform

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -74,6 +77,8 @@ bool CheckReplaceable(const std::string& path, FileIdentity* identity = nullptr,
 // untouched, and the file is removed when the object goes. Commit uses only the object's own
 // descriptors and no process-wide state, so it may run on another thread than the one that made
 // and wrote the file (one thread at a time).
+class OpenedFile;
+
 class ReplacementFile {
  public:
   ReplacementFile() = default;
@@ -90,7 +95,18 @@ class ReplacementFile {
   // and, like a file made by Create, removed when the object goes without a Commit. False (path
   // as it was, errno EXDEV when the mounts differ) when it cannot be taken.
   bool Adopt(const std::string& target, const std::string& path, std::string* error = nullptr);
+  // As Create and Adopt, for the place of an opened file: in the folder it was opened in
+  // (relative to that folder's descriptor), the identity to check at Commit being the file's.
+  // With unnamed, where the file system allows it the new file has no name until Commit links
+  // it in, so that nothing is left beside the target whatever ends the program; elsewhere it
+  // gets a hidden name as with Create.
+  bool CreateFor(const OpenedFile& target, std::string* error = nullptr, bool unnamed = false);
+  bool AdoptFor(const OpenedFile& target, const std::string& path, std::string* error = nullptr);
   bool IsOpen() const { return fd_ >= 0; }
+  // The new file has no name yet.
+  bool Unnamed() const { return fd_ >= 0 && tempName_.empty(); }
+  // The device and inode of the new file (zero when none is open).
+  std::pair<dev_t, ino_t> NewFile() const;
   // For a stream over it; the object keeps the descriptor.
   int Descriptor() const { return fd_; }
   // The temporary file's path as the OS spells it (for a file made by Create).
@@ -115,6 +131,14 @@ class ReplacementFile {
  private:
   // Opens the folder of the target (os: its path as the OS spells it); sets folder_ and name_.
   bool OpenFolder(const std::string& os, std::string* error);
+  // Takes the folder of an opened file (its own descriptor of it); sets folder_ and name_.
+  bool UseFolder(const OpenedFile& target, std::string* error);
+  // Makes the new file in the target's folder: unnamed when asked and allowed, else hidden.
+  bool MakeNewFile(bool unnamed, std::string* error);
+  // Gives an unnamed new file a hidden name in the target's folder.
+  bool LinkIn(std::string* error);
+  // As Adopt, once the target's folder is open.
+  bool AdoptInto(const std::string& path, std::string* error);
 
   int dirFd_ = -1;
   int tempDirFd_ = -1;  // the folder of an adopted file; -1: the file is in the target's folder
@@ -169,12 +193,122 @@ struct FolderEntry {
   bool isLink = false;  // a symbolic link, whatever it names (listed with the files)
   // False when the name in the ANSI code page leads to another entry or to none.
   bool reachable = true;
+  std::string osName;  // the name as the OS spells it: what the entry is opened by
+  dev_t device = 0;    // what was listed (the link itself for a link)
+  ino_t inode = 0;
 };
+
+// A folder opened once: its entries are listed and opened relative to its descriptor, so that
+// nothing its path leads to later plays a part.
+class FolderHandle {
+ public:
+  // Takes the descriptor (closed when the object goes); path (ANSI, ending in "/") names the
+  // folder in logs and messages.
+  FolderHandle(int fd, std::string path);
+  ~FolderHandle();
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+  int Descriptor() const { return fd_; }
+  const std::string& Path() const { return path_; }
+  dev_t Device() const { return device_; }
+  ino_t Inode() const { return inode_; }
+
+ private:
+  int fd_;
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+};
+
+// Opens the folder of a job (path in the ANSI code page, with or without a trailing "/"). A
+// symbolic link as its last part is never followed. Run as root, a link on the way to it is
+// followed only where no other user can have made it: a link of root's in a folder of root's
+// that no one else may write (or one with the sticky bit). Null (error says why; errno ENOENT
+// when a part of the path is missing) when it cannot be opened so.
+std::shared_ptr<FolderHandle> OpenJobFolder(const std::string& path, std::string* error = nullptr);
+// Opens a sub-folder that a listing of parent gave, relative to parent's descriptor and without
+// following a link; it must be the folder that was listed.
+std::shared_ptr<FolderHandle> OpenSubFolder(const std::shared_ptr<FolderHandle>& parent,
+                                            const FolderEntry& entry, std::string* error = nullptr);
+
+// A file opened for reading, checked to be what its folder's listing gave: everything after the
+// opening reads through its descriptor, and its new version is made and put in place in the
+// folder it was opened in (ReplacementFile::CreateFor, AdoptFor).
+class OpenedFile {
+ public:
+  // Opens the file of a listing of folder relative to the folder's descriptor
+  // (O_NOFOLLOW|O_NONBLOCK; a FIFO, device or socket is refused without being opened): a regular
+  // file with one name, the one listed. Null (error says why; errno ENOENT when it is gone)
+  // otherwise.
+  static std::unique_ptr<OpenedFile> Open(std::shared_ptr<FolderHandle> folder,
+                                          const FolderEntry& entry, std::string* error = nullptr);
+  // The file at path (ANSI): its folder opened by its path, the file in it as Open does, with
+  // no listing to compare with.
+  static std::unique_ptr<OpenedFile> OpenPath(const std::string& path,
+                                              std::string* error = nullptr);
+  ~OpenedFile();
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+
+  int Descriptor() const { return fd_; }
+  // As it was when it was opened.
+  const FileIdentity& Identity() const { return identity_; }
+  const std::string& Path() const { return path_; }  // ANSI
+  const FolderHandle& Folder() const { return *folder_; }
+  const std::string& OsName() const { return osName_; }
+  // Why the file may not be replaced, in CheckReplaceable's words; empty when it may.
+  std::string Refusal() const;
+
+ private:
+  OpenedFile() = default;
+  std::shared_ptr<FolderHandle> folder_;
+  std::string osName_;
+  std::string path_;
+  int fd_ = -1;
+  FileIdentity identity_;
+};
+
+// A private copy (mode 0600, a new unpredictable name beginning with ".~in") of an opened file,
+// made in folder from the file's descriptor, for a program that takes a name; removed when the
+// object goes.
+class PrivateCopy {
+ public:
+  PrivateCopy() = default;
+  ~PrivateCopy();
+  PrivateCopy(const PrivateCopy&) = delete;
+  PrivateCopy& operator=(const PrivateCopy&) = delete;
+  bool Make(const OpenedFile& file, const std::string& folder, std::string* error = nullptr);
+  const std::string& Path() const { return path_; }  // ANSI; empty until made
+
+ private:
+  std::string path_;
+};
+
+// The files (device and inode) that a run has handed to a rewrite, and the new files that took
+// their places, so that no file is handed twice. Safe to use from several threads.
+class FileClaims {
+ public:
+  // True the first time the file is claimed.
+  bool Claim(dev_t device, ino_t inode);
+  void Add(dev_t device, ino_t inode) { Claim(device, inode); }
+  bool Claimed(dev_t device, ino_t inode);
+
+ private:
+  std::mutex mutex_;
+  std::set<std::pair<dev_t, ino_t>> claimed_;
+};
+
+// Called with the path (ANSI) of each listed entry just before OpenSubFolder or OpenedFile::Open
+// opens it, so that tests can change the folder at that moment; null: nothing is called.
+void SetBeforeOpenHookForTests(std::function<void(const std::string& path)> hook);
+// With false, new files are never made unnamed (as on a file system that refuses O_TMPFILE).
+void SetUnnamedFilesForTests(bool allowed);
 
 // The entries of a folder: its files and symbolic links (neither folders nor special files) in
 // byte order of their names, then its sub-folders in byte order. Names beginning with "." (hidden)
 // are left out. An unreadable folder lists nothing.
 std::vector<FolderEntry> ListFolder(const std::string& folder);
+std::vector<FolderEntry> ListFolder(const FolderHandle& folder);
 // Names of the reachable files of a folder that match mask, in byte order (links and hidden ones
 // left out).
 std::vector<std::string> ListFiles(const std::string& folder, std::string_view mask);
@@ -191,6 +325,7 @@ class FolderWalkGuard {
  public:
   // True the first time the folder is met; false when it was entered already or cannot be read.
   bool Enter(const std::string& folder);
+  bool Enter(const FolderHandle& folder);
 
  private:
   std::set<std::pair<dev_t, ino_t>> entered_;

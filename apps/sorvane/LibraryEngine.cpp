@@ -97,12 +97,22 @@ void PatchHeaderVersion(platform::ReplacementFile& file, const std::string& vers
 int32_t OpenWithLibrary(TzoCustomPDFDocument& doc, const std::string& path, const TJobSettings& j,
                         std::unique_ptr<TLibraryRewrite>& rewrite) {
   rewrite.reset();
+  std::string error;
+  const std::unique_ptr<platform::OpenedFile> file = platform::OpenedFile::OpenPath(path, &error);
+  if (!file) CannotReplace(error);
+  return OpenWithLibrary(doc, *file, j, rewrite);
+}
+
+int32_t OpenWithLibrary(TzoCustomPDFDocument& doc, const platform::OpenedFile& file,
+                        const TJobSettings& j, std::unique_ptr<TLibraryRewrite>& rewrite) {
+  rewrite.reset();
   ResultCode = 0;
   auto made = std::make_unique<TLibraryRewrite>();
   // What is read is what must still be there when the new file takes its place.
-  std::string refusal;
-  if (!platform::CheckReplaceable(path, &made->identity, &refusal)) CannotReplace(refusal);
-  doc.LoadFromFile(path);
+  const std::string refusal = file.Refusal();
+  if (!refusal.empty()) CannotReplace(refusal);
+  made->identity = file.Identity();
+  doc.LoadFromDescriptor(file.Descriptor(), file.Path());
   if (ResultCode != 0) return ResultCode;  // the open password was refused
 
   TzoPDFEncryptionSettings& encryption = doc.Encryption();
@@ -127,7 +137,7 @@ int32_t OpenWithLibrary(TzoCustomPDFDocument& doc, const std::string& path, cons
   doc.SetShowSetupDialog(false);
 
   std::string error;
-  if (!made->file.Create(path, &error)) CannotReplace(error);
+  if (!made->file.CreateFor(file, &error, true)) CannotReplace(error);
   rewrite = std::move(made);
   return 0;
 }
@@ -177,6 +187,8 @@ constexpr int64_t kBusyBytes = int64_t{256} * 1024 * 1024;
 
 struct TRewritePool::TTask {
   std::string path;
+  std::unique_ptr<platform::OpenedFile> file;  // null: opened by path
+  std::shared_ptr<platform::FileClaims> claims;
   TJobSettings job;
   TDone done;
   int64_t bytes = 0;
@@ -208,6 +220,27 @@ size_t TRewritePool::DefaultThreads() {
 }
 
 void TRewritePool::Start(std::string path, const TJobSettings& job, TDone done) {
+  auto task = std::make_shared<TTask>();
+  task->path = std::move(path);
+  task->job = job;
+  task->done = std::move(done);
+  task->bytes = std::max<int64_t>(platform::FileSize(task->path), 0);
+  Hand(std::move(task));
+}
+
+void TRewritePool::Start(std::unique_ptr<platform::OpenedFile> file, const TJobSettings& job,
+                         TDone done, std::shared_ptr<platform::FileClaims> claims) {
+  auto task = std::make_shared<TTask>();
+  task->path = file->Path();
+  task->bytes = std::max<int64_t>(file->Identity().size, 0);
+  task->file = std::move(file);
+  task->claims = std::move(claims);
+  task->job = job;
+  task->done = std::move(done);
+  Hand(std::move(task));
+}
+
+void TRewritePool::Hand(std::shared_ptr<TTask> task) {
   auto ended = [this](const TTask& t) {
     std::lock_guard<std::mutex> lock(mutex_);
     return t.ended;
@@ -227,11 +260,6 @@ void TRewritePool::Start(std::string path, const TJobSettings& job, TDone done) 
     worker->thread = std::thread([this, w] { Loop(*w); });
     workers_.push_back(std::move(worker));
   }
-  auto task = std::make_shared<TTask>();
-  task->path = std::move(path);
-  task->job = job;
-  task->done = std::move(done);
-  task->bytes = std::max<int64_t>(platform::FileSize(task->path), 0);
   line_.push_back(task);
   {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -273,7 +301,13 @@ void TRewritePool::Loop(TWorker& worker) {
     worker.task = task.get();
     std::unique_ptr<TLibraryRewrite> rewrite;
     try {
-      o.result = OpenWithLibrary(doc, task->path, task->job, rewrite);
+      o.result = task->file ? OpenWithLibrary(doc, *task->file, task->job, rewrite)
+                            : OpenWithLibrary(doc, task->path, task->job, rewrite);
+      if (rewrite && task->claims) {
+        // Claimed before it can be reached by the file's name.
+        const auto [device, inode] = rewrite->file.NewFile();
+        task->claims->Add(device, inode);
+      }
       if (o.result == 0 && !SaveIntoRewrite(doc, task->path, *rewrite, HeaderVersion(task->job)))
         o.result = kLibraryNotSaved;
       if (o.result == 0) o.committed = rewrite->Commit(&o.error);
@@ -282,6 +316,7 @@ void TRewritePool::Loop(TWorker& worker) {
       o.result = -1;
     }
     rewrite.reset();  // an uncommitted new file removed, the user's left as it was
+    task->file.reset();
     try {
       doc.ClearAndReset();  // the document's memory given back before the next file
     } catch (...) {

@@ -73,6 +73,11 @@ int32_t SaveWithLibrary(TzoCustomPDFDocument& doc, const std::string& path,
 // (rewrite empty); exceptions as SaveWithLibrary's. Reads no global setting.
 int32_t OpenWithLibrary(TzoCustomPDFDocument& doc, const std::string& path, const TJobSettings& job,
                         std::unique_ptr<TLibraryRewrite>& rewrite);
+// As above for a file opened already: loaded from its descriptor, the new file made unnamed (where
+// the file system allows it) in the folder it was opened in, the identity checked at Commit the
+// one it had when it was opened.
+int32_t OpenWithLibrary(TzoCustomPDFDocument& doc, const platform::OpenedFile& file,
+                        const TJobSettings& job, std::unique_ptr<TLibraryRewrite>& rewrite);
 
 // The rest: saves doc into rewrite's new file and sets its header's version digits to version.
 // False when the save was called off; exceptions of the library or of the file propagate.
@@ -124,6 +129,10 @@ class TRewritePool {
   // with job, SaveIntoRewrite, Commit). A done that throws is not called again; the exception
   // propagates and the later rewrites go on.
   void Start(std::string path, const TJobSettings& job, TDone done);
+  // As above for a file opened already (OpenWithLibrary of it). With claims, the new file is
+  // added to them before it takes the file's place.
+  void Start(std::unique_ptr<platform::OpenedFile> file, const TJobSettings& job, TDone done,
+             std::shared_ptr<platform::FileClaims> claims = nullptr);
   // Waits for every rewrite in flight and reports each, in order.
   void Finish();
   // A rewrite was started and has not been reported yet.
@@ -138,6 +147,7 @@ class TRewritePool {
   void Loop(TWorker& worker);
   // Waits for the oldest rewrite and reports it.
   void ReportFront();
+  void Hand(std::shared_ptr<TTask> task);
 
   const size_t threads_;
   TMakeDocument makeDocument_;

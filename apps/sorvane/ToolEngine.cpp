@@ -11,7 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
+#include <memory>
 
 namespace {
 
@@ -113,6 +113,18 @@ std::string ToolArguments(const std::string& path) {
 }
 
 int32_t LockWithTool(const std::string& path, std::string* problem) {
+  std::string why;
+  const std::unique_ptr<platform::OpenedFile> file = platform::OpenedFile::OpenPath(path, &why);
+  if (!file) {
+    if (problem) *problem = why;
+    ResultCode = 0;
+    return kToolCopyFailed;
+  }
+  return LockWithTool(*file, problem);
+}
+
+int32_t LockWithTool(const platform::OpenedFile& file, std::string* problem,
+                     platform::FileClaims* claims) {
   std::string work = WorkFilePath();
   platform::ForceDirectories(rtl::ExtractFilePath(work));
   if (platform::FileExists(work) || platform::DirectoryExists(work)) {
@@ -124,23 +136,19 @@ int32_t LockWithTool(const std::string& path, std::string* problem) {
   }
   ResultCode = 0;
   // What the tool reads is what must still be there when its output takes its place.
-  platform::FileIdentity identity;
-  std::string why;
-  if (!platform::CheckReplaceable(path, &identity, &why)) {
+  std::string why = file.Refusal();
+  if (!why.empty()) {
     if (problem) *problem = why;
     return kToolCopyFailed;
   }
   platform::PrivateFileScope privateFiles;
-  // A name that the command line cannot carry (see platform::OsPath): the tool reads a copy.
-  std::optional<platform::TemporaryPath> copy;
-  if (platform::OsPath(path) != platform::AnsiToUtf8(path)) {
-    copy.emplace(rtl::ExtractFilePath(work), ".pdf");
-    if (!platform::CopyFile(path, copy->Path(), false, &why)) {
-      if (problem) *problem = why;
-      return kToolCopyFailed;
-    }
+  // The tool takes a name: it reads a copy of what was opened, which no one else can change.
+  platform::PrivateCopy copy;
+  if (!copy.Make(file, rtl::ExtractFilePath(work), &why)) {
+    if (problem) *problem = why;
+    return kToolCopyFailed;
   }
-  RunPdfTool(ToolArguments(copy ? copy->Path() : path));
+  RunPdfTool(ToolArguments(copy.Path()));
   int32_t result = ResultCode;
   if (result == platform::kRunTimedOut) {
     // What the ended tool left is no output.
@@ -157,15 +165,23 @@ int32_t LockWithTool(const std::string& path, std::string* problem) {
                  platform::SignalName(platform::StopSignal()) + platform::Utf8ToAnsi(" で中止)");
   }
   if (result == 0) {
-    platform::ReplacementFile file;
+    platform::ReplacementFile out;
     if (!IsCompleteWorkFile(work)) {
       result = kToolNoWorkFile;
-    } else if (!(file.Adopt(path, work, &why) ||
+    } else if (!(out.AdoptFor(file, work, &why) ||
                  // Not on the input's mount (or not movable): a copy beside the input.
-                 (file.Create(path, &why) && file.WriteFrom(work, &why))) ||
-               !file.Commit(&identity, &why)) {
+                 (out.CreateFor(file, &why, true) && out.WriteFrom(work, &why)))) {
       if (problem) *problem = why;
       result = kToolCopyFailed;
+    } else {
+      if (claims) {
+        const auto [device, inode] = out.NewFile();
+        claims->Add(device, inode);
+      }
+      if (!out.Commit(&file.Identity(), &why)) {
+        if (problem) *problem = why;
+        result = kToolCopyFailed;
+      }
     }
   }
   if (platform::FileExists(work)) platform::DeleteFile(work);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/FileSystem.h"
 #include "platform/RtlSysUtils.h"
 
 // Show modes of RunAndWait.
@@ -46,6 +47,11 @@ std::string ToolArguments(const std::string& path);
 // (platform::StopSignal) that comes while the tool runs ends it with what it started:
 // kToolStopped, the file as it was, the work file removed.
 int32_t LockWithTool(const std::string& path, std::string* problem = nullptr);
+// As above for a file opened already: the tool reads a private copy made from its descriptor in
+// the program's temporary folder, and its output is put in place in the folder the file was
+// opened in. With claims, the new file is added to them before it takes the file's place.
+int32_t LockWithTool(const platform::OpenedFile& file, std::string* problem = nullptr,
+                     platform::FileClaims* claims = nullptr);
 
 // Runs the tool with the argument string, started in the tool's folder, for at most
 // AppSettings.TimeLimit seconds and until a stop signal; leaves the exit code

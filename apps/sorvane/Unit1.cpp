@@ -1,6 +1,7 @@
 #include "apps/sorvane/Unit1.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -56,6 +57,11 @@ std::string UnreachableName(const platform::FolderEntry& entry, const std::strin
   return entry.reachable && HasLineBreak(path)
              ? J("パスに改行があります")
              : J("この名前はコードページ932では別の名前か表せない名前になります");
+}
+
+// Why a file that another job of the run reached first is not rewritten again.
+std::string HandedAlready() {
+  return J("このファイルはこの処理で既に別のジョブの書き換えに渡されています");
 }
 
 std::string ExceptionText(const std::exception& e) {
@@ -494,6 +500,7 @@ TRunOutcome TForm1::RunGuarded(Run run) {
   if (catchSignals) stopRequested_.signals = std::make_unique<platform::StopSignalScope>();
   stopRequested_ = false;
   anyNg_ = false;
+  claims_ = std::make_shared<platform::FileClaims>();
   shown_ = JobSettings;  // what the controls show
   TRunOutcome outcome = TRunOutcome::kAllOk;
   if (!OpenLogs()) {
@@ -519,6 +526,7 @@ TRunOutcome TForm1::RunGuarded(Run run) {
     CloseLogs();
   }
   walkGuard_.reset();
+  claims_.reset();
   JobSettings = shown_;
   // A window closed during the run left the tool's work file to the run.
   if (stopRequested_ && platform::FileExists(WorkFilePath())) platform::DeleteFile(WorkFilePath());
@@ -591,11 +599,30 @@ bool TForm1::LoadJob(const std::string& folder) {
 
 void TForm1::WalkFolder(const std::string& dir) {
   if (stopRequested_) return;
-  if (walkGuard_ && !walkGuard_->Enter(dir)) return;
-  ProcessFolder(dir);
+  if (std::shared_ptr<platform::FolderHandle> folder = OpenJob(dir)) WalkOpened(folder);
+}
+
+std::shared_ptr<platform::FolderHandle> TForm1::OpenJob(const std::string& dir) {
+  std::string error;
+  std::shared_ptr<platform::FolderHandle> folder = platform::OpenJobFolder(dir, &error);
+  if (!folder && errno != ENOENT) {
+    // A link at the job folder or on the way to it that another user may have made: nothing
+    // below it is touched.
+    FinishCommit();
+    anyNg_ = true;
+    ReportFileError(OneLine(dir), J("フォルダを開けません") + " (" + error + ")");
+  }
+  return folder;
+}
+
+void TForm1::WalkOpened(const std::shared_ptr<platform::FolderHandle>& folder) {
+  if (stopRequested_) return;
+  if (walkGuard_ && !walkGuard_->Enter(*folder)) return;
+  ProcessOpened(folder);
   if (JobSettings.SubDir == 0) return;
+  const std::string& dir = folder->Path();
   // Real folders only: a link to a folder is not entered.
-  for (const platform::FolderEntry& e : platform::ListFolder(dir)) {
+  for (const platform::FolderEntry& e : platform::ListFolder(*folder)) {
     if (!e.isFolder) continue;
     if (stopRequested_) return;
     const std::string sub = dir + e.name + "/";
@@ -606,13 +633,27 @@ void TForm1::WalkFolder(const std::string& dir) {
       resultLog_->WriteString(CsvField(OneLine(sub)) + ",NG(InvalidFileName)\r\n");
       continue;
     }
-    WalkFolder(sub);
+    std::string error;
+    std::shared_ptr<platform::FolderHandle> opened = platform::OpenSubFolder(folder, e, &error);
+    if (!opened) {
+      // Replaced by a link or another folder since the listing: not entered.
+      FinishCommit();
+      anyNg_ = true;
+      ReportFileError(sub, J("フォルダを開けません") + " (" + error + ")");
+      continue;
+    }
+    WalkOpened(opened);
   }
 }
 
 void TForm1::ProcessFolder(const std::string& dir) {
+  if (std::shared_ptr<platform::FolderHandle> folder = OpenJob(dir)) ProcessOpened(folder);
+}
+
+void TForm1::ProcessOpened(const std::shared_ptr<platform::FolderHandle>& folder) {
+  const std::string& dir = folder->Path();
   StaticTextDir.SetCaption(dir);
-  for (const platform::FolderEntry& e : platform::ListFolder(dir)) {
+  for (const platform::FolderEntry& e : platform::ListFolder(*folder)) {
     if (e.isFolder || !platform::MatchesMask(e.name, "*.pdf")) continue;
     if (stopRequested_) return;
     const std::string path = dir + e.name;
@@ -627,8 +668,8 @@ void TForm1::ProcessFolder(const std::string& dir) {
     }
     // The lines are made now: when they are written the next job's settings may be loaded.
     const std::string checkLine = CheckLine(path);
-    RewriteFile(path,
-                [this, checkLine](const std::string& line) { WriteLogLines(line, checkLine); });
+    RewriteListed(folder, e,
+                  [this, checkLine](const std::string& line) { WriteLogLines(line, checkLine); });
   }
 }
 
@@ -639,47 +680,82 @@ std::string TForm1::ProcessFile(std::string path) {
   return line;
 }
 
-void TForm1::RewriteFile(std::string path, std::function<void(const std::string&)> logLine) {
-  if (path.size() > 2 && path[0] != '/') path = platform::ProgramFolder() + path;
+void TForm1::ShowFile(const std::string& path) {
   CurrentFile = path;
   StaticTextPDF.SetCaption(rtl::ExtractFileName(path));
   platform::ProcessPendingEvents();  // the window's pending events
+}
+
+void TForm1::RewriteFile(std::string path, std::function<void(const std::string&)> logLine) {
+  if (path.size() > 2 && path[0] != '/') path = platform::ProgramFolder() + path;
+  ShowFile(path);
+  std::string problem;
+  std::unique_ptr<platform::OpenedFile> file = platform::OpenedFile::OpenPath(path, &problem);
+  const bool missing = !file && errno == ENOENT;
+  RewriteOpened(path, std::move(file), std::move(problem), missing, std::move(logLine));
+}
+
+void TForm1::RewriteListed(const std::shared_ptr<platform::FolderHandle>& folder,
+                           const platform::FolderEntry& entry,
+                           std::function<void(const std::string&)> logLine) {
+  const std::string path = folder->Path() + entry.name;
+  ShowFile(path);
+  if (claims_ && claims_->Claimed(entry.device, entry.inode)) {
+    // Listed as it was handed or as its rewrite left it: not opened again.
+    RewriteOpened(path, nullptr, HandedAlready(), false, std::move(logLine));
+    return;
+  }
+  std::string problem;
+  std::unique_ptr<platform::OpenedFile> file = platform::OpenedFile::Open(folder, entry, &problem);
+  const bool missing = !file && errno == ENOENT;
+  RewriteOpened(path, std::move(file), std::move(problem), missing, std::move(logLine));
+}
+
+void TForm1::RewriteOpened(const std::string& path, std::unique_ptr<platform::OpenedFile> file,
+                           std::string problem, bool missing,
+                           std::function<void(const std::string&)> logLine) {
   const std::string logged = CsvField(path);
-  if (!platform::FileExists(path) && !platform::IsSymbolicLink(path)) {
+  if (missing) {
     FinishCommit();
     anyNg_ = true;
     logLine(logged + ",NG(FileNotFound)");
     return;
   }
   int32_t result = -1;
-  std::string problem;
   const bool tool = JobSettings.Ver == 3 || JobSettings.Ver == 4;
-  // A link, a file with several names, a read-only file or one this user may not write is left
-  // as it is.
-  if (!platform::CheckReplaceable(path, nullptr, &problem)) {
+  // A link, a FIFO or device, a file replaced since the listing, a file with several names, a
+  // read-only file or one this user may not write is left as it is.
+  if (!file || !(problem = file->Refusal()).empty()) {
     // reported below
+  } else if (claims_ && !claims_->Claim(file->Identity().device, file->Identity().inode)) {
+    // Reached again by another job (another spelling of its folder, a folder below another
+    // job's): the first job's rewrite stands.
+    problem = HandedAlready();
   } else if (!tool) {
     // Rewritten on a thread of the pool while the walk goes on; logged OK only once the new file
     // has taken the file's place.
-    pool_->Start(path, JobSettings, [this, path, logged, logLine](const TRewritePool::TOutcome& o) {
-      std::string why = o.result == 0 && !o.committed ? o.error : std::string();
-      if (o.failure) {
-        try {
-          std::rethrow_exception(o.failure);
-        } catch (const std::exception& e) {
-          why = ExceptionText(e);
-        }
-      }
-      const bool ok = !o.failure && o.result == 0 && o.committed;
-      if (!why.empty()) ReportFileError(path, why);
-      if (!ok) anyNg_ = true;
-      logLine(logged + "," + (ok ? "OK" : "NG"));
-    });
+    pool_->Start(
+        std::move(file), JobSettings,
+        [this, path, logged, logLine](const TRewritePool::TOutcome& o) {
+          std::string why = o.result == 0 && !o.committed ? o.error : std::string();
+          if (o.failure) {
+            try {
+              std::rethrow_exception(o.failure);
+            } catch (const std::exception& e) {
+              why = ExceptionText(e);
+            }
+          }
+          const bool ok = !o.failure && o.result == 0 && o.committed;
+          if (!why.empty()) ReportFileError(path, why);
+          if (!ok) anyNg_ = true;
+          logLine(logged + "," + (ok ? "OK" : "NG"));
+        },
+        claims_);
     return;
   } else {
     FinishCommit();  // the tool's run does not overlap the library's rewrites
     try {
-      result = LockWithTool(path, &problem);
+      result = LockWithTool(*file, &problem, claims_.get());
     } catch (const std::exception& e) {
       problem = ExceptionText(e);
       result = -1;

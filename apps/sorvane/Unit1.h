@@ -161,6 +161,8 @@ class TForm1 : public ui::TForm {
   bool LoadJob(const std::string& folder);
   // Walks the job's folder; one that does not exist is NG in the result log.
   void WalkJob(const std::string& folder);
+  // A job's folder: opened once (platform::OpenJobFolder; a link there is NG), then everything
+  // below it is reached through descriptors.
   void WalkFolder(const std::string& dir);
   void ProcessFolder(const std::string& dir);
   // The result log line of one file.
@@ -196,6 +198,20 @@ class TForm1 : public ui::TForm {
   // when the library rewrites it on a thread of the pool, once that rewrite has ended (a later
   // file's start or FinishCommit).
   void RewriteFile(std::string path, std::function<void(const std::string&)> logLine);
+  // The same for an entry of a folder's listing, opened through the folder's descriptor.
+  void RewriteListed(const std::shared_ptr<platform::FolderHandle>& folder,
+                     const platform::FolderEntry& entry,
+                     std::function<void(const std::string&)> logLine);
+  // The rest of a rewrite once the file was opened (file null: problem says why, or it is gone).
+  void RewriteOpened(const std::string& path, std::unique_ptr<platform::OpenedFile> file,
+                     std::string problem, bool missing,
+                     std::function<void(const std::string&)> logLine);
+  // Opens a job's folder; null (reported as NG unless it does not exist) when it cannot be.
+  std::shared_ptr<platform::FolderHandle> OpenJob(const std::string& dir);
+  void WalkOpened(const std::shared_ptr<platform::FolderHandle>& folder);
+  void ProcessOpened(const std::shared_ptr<platform::FolderHandle>& folder);
+  // Shows the file and lets the window's pending events run.
+  void ShowFile(const std::string& path);
   // A document for a thread of the pool: made as PDFDoc, with its events (the pool answers the
   // open password).
   std::unique_ptr<TzoCustomPDFDocument> MakeRunDocument();
@@ -243,6 +259,8 @@ class TForm1 : public ui::TForm {
   std::unique_ptr<rtl::TFileStream> resultLog_;
   std::unique_ptr<rtl::TFileStream> checkLog_;
   std::unique_ptr<platform::FolderWalkGuard> walkGuard_;
+  // The files handed to a rewrite in this run: none is handed twice.
+  std::shared_ptr<platform::FileClaims> claims_;
   // Ends before the form's documents go.
   std::unique_ptr<TRewritePool> pool_;
 };

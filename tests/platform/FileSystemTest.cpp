@@ -599,3 +599,197 @@ TEST(Replacement, ACommitOnAnotherThreadTakesTheFileModeMaskOfItsCreation) {
   EXPECT_EQ(ReadFile(dir / "old.pdf"), "o");
   EXPECT_EQ(AllNames(dir.Path()), (std::vector<std::string>{"new.pdf", "old.pdf"}));
 }
+
+// The listing entry of name in folder.
+FolderEntry Listed(const FolderHandle& folder, const std::string& name) {
+  for (const FolderEntry& e : ListFolder(folder))
+    if (e.name == name) return e;
+  ADD_FAILURE() << name << " is not listed";
+  return {};
+}
+
+TEST(Descriptors, AJobFolderIsOpenedWithoutALinkAsItsLastPartAndItsEntriesFromIt) {
+  TempDir dir;
+  fs::create_directories(dir / "a/b");
+  fs::create_directories(dir / "a/c");
+  fs::create_directory_symlink(dir / "a/b", dir / "a/link");
+  const std::string missing = dir / "a/none";
+  struct stat b {};
+  ASSERT_EQ(::stat((dir / "a/b").c_str(), &b), 0);
+  // Spellings of the one folder.
+  for (const std::string& path : {dir / "a/b", dir / "a/b/", dir / "a/./b", dir / "a/c/../b/."}) {
+    SCOPED_TRACE(path);
+    std::string error;
+    std::shared_ptr<FolderHandle> folder = OpenJobFolder(path, &error);
+    ASSERT_TRUE(folder) << error;
+    EXPECT_EQ(folder->Device(), b.st_dev);
+    EXPECT_EQ(folder->Inode(), b.st_ino);
+    EXPECT_EQ(folder->Path(), rtl::IncludeTrailingPathDelimiter(path));
+  }
+  for (const std::string& path : {dir / "a/link", dir / "a/link/", dir / "a/link/."}) {
+    SCOPED_TRACE(path);
+    std::string error;
+    EXPECT_FALSE(OpenJobFolder(path, &error));
+    EXPECT_EQ(error, "the folder is a symbolic link");
+  }
+  EXPECT_FALSE(OpenJobFolder(missing));
+  EXPECT_EQ(errno, ENOENT);
+
+  // A sub-folder is opened from its parent's descriptor and must be the one listed.
+  std::shared_ptr<FolderHandle> a = OpenJobFolder(dir / "a");
+  ASSERT_TRUE(a);
+  const FolderEntry listed = Listed(*a, "b");
+  ASSERT_TRUE(listed.isFolder);
+  fs::rename(dir / "a", dir / "moved");  // the path leads nowhere now; the descriptor still does
+  std::string error;
+  std::shared_ptr<FolderHandle> sub = OpenSubFolder(a, listed, &error);
+  ASSERT_TRUE(sub) << error;
+  EXPECT_EQ(sub->Inode(), b.st_ino);
+  EXPECT_EQ(sub->Path(), dir / "a/b/");
+  FolderWalkGuard guard;
+  EXPECT_TRUE(guard.Enter(*sub));
+  EXPECT_FALSE(guard.Enter(*OpenJobFolder(dir / "moved/./b")));
+  fs::rename(dir / "moved/b", dir / "moved/b.old");
+  fs::create_directory_symlink(dir / "moved/b.old", dir / "moved/b");
+  EXPECT_FALSE(OpenSubFolder(a, listed, &error));
+  EXPECT_EQ(error, "the folder was replaced by a symbolic link");
+  fs::remove(dir / "moved/b");
+  fs::create_directory(dir / "moved/b");
+  EXPECT_FALSE(OpenSubFolder(a, listed, &error));
+  EXPECT_EQ(error, "the folder was replaced after it was listed");
+}
+
+TEST(Descriptors, AListedFileIsOpenedOnlyAsTheRegularFileThatWasListed) {
+  TempDir dir;
+  WriteFile(dir / "victim", "secret");
+  ::chmod((dir / "victim").c_str(), 0600);
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> swap;  // done to the name after the listing
+    const char* reason;
+  } cases[] = {
+      {"nothing", [](const std::string&) {}, nullptr},
+      {"a link to another file",
+       [&](const std::string& t) {
+         fs::remove(t);
+         fs::create_symlink(dir / "victim", t);
+       },
+       "the file is a symbolic link"},
+      {"a FIFO",
+       [](const std::string& t) {
+         fs::remove(t);
+         ASSERT_EQ(::mkfifo(t.c_str(), 0666), 0);
+       },
+       "the file is not a regular file"},
+      {"another file", [](const std::string& t) { fs::rename(t + ".other", t); },
+       "the file was replaced after it was listed"},
+      {"a second name", [](const std::string& t) { fs::create_hard_link(t, t + ".second"); },
+       "the file has more than one name (hard links)"},
+      {"a folder",
+       [](const std::string& t) {
+         fs::remove(t);
+         fs::create_directory(t);
+       },
+       "the file is not a regular file"},
+  };
+  ::alarm(60);  // a FIFO opened for reading would wait for a writer
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir folder;
+    WriteFile(folder / "t.pdf", "mine");
+    WriteFile(folder / "t.pdf.other", "other");
+    std::shared_ptr<FolderHandle> handle = OpenJobFolder(folder.Path());
+    ASSERT_TRUE(handle);
+    const FolderEntry entry = Listed(*handle, "t.pdf");
+    c.swap(folder / "t.pdf");
+    std::string error;
+    std::unique_ptr<OpenedFile> file = OpenedFile::Open(handle, entry, &error);
+    if (!c.reason) {
+      ASSERT_TRUE(file) << error;
+      EXPECT_EQ(file->Path(), folder / "t.pdf");
+      EXPECT_EQ(file->Identity().inode, entry.inode);
+      EXPECT_EQ(file->Refusal(), "");
+      continue;
+    }
+    EXPECT_FALSE(file);
+    EXPECT_EQ(error, c.reason);
+  }
+  ::alarm(0);
+  EXPECT_EQ(ReadFile(dir / "victim"), "secret");
+  EXPECT_EQ(OpenedFile::OpenPath(dir / "none.pdf"), nullptr);
+  EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(Descriptors, WhatWasOpenedIsReadCopiedAndReplacedWhateverItsNameLeadsToLater) {
+  TempDir dir;
+  WriteFile(dir / "t.pdf", "what was opened");
+  ::chmod((dir / "t.pdf").c_str(), 0640);
+  WriteFile(dir / "victim", "secret");
+  std::string error;
+  std::unique_ptr<OpenedFile> file = OpenedFile::OpenPath(dir / "t.pdf", &error);
+  ASSERT_TRUE(file) << error;
+  // For a moment the name leads to another file: the copy is made from the descriptor.
+  fs::rename(dir / "t.pdf", dir / "kept");
+  fs::create_symlink(dir / "victim", dir / "t.pdf");
+  TempDir work;
+  std::string copyPath;
+  {
+    PrivateCopy copy;
+    ASSERT_TRUE(copy.Make(*file, work.Path(), &error)) << error;
+    copyPath = copy.Path();
+    EXPECT_EQ(copyPath.rfind(work / ".~in", 0), 0u) << copyPath;
+    EXPECT_EQ(ReadFile(copyPath), "what was opened");
+    EXPECT_EQ(Mode(copyPath), 0600u);
+  }
+  EXPECT_FALSE(fs::exists(copyPath));
+  // The commit finds the link, not the file that was opened.
+  {
+    ReplacementFile out;
+    ASSERT_TRUE(out.CreateFor(*file, &error, true)) << error;
+    ASSERT_TRUE(out.Write("new"));
+    EXPECT_FALSE(out.Commit(&file->Identity(), &error));
+    EXPECT_EQ(error, "the file is a symbolic link");
+  }
+  EXPECT_EQ(ReadFile(dir / "victim"), "secret");
+  // Put back: replaced in the folder it was opened in, with its mode.
+  fs::remove(dir / "t.pdf");
+  fs::rename(dir / "kept", dir / "t.pdf");
+  ReplacementFile out;
+  ASSERT_TRUE(out.CreateFor(*file, &error, true)) << error;
+  ASSERT_TRUE(out.Write("new"));
+  ASSERT_TRUE(out.Commit(&file->Identity(), &error)) << error;
+  EXPECT_EQ(ReadFile(dir / "t.pdf"), "new");
+  EXPECT_EQ(Mode(dir / "t.pdf"), 0640u);
+  EXPECT_EQ(AllNames(dir.Path()), (std::vector<std::string>{"t.pdf", "victim"}));
+}
+
+TEST(Descriptors, ANewFileMadeUnnamedHasNoNameUntilItsCommit) {
+  TempDir dir;
+  const int probe = ::open(dir.Path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (probe < 0) GTEST_SKIP() << "the file system of " << dir.Path() << " refuses O_TMPFILE";
+  ::close(probe);
+  WriteFile(dir / "t.pdf", "old");
+  for (const bool allowed : {true, false}) {
+    SCOPED_TRACE(allowed ? "unnamed" : "named");
+    SetUnnamedFilesForTests(allowed);
+    std::unique_ptr<OpenedFile> file = OpenedFile::OpenPath(dir / "t.pdf");
+    ASSERT_TRUE(file);
+    {
+      ReplacementFile dropped;
+      ASSERT_TRUE(dropped.CreateFor(*file, nullptr, true));
+      EXPECT_EQ(dropped.Unnamed(), allowed);
+      ASSERT_TRUE(dropped.Write("never"));
+      EXPECT_EQ(AllNames(dir.Path()).size(), allowed ? 1u : 2u);
+    }
+    EXPECT_EQ(AllNames(dir.Path()), std::vector<std::string>{"t.pdf"});
+    ReplacementFile out;
+    ASSERT_TRUE(out.CreateFor(*file, nullptr, true));
+    ASSERT_TRUE(out.Write(allowed ? "unnamed" : "named"));
+    EXPECT_EQ(AllNames(dir.Path()).size(), allowed ? 1u : 2u);
+    std::string error;
+    ASSERT_TRUE(out.Commit(&file->Identity(), &error)) << error;
+    EXPECT_EQ(ReadFile(dir / "t.pdf"), allowed ? "unnamed" : "named");
+    EXPECT_EQ(AllNames(dir.Path()), std::vector<std::string>{"t.pdf"});
+  }
+  SetUnnamedFilesForTests(true);
+}

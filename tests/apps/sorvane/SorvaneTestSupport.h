@@ -35,6 +35,12 @@ inline std::string Field(const std::string& out, const std::string& name) {
   return std::regex_search(out, m, re) ? m[2].str() : "<none: " + name + ">";
 }
 
+// The text with the name of each private copy that the outside tool reads in place of its input
+// (".~in" and ten letters or digits, ".pdf") written as "<copy>".
+inline std::string WithCopiesNamed(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"(\.~in[a-z0-9]{10}\.pdf)"), "<copy>");
+}
+
 class SorvaneFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {

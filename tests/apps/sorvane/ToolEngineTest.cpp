@@ -18,11 +18,12 @@ namespace {
 class ToolEngine : public sv::test::SorvaneFolderTest {
  protected:
   // A stand-in tool of this test at bin/AHPDFToolCmd26: it notes its folder and arguments in
-  // record/, finds the work file after "-o", then runs body.
+  // record/, finds the work file after "-o" and its input after "-d", then runs body.
   void InstallScriptTool(const std::string& body) {
     std::filesystem::create_directories(Prog() + "record");
     std::string script =
-        "#!/bin/sh\nout=\nprev=\nfor a in \"$@\"; do [ \"$prev\" = -o ] && out=$a; prev=$a; done\n"
+        "#!/bin/sh\nout=\nin=\nprev=\nfor a in \"$@\"; do [ \"$prev\" = -o ] && out=$a; "
+        "[ \"$prev\" = -d ] && in=$a; prev=$a; done\n"
         "pwd > '" +
         Prog() +
         "record/cwd'\n"
@@ -178,7 +179,10 @@ TEST_F(ToolEngine, TheArgumentStringSplitsIntoExactlyTheIntendedArguments) {
 }
 
 TEST_F(ToolEngine, RunsTheToolInItsFolderWithTheCommandLineItBuilt) {
-  InstallScriptTool(kWritesWholeFile);
+  // The tool notes what its input holds, its mode and its path.
+  InstallScriptTool("cp \"$in\" '" + Prog() + "record/input'; stat -c %a \"$in\" > '" + Prog() +
+                    "record/mode'; printf %s \"$in\" > '" + Prog() + "record/in'; " +
+                    kWritesWholeFile);
   std::string in = Input();
   JobSettings.Title = Ansi("日本語の題");
   JobSettings.UserPassWord = "u p";
@@ -187,9 +191,14 @@ TEST_F(ToolEngine, RunsTheToolInItsFolderWithTheCommandLineItBuilt) {
   EXPECT_EQ(ResultCode, 0);
   EXPECT_EQ(ReadFile(Prog() + "record/cwd"), Prog() + "bin\n");
   EXPECT_EQ(std::string(std::filesystem::current_path()), before);
-  EXPECT_EQ(RecordedArgs(), "[-annotFile][-d][" + in + "][-o][" + Prog() +
-                                "temp/$output.pdf][-webopt][-pdfver][1.3][-title][日本語の題]"
-                                "[-userpwd][u p]");
+  EXPECT_EQ(sv::test::WithCopiesNamed(RecordedArgs()),
+            "[-annotFile][-d][" + Prog() + "temp/<copy>][-o][" + Prog() +
+                "temp/$output.pdf][-webopt][-pdfver][1.3][-title][日本語の題]"
+                "[-userpwd][u p]");
+  // It read a private copy of the input, made for it and gone afterwards.
+  EXPECT_EQ(ReadFile(Prog() + "record/input"), "%PDF-1.4 original\n%%EOF\n");
+  EXPECT_EQ(ReadFile(Prog() + "record/mode"), "600\n");
+  EXPECT_FALSE(sv::test::FileExists(ReadFile(Prog() + "record/in")));
   EXPECT_EQ(ReadFile(in), "%PDF-1.7\nnew\n%%EOF\n");
 }
 
@@ -301,18 +310,20 @@ TEST_F(ToolEngine, TheDebugLogGetsFourLinesPerRunAndKeepsWhatItHeld) {
   JobSettings.Web = 0;
   JobSettings.VerEn = 0;
   EXPECT_EQ(LockWithTool(in), 3);
+  // The tool reads a copy of the input; the dump names the input as CurrentFile.
   std::string command =
-      "AHPDFToolCmd26 -annotFile -d \"" + in + "\" -o \"" + WorkFilePath() + "\" ";
+      "AHPDFToolCmd26 -annotFile -d \"" + Prog() + "temp/<copy>\" -o \"" + WorkFilePath() + "\" ";
   std::string dump = "**** PDF Command Dump ****\r\ninput  =" + in + "\r\ncommand=" + command +
                      "\r\nresult =3\r\n";
-  EXPECT_EQ(ReadFile(DebugLogPath()), "older line without end\r\n" + dump);
+  auto log = [] { return sv::test::WithCopiesNamed(ReadFile(DebugLogPath())); };
+  EXPECT_EQ(log(), "older line without end\r\n" + dump);
 
   // Another run, and the missing tool, which is not dumped.
   EXPECT_EQ(LockWithTool(in), 3);
-  EXPECT_EQ(ReadFile(DebugLogPath()), "older line without end\r\n" + dump + dump);
+  EXPECT_EQ(log(), "older line without end\r\n" + dump + dump);
   std::filesystem::remove(ToolPath());
   EXPECT_EQ(LockWithTool(in), kToolMissing);
-  EXPECT_EQ(ReadFile(DebugLogPath()), "older line without end\r\n" + dump + dump);
+  EXPECT_EQ(log(), "older line without end\r\n" + dump + dump);
 
   // A log that cannot be written raises the stream error, and the input stays as it was.
   InstallScriptTool(kWritesWholeFile);
