@@ -572,15 +572,17 @@ TRunOutcome TForm1::RunAllJobs() {
 }
 
 void TForm1::WalkJob(const std::string& folder) {
+  if (stopRequested_) return;
   const std::string dir = rtl::IncludeTrailingPathDelimiter(folder);
-  if (!platform::DirectoryExists(WithoutTrailingSlash(folder))) {
+  if (std::shared_ptr<platform::FolderHandle> opened = OpenJob(dir)) {
+    WalkOpened(opened);
+  } else if (errno == ENOENT) {
+    // Missing now, whenever it went: NG, never a silent success.
     FinishCommit();
     anyNg_ = true;
     ReportFileError(OneLine(dir), J("フォルダがありません"));
     resultLog_->WriteString(CsvField(OneLine(dir)) + ",NG(FileNotFound)\r\n");
-    return;
   }
-  WalkFolder(dir);
 }
 
 bool TForm1::LoadJob(const std::string& folder) {
