@@ -327,14 +327,45 @@ bool DeleteFile(const std::string& path, std::string* error) {
   return true;
 }
 
-bool ForceDirectories(const std::string& path, std::string* error) {
+namespace {
+
+// Makes the folder and its missing parents; with privateMode each new one gets exactly 0700.
+bool MakeDirectories(const std::string& path, std::string* error, bool privateMode) {
   std::string dir = rtl::ExcludeTrailingPathDelimiter(path);
   if (dir.empty()) return DirectoryExists("/");
   if (DirectoryExists(dir)) return true;
   std::string parent = rtl::ExtractFilePath(dir);
-  if (!parent.empty() && parent != dir && !ForceDirectories(parent, error)) return false;
-  if (::mkdir(Os(dir).c_str(), 0777) != 0 && !(errno == EEXIST && DirectoryExists(dir)))
+  if (!parent.empty() && parent != dir && !MakeDirectories(parent, error, privateMode))
+    return false;
+  const std::string os = Os(dir);
+  if (::mkdir(os.c_str(), privateMode ? 0700 : 0777) != 0) {
+    if (errno == EEXIST && DirectoryExists(dir)) return true;
     return Fail(error, "cannot make the folder " + dir, errno);
+  }
+  // The file mode mask may take rights away, never add them; 0700 is set whatever it is.
+  if (privateMode && ::chmod(os.c_str(), 0700) != 0)
+    return Fail(error, "cannot make the folder " + dir + " private", errno);
+  return true;
+}
+
+}  // namespace
+
+bool ForceDirectories(const std::string& path, std::string* error) {
+  return MakeDirectories(path, error, false);
+}
+
+bool ForcePrivateDirectories(const std::string& path, std::string* error) {
+  if (!MakeDirectories(path, error, true)) return false;
+  // A folder that was there already: the running user's own loses the others' rights; a link
+  // or another user's folder is left as it is.
+  const std::string dir = rtl::ExcludeTrailingPathDelimiter(path);
+  Fd fd(
+      ::open(Os(dir.empty() ? "/" : dir).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) return true;
+  if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0 &&
+      ::fchmod(fd.Get(), st.st_mode & 07700) != 0)
+    return Fail(error, "cannot make the folder " + dir + " private", errno);
   return true;
 }
 
@@ -562,7 +593,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
   struct stat mine;
   if (::fstat(fd_, &mine) != 0) return failErrno("cannot look at the new file");
   if (exists) {
-    mode_t mode = target.st_mode & 07777;
+    mode_t mode = hasForcedMode_ ? forcedMode_ : target.st_mode & 07777;
     if (target.st_uid != mine.st_uid || target.st_gid != mine.st_gid) {
       if (::fchown(fd_, target.st_uid, target.st_gid) != 0) {
         if (::geteuid() == 0) return failErrno("cannot give the new file the owner of the file");
@@ -572,7 +603,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
       }
     }
     if (::fchmod(fd_, mode) != 0) return failErrno("cannot give the new file the mode of the file");
-  } else if (::fchmod(fd_, newFileMode_) != 0) {
+  } else if (::fchmod(fd_, hasForcedMode_ ? forcedMode_ : newFileMode_) != 0) {
     return failErrno("cannot give the new file its mode");
   }
 
@@ -626,6 +657,13 @@ bool WriteFileAtomic(const std::string& target, std::string_view bytes, std::str
   ReplacementFile file;
   return file.Create(target, error, true) && file.Write(bytes, error) &&
          file.Commit(nullptr, error);
+}
+
+bool WritePrivateFile(const std::string& target, std::string_view bytes, std::string* error) {
+  ReplacementFile file;
+  if (!file.Create(target, error, true)) return false;
+  file.SetMode(0600);
+  return file.Write(bytes, error) && file.Commit(nullptr, error);
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists,

@@ -35,6 +35,10 @@ int64_t FileSize(const std::string& path);      // -1 when it is not a readable 
 bool DeleteFile(const std::string& path, std::string* error = nullptr);
 // Makes the folder and every missing parent; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& path, std::string* error = nullptr);
+// As ForceDirectories, for a folder of the program's own: every folder it makes is the running
+// user's alone (0700, whatever the file mode mask), and the folder, when it is there already as a
+// folder of the running user's, loses the rights of its group and of others.
+bool ForcePrivateDirectories(const std::string& path, std::string* error = nullptr);
 
 // The whole content of a file.
 bool ReadFileBytes(const std::string& path, std::string& bytes, std::string* error = nullptr);
@@ -91,6 +95,12 @@ class ReplacementFile {
   // as it was, errno EXDEV when the mounts differ) when it cannot be taken.
   bool Adopt(const std::string& target, const std::string& path, std::string* error = nullptr);
   bool IsOpen() const { return fd_ >= 0; }
+  // The mode Commit gives the file whatever the target's mode (or the file mode mask, for a new
+  // target) is.
+  void SetMode(mode_t mode) {
+    forcedMode_ = mode;
+    hasForcedMode_ = true;
+  }
   // For a stream over it; the object keeps the descriptor.
   int Descriptor() const { return fd_; }
   // The temporary file's path as the OS spells it (for a file made by Create).
@@ -124,6 +134,8 @@ class ReplacementFile {
   std::string tempName_;       // the temporary file's name in its folder
   std::string target_;         // the target as given, for messages
   mode_t newFileMode_ = 0600;  // for a target that does not exist
+  mode_t forcedMode_ = 0;      // with hasForcedMode_: the mode that Commit gives the file
+  bool hasForcedMode_ = false;
 };
 
 // Files made while it lives (by this process or a program it starts) are private to their owner:
@@ -157,6 +169,10 @@ class TemporaryPath {
 // (a link as target is followed).
 bool WriteFileAtomic(const std::string& target, std::string_view bytes,
                      std::string* error = nullptr);
+// As WriteFileAtomic, for a file of the program's own: the file, new or replaced, is readable and
+// writable by its owner alone (0600), whatever the file mode mask and the old file's mode.
+bool WritePrivateFile(const std::string& target, std::string_view bytes,
+                      std::string* error = nullptr);
 // Copies from over to atomically (target untouched on any failure). With failIfExists an existing
 // target is an error.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists = false,

@@ -430,6 +430,7 @@ void TForm1::RunReLockTool(const std::string& arguments) {
     ToolResult = 1;
     return;
   }
+  platform::PrivateFileScope privateFiles;  // the tool's output is a file of the program's own
   ToolResult =
       RunAndWait(std::string(kToolName) + " " + arguments, SW_HIDE, rtl::ExtractFilePath(tool));
 }
@@ -470,7 +471,7 @@ void TForm1::ReportProblem(const std::string& text) {
 
 bool TForm1::SaveText(const std::string& path, const std::string& text) {
   std::string error;
-  if (platform::WriteFileAtomic(path, text, &error)) return true;
+  if (platform::WritePrivateFile(path, text, &error)) return true;
   std::string message = path + J(" に書き込めません");
   if (!error.empty()) message += " (" + error + ")";
   StaticText1.SetCaption(message);

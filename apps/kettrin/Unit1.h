@@ -134,7 +134,8 @@ class TForm1 : public ui::TForm {
   static std::string TimeLimitText(const std::string& program);
   // The status line, and in a silent run standard error, say what went wrong.
   void ReportProblem(const std::string& text);
-  // Writes the file atomically; false (and the problem reported) when it cannot.
+  // Writes the file atomically, private to its owner (0600); false (and the problem reported)
+  // when it cannot.
   bool SaveText(const std::string& path, const std::string& text);
 
   std::vector<std::string> arguments_;

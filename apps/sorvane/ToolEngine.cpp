@@ -113,7 +113,7 @@ std::string ToolArguments(const std::string& path) {
 
 int32_t LockWithTool(const std::string& path, std::string* problem) {
   std::string work = WorkFilePath();
-  platform::ForceDirectories(rtl::ExtractFilePath(work));
+  platform::ForcePrivateDirectories(rtl::ExtractFilePath(work));
   if (platform::FileExists(work) || platform::DirectoryExists(work)) {
     // A stale work file must not pass for this run's output.
     if (!platform::DeleteFile(work)) {

@@ -397,13 +397,14 @@ void TForm1::ReportFileError(const std::string& path, const std::string& message
 bool TForm1::OpenLogs() {
   CloseLogs();
   try {
-    platform::ForceDirectories(rtl::ExtractFilePath(ResultLogPath()));
+    platform::ForcePrivateDirectories(rtl::ExtractFilePath(ResultLogPath()));
     for (const std::string& path : {ResultLogPath(), CheckLogPath()}) {
       if (platform::FileExists(path) && !platform::DeleteFile(path))
         throw rtl::EWriteError(path + J(" を削除できません"));
     }
-    resultLog_ = std::make_unique<rtl::TFileStream>(ResultLogPath(), rtl::TFileStream::fmCreate);
-    // The check list holds the passwords.
+    // The result log names the files of private folders, the check list holds the passwords.
+    resultLog_ =
+        std::make_unique<rtl::TFileStream>(ResultLogPath(), rtl::TFileStream::fmCreate, 0600);
     checkLog_ =
         std::make_unique<rtl::TFileStream>(CheckLogPath(), rtl::TFileStream::fmCreate, 0600);
     return true;
@@ -664,7 +665,7 @@ void TForm1::FormCreate(rtl::TObject*) {
   const std::string prog = platform::ProgramFolder();
   for (const char* sub : {"setting", "temp", "log"}) {
     std::string error;
-    if (!platform::ForceDirectories(prog + sub, &error)) {
+    if (!platform::ForcePrivateDirectories(prog + sub, &error)) {
       setupFailed_ = true;
       ReportProblem(prog + sub + J(" を作れません") + " (" + error + ")");
     }

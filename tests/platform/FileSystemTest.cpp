@@ -599,3 +599,49 @@ TEST(Replacement, ACommitOnAnotherThreadTakesTheFileModeMaskOfItsCreation) {
   EXPECT_EQ(ReadFile(dir / "old.pdf"), "o");
   EXPECT_EQ(AllNames(dir.Path()), (std::vector<std::string>{"new.pdf", "old.pdf"}));
 }
+
+TEST(FileHelpers, TheProgramsOwnFoldersAndFilesArePrivateWhateverTheMask) {
+  for (const mode_t mask : {mode_t{0}, mode_t{022}}) {
+    SCOPED_TRACE(mask);
+    TempDir dir;
+    const mode_t old = ::umask(mask);
+    // New folders, each missing parent too.
+    EXPECT_TRUE(ForcePrivateDirectories(dir / "prog/log"));
+    // A folder of the user's that others may read and write, with what it holds.
+    fs::create_directory(dir / "open");
+    ::chmod((dir / "open").c_str(), 0777);
+    WriteFile(dir / "open/f", "kept");
+    EXPECT_TRUE(ForcePrivateDirectories(dir / "open/"));
+    // A link to a folder: neither it nor its folder is changed.
+    fs::create_directory(dir / "shared");
+    ::chmod((dir / "shared").c_str(), 0755);
+    fs::create_directory_symlink(dir / "shared", dir / "link");
+    EXPECT_TRUE(ForcePrivateDirectories(dir / "link"));
+    // Ordinary folders keep what the mask leaves.
+    EXPECT_TRUE(ForceDirectories(dir / "plain"));
+
+    // Files: a new one, and one that others could read before.
+    EXPECT_TRUE(WritePrivateFile(dir / "new.ini", "n"));
+    WriteFile(dir / "old.ini", "o");
+    ::chmod((dir / "old.ini").c_str(), 0666);
+    EXPECT_TRUE(WritePrivateFile(dir / "old.ini", "replaced"));
+    EXPECT_TRUE(WriteFileAtomic(dir / "atomic.txt", "a"));
+    ::umask(old);
+
+    EXPECT_EQ(Mode(dir / "prog"), 0700u);
+    EXPECT_EQ(Mode(dir / "prog/log"), 0700u);
+    EXPECT_EQ(Mode(dir / "open"), 0700u);
+    EXPECT_EQ(ReadFile(dir / "open/f"), "kept");
+    EXPECT_EQ(Mode(dir / "shared"), 0755u);
+    EXPECT_EQ(Mode(dir / "plain"), 0777u & ~mask);
+    EXPECT_EQ(Mode(dir / "new.ini"), 0600u);
+    EXPECT_EQ(Mode(dir / "old.ini"), 0600u);
+    EXPECT_EQ(ReadFile(dir / "old.ini"), "replaced");
+    EXPECT_EQ(Mode(dir / "atomic.txt"), 0666u & ~mask);
+  }
+  // A file where a folder must be is no folder.
+  TempDir dir;
+  WriteFile(dir / "f", "x");
+  EXPECT_FALSE(ForcePrivateDirectories(dir / "f"));
+  EXPECT_FALSE(ForcePrivateDirectories(dir / "f/g"));
+}

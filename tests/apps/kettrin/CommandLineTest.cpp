@@ -337,3 +337,33 @@ TEST_F(KettrinProgram, SorvanesCheckListPassesUntilAFileIsChangedAfterTheRun) {
   EXPECT_EQ(ReadFile(platform::AnsiToUtf8(result)),
             a + ",NG,OK,NG,NG\r\n" + b + ",OK,--,OK,NG\r\n" + locked_ + ",OK,--,OK,OK\r\n");
 }
+
+TEST_F(KettrinProgram, TheFilesItWritesAreItsOwnWhateverTheFileModeMask) {
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+  };
+  for (const char* mask : {"000", "022"}) {
+    SCOPED_TRACE(mask);
+    // A settings file that others could read, with the failure list on.
+    WriteFile(Prog() + "Kettrin.ini", "[PDF]\r\nReLock=1\r\nEngine=1\r\n");
+    ::chmod((Prog() + "Kettrin.ini").c_str(), 0644);
+    fs::remove(Prog() + "list_log.csv");
+    fs::remove(Prog() + "KettrinLog.txt");
+    List({plain_ + ",,,1.4", locked_ + ",user,wrong,1.7"});
+    CommandResult r =
+        RunCommand({"sh", "-c",
+                    std::string("umask ") + mask +
+                        " && exec env -u DISPLAY -u WAYLAND_DISPLAY \"$0\" /n /f\"$1\"",
+                    Prog() + "Kettrin", Prog() + "list.csv"},
+                   Prog() + "data");
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(ReadFile(Prog() + "KettrinLog.txt"), locked_ + "\r\n");
+    EXPECT_EQ(ReadFile(Prog() + "list_log.csv"),
+              plain_ + ",OK,OK,NG,NG\r\n" + locked_ + ",OK,--,OK,NG\r\n");
+    for (const char* file : {"Kettrin.ini", "KettrinLog.txt", "list_log.csv"})
+      EXPECT_EQ(mode(Prog() + file), 0600u) << file;
+    EXPECT_FALSE(FileExists(Prog() + "$output.pdf"));
+  }
+}
