@@ -313,8 +313,9 @@ TCheckOutcome TForm1::RunCheck() {
     SplitCsvLine(lines.Strings(i), fields);
     if (fields.size() > 3) {
       std::string file = ExpandPath(fields[0]);
-      UserPassword = rtl::Trim(fields[1]);
-      OwnerPassword = rtl::Trim(fields[2]);
+      // Passwords as written: blanks at either end are part of them.
+      UserPassword = fields[1];
+      OwnerPassword = fields[2];
       ExpectedVersion = rtl::Trim(fields[3]);
       if (ownerByTool)
         CheckWithTool(file);
@@ -360,34 +361,41 @@ void TForm1::CheckFile(const std::string& file, bool ownerByTool) {
       if (rc == platform::kRunTimedOut) problem = file + ": " + TimeLimitText("pdfinfo");
       return rc != 0;
     };
+    // Whether the owner password is wrong, by the tool or by pdfinfo; extra: pdfinfo's further
+    // options.
+    auto ownerCheckFails = [&](const std::string& extra) {
+      CurrentPassword = OwnerPassword;
+      if (!ownerByTool)
+        return pdfinfoFails(base + " -opw " + platform::QuoteArgument(CurrentPassword) + extra);
+      std::string work = WorkFilePath();
+      platform::DeleteFile(work);
+      std::string args = "-changeInfo -d " + platform::QuoteArgument(file) + " ";
+      if (!CurrentPassword.empty()) args += platform::QuoteArgument(CurrentPassword) + " ";
+      args += "-o " + platform::QuoteArgument(work) + " -ncc";
+      ToolResult = 0;
+      RunReLockTool(args);
+      if (ToolResult == platform::kRunTimedOut) problem = file + ": " + TimeLimitText(kToolName);
+      platform::DeleteFile(work);
+      return ToolResult != 0;
+    };
     isProtected = pdfinfoFails(base);
     userWrong = ownerWrong = false;
     if (problem.empty() && isProtected) {
       CurrentPassword = UserPassword;
       userWrong = pdfinfoFails(base + " -upw " + platform::QuoteArgument(CurrentPassword));
-      CurrentPassword = OwnerPassword;
-      if (!problem.empty()) {
-        // The user check was ended: the owner check would wait as long.
-      } else if (ownerByTool) {
-        std::string work = WorkFilePath();
-        platform::DeleteFile(work);
-        std::string args = "-changeInfo -d " + platform::QuoteArgument(file) + " ";
-        if (!CurrentPassword.empty()) args += platform::QuoteArgument(CurrentPassword) + " ";
-        args += "-o " + platform::QuoteArgument(work) + " -ncc";
-        ToolResult = 0;
-        RunReLockTool(args);
-        ownerWrong = ToolResult != 0;
-        if (ToolResult == platform::kRunTimedOut) problem = file + ": " + TimeLimitText(kToolName);
-        platform::DeleteFile(work);
-      } else {
-        ownerWrong = pdfinfoFails(base + " -opw " + platform::QuoteArgument(CurrentPassword));
-      }
+      // When the user check was ended, the owner check would wait as long.
+      if (problem.empty()) ownerWrong = ownerCheckFails("");
     } else if (problem.empty() && expectsProtection) {
       // Neither the empty user password nor the owner password.
       std::string probe = "?";
       while (probe == OwnerPassword)
         probe += "?";
-      encrypted = pdfinfoFails(base + " -upw " + platform::QuoteArgument(probe));
+      const std::string probeOption = " -upw " + platform::QuoteArgument(probe);
+      encrypted = pdfinfoFails(base + probeOption);
+      // The owner password of a file that opens without one: pdfinfo takes a wrong owner
+      // password for the empty user password, but not for a user password that is wrong too.
+      if (problem.empty() && encrypted && !OwnerPassword.empty())
+        ownerWrong = ownerCheckFails(probeOption);
     }
     if (!problem.empty()) isProtected = userWrong = ownerWrong = true;
   }
@@ -402,13 +410,16 @@ void TForm1::CheckFile(const std::string& file, bool ownerByTool) {
     item->SubItems().Add(userWrong ? MarkNo() : MarkYes());
     item->SubItems().Add(ownerWrong ? MarkNo() : MarkYes());
   } else {
-    // A password of the line that the file does not need is wrong.
+    // A password of the line that the file does not need is wrong; the owner password of a
+    // file encrypted with it alone is checked.
     const bool userUnused = !UserPassword.empty();
     const bool ownerUnused = !OwnerPassword.empty() && !encrypted;
     item->SubItems().Add(MarkYes());
     item->SubItems().Add(userUnused ? MarkNo() : MarkNone());
-    item->SubItems().Add(ownerUnused ? MarkNo() : MarkNone());
-    failed = userUnused || ownerUnused;
+    item->SubItems().Add(OwnerPassword.empty()       ? MarkNone()
+                         : ownerUnused || ownerWrong ? MarkNo()
+                                                     : MarkYes());
+    failed = userUnused || ownerUnused || ownerWrong;
   }
   if (failed) failureList_->Add(file);
 
@@ -472,6 +483,10 @@ void TForm1::ReportProblem(const std::string& text) {
 bool TForm1::SaveText(const std::string& path, const std::string& text) {
   std::string error;
   if (platform::WritePrivateFile(path, text, &error)) return true;
+  return CannotWrite(path, error);
+}
+
+bool TForm1::CannotWrite(const std::string& path, const std::string& error) {
   std::string message = path + J(" に書き込めません");
   if (!error.empty()) message += " (" + error + ")";
   StaticText1.SetCaption(message);

@@ -137,6 +137,8 @@ class TForm1 : public ui::TForm {
   // Writes the file atomically, private to its owner (0600); false (and the problem reported)
   // when it cannot.
   bool SaveText(const std::string& path, const std::string& text);
+  // Reports that path cannot be written (error: why); false.
+  bool CannotWrite(const std::string& path, const std::string& error);
 
   std::vector<std::string> arguments_;
   std::unique_ptr<rtl::TStringList> failureList_;
