@@ -449,6 +449,27 @@ bool ReplacementFile::Create(const std::string& target, std::string* error, bool
     os = real.get();
   }
   if (!OpenFolder(os, error)) return false;
+  return MakeTempFile(error);
+}
+
+bool ReplacementFile::CreateIn(const FolderHandle& folder, const std::string& name,
+                               std::string* error) {
+  Discard();
+  target_ = rtl::IncludeTrailingPathDelimiter(folder.Path()) + name;
+  newFileMode_ = 0666 & ~FileModeMask();
+  if (!folder.IsOpen()) return Fail(error, "cannot replace " + target_, EBADF);
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    return Fail(error, "cannot replace " + target_, EINVAL);
+  const std::string os = Os(target_);
+  const size_t slash = os.rfind('/');
+  folder_ = slash == 0 ? "/" : os.substr(0, slash);
+  name_ = os.substr(slash + 1);
+  dirFd_ = ::fcntl(folder.Descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (dirFd_ < 0) return Fail(error, "cannot open the folder of " + target_, errno);
+  return MakeTempFile(error);
+}
+
+bool ReplacementFile::MakeTempFile(std::string* error) {
   int err = EEXIST;
   for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
     try {
@@ -465,7 +486,7 @@ bool ReplacementFile::Create(const std::string& target, std::string* error, bool
     tempName_.clear();
     ::close(dirFd_);
     dirFd_ = -1;
-    return Fail(error, "cannot create a temporary file beside " + target, err);
+    return Fail(error, "cannot create a temporary file beside " + target_, err);
   }
   return true;
 }
@@ -586,6 +607,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
   if (exists) {
     const std::string why = Refusal(dirFd_, name_.c_str(), target);
     if (!why.empty()) return fail(why);
+    if (ownFileOnly_ && target.st_uid != ::geteuid()) return fail("the file is another user's");
   }
   if (expected && (!exists || !(IdentityOf(target) == *expected)))
     return fail(exists ? "the file changed after it was read" : "the file is gone");
@@ -645,6 +667,34 @@ void ReplacementFile::Discard() {
     if (*fd >= 0) ::close(*fd);
     *fd = -1;
   }
+}
+
+// ---- FolderHandle ----
+
+FolderHandle::~FolderHandle() {
+  Close();
+}
+
+bool FolderHandle::Open(const std::string& path, std::string* error) {
+  Close();
+  path_ = path.empty() ? std::string("./") : rtl::IncludeTrailingPathDelimiter(path);
+  fd_ = ::open(Os(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return Fail(error, "cannot open the folder " + path_, errno);
+  return true;
+}
+
+void FolderHandle::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool WriteOwnFileIn(const FolderHandle& folder, const std::string& name, std::string_view bytes,
+                    std::string* error) {
+  ReplacementFile file;
+  if (!file.CreateIn(folder, name, error)) return false;
+  file.SetMode(0600);
+  file.ReplaceOnlyOwnFile();
+  return file.Write(bytes, error) && file.Commit(nullptr, error);
 }
 
 PrivateFileScope::PrivateFileScope() : previous_(::umask(077)) {}

@@ -70,6 +70,26 @@ struct FileIdentity {
 bool CheckReplaceable(const std::string& path, FileIdentity* identity = nullptr,
                       std::string* error = nullptr);
 
+// A folder opened once: files made in it later are made there, whatever its path names by then.
+class FolderHandle {
+ public:
+  FolderHandle() = default;
+  ~FolderHandle();
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+
+  // Opens the folder at path ("" for the current folder). False, with error, when it is none.
+  bool Open(const std::string& path, std::string* error = nullptr);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
+  const std::string& Path() const { return path_; }  // as given, with a trailing "/"
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
 // A new file that takes the place of a target in one step. It is made in the target's folder
 // (O_CREAT|O_EXCL|O_NOFOLLOW, mode 0600, an unpredictable name beginning with "."), that folder
 // stays open, and everything is done on the descriptor that writes it. Commit gives it the
@@ -88,6 +108,9 @@ class ReplacementFile {
   // Makes the file beside target. With followLink, a symbolic link as target stands for the file
   // it names (the link stays); otherwise such a target is refused by Commit.
   bool Create(const std::string& target, std::string* error = nullptr, bool followLink = false);
+  // Makes the file for the target name (no folder part) in the open folder; a link as target is
+  // refused by Commit.
+  bool CreateIn(const FolderHandle& folder, const std::string& name, std::string* error = nullptr);
   // Takes the finished file at path as the new file for target (no link followed at either), so
   // that Commit renames it over the target instead of a copy being made: it must be a regular
   // file of the running user with a single name, on the target's mount; it is made private (0600)
@@ -101,6 +124,8 @@ class ReplacementFile {
     forcedMode_ = mode;
     hasForcedMode_ = true;
   }
+  // Commit refuses a target that is not the running user's own.
+  void ReplaceOnlyOwnFile() { ownFileOnly_ = true; }
   // For a stream over it; the object keeps the descriptor.
   int Descriptor() const { return fd_; }
   // The temporary file's path as the OS spells it (for a file made by Create).
@@ -125,6 +150,8 @@ class ReplacementFile {
  private:
   // Opens the folder of the target (os: its path as the OS spells it); sets folder_ and name_.
   bool OpenFolder(const std::string& os, std::string* error);
+  // Makes the temporary file in the open folder.
+  bool MakeTempFile(std::string* error);
 
   int dirFd_ = -1;
   int tempDirFd_ = -1;  // the folder of an adopted file; -1: the file is in the target's folder
@@ -136,6 +163,7 @@ class ReplacementFile {
   mode_t newFileMode_ = 0600;  // for a target that does not exist
   mode_t forcedMode_ = 0;      // with hasForcedMode_: the mode that Commit gives the file
   bool hasForcedMode_ = false;
+  bool ownFileOnly_ = false;
 };
 
 // Files made while it lives (by this process or a program it starts) are private to their owner:
@@ -173,6 +201,12 @@ bool WriteFileAtomic(const std::string& target, std::string_view bytes,
 // writable by its owner alone (0600), whatever the file mode mask and the old file's mode.
 bool WritePrivateFile(const std::string& target, std::string_view bytes,
                       std::string* error = nullptr);
+// Writes bytes as the file name in folder, private to its owner (0600): a new file, or one in
+// place of a regular file of the running user's own with a single name. No link there is
+// followed: a link, another user's file or anything else of that name is refused and left as it
+// is (error says why).
+bool WriteOwnFileIn(const FolderHandle& folder, const std::string& name, std::string_view bytes,
+                    std::string* error = nullptr);
 // Copies from over to atomically (target untouched on any failure). With failIfExists an existing
 // target is an error.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists = false,

@@ -486,6 +486,14 @@ bool TForm1::SaveText(const std::string& path, const std::string& text) {
   return CannotWrite(path, error);
 }
 
+bool TForm1::SaveResultCsv(const platform::FolderHandle& folder, const std::string& path,
+                           std::string error) {
+  if (folder.IsOpen() &&
+      platform::WriteOwnFileIn(folder, rtl::ExtractFileName(path), ResultCsvText(), &error))
+    return true;
+  return CannotWrite(path, error);
+}
+
 bool TForm1::CannotWrite(const std::string& path, const std::string& error) {
   std::string message = path + J(" に書き込めません");
   if (!error.empty()) message += " (" + error + ")";
@@ -526,6 +534,11 @@ void TForm1::FormActivate(rtl::TObject*) {
   CheckSettings.CsvPath = CommandLineCsv;
   Edit1.SetText(CheckSettings.CsvPath);
   savedResultCsv_.clear();
+  // The result goes beside the list, into the folder as it is now, whatever its path names when
+  // the run ends.
+  platform::FolderHandle listFolder;
+  std::string folderError;
+  listFolder.Open(rtl::ExtractFilePath(CheckSettings.CsvPath), &folderError);
 
   int exitCode = 2;
   const TCheckOutcome outcome = RunCheck();
@@ -541,7 +554,7 @@ void TForm1::FormActivate(rtl::TObject*) {
     case TCheckOutcome::kSaveFailed:
     case TCheckOutcome::kDone: {
       std::string path = ResultCsvPath(CheckSettings.CsvPath);
-      if (SaveText(path, ResultCsvText())) {
+      if (SaveResultCsv(listFolder, path, folderError)) {
         savedResultCsv_ = path;
         if (outcome == TCheckOutcome::kDone) {
           exitCode = AllPassed() ? 0 : 1;

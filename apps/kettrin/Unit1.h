@@ -16,6 +16,10 @@
 #include "ui/Forms.h"
 #include "ui/StdCtrls.h"
 
+namespace platform {
+class FolderHandle;
+}
+
 // Show modes of RunAndWait.
 constexpr int SW_HIDE = 0;
 constexpr int SW_SHOW = 5;
@@ -137,6 +141,11 @@ class TForm1 : public ui::TForm {
   // Writes the file atomically, private to its owner (0600); false (and the problem reported)
   // when it cannot.
   bool SaveText(const std::string& path, const std::string& text);
+  // Writes the result CSV as the file of path's name in the list's folder, private to its owner;
+  // no link is followed and no file but one of the running user's own is replaced. false (and
+  // the problem reported; error: why the folder could not be opened) when it cannot.
+  bool SaveResultCsv(const platform::FolderHandle& folder, const std::string& path,
+                     std::string error);
   // Reports that path cannot be written (error: why); false.
   bool CannotWrite(const std::string& path, const std::string& error);
 

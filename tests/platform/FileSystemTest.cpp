@@ -645,3 +645,56 @@ TEST(FileHelpers, TheProgramsOwnFoldersAndFilesArePrivateWhateverTheMask) {
   EXPECT_FALSE(ForcePrivateDirectories(dir / "f"));
   EXPECT_FALSE(ForcePrivateDirectories(dir / "f/g"));
 }
+
+TEST(Replacement, AnOwnFileInAnOpenedFolderIsMadeThereAndNothingElseIsReplaced) {
+  TempDir dir;
+  fs::create_directory(dir / "a");
+  FolderHandle folder;
+  ASSERT_TRUE(folder.Open(dir / "a"));
+  EXPECT_EQ(folder.Path(), dir / "a/");
+  // The folder's path names another folder by the time the file is written.
+  fs::rename(dir / "a", dir / "moved");
+  fs::create_directory(dir / "elsewhere");
+  fs::create_directory_symlink(dir / "elsewhere", dir / "a");
+  const mode_t mask = ::umask(0);
+  EXPECT_TRUE(WriteOwnFileIn(folder, "r.csv", "first"));
+  EXPECT_TRUE(WriteOwnFileIn(folder, "r.csv", "second"));  // its own, replaced
+  ::umask(mask);
+  EXPECT_EQ(ReadFile(dir / "moved/r.csv"), "second");
+  EXPECT_EQ(Mode(dir / "moved/r.csv"), 0600u);
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+
+  // What may not be replaced stays, and so does what it names.
+  WriteFile(dir / "target", "target");
+  fs::create_symlink(dir / "target", dir / "moved/link.csv");
+  fs::create_hard_link(dir / "target", dir / "moved/hard.csv");
+  fs::create_directory(dir / "moved/folder.csv");
+  const struct {
+    const char* name;
+    const char* why;
+  } refused[] = {{"link.csv", "symbolic link"},
+                 {"hard.csv", "hard links"},
+                 {"folder.csv", "regular file"},
+                 {"", "Invalid"},
+                 {"x/y.csv", "Invalid"}};
+  for (const auto& r : refused) {
+    std::string error;
+    EXPECT_FALSE(WriteOwnFileIn(folder, r.name, "new", &error)) << r.name;
+    EXPECT_NE(error.find(r.why), std::string::npos) << r.name << ": " << error;
+  }
+  if (::geteuid() == 0) {
+    WriteFile(dir / "moved/other.csv", "other's");
+    ASSERT_EQ(::chown((dir / "moved/other.csv").c_str(), 54321, 54321), 0);
+    std::string error;
+    EXPECT_FALSE(WriteOwnFileIn(folder, "other.csv", "new", &error));
+    EXPECT_NE(error.find("another user's"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(dir / "moved/other.csv"), "other's");
+  }
+  EXPECT_EQ(ReadFile(dir / "target"), "target");
+  EXPECT_TRUE(fs::is_symlink(dir / "moved/link.csv"));
+  for (const std::string& name : AllNames(dir / "moved"))
+    EXPECT_NE(name[0], '.') << name;  // no temporary file left
+  FolderHandle none;
+  EXPECT_FALSE(none.Open(dir / "missing"));
+  EXPECT_FALSE(WriteOwnFileIn(none, "r.csv", "x"));
+}
