@@ -329,9 +329,10 @@ bool TForm1::AddJobFolder(const std::string& path) {
   if (problem.empty()) {
     if (!platform::DirectoryExists(path) || JobFolderState(path) != 0) return false;
     try {
-      std::string error;
-      platform::PrivateFileScope privateFiles;  // the job file holds the passwords
-      if (!platform::CopyFile(DefaultIniPath(), JobIniPath(path), false, &error))
+      // The job file holds the passwords: its owner's alone, also where an older one was.
+      std::string error, bytes;
+      if (!platform::ReadFileBytes(DefaultIniPath(), bytes, &error) ||
+          !platform::WritePrivateFile(JobIniPath(path), bytes, &error))
         problem = J("設定ファイルを作れません: ") + error;
     } catch (const EJobIniPathError& e) {
       problem = e.Message();
