@@ -324,6 +324,7 @@ TEST_F(SorvaneProgram, ARunThatCannotRunEndsWithStatusTwoAndSaysWhy) {
   // No settings folder can be made: a file stands in its place.
   fs::remove_all(Prog() + "setting");
   WriteFile(Prog() + "setting", "");
+  ::chmod((Prog() + "setting").c_str(), 0644);  // whatever the mask: another user may not write it
   CommandResult r = Run();
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("Sorvane: " + Prog() + "setting"), std::string::npos) << r.err;
