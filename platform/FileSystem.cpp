@@ -688,6 +688,35 @@ void FolderHandle::Close() {
   fd_ = -1;
 }
 
+bool ReadFileBytesIn(const FolderHandle& folder, const std::string& name, std::string& bytes,
+                     std::string* error) {
+  const std::string path = folder.Path() + name;
+  if (!folder.IsOpen()) return Fail(error, "cannot open " + path, EBADF);
+  if (name.empty() || name.find('/') != std::string::npos)
+    return Fail(error, "cannot open " + path, EINVAL);
+  const std::string os = Os(path);
+  Fd fd(::openat(folder.Descriptor(), os.substr(os.rfind('/') + 1).c_str(),
+                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.Get() < 0) return Fail(error, "cannot open " + path, errno);
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0) return Fail(error, "cannot read " + path, errno);
+  if (!S_ISREG(st.st_mode)) {
+    if (error) *error = "cannot read " + path + ": the file is not a regular file";
+    return false;
+  }
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(error, "cannot read " + path, errno);
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  bytes = std::move(out);
+  return true;
+}
+
 bool WriteOwnFileIn(const FolderHandle& folder, const std::string& name, std::string_view bytes,
                     std::string* error) {
   ReplacementFile file;

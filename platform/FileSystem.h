@@ -201,6 +201,10 @@ bool WriteFileAtomic(const std::string& target, std::string_view bytes,
 // writable by its owner alone (0600), whatever the file mode mask and the old file's mode.
 bool WritePrivateFile(const std::string& target, std::string_view bytes,
                       std::string* error = nullptr);
+// The whole content of the file name in folder (a link there followed): a regular file, opened
+// without waiting, so that a FIFO or a device is refused unread.
+bool ReadFileBytesIn(const FolderHandle& folder, const std::string& name, std::string& bytes,
+                     std::string* error = nullptr);
 // Writes bytes as the file name in folder, private to its owner (0600): a new file, or one in
 // place of a regular file of the running user's own with a single name. No link there is
 // followed: a link, another user's file or anything else of that name is refused and left as it

@@ -296,13 +296,17 @@ TCheckOutcome TForm1::RunCheck() {
     ReportProblem(ToolPath() + J(" が見つかりません。検査を行いませんでした"));
     return TCheckOutcome::kCouldNotRun;
   }
-  rtl::TStringList lines;
-  try {
-    lines.LoadFromFile(csv);
-  } catch (const rtl::EStreamError& e) {
-    ReportProblem(e.Message());
+  // The list's folder is opened once: the list is read from it and the result CSV goes there,
+  // whatever its path names by then.
+  listFolder_ = std::make_unique<platform::FolderHandle>();
+  std::string text, error;
+  if (!listFolder_->Open(rtl::ExtractFilePath(csv), &error) ||
+      !platform::ReadFileBytesIn(*listFolder_, rtl::ExtractFileName(csv), text, &error)) {
+    ReportProblem(csv + J(" を読めません") + " (" + error + ")");
     return TCheckOutcome::kCouldNotRun;
   }
+  rtl::TStringList lines;
+  lines.SetText(text);
 
   const int n = lines.Count();
   std::vector<std::string> fields;
@@ -486,10 +490,10 @@ bool TForm1::SaveText(const std::string& path, const std::string& text) {
   return CannotWrite(path, error);
 }
 
-bool TForm1::SaveResultCsv(const platform::FolderHandle& folder, const std::string& path,
-                           std::string error) {
-  if (folder.IsOpen() &&
-      platform::WriteOwnFileIn(folder, rtl::ExtractFileName(path), ResultCsvText(), &error))
+bool TForm1::SaveResultCsv(const std::string& path) {
+  std::string error;
+  if (listFolder_ &&
+      platform::WriteOwnFileIn(*listFolder_, rtl::ExtractFileName(path), ResultCsvText(), &error))
     return true;
   return CannotWrite(path, error);
 }
@@ -534,11 +538,6 @@ void TForm1::FormActivate(rtl::TObject*) {
   CheckSettings.CsvPath = CommandLineCsv;
   Edit1.SetText(CheckSettings.CsvPath);
   savedResultCsv_.clear();
-  // The result goes beside the list, into the folder as it is now, whatever its path names when
-  // the run ends.
-  platform::FolderHandle listFolder;
-  std::string folderError;
-  listFolder.Open(rtl::ExtractFilePath(CheckSettings.CsvPath), &folderError);
 
   int exitCode = 2;
   const TCheckOutcome outcome = RunCheck();
@@ -554,7 +553,7 @@ void TForm1::FormActivate(rtl::TObject*) {
     case TCheckOutcome::kSaveFailed:
     case TCheckOutcome::kDone: {
       std::string path = ResultCsvPath(CheckSettings.CsvPath);
-      if (SaveResultCsv(listFolder, path, folderError)) {
+      if (SaveResultCsv(path)) {
         savedResultCsv_ = path;
         if (outcome == TCheckOutcome::kDone) {
           exitCode = AllPassed() ? 0 : 1;

@@ -141,17 +141,17 @@ class TForm1 : public ui::TForm {
   // Writes the file atomically, private to its owner (0600); false (and the problem reported)
   // when it cannot.
   bool SaveText(const std::string& path, const std::string& text);
-  // Writes the result CSV as the file of path's name in the list's folder, private to its owner;
-  // no link is followed and no file but one of the running user's own is replaced. false (and
-  // the problem reported; error: why the folder could not be opened) when it cannot.
-  bool SaveResultCsv(const platform::FolderHandle& folder, const std::string& path,
-                     std::string error);
+  // Writes the result CSV as the file of path's name in the folder the last run read its list
+  // from, private to its owner; no link is followed and no file but one of the running user's
+  // own is replaced. false (and the problem reported) when it cannot.
+  bool SaveResultCsv(const std::string& path);
   // Reports that path cannot be written (error: why); false.
   bool CannotWrite(const std::string& path, const std::string& error);
 
   std::vector<std::string> arguments_;
   std::unique_ptr<rtl::TStringList> failureList_;
-  std::string pdfinfo_;  // found at the start of each run
+  std::unique_ptr<platform::FolderHandle> listFolder_;  // of the last run's list
+  std::string pdfinfo_;                                 // found at the start of each run
   std::string savedResultCsv_;
   bool running_ = false;
   bool stopRequested_ = false;

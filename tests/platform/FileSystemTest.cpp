@@ -663,6 +663,14 @@ TEST(Replacement, AnOwnFileInAnOpenedFolderIsMadeThereAndNothingElseIsReplaced) 
   EXPECT_EQ(ReadFile(dir / "moved/r.csv"), "second");
   EXPECT_EQ(Mode(dir / "moved/r.csv"), 0600u);
   EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  // It is read back from there too; a FIFO there is refused without waiting for a writer.
+  std::string bytes;
+  EXPECT_TRUE(ReadFileBytesIn(folder, "r.csv", bytes));
+  EXPECT_EQ(bytes, "second");
+  ASSERT_EQ(::mkfifo((dir / "moved/fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(ReadFileBytesIn(folder, "fifo", bytes));
+  EXPECT_FALSE(ReadFileBytesIn(folder, "none", bytes));
+  fs::remove(dir / "moved/fifo");
 
   // What may not be replaced stays, and so does what it names.
   WriteFile(dir / "target", "target");

@@ -588,3 +588,27 @@ TEST_F(CheckRun, PasswordsAreComparedAsTheListWritesThemBlanksIncluded) {
                {plain + ",user,owner, 1.7 ", {plain, v, d, y, y}, false, false, "OK,--,OK,OK"},
            });
 }
+
+TEST_F(CheckRun, AListThatIsNoRegularFileIsNotWaitedForAndChecksNothing) {
+  const std::string plain = Qpdf("plain.pdf", {});
+  auto form = Form();
+  // A FIFO nobody writes to, and a link to one: opened without waiting, refused unread.
+  const std::string fifo = Prog() + "fifo.csv", link = Prog() + "link.csv";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink(fifo, link);
+  for (const std::string& list : {fifo, link}) {
+    SCOPED_TRACE(list);
+    CheckSettings.CsvPath = list;
+    EXPECT_EQ(form->RunCheck(), TCheckOutcome::kCouldNotRun);
+    EXPECT_EQ(form->StaticText1.Caption().rfind(list + J(" を読めません"), 0), 0u)
+        << form->StaticText1.Caption();
+    EXPECT_EQ(form->ListView1.Items().Count(), 0);
+  }
+  // A link to a list is read as the list.
+  WriteFile(Prog() + "real.csv", plain + ",,,1.4\r\n");
+  fs::create_symlink(Prog() + "real.csv", Prog() + "linked.csv");
+  CheckSettings.CsvPath = Prog() + "linked.csv";
+  EXPECT_EQ(form->RunCheck(), TCheckOutcome::kDone);
+  ASSERT_EQ(form->ListView1.Items().Count(), 1);
+  EXPECT_EQ(form->ListView1.Items().Item(0)->Caption(), plain);
+}
