@@ -612,3 +612,22 @@ TEST_F(CheckRun, AListThatIsNoRegularFileIsNotWaitedForAndChecksNothing) {
   ASSERT_EQ(form->ListView1.Items().Count(), 1);
   EXPECT_EQ(form->ListView1.Items().Item(0)->Caption(), plain);
 }
+
+TEST_F(CheckRun, WhatTheToolWritesForTheOwnerCheckIsTheProgramsOwnWhateverTheMask) {
+  const std::string rc128 =
+      Qpdf("rc4-128.pdf", {"--allow-weak-crypto", "--encrypt", "user", "owner", "128", "--"});
+  // A tool that writes its output as any program does and says what mode it got.
+  fs::remove(Prog() + "bin/AHPDFToolCmd26");
+  WriteFile(ToolPath(),
+            "#!/bin/sh\n: > \"$6\" && stat -c %a \"$6\" >> '" + Prog() + "modes'\nexit 0\n");
+  ::chmod(ToolPath().c_str(), 0755);
+  auto form = Form();
+  CheckSettings.Engine = 1;
+  List({rc128 + ",user,owner,1.4"});
+  const mode_t mask = ::umask(0);
+  const TCheckOutcome outcome = form->RunCheck();
+  ::umask(mask);
+  ASSERT_EQ(outcome, TCheckOutcome::kDone);
+  EXPECT_EQ(ReadFile(Prog() + "modes"), "600\n");
+  EXPECT_FALSE(FileExists(WorkFilePath()));
+}
