@@ -336,14 +336,45 @@ bool DeleteFile(const std::string& path, std::string* error) {
   return true;
 }
 
-bool ForceDirectories(const std::string& path, std::string* error) {
+namespace {
+
+// Makes the folder and its missing parents; with privateMode each new one gets exactly 0700.
+bool MakeDirectories(const std::string& path, std::string* error, bool privateMode) {
   std::string dir = rtl::ExcludeTrailingPathDelimiter(path);
   if (dir.empty()) return DirectoryExists("/");
   if (DirectoryExists(dir)) return true;
   std::string parent = rtl::ExtractFilePath(dir);
-  if (!parent.empty() && parent != dir && !ForceDirectories(parent, error)) return false;
-  if (::mkdir(Os(dir).c_str(), 0777) != 0 && !(errno == EEXIST && DirectoryExists(dir)))
+  if (!parent.empty() && parent != dir && !MakeDirectories(parent, error, privateMode))
+    return false;
+  const std::string os = Os(dir);
+  if (::mkdir(os.c_str(), privateMode ? 0700 : 0777) != 0) {
+    if (errno == EEXIST && DirectoryExists(dir)) return true;
     return Fail(error, "cannot make the folder " + dir, errno);
+  }
+  // The file mode mask may take rights away, never add them; 0700 is set whatever it is.
+  if (privateMode && ::chmod(os.c_str(), 0700) != 0)
+    return Fail(error, "cannot make the folder " + dir + " private", errno);
+  return true;
+}
+
+}  // namespace
+
+bool ForceDirectories(const std::string& path, std::string* error) {
+  return MakeDirectories(path, error, false);
+}
+
+bool ForcePrivateDirectories(const std::string& path, std::string* error) {
+  if (!MakeDirectories(path, error, true)) return false;
+  // A folder that was there already: the running user's own loses the others' rights; a link
+  // or another user's folder is left as it is.
+  const std::string dir = rtl::ExcludeTrailingPathDelimiter(path);
+  Fd fd(
+      ::open(Os(dir.empty() ? "/" : dir).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) return true;
+  if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0 &&
+      ::fchmod(fd.Get(), st.st_mode & 07700) != 0)
+    return Fail(error, "cannot make the folder " + dir + " private", errno);
   return true;
 }
 
@@ -443,6 +474,23 @@ bool ReplacementFile::CreateFor(const OpenedFile& target, std::string* error, bo
   Discard();
   newFileMode_ = 0666 & ~FileModeMask();
   return UseFolder(target, error) && MakeNewFile(unnamed, error);
+}
+
+bool ReplacementFile::CreateIn(const FolderHandle& folder, const std::string& name,
+                               std::string* error) {
+  Discard();
+  target_ = rtl::IncludeTrailingPathDelimiter(folder.Path()) + name;
+  newFileMode_ = 0666 & ~FileModeMask();
+  if (!folder.IsOpen()) return Fail(error, "cannot replace " + target_, EBADF);
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    return Fail(error, "cannot replace " + target_, EINVAL);
+  const std::string os = Os(target_);
+  const size_t slash = os.rfind('/');
+  folder_ = slash == 0 ? "/" : os.substr(0, slash);
+  name_ = os.substr(slash + 1);
+  dirFd_ = ::fcntl(folder.Descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (dirFd_ < 0) return Fail(error, "cannot open the folder of " + target_, errno);
+  return MakeNewFile(false, error);
 }
 
 bool ReplacementFile::MakeNewFile(bool unnamed, std::string* error) {
@@ -626,6 +674,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
   if (exists) {
     const std::string why = Refusal(dirFd_, name_.c_str(), target);
     if (!why.empty()) return fail(why);
+    if (ownFileOnly_ && target.st_uid != ::geteuid()) return fail("the file is another user's");
   }
   if (expected && (!exists || !(IdentityOf(target) == *expected)))
     return fail(exists ? "the file changed after it was read" : "the file is gone");
@@ -633,7 +682,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
   struct stat mine;
   if (::fstat(fd_, &mine) != 0) return failErrno("cannot look at the new file");
   if (exists) {
-    mode_t mode = target.st_mode & 07777;
+    mode_t mode = hasForcedMode_ ? forcedMode_ : target.st_mode & 07777;
     if (target.st_uid != mine.st_uid || target.st_gid != mine.st_gid) {
       if (::fchown(fd_, target.st_uid, target.st_gid) != 0) {
         if (::geteuid() == 0) return failErrno("cannot give the new file the owner of the file");
@@ -643,7 +692,7 @@ bool ReplacementFile::Commit(const FileIdentity* expected, std::string* error) {
       }
     }
     if (::fchmod(fd_, mode) != 0) return failErrno("cannot give the new file the mode of the file");
-  } else if (::fchmod(fd_, newFileMode_) != 0) {
+  } else if (::fchmod(fd_, hasForcedMode_ ? forcedMode_ : newFileMode_) != 0) {
     return failErrno("cannot give the new file its mode");
   }
 
@@ -692,6 +741,56 @@ void ReplacementFile::Discard() {
   }
 }
 
+// ---- Folders opened by path ----
+
+std::shared_ptr<FolderHandle> OpenFolderPath(const std::string& path, std::string* error) {
+  std::string named = path.empty() ? std::string("./") : rtl::IncludeTrailingPathDelimiter(path);
+  const int fd = ::open(Os(named).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(error, "cannot open the folder " + named, errno);
+    return nullptr;
+  }
+  return std::make_shared<FolderHandle>(fd, std::move(named));
+}
+
+bool ReadFileBytesIn(const FolderHandle& folder, const std::string& name, std::string& bytes,
+                     std::string* error) {
+  const std::string path = folder.Path() + name;
+  if (!folder.IsOpen()) return Fail(error, "cannot open " + path, EBADF);
+  if (name.empty() || name.find('/') != std::string::npos)
+    return Fail(error, "cannot open " + path, EINVAL);
+  const std::string os = Os(path);
+  Fd fd(::openat(folder.Descriptor(), os.substr(os.rfind('/') + 1).c_str(),
+                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.Get() < 0) return Fail(error, "cannot open " + path, errno);
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0) return Fail(error, "cannot read " + path, errno);
+  if (!S_ISREG(st.st_mode)) {
+    if (error) *error = "cannot read " + path + ": the file is not a regular file";
+    return false;
+  }
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(error, "cannot read " + path, errno);
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  bytes = std::move(out);
+  return true;
+}
+
+bool WriteOwnFileIn(const FolderHandle& folder, const std::string& name, std::string_view bytes,
+                    std::string* error) {
+  ReplacementFile file;
+  if (!file.CreateIn(folder, name, error)) return false;
+  file.SetMode(0600);
+  file.ReplaceOnlyOwnFile();
+  return file.Write(bytes, error) && file.Commit(nullptr, error);
+}
+
 PrivateFileScope::PrivateFileScope() : previous_(::umask(077)) {}
 
 PrivateFileScope::~PrivateFileScope() {
@@ -702,6 +801,13 @@ bool WriteFileAtomic(const std::string& target, std::string_view bytes, std::str
   ReplacementFile file;
   return file.Create(target, error, true) && file.Write(bytes, error) &&
          file.Commit(nullptr, error);
+}
+
+bool WritePrivateFile(const std::string& target, std::string_view bytes, std::string* error) {
+  ReplacementFile file;
+  if (!file.Create(target, error, true)) return false;
+  file.SetMode(0600);
+  return file.Write(bytes, error) && file.Commit(nullptr, error);
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists,

@@ -38,6 +38,10 @@ int64_t FileSize(const std::string& path);      // -1 when it is not a readable 
 bool DeleteFile(const std::string& path, std::string* error = nullptr);
 // Makes the folder and every missing parent; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& path, std::string* error = nullptr);
+// As ForceDirectories, for a folder of the program's own: every folder it makes is the running
+// user's alone (0700, whatever the file mode mask), and the folder, when it is there already as a
+// folder of the running user's, loses the rights of its group and of others.
+bool ForcePrivateDirectories(const std::string& path, std::string* error = nullptr);
 
 // The whole content of a file.
 bool ReadFileBytes(const std::string& path, std::string& bytes, std::string* error = nullptr);
@@ -77,6 +81,7 @@ bool CheckReplaceable(const std::string& path, FileIdentity* identity = nullptr,
 // untouched, and the file is removed when the object goes. Commit uses only the object's own
 // descriptors and no process-wide state, so it may run on another thread than the one that made
 // and wrote the file (one thread at a time).
+class FolderHandle;
 class OpenedFile;
 
 class ReplacementFile {
@@ -89,6 +94,9 @@ class ReplacementFile {
   // Makes the file beside target. With followLink, a symbolic link as target stands for the file
   // it names (the link stays); otherwise such a target is refused by Commit.
   bool Create(const std::string& target, std::string* error = nullptr, bool followLink = false);
+  // Makes the file for the target name (no folder part) in the open folder; a link as target is
+  // refused by Commit.
+  bool CreateIn(const FolderHandle& folder, const std::string& name, std::string* error = nullptr);
   // Takes the finished file at path as the new file for target (no link followed at either), so
   // that Commit renames it over the target instead of a copy being made: it must be a regular
   // file of the running user with a single name, on the target's mount; it is made private (0600)
@@ -107,6 +115,14 @@ class ReplacementFile {
   bool Unnamed() const { return fd_ >= 0 && tempName_.empty(); }
   // The device and inode of the new file (zero when none is open).
   std::pair<dev_t, ino_t> NewFile() const;
+  // The mode Commit gives the file whatever the target's mode (or the file mode mask, for a new
+  // target) is.
+  void SetMode(mode_t mode) {
+    forcedMode_ = mode;
+    hasForcedMode_ = true;
+  }
+  // Commit refuses a target that is not the running user's own.
+  void ReplaceOnlyOwnFile() { ownFileOnly_ = true; }
   // For a stream over it; the object keeps the descriptor.
   int Descriptor() const { return fd_; }
   // The temporary file's path as the OS spells it (for a file made by Create).
@@ -148,6 +164,9 @@ class ReplacementFile {
   std::string tempName_;       // the temporary file's name in its folder
   std::string target_;         // the target as given, for messages
   mode_t newFileMode_ = 0600;  // for a target that does not exist
+  mode_t forcedMode_ = 0;      // with hasForcedMode_: the mode that Commit gives the file
+  bool hasForcedMode_ = false;
+  bool ownFileOnly_ = false;
 };
 
 // Files made while it lives (by this process or a program it starts) are private to their owner:
@@ -181,6 +200,20 @@ class TemporaryPath {
 // (a link as target is followed).
 bool WriteFileAtomic(const std::string& target, std::string_view bytes,
                      std::string* error = nullptr);
+// As WriteFileAtomic, for a file of the program's own: the file, new or replaced, is readable and
+// writable by its owner alone (0600), whatever the file mode mask and the old file's mode.
+bool WritePrivateFile(const std::string& target, std::string_view bytes,
+                      std::string* error = nullptr);
+// The whole content of the file name in folder (a link there followed): a regular file, opened
+// without waiting, so that a FIFO or a device is refused unread.
+bool ReadFileBytesIn(const FolderHandle& folder, const std::string& name, std::string& bytes,
+                     std::string* error = nullptr);
+// Writes bytes as the file name in folder, private to its owner (0600): a new file, or one in
+// place of a regular file of the running user's own with a single name. No link there is
+// followed: a link, another user's file or anything else of that name is refused and left as it
+// is (error says why).
+bool WriteOwnFileIn(const FolderHandle& folder, const std::string& name, std::string_view bytes,
+                    std::string* error = nullptr);
 // Copies from over to atomically (target untouched on any failure). With failIfExists an existing
 // target is an error.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists = false,
@@ -208,6 +241,7 @@ class FolderHandle {
   ~FolderHandle();
   FolderHandle(const FolderHandle&) = delete;
   FolderHandle& operator=(const FolderHandle&) = delete;
+  bool IsOpen() const { return fd_ >= 0; }
   int Descriptor() const { return fd_; }
   const std::string& Path() const { return path_; }
   dev_t Device() const { return device_; }
@@ -220,6 +254,9 @@ class FolderHandle {
   ino_t inode_ = 0;
 };
 
+// Opens the folder at path ("" for the current folder), links followed: files made in it later
+// are made there, whatever its path names by then. Null, with error, when it is none.
+std::shared_ptr<FolderHandle> OpenFolderPath(const std::string& path, std::string* error = nullptr);
 // Opens the folder of a job (path in the ANSI code page, with or without a trailing "/"). A
 // symbolic link as its last part is never followed. Run as root, a link on the way to it is
 // followed only where no other user can have made it: a link of root's in a folder of root's

@@ -176,7 +176,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
   std::string text;
   for (const auto& l : lines)
     text += l + "\r\n";
-  if (!platform::WriteFileAtomic(fileName_, text)) throw cannotWrite();
+  if (!platform::WritePrivateFile(fileName_, text)) throw cannotWrite();
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view ident, int32_t value) {

@@ -2,7 +2,8 @@
 // functions do: sections and keys are found regardless of ASCII case, every read looks at the
 // file as it is now, and every write reads the file, changes one value and writes it back whole
 // (other lines and keys kept in their order). Files are byte strings in the ANSI code page with
-// CR LF line ends.
+// CR LF line ends; a file written is its owner's alone (0600), as settings files of the programs'
+// own (some hold passwords) must be.
 #pragma once
 
 #include <cstdint>

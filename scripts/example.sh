@@ -6,6 +6,8 @@
 # files, a silent run, then the result log, the check list and what pdfinfo says of each output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Run as root, the programs start only from a folder that no other user can write.
+umask 022
 scripts/install-deps.sh
 build=${SV_BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DSV_BUILD_TESTS=OFF -DSV_BUILD_BENCH=OFF

@@ -296,13 +296,17 @@ TCheckOutcome TForm1::RunCheck() {
     ReportProblem(ToolPath() + J(" が見つかりません。検査を行いませんでした"));
     return TCheckOutcome::kCouldNotRun;
   }
-  rtl::TStringList lines;
-  try {
-    lines.LoadFromFile(csv);
-  } catch (const rtl::EStreamError& e) {
-    ReportProblem(e.Message());
+  // The list's folder is opened once: the list is read from it and the result CSV goes there,
+  // whatever its path names by then.
+  std::string text, error;
+  listFolder_ = platform::OpenFolderPath(rtl::ExtractFilePath(csv), &error);
+  if (!listFolder_ ||
+      !platform::ReadFileBytesIn(*listFolder_, rtl::ExtractFileName(csv), text, &error)) {
+    ReportProblem(csv + J(" を読めません") + " (" + error + ")");
     return TCheckOutcome::kCouldNotRun;
   }
+  rtl::TStringList lines;
+  lines.SetText(text);
 
   const int n = lines.Count();
   std::vector<std::string> fields;
@@ -313,8 +317,9 @@ TCheckOutcome TForm1::RunCheck() {
     SplitCsvLine(lines.Strings(i), fields);
     if (fields.size() > 3) {
       std::string file = ExpandPath(fields[0]);
-      UserPassword = rtl::Trim(fields[1]);
-      OwnerPassword = rtl::Trim(fields[2]);
+      // Passwords as written: blanks at either end are part of them.
+      UserPassword = fields[1];
+      OwnerPassword = fields[2];
       ExpectedVersion = rtl::Trim(fields[3]);
       if (ownerByTool)
         CheckWithTool(file);
@@ -360,34 +365,41 @@ void TForm1::CheckFile(const std::string& file, bool ownerByTool) {
       if (rc == platform::kRunTimedOut) problem = file + ": " + TimeLimitText("pdfinfo");
       return rc != 0;
     };
+    // Whether the owner password is wrong, by the tool or by pdfinfo; extra: pdfinfo's further
+    // options.
+    auto ownerCheckFails = [&](const std::string& extra) {
+      CurrentPassword = OwnerPassword;
+      if (!ownerByTool)
+        return pdfinfoFails(base + " -opw " + platform::QuoteArgument(CurrentPassword) + extra);
+      std::string work = WorkFilePath();
+      platform::DeleteFile(work);
+      std::string args = "-changeInfo -d " + platform::QuoteArgument(file) + " ";
+      if (!CurrentPassword.empty()) args += platform::QuoteArgument(CurrentPassword) + " ";
+      args += "-o " + platform::QuoteArgument(work) + " -ncc";
+      ToolResult = 0;
+      RunReLockTool(args);
+      if (ToolResult == platform::kRunTimedOut) problem = file + ": " + TimeLimitText(kToolName);
+      platform::DeleteFile(work);
+      return ToolResult != 0;
+    };
     isProtected = pdfinfoFails(base);
     userWrong = ownerWrong = false;
     if (problem.empty() && isProtected) {
       CurrentPassword = UserPassword;
       userWrong = pdfinfoFails(base + " -upw " + platform::QuoteArgument(CurrentPassword));
-      CurrentPassword = OwnerPassword;
-      if (!problem.empty()) {
-        // The user check was ended: the owner check would wait as long.
-      } else if (ownerByTool) {
-        std::string work = WorkFilePath();
-        platform::DeleteFile(work);
-        std::string args = "-changeInfo -d " + platform::QuoteArgument(file) + " ";
-        if (!CurrentPassword.empty()) args += platform::QuoteArgument(CurrentPassword) + " ";
-        args += "-o " + platform::QuoteArgument(work) + " -ncc";
-        ToolResult = 0;
-        RunReLockTool(args);
-        ownerWrong = ToolResult != 0;
-        if (ToolResult == platform::kRunTimedOut) problem = file + ": " + TimeLimitText(kToolName);
-        platform::DeleteFile(work);
-      } else {
-        ownerWrong = pdfinfoFails(base + " -opw " + platform::QuoteArgument(CurrentPassword));
-      }
+      // When the user check was ended, the owner check would wait as long.
+      if (problem.empty()) ownerWrong = ownerCheckFails("");
     } else if (problem.empty() && expectsProtection) {
       // Neither the empty user password nor the owner password.
       std::string probe = "?";
       while (probe == OwnerPassword)
         probe += "?";
-      encrypted = pdfinfoFails(base + " -upw " + platform::QuoteArgument(probe));
+      const std::string probeOption = " -upw " + platform::QuoteArgument(probe);
+      encrypted = pdfinfoFails(base + probeOption);
+      // The owner password of a file that opens without one: pdfinfo takes a wrong owner
+      // password for the empty user password, but not for a user password that is wrong too.
+      if (problem.empty() && encrypted && !OwnerPassword.empty())
+        ownerWrong = ownerCheckFails(probeOption);
     }
     if (!problem.empty()) isProtected = userWrong = ownerWrong = true;
   }
@@ -402,13 +414,16 @@ void TForm1::CheckFile(const std::string& file, bool ownerByTool) {
     item->SubItems().Add(userWrong ? MarkNo() : MarkYes());
     item->SubItems().Add(ownerWrong ? MarkNo() : MarkYes());
   } else {
-    // A password of the line that the file does not need is wrong.
+    // A password of the line that the file does not need is wrong; the owner password of a
+    // file encrypted with it alone is checked.
     const bool userUnused = !UserPassword.empty();
     const bool ownerUnused = !OwnerPassword.empty() && !encrypted;
     item->SubItems().Add(MarkYes());
     item->SubItems().Add(userUnused ? MarkNo() : MarkNone());
-    item->SubItems().Add(ownerUnused ? MarkNo() : MarkNone());
-    failed = userUnused || ownerUnused;
+    item->SubItems().Add(OwnerPassword.empty()       ? MarkNone()
+                         : ownerUnused || ownerWrong ? MarkNo()
+                                                     : MarkYes());
+    failed = userUnused || ownerUnused || ownerWrong;
   }
   if (failed) failureList_->Add(file);
 
@@ -430,6 +445,7 @@ void TForm1::RunReLockTool(const std::string& arguments) {
     ToolResult = 1;
     return;
   }
+  platform::PrivateFileScope privateFiles;  // the tool's output is a file of the program's own
   ToolResult =
       RunAndWait(std::string(kToolName) + " " + arguments, SW_HIDE, rtl::ExtractFilePath(tool));
 }
@@ -470,7 +486,19 @@ void TForm1::ReportProblem(const std::string& text) {
 
 bool TForm1::SaveText(const std::string& path, const std::string& text) {
   std::string error;
-  if (platform::WriteFileAtomic(path, text, &error)) return true;
+  if (platform::WritePrivateFile(path, text, &error)) return true;
+  return CannotWrite(path, error);
+}
+
+bool TForm1::SaveResultCsv(const std::string& path) {
+  std::string error;
+  if (listFolder_ &&
+      platform::WriteOwnFileIn(*listFolder_, rtl::ExtractFileName(path), ResultCsvText(), &error))
+    return true;
+  return CannotWrite(path, error);
+}
+
+bool TForm1::CannotWrite(const std::string& path, const std::string& error) {
   std::string message = path + J(" に書き込めません");
   if (!error.empty()) message += " (" + error + ")";
   StaticText1.SetCaption(message);
@@ -525,7 +553,7 @@ void TForm1::FormActivate(rtl::TObject*) {
     case TCheckOutcome::kSaveFailed:
     case TCheckOutcome::kDone: {
       std::string path = ResultCsvPath(CheckSettings.CsvPath);
-      if (SaveText(path, ResultCsvText())) {
+      if (SaveResultCsv(path)) {
         savedResultCsv_ = path;
         if (outcome == TCheckOutcome::kDone) {
           exitCode = AllPassed() ? 0 : 1;

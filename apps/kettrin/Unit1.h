@@ -16,6 +16,10 @@
 #include "ui/Forms.h"
 #include "ui/StdCtrls.h"
 
+namespace platform {
+class FolderHandle;
+}
+
 // Show modes of RunAndWait.
 constexpr int SW_HIDE = 0;
 constexpr int SW_SHOW = 5;
@@ -134,12 +138,20 @@ class TForm1 : public ui::TForm {
   static std::string TimeLimitText(const std::string& program);
   // The status line, and in a silent run standard error, say what went wrong.
   void ReportProblem(const std::string& text);
-  // Writes the file atomically; false (and the problem reported) when it cannot.
+  // Writes the file atomically, private to its owner (0600); false (and the problem reported)
+  // when it cannot.
   bool SaveText(const std::string& path, const std::string& text);
+  // Writes the result CSV as the file of path's name in the folder the last run read its list
+  // from, private to its owner; no link is followed and no file but one of the running user's
+  // own is replaced. false (and the problem reported) when it cannot.
+  bool SaveResultCsv(const std::string& path);
+  // Reports that path cannot be written (error: why); false.
+  bool CannotWrite(const std::string& path, const std::string& error);
 
   std::vector<std::string> arguments_;
   std::unique_ptr<rtl::TStringList> failureList_;
-  std::string pdfinfo_;  // found at the start of each run
+  std::shared_ptr<platform::FolderHandle> listFolder_;  // of the last run's list
+  std::string pdfinfo_;                                 // found at the start of each run
   std::string savedResultCsv_;
   bool running_ = false;
   bool stopRequested_ = false;

@@ -126,7 +126,7 @@ int32_t LockWithTool(const std::string& path, std::string* problem) {
 int32_t LockWithTool(const platform::OpenedFile& file, std::string* problem,
                      platform::FileClaims* claims) {
   std::string work = WorkFilePath();
-  platform::ForceDirectories(rtl::ExtractFilePath(work));
+  platform::ForcePrivateDirectories(rtl::ExtractFilePath(work));
   if (platform::FileExists(work) || platform::DirectoryExists(work)) {
     // A stale work file must not pass for this run's output.
     if (!platform::DeleteFile(work)) {

@@ -348,11 +348,13 @@ bool TForm1::AddJobFolder(const std::string& path) {
   if (problem.empty()) {
     if (!platform::DirectoryExists(path) || JobFolderState(path) != 0) return false;
     try {
-      std::string error;
-      platform::PrivateFileScope privateFiles;  // the job file holds the passwords
-      // A job file kept while its folder was missing keeps its settings.
+      // The job file holds the passwords: its owner's alone, also where an older one was. One
+      // kept while its folder was missing keeps its settings.
+      std::string error, bytes;
       const std::string ini = JobIniPath(path);
-      if (!platform::FileExists(ini) && !platform::CopyFile(DefaultIniPath(), ini, false, &error))
+      const std::string from = platform::FileExists(ini) ? ini : DefaultIniPath();
+      if (!platform::ReadFileBytes(from, bytes, &error) ||
+          !platform::WritePrivateFile(ini, bytes, &error))
         problem = J("設定ファイルを作れません: ") + error;
     } catch (const EJobIniPathError& e) {
       problem = e.Message();
@@ -432,13 +434,14 @@ void TForm1::ReportFileError(const std::string& path, const std::string& message
 bool TForm1::OpenLogs() {
   CloseLogs();
   try {
-    platform::ForceDirectories(rtl::ExtractFilePath(ResultLogPath()));
+    platform::ForcePrivateDirectories(rtl::ExtractFilePath(ResultLogPath()));
     for (const std::string& path : {ResultLogPath(), CheckLogPath()}) {
       if (platform::FileExists(path) && !platform::DeleteFile(path))
         throw rtl::EWriteError(path + J(" を削除できません"));
     }
-    resultLog_ = std::make_unique<rtl::TFileStream>(ResultLogPath(), rtl::TFileStream::fmCreate);
-    // The check list holds the passwords.
+    // The result log names the files of private folders, the check list holds the passwords.
+    resultLog_ =
+        std::make_unique<rtl::TFileStream>(ResultLogPath(), rtl::TFileStream::fmCreate, 0600);
     checkLog_ =
         std::make_unique<rtl::TFileStream>(CheckLogPath(), rtl::TFileStream::fmCreate, 0600);
     return true;
@@ -802,7 +805,7 @@ void TForm1::FormCreate(rtl::TObject*) {
   const std::string prog = platform::ProgramFolder();
   for (const char* sub : {"setting", "temp", "log"}) {
     std::string error;
-    if (!platform::ForceDirectories(prog + sub, &error)) {
+    if (!platform::ForcePrivateDirectories(prog + sub, &error)) {
       setupFailed_ = true;
       ReportProblem(prog + sub + J(" を作れません") + " (" + error + ")");
     }

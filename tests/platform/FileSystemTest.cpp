@@ -793,3 +793,111 @@ TEST(Descriptors, ANewFileMadeUnnamedHasNoNameUntilItsCommit) {
   }
   SetUnnamedFilesForTests(true);
 }
+
+TEST(FileHelpers, TheProgramsOwnFoldersAndFilesArePrivateWhateverTheMask) {
+  for (const mode_t mask : {mode_t{0}, mode_t{022}}) {
+    SCOPED_TRACE(mask);
+    TempDir dir;
+    const mode_t old = ::umask(mask);
+    // New folders, each missing parent too.
+    EXPECT_TRUE(ForcePrivateDirectories(dir / "prog/log"));
+    // A folder of the user's that others may read and write, with what it holds.
+    fs::create_directory(dir / "open");
+    ::chmod((dir / "open").c_str(), 0777);
+    WriteFile(dir / "open/f", "kept");
+    EXPECT_TRUE(ForcePrivateDirectories(dir / "open/"));
+    // A link to a folder: neither it nor its folder is changed.
+    fs::create_directory(dir / "shared");
+    ::chmod((dir / "shared").c_str(), 0755);
+    fs::create_directory_symlink(dir / "shared", dir / "link");
+    EXPECT_TRUE(ForcePrivateDirectories(dir / "link"));
+    // Ordinary folders keep what the mask leaves.
+    EXPECT_TRUE(ForceDirectories(dir / "plain"));
+
+    // Files: a new one, and one that others could read before.
+    EXPECT_TRUE(WritePrivateFile(dir / "new.ini", "n"));
+    WriteFile(dir / "old.ini", "o");
+    ::chmod((dir / "old.ini").c_str(), 0666);
+    EXPECT_TRUE(WritePrivateFile(dir / "old.ini", "replaced"));
+    EXPECT_TRUE(WriteFileAtomic(dir / "atomic.txt", "a"));
+    ::umask(old);
+
+    EXPECT_EQ(Mode(dir / "prog"), 0700u);
+    EXPECT_EQ(Mode(dir / "prog/log"), 0700u);
+    EXPECT_EQ(Mode(dir / "open"), 0700u);
+    EXPECT_EQ(ReadFile(dir / "open/f"), "kept");
+    EXPECT_EQ(Mode(dir / "shared"), 0755u);
+    EXPECT_EQ(Mode(dir / "plain"), 0777u & ~mask);
+    EXPECT_EQ(Mode(dir / "new.ini"), 0600u);
+    EXPECT_EQ(Mode(dir / "old.ini"), 0600u);
+    EXPECT_EQ(ReadFile(dir / "old.ini"), "replaced");
+    EXPECT_EQ(Mode(dir / "atomic.txt"), 0666u & ~mask);
+  }
+  // A file where a folder must be is no folder.
+  TempDir dir;
+  WriteFile(dir / "f", "x");
+  EXPECT_FALSE(ForcePrivateDirectories(dir / "f"));
+  EXPECT_FALSE(ForcePrivateDirectories(dir / "f/g"));
+}
+
+TEST(Replacement, AnOwnFileInAnOpenedFolderIsMadeThereAndNothingElseIsReplaced) {
+  TempDir dir;
+  fs::create_directory(dir / "a");
+  std::shared_ptr<FolderHandle> opened = OpenFolderPath(dir / "a");
+  ASSERT_TRUE(opened);
+  const FolderHandle& folder = *opened;
+  EXPECT_EQ(folder.Path(), dir / "a/");
+  // The folder's path names another folder by the time the file is written.
+  fs::rename(dir / "a", dir / "moved");
+  fs::create_directory(dir / "elsewhere");
+  fs::create_directory_symlink(dir / "elsewhere", dir / "a");
+  const mode_t mask = ::umask(0);
+  EXPECT_TRUE(WriteOwnFileIn(folder, "r.csv", "first"));
+  EXPECT_TRUE(WriteOwnFileIn(folder, "r.csv", "second"));  // its own, replaced
+  ::umask(mask);
+  EXPECT_EQ(ReadFile(dir / "moved/r.csv"), "second");
+  EXPECT_EQ(Mode(dir / "moved/r.csv"), 0600u);
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  // It is read back from there too; a FIFO there is refused without waiting for a writer.
+  std::string bytes;
+  EXPECT_TRUE(ReadFileBytesIn(folder, "r.csv", bytes));
+  EXPECT_EQ(bytes, "second");
+  ASSERT_EQ(::mkfifo((dir / "moved/fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(ReadFileBytesIn(folder, "fifo", bytes));
+  EXPECT_FALSE(ReadFileBytesIn(folder, "none", bytes));
+  fs::remove(dir / "moved/fifo");
+
+  // What may not be replaced stays, and so does what it names.
+  WriteFile(dir / "target", "target");
+  fs::create_symlink(dir / "target", dir / "moved/link.csv");
+  fs::create_hard_link(dir / "target", dir / "moved/hard.csv");
+  fs::create_directory(dir / "moved/folder.csv");
+  const struct {
+    const char* name;
+    const char* why;
+  } refused[] = {{"link.csv", "symbolic link"},
+                 {"hard.csv", "hard links"},
+                 {"folder.csv", "regular file"},
+                 {"", "Invalid"},
+                 {"x/y.csv", "Invalid"}};
+  for (const auto& r : refused) {
+    std::string error;
+    EXPECT_FALSE(WriteOwnFileIn(folder, r.name, "new", &error)) << r.name;
+    EXPECT_NE(error.find(r.why), std::string::npos) << r.name << ": " << error;
+  }
+  if (::geteuid() == 0) {
+    WriteFile(dir / "moved/other.csv", "other's");
+    ASSERT_EQ(::chown((dir / "moved/other.csv").c_str(), 54321, 54321), 0);
+    std::string error;
+    EXPECT_FALSE(WriteOwnFileIn(folder, "other.csv", "new", &error));
+    EXPECT_NE(error.find("another user's"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(dir / "moved/other.csv"), "other's");
+  }
+  EXPECT_EQ(ReadFile(dir / "target"), "target");
+  EXPECT_TRUE(fs::is_symlink(dir / "moved/link.csv"));
+  for (const std::string& name : AllNames(dir / "moved"))
+    EXPECT_NE(name[0], '.') << name;  // no temporary file left
+  EXPECT_FALSE(OpenFolderPath(dir / "missing"));
+  FolderHandle none(-1, dir / "missing/");
+  EXPECT_FALSE(WriteOwnFileIn(none, "r.csv", "x"));
+}

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/CodePage.h"
@@ -98,5 +99,24 @@ TEST(IniFile, AFileThatCannotBeWrittenRaisesTheWriteErrorAndStaysAsItWas) {
     ::chmod(ro.c_str(), 0444);
     EXPECT_THROW(TIniFile(ro).WriteInteger("Pos", "Top", 1), rtl::EIniFileException);
     EXPECT_EQ(ReadFile(ro), "[Pos]\r\nTop=5\r\n");
+  }
+}
+
+TEST(IniFile, AWrittenFileIsItsOwnersAloneWhateverTheMaskAndTheOldMode) {
+  for (const mode_t mask : {mode_t{0}, mode_t{022}}) {
+    SCOPED_TRACE(mask);
+    TempDir dir;
+    WriteFile(dir / "old.ini", "[Pos]\r\nTop=5\r\n");
+    ::chmod((dir / "old.ini").c_str(), 0644);
+    const mode_t old = ::umask(mask);
+    TIniFile(dir / "new.ini").WriteInteger("Pos", "Top", 1);
+    TIniFile(dir / "old.ini").WriteInteger("Pos", "Left", 2);
+    ::umask(old);
+    for (const char* name : {"new.ini", "old.ini"}) {
+      struct stat st {};
+      ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+    }
+    EXPECT_EQ(ReadFile(dir / "old.ini"), "[Pos]\r\nTop=5\r\nLeft=2\r\n");
   }
 }

@@ -122,7 +122,10 @@ TEST_F(ToolkitModule, AWindowWithoutAUsableModuleIsRefusedWithTheReasonAndStatus
   for (const auto& c : cases) {
     SCOPED_TRACE(c.variant);
     fs::remove(prog_ / kModule);
-    if (!c.content.empty()) WriteFile(prog_ / kModule, c.content);
+    if (!c.content.empty()) {
+      WriteFile(prog_ / kModule, c.content);
+      fs::permissions(prog_ / kModule, fs::perms(0644));  // whatever the mask: root's alone
+    }
     for (const char* program : {"Sorvane", "Kettrin"}) {
       SCOPED_TRACE(program);
       Run run = Start(program, {});

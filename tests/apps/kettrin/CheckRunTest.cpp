@@ -89,15 +89,13 @@ TEST_F(CheckRun, MarksEveryKindOfFileAsPdfinfoAndItsFirstLineSay) {
       // The user password is no owner password.
       {aes128 + ",user,user,1.6", {aes128, ver("1.6", y), d, y, n}, true, true, "OK,--,OK,NG"},
       {aes256 + ",user,owner,1.6", {aes256, ver("1.7", n), d, y, y}, true, true, "NG,--,OK,OK"},
-      // Passwords and the version are trimmed; the file path is not.
-      {aes256 + ", user ,\towner, 1.7 ",
-       {aes256, ver("1.7", y), d, y, y},
-       false,
-       false,
-       "OK,--,OK,OK"},
+      // The version is trimmed; the passwords are taken as written, and so is the file path.
+      {aes256 + ",user,owner, 1.7 ", {aes256, ver("1.7", y), d, y, y}, false, false, "OK,--,OK,OK"},
+      {aes256 + ", user ,\towner,1.7", {aes256, ver("1.7", y), d, n, n}, true, true, "OK,--,NG,NG"},
       {plain + " ,,,1.4", {plain + " ", ver("1.?", n), d, n, n}, true, true, "NG,--,NG,NG"},
-      // A file that opens without a password counts as unprotected.
-      {ownerOnly + ",,owner,1.7", {ownerOnly, ver("1.7", y), y, d, d}, false, false, "OK,OK,NG,NG"},
+      // A file that opens without a password counts as unprotected; its owner password is
+      // checked.
+      {ownerOnly + ",,owner,1.7", {ownerOnly, ver("1.7", y), y, d, y}, false, false, "OK,OK,NG,OK"},
       // Sorvane's outside-tool outputs.
       {tool17 + ",user,owner,1.7", {tool17, ver("1.7", y), d, y, y}, false, false, "OK,--,OK,OK"},
       {tool16 + ",user,owner,1.6", {tool16, ver("1.6", y), d, y, y}, false, false, "OK,--,OK,OK"},
@@ -140,21 +138,21 @@ TEST_F(CheckRun, ALineWithAPasswordFailsAFileThatItDoesNotProtect) {
           {plain + ",,owner,1.4", {plain, "1.4  " + y, y, d, n}, true, true, "OK,OK,NG,NG"},
           // Encrypted with the owner password alone: protected as the line asks.
           {ownerOnly + ",,owner,1.7",
-           {ownerOnly, "1.7  " + y, y, d, d},
+           {ownerOnly, "1.7  " + y, y, d, y},
            false,
            false,
-           "OK,OK,NG,NG"},
+           "OK,OK,NG,OK"},
           {ownerOnly40 + ",,owner,1.4",
-           {ownerOnly40, "1.4  " + y, y, d, d},
+           {ownerOnly40, "1.4  " + y, y, d, y},
            false,
            false,
-           "OK,OK,NG,NG"},
+           "OK,OK,NG,OK"},
           // ...but not by the user password the line names.
           {ownerOnly + ",user,owner,1.7",
-           {ownerOnly, "1.7  " + y, y, n, d},
+           {ownerOnly, "1.7  " + y, y, n, y},
            true,
            true,
-           "OK,OK,NG,NG"},
+           "OK,OK,NG,OK"},
           // A line without passwords asks for nothing.
           {plain + ",,,1.4", {plain, "1.4  " + y, y, d, d}, false, false, "OK,OK,NG,NG"},
       });
@@ -495,16 +493,16 @@ TEST_F(CheckRun, FilesOfTheOutsideCorpus) {
     const File& f = files[i];
     V row = Row(*form->ListView1.Items().Item(i));
     EXPECT_EQ(row[1], f.version + "  " + y) << f.path;
-    EXPECT_EQ(V(row.begin() + 2, row.end()), f.unprotected ? (V{y, d, d}) : (V{d, y, y})) << f.path;
+    EXPECT_EQ(V(row.begin() + 2, row.end()), f.unprotected ? (V{y, d, y}) : (V{d, y, y})) << f.path;
   }
   // Every file fails with wrong passwords; one that opens without a password because it has
-  // only an owner password does not need the listed user password.
+  // only an owner password needs no user password, and fails for the wrong owner password.
   List(wrong);
   ASSERT_EQ(form->RunCheck(), TCheckOutcome::kDone);
   for (int i = 0; i < form->ListView1.Items().Count(); ++i) {
     const File& f = files[i];
     V row = Row(*form->ListView1.Items().Item(i));
-    EXPECT_EQ(V(row.begin() + 2, row.end()), f.unprotected ? (V{y, n, d}) : (V{d, n, n})) << f.path;
+    EXPECT_EQ(V(row.begin() + 2, row.end()), f.unprotected ? (V{y, n, n}) : (V{d, n, n})) << f.path;
     EXPECT_EQ(form->ListView1.ItemTextColor(i), ui::clRed) << f.path;
   }
   EXPECT_EQ(form->FailureList().Count(), static_cast<int>(std::size(files)));
@@ -519,4 +517,117 @@ TEST_F(CheckRun, FilesOfTheOutsideCorpus) {
   for (int i = 0; i < form->ListView1.Items().Count(); ++i)
     EXPECT_EQ(form->ListView1.Items().Item(i)->ColumnText(2), y) << docs[i];
   EXPECT_EQ(form->FailureList().Count(), 0);
+}
+
+TEST_F(CheckRun, AFileWithAnOwnerPasswordAloneNeedsTheListedOneByEitherCheck) {
+  // Each opens without a password; the owner password is all that protects it.
+  const V files = {
+      Qpdf("o-40.pdf", {"--allow-weak-crypto", "--encrypt", "", "owner", "40", "--"}),
+      Qpdf("o-rc4-128.pdf", {"--allow-weak-crypto", "--encrypt", "", "owner", "128", "--"}),
+      Qpdf("o-aes-128.pdf", {"--encrypt", "", "owner", "128", "--use-aes=y", "--"}),
+      Qpdf("o-aes-256.pdf", {"--encrypt", "", "owner", "256", "--"}),
+      // Another producer's owner password.
+      Qpdf("o-other.pdf", {"--encrypt", "", "someone else", "256", "--"}),
+  };
+  const std::string y = Y(), n = N(), d = D();
+  for (const int engine : {0, 1}) {
+    SCOPED_TRACE(engine ? "by the tool" : "by pdfinfo");
+    auto form = Form();
+    CheckSettings.Engine = engine;
+    std::vector<Expect> expected;
+    for (size_t i = 0; i < files.size(); ++i) {
+      const std::string& f = files[i];
+      const std::string version = i < 2 ? "1.4" : i == 2 ? "1.6" : "1.7";
+      const bool other = i + 1 == files.size();
+      const std::string right = other ? "someone else" : "owner";
+      expected.push_back({f + ",," + right + "," + version,
+                          {f, version + "  " + y, y, d, y},
+                          false,
+                          false,
+                          "OK,OK,NG,OK"});
+      for (const char* wrong : {"wrong", "owne", "Owner", "?"})
+        expected.push_back({f + ",," + wrong + "," + version,
+                            {f, version + "  " + y, y, d, n},
+                            true,
+                            true,
+                            "OK,OK,NG,NG"});
+      if (other)
+        expected.push_back({f + ",,owner," + version,
+                            {f, version + "  " + y, y, d, n},
+                            true,
+                            true,
+                            "OK,OK,NG,NG"});
+    }
+    CheckAll(*form, expected);
+    EXPECT_FALSE(FileExists(WorkFilePath()));
+  }
+}
+
+TEST_F(CheckRun, PasswordsAreComparedAsTheListWritesThemBlanksIncluded) {
+  const std::string blanks = Qpdf("blanks.pdf", {"--encrypt", " user ", "\towner ", "256", "--"});
+  const std::string ownerOnly = Qpdf("blank-owner.pdf", {"--encrypt", "", " owner", "256", "--"});
+  const std::string plain = Qpdf("plain.pdf", {"--encrypt", "user", "owner", "256", "--"});
+  const std::string y = Y(), n = N(), d = D(), v = "1.7  " + Y();
+  auto form = Form();
+  CheckAll(*form,
+           {
+               {blanks + ", user ,\towner ,1.7", {blanks, v, d, y, y}, false, false, "OK,--,OK,OK"},
+               {blanks + ",\" user \",\"\towner \",1.7",
+                {blanks, v, d, y, y},
+                false,
+                false,
+                "OK,--,OK,OK"},
+               {blanks + ",user,owner,1.7", {blanks, v, d, n, n}, true, true, "OK,--,NG,NG"},
+               {blanks + ", user,owner ,1.7", {blanks, v, d, n, n}, true, true, "OK,--,NG,NG"},
+               {ownerOnly + ",, owner,1.7", {ownerOnly, v, y, d, y}, false, false, "OK,OK,NG,OK"},
+               {ownerOnly + ",,owner,1.7", {ownerOnly, v, y, d, n}, true, true, "OK,OK,NG,NG"},
+               // Blanks around a password the file does not have make no match either.
+               {plain + ",user ,owner,1.7", {plain, v, d, n, y}, true, true, "OK,--,NG,OK"},
+               {plain + ",user, owner,1.7", {plain, v, d, y, n}, true, true, "OK,--,OK,NG"},
+               // The version is still read without the blanks around it.
+               {plain + ",user,owner, 1.7 ", {plain, v, d, y, y}, false, false, "OK,--,OK,OK"},
+           });
+}
+
+TEST_F(CheckRun, AListThatIsNoRegularFileIsNotWaitedForAndChecksNothing) {
+  const std::string plain = Qpdf("plain.pdf", {});
+  auto form = Form();
+  // A FIFO nobody writes to, and a link to one: opened without waiting, refused unread.
+  const std::string fifo = Prog() + "fifo.csv", link = Prog() + "link.csv";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink(fifo, link);
+  for (const std::string& list : {fifo, link}) {
+    SCOPED_TRACE(list);
+    CheckSettings.CsvPath = list;
+    EXPECT_EQ(form->RunCheck(), TCheckOutcome::kCouldNotRun);
+    EXPECT_EQ(form->StaticText1.Caption().rfind(list + J(" を読めません"), 0), 0u)
+        << form->StaticText1.Caption();
+    EXPECT_EQ(form->ListView1.Items().Count(), 0);
+  }
+  // A link to a list is read as the list.
+  WriteFile(Prog() + "real.csv", plain + ",,,1.4\r\n");
+  fs::create_symlink(Prog() + "real.csv", Prog() + "linked.csv");
+  CheckSettings.CsvPath = Prog() + "linked.csv";
+  EXPECT_EQ(form->RunCheck(), TCheckOutcome::kDone);
+  ASSERT_EQ(form->ListView1.Items().Count(), 1);
+  EXPECT_EQ(form->ListView1.Items().Item(0)->Caption(), plain);
+}
+
+TEST_F(CheckRun, WhatTheToolWritesForTheOwnerCheckIsTheProgramsOwnWhateverTheMask) {
+  const std::string rc128 =
+      Qpdf("rc4-128.pdf", {"--allow-weak-crypto", "--encrypt", "user", "owner", "128", "--"});
+  // A tool that writes its output as any program does and says what mode it got.
+  fs::remove(Prog() + "bin/AHPDFToolCmd26");
+  WriteFile(ToolPath(),
+            "#!/bin/sh\n: > \"$6\" && stat -c %a \"$6\" >> '" + Prog() + "modes'\nexit 0\n");
+  ::chmod(ToolPath().c_str(), 0755);
+  auto form = Form();
+  CheckSettings.Engine = 1;
+  List({rc128 + ",user,owner,1.4"});
+  const mode_t mask = ::umask(0);
+  const TCheckOutcome outcome = form->RunCheck();
+  ::umask(mask);
+  ASSERT_EQ(outcome, TCheckOutcome::kDone);
+  EXPECT_EQ(ReadFile(Prog() + "modes"), "600\n");
+  EXPECT_FALSE(FileExists(WorkFilePath()));
 }

@@ -1,9 +1,15 @@
 // The command line, the window's set-up and settings, the command-line run with its result CSV
 // and closing message, and the real program's silent runs with their exit statuses.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -336,4 +342,213 @@ TEST_F(KettrinProgram, SorvanesCheckListPassesUntilAFileIsChangedAfterTheRun) {
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_EQ(ReadFile(platform::AnsiToUtf8(result)),
             a + ",NG,OK,NG,NG\r\n" + b + ",OK,--,OK,NG\r\n" + locked_ + ",OK,--,OK,OK\r\n");
+}
+
+TEST_F(KettrinProgram, TheFilesItWritesAreItsOwnWhateverTheFileModeMask) {
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+  };
+  for (const char* mask : {"000", "022"}) {
+    SCOPED_TRACE(mask);
+    // A settings file that others could read, with the failure list on.
+    WriteFile(Prog() + "Kettrin.ini", "[PDF]\r\nReLock=1\r\nEngine=1\r\n");
+    ::chmod((Prog() + "Kettrin.ini").c_str(), 0644);
+    fs::remove(Prog() + "list_log.csv");
+    fs::remove(Prog() + "KettrinLog.txt");
+    List({plain_ + ",,,1.4", locked_ + ",user,wrong,1.7"});
+    CommandResult r =
+        RunCommand({"sh", "-c",
+                    std::string("umask ") + mask +
+                        " && exec env -u DISPLAY -u WAYLAND_DISPLAY \"$0\" /n /f\"$1\"",
+                    Prog() + "Kettrin", Prog() + "list.csv"},
+                   Prog() + "data");
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(ReadFile(Prog() + "KettrinLog.txt"), locked_ + "\r\n");
+    EXPECT_EQ(ReadFile(Prog() + "list_log.csv"),
+              plain_ + ",OK,OK,NG,NG\r\n" + locked_ + ",OK,--,OK,NG\r\n");
+    for (const char* file : {"Kettrin.ini", "KettrinLog.txt", "list_log.csv"})
+      EXPECT_EQ(mode(Prog() + file), 0600u) << file;
+    EXPECT_FALSE(FileExists(Prog() + "$output.pdf"));
+  }
+}
+
+namespace {
+
+constexpr uid_t kFolderOwner = 54321;
+
+// Runs f in a child process as the folder's owner (its own group, no others); true when f did.
+bool AsFolderOwner(const std::function<bool()>& f) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 ||
+        ::setresgid(kFolderOwner, kFolderOwner, kFolderOwner) != 0 ||
+        ::setresuid(kFolderOwner, kFolderOwner, kFolderOwner) != 0)
+      ::_exit(2);
+    ::_exit(f() ? 0 : 1);
+  }
+  int status = 0;
+  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+bool Plant(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  const bool ok =
+      fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
+struct FileState {
+  std::string bytes;
+  mode_t mode;
+  uid_t owner;
+  bool operator==(const FileState&) const = default;
+};
+
+FileState StateOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return {ReadFile(path), st.st_mode & 07777, st.st_uid};
+}
+
+// Root runs the check on a list in a folder of another user, who plants what he likes beside it.
+class ResultCsvInAnotherUsersFolder : public CommandLineRun {
+ protected:
+  void SetUp() override {
+    CommandLineRun::SetUp();
+    if (IsSkipped()) return;
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to play the folder's owner";
+    ::chmod(outside_.Path().c_str(), 0755);
+    // A folder of root's alone with a file that nobody else may read.
+    fs::create_directory(rootOnly_);
+    ::chmod(rootOnly_.c_str(), 0700);
+    WriteFile(secret_, "root's own\n");
+    ::chmod(secret_.c_str(), 0600);
+    // The user's folder, and the list in it.
+    fs::create_directories(lists_);
+    for (const std::string& f : {home_, lists_})
+      ASSERT_EQ(::chown(f.c_str(), kFolderOwner, kFolderOwner), 0);
+    WriteFile(list_, plain_ + ",,,1.4\r\n" + locked_ + ",user,owner,1.7\r\n");
+  }
+  // The command-line run on the list; the exit status.
+  int Run() {
+    ui::Application().SetExitCode(0);
+    auto form = Form({"/f" + list_});
+    form->Show();
+    return ui::Application().ExitCode();
+  }
+  std::string Expected() const {
+    return plain_ + ",OK,OK,NG,NG\r\n" + locked_ + ",OK,--,OK,OK\r\n";
+  }
+
+  TempDir outside_;
+  const std::string rootOnly_ = outside_ / "root", secret_ = rootOnly_ + "/secret";
+  const std::string home_ = outside_ / "home", lists_ = home_ + "/lists";
+  const std::string list_ = lists_ + "/list.csv", result_ = lists_ + "/list_log.csv";
+};
+
+}  // namespace
+
+TEST_F(ResultCsvInAnotherUsersFolder, IsMadeThereAndReplacedOnlyWhenItIsTheRunsOwn) {
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(StateOf(result_), (FileState{Expected(), 0600, 0}));
+  // The next run replaces what the last one wrote.
+  WriteFile(list_, plain_ + ",,,1.4\r\n");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(StateOf(result_), (FileState{plain_ + ",OK,OK,NG,NG\r\n", 0600, 0}));
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(ResultCsvInAnotherUsersFolder, WhatTheOwnerPlantsInItsPlaceIsNeitherFollowedNorReplaced) {
+  const FileState secret = StateOf(secret_);
+  const std::string hardLinked = rootOnly_ + "/linked";
+  WriteFile(hardLinked, "root's, linked\n");
+  ::chmod(hardLinked.c_str(), 0600);
+  const struct {
+    const char* what;
+    std::function<void()> plant;
+    const char* why;  // in the message
+  } cases[] = {
+      {"a link to a root-only file",
+       [&] {
+         ASSERT_TRUE(
+             AsFolderOwner([&] { return ::symlink(secret_.c_str(), result_.c_str()) == 0; }));
+       },
+       "symbolic link"},
+      {"a link to a file that is not there yet",
+       [&] {
+         ASSERT_TRUE(AsFolderOwner(
+             [&] { return ::symlink((rootOnly_ + "/new").c_str(), result_.c_str()) == 0; }));
+       },
+       "symbolic link"},
+      {"a file of the owner's",
+       [&] { ASSERT_TRUE(AsFolderOwner([&] { return Plant(result_, "mine\n"); })); },
+       "another user's"},
+      {"a root-only file's second name",
+       [&] { ASSERT_EQ(::link(hardLinked.c_str(), result_.c_str()), 0); }, "hard links"},
+      {"a folder",
+       [&] { ASSERT_TRUE(AsFolderOwner([&] { return ::mkdir(result_.c_str(), 0755) == 0; })); },
+       "regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(result_);
+    c.plant();
+    struct stat planted {};
+    ASSERT_EQ(::lstat(result_.c_str(), &planted), 0);
+    const std::string plantedBytes = S_ISREG(planted.st_mode) ? ReadFile(result_) : "";
+    boxes_.clear();
+    EXPECT_EQ(Run(), 2);
+    // Whatever was there is there still, and so is what it named.
+    struct stat now {};
+    ASSERT_EQ(::lstat(result_.c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, planted.st_ino);
+    EXPECT_EQ(now.st_uid, planted.st_uid);
+    if (S_ISREG(now.st_mode)) {
+      EXPECT_EQ(ReadFile(result_), plantedBytes);
+    }
+    EXPECT_EQ(StateOf(secret_), secret);
+    EXPECT_EQ(StateOf(hardLinked), (FileState{"root's, linked\n", 0600, 0}));
+    EXPECT_FALSE(fs::exists(rootOnly_ + "/new"));
+    // Nothing else was left in the folder, and the run said why.
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(lists_))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (V{"list.csv", "list_log.csv"}));
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text.rfind(result_ + J(" に書き込めません"), 0), 0u) << boxes_[0].text;
+    EXPECT_NE(boxes_[0].text.find(c.why), std::string::npos) << boxes_[0].text;
+  }
+}
+
+TEST_F(ResultCsvInAnotherUsersFolder,
+       GoesToTheListsFolderThoughItsPathIsTurnedIntoALinkDuringTheRun) {
+  // Root's folder holds a result file of root's own, which a run through the path would replace.
+  const std::string rootsResult = rootOnly_ + "/list_log.csv";
+  WriteFile(rootsResult, "root's result\n");
+  ::chmod(rootsResult.c_str(), 0600);
+  // A pdfinfo that takes its time, so that the owner moves the folder while it runs.
+  WriteFile(Prog() + "pdfinfo", "#!/bin/sh\nsleep 0.3\nexit 0\n");
+  ::chmod((Prog() + "pdfinfo").c_str(), 0755);
+  ui::Application().SetExitCode(0);
+  auto form = Form({"/f" + list_});
+  bool swapped = false;
+  platform::SetPendingEventsHook([&] {
+    if (!swapped)
+      swapped = AsFolderOwner([&] {
+        return ::rename(lists_.c_str(), (lists_ + ".old").c_str()) == 0 &&
+               ::symlink(rootOnly_.c_str(), lists_.c_str()) == 0;
+      });
+    ui::Application().ProcessMessages();
+  });
+  form->Show();
+  EXPECT_TRUE(swapped);
+  EXPECT_EQ(StateOf(rootsResult), (FileState{"root's result\n", 0600, 0}));
+  EXPECT_EQ(StateOf(lists_ + ".old/list_log.csv"),
+            (FileState{plain_ + ",OK,OK,NG,NG\r\n" + locked_ + ",OK,OK,NG,NG\r\n", 0600, 0}));
+  EXPECT_EQ(StateOf(secret_), (FileState{"root's own\n", 0600, 0}));
 }

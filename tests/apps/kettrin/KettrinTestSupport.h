@@ -65,6 +65,9 @@ class KettrinFolderTest : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directories(prog_ / "bin");
     std::filesystem::create_directories(prog_ / "data");
+    // Whatever the file mode mask, writable by no one else: run as root, the program starts only
+    // so.
+    std::filesystem::permissions(prog_ / "bin", std::filesystem::perms(0755));
     std::filesystem::create_symlink(ProgramDir() + "bin/AHPDFToolCmd26",
                                     prog_ / "bin/AHPDFToolCmd26");
     platform::SetProgramFolderForTests(prog_.Path(), "Kettrin");

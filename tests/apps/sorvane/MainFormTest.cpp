@@ -2,6 +2,7 @@
 // deleting, selecting), the controls that edit the current job, saving, closing and the start of
 // the check program.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -478,4 +479,25 @@ TEST_F(MainForm, TheWindowHasItsMenusTabsAndCaptions) {
     EXPECT_LE(c->Left() + c->Width(), p->ClientWidth()) << i;
     EXPECT_LE(c->Top() + c->Height(), p->ClientHeight()) << i;
   }
+}
+
+TEST_F(MainForm, AJobFileMadeForADroppedFolderIsItsOwnersAloneWhateverTheMask) {
+  const std::string fresh = Folder("fresh"), stale = Folder("stale");
+  auto form = Form();
+  WriteFile(DefaultIniPath(), "[PDF]\r\nMasterPassWord=AQID\r\n");
+  // A job file kept for a folder that is not listed, open to all: it keeps its settings.
+  WriteFile(JobIniPath(stale), "[PDF]\r\nVer=4\r\n");
+  ::chmod(JobIniPath(stale).c_str(), 0666);
+  const mode_t mask = ::umask(0);
+  form->DeliverDrop({{fresh, stale}, {0, 0}});
+  ::umask(mask);
+  EXPECT_EQ(Entries(*form), (V{fresh, stale}));
+  EXPECT_EQ(ReadFile(JobIniPath(fresh)), ReadFile(DefaultIniPath()));
+  EXPECT_EQ(ReadFile(JobIniPath(stale)), "[PDF]\r\nVer=4\r\n");
+  for (const std::string& folder : {fresh, stale}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(JobIniPath(folder).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << folder;
+  }
+  EXPECT_TRUE(boxes_.empty());
 }

@@ -250,8 +250,9 @@ TEST_F(SorvaneProgram, ASilentRunRewritesEveryJobsFilesAsTheJobAsks) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const LockCase& c = cases[i];
     const std::string version = std::string(c.version) == c.checkVersion ? "OK" : "NG";
-    const bool needsPassword = c.encrypted && !c.user.empty();
-    expected.push_back(outputs[i] + "," + version + (needsPassword ? ",--,OK,OK" : ",OK,NG,NG"));
+    // A file with the owner password alone opens without one; its owner password is checked.
+    const char* passwords = !c.encrypted ? ",OK,NG,NG" : c.user.empty() ? ",OK,NG,OK" : ",--,OK,OK";
+    expected.push_back(outputs[i] + "," + version + passwords);
   }
   EXPECT_EQ(ReadFile(Prog() + "log/log_check_log.csv"), Lines(expected));
 
@@ -323,6 +324,7 @@ TEST_F(SorvaneProgram, ARunThatCannotRunEndsWithStatusTwoAndSaysWhy) {
   // No settings folder can be made: a file stands in its place.
   fs::remove_all(Prog() + "setting");
   WriteFile(Prog() + "setting", "");
+  ::chmod((Prog() + "setting").c_str(), 0644);  // whatever the mask: another user may not write it
   CommandResult r = Run();
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("Sorvane: " + Prog() + "setting"), std::string::npos) << r.err;
@@ -625,5 +627,47 @@ TEST_F(SorvaneStopped, ASignalWhileTheOutsideToolRunsEndsItWithWhatItStarted) {
       EXPECT_EQ(ReadFile(files[i]), ReadFile(Source())) << files[i];
     ASSERT_TRUE(FileExists(bin + "helper"));
     EXPECT_TRUE(ProcessGone(std::stoi(ReadFile(bin + "helper"))));
+  }
+}
+
+TEST_F(SorvaneProgram, ItsFoldersAndFilesAreItsOwnWhateverTheFileModeMask) {
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+  };
+  for (const char* mask : {"000", "022"}) {
+    SCOPED_TRACE(mask);
+    // temp/ and log/ to be made; setting/ there as an older start left it.
+    for (const char* sub : {"temp", "log"})
+      fs::remove_all(Prog() + sub);
+    fs::remove(DefaultIniPath());
+    ::chmod((Prog() + "setting").c_str(), 0755);
+    // A program settings file that others could read, with the debug log on.
+    WriteFile(AppIniPath(), "[App]\r\nDebug=1\r\n");
+    ::chmod(AppIniPath().c_str(), 0644);
+    const std::string input = Input(Example("plain.pdf"), Prog() + "job", "a.pdf");
+    ::chmod(input.c_str(), 0664);
+    Job(Prog() + "job", [](TJobSettings& j) {
+      j.Ver = 3;  // the outside tool: the debug log gets its dump
+      j.UserPassWord = "user";
+      j.MasterPassWord = "owner";
+    });
+    CommandResult r = RunCommand(
+        {"sh", "-c",
+         std::string("umask ") + mask + " && exec env -u DISPLAY -u WAYLAND_DISPLAY \"$0\" /s",
+         Prog() + "Sorvane"},
+        Prog());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(ResultLogPath()), input + ",OK\r\n");
+    EXPECT_NE(ReadFile(DebugLogPath()).find(input), std::string::npos);
+    for (const char* sub : {"setting", "temp", "log"})
+      EXPECT_EQ(mode(Prog() + sub), 0700u) << sub;
+    for (const std::string& file :
+         {AppIniPath(), DefaultIniPath(), ResultLogPath(), CheckLogPath(), DebugLogPath()})
+      EXPECT_EQ(mode(file), 0600u) << file;
+    // A user's file keeps its own mode.
+    EXPECT_EQ(mode(input), 0664u);
+    EXPECT_NE(Info(input, "-upw", "user"), "");
   }
 }

@@ -44,8 +44,12 @@ inline std::string WithCopiesNamed(const std::string& text) {
 class SorvaneFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* sub : {"setting", "temp", "log", "bin"})
+    // Whatever the file mode mask, writable by no one else: run as root, the program starts only
+    // so.
+    for (const char* sub : {"setting", "temp", "log", "bin"}) {
       std::filesystem::create_directories(prog_ / sub);
+      std::filesystem::permissions(prog_ / sub, std::filesystem::perms(0755));
+    }
     platform::SetProgramFolderForTests(prog_.Path(), "Sorvane");
     AppSettings = TAppSettings();
     AppSettings.Wait = 5;

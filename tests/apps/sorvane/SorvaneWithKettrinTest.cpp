@@ -132,3 +132,41 @@ TEST_F(SorvaneWithKettrin, AToolThatHangsIsEndedAtTheTimeLimitAndItsFileIsNg) {
   // Nothing the tool started is left running.
   EXPECT_TRUE(ProcessGone(std::stoi(ReadFile(Prog() + "sleep.pid"))));
 }
+
+TEST_F(SorvaneWithKettrin, PasswordsWithBlanksAndOwnerPasswordsAloneAreCheckedAsTheJobSetThem) {
+  const std::string lib = Folder("lib"), tool = Folder("tool"), owner = Folder("owner");
+  for (const std::string& folder : {lib, tool, owner})
+    CopyFile(Example("plain.pdf"), folder + "/a.pdf");
+  Job(lib, [](TJobSettings& j) { j.Ver = 1, j.UserPassWord = " u s ", j.MasterPassWord = " o "; });
+  Job(tool, [](TJobSettings& j) { j.Ver = 4, j.UserPassWord = " u", j.MasterPassWord = "o "; });
+  // The owner password alone: the file opens without a password.
+  Job(owner, [](TJobSettings& j) { j.Ver = 1, j.PW = 0, j.MasterPassWord = " own "; });
+
+  CommandResult s = Sorvane();
+  ASSERT_EQ(s.exitCode, 0) << s.err;
+  EXPECT_TRUE(Opens(lib + "/a.pdf", "-upw", " u s "));
+  EXPECT_FALSE(Opens(lib + "/a.pdf", "-upw", "u s"));
+  EXPECT_TRUE(Opens(tool + "/a.pdf", "-upw", " u"));
+  EXPECT_TRUE(Opens(owner + "/a.pdf", "-upw", ""));
+  for (bool ownerByTool : {false, true}) {
+    SCOPED_TRACE(ownerByTool ? "tool" : "pdfinfo");
+    CommandResult k = Kettrin(ownerByTool);
+    EXPECT_EQ(k.exitCode, 0) << k.err;
+    EXPECT_EQ(KettrinResult(), lib + "/a.pdf,OK,--,OK,OK\r\n" + owner + "/a.pdf,OK,OK,NG,OK\r\n" +
+                                   tool + "/a.pdf,OK,--,OK,OK\r\n");
+    EXPECT_EQ(KettrinFailures(), "");
+  }
+
+  // The owner-only file put back with someone else's owner password fails.
+  CommandResult q = RunCommand({"qpdf", "--allow-weak-crypto", "--encrypt", "", "other", "128",
+                                "--", Example("plain.pdf"), owner + "/a.pdf"});
+  ASSERT_EQ(q.exitCode, 0) << q.err;
+  for (bool ownerByTool : {false, true}) {
+    SCOPED_TRACE(ownerByTool ? "tool" : "pdfinfo");
+    CommandResult k = Kettrin(ownerByTool);
+    EXPECT_EQ(k.exitCode, 1) << k.err;
+    EXPECT_NE(KettrinResult().find(owner + "/a.pdf,OK,OK,NG,NG\r\n"), std::string::npos)
+        << KettrinResult();
+    EXPECT_EQ(KettrinFailures(), owner + "/a.pdf\r\n");
+  }
+}
