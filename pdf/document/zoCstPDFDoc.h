@@ -727,10 +727,12 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   // ---- Stamping: page boxes and stamp fonts ----
 
-  // The box of page pageNumber (from 1) in unit: its /CropBox when that is a rectangle, else its
-  // /MediaBox. A box given by reference, with numbers given by reference or with its corners in
-  // any order is read as the rectangle it means (X1 <= X2, Y1 <= Y2). EInvalidPageError for a
-  // number outside the page list or a page without a usable box.
+  // The box of page pageNumber (from 1) in unit, as readers show it: its /CropBox clipped to its
+  // /MediaBox (boxes inherited from the page tree included); the media box alone when the crop
+  // box is no rectangle or lies outside it, the crop box alone when there is no media box. A box
+  // given by reference, with numbers given by reference or with its corners in any order is read
+  // as the rectangle it means (X1 <= X2, Y1 <= Y2). EInvalidPageError for a number outside the
+  // page list or a page without a usable box.
   TzoRectD GetPageBox(int32_t pageNumber, TzoMeasurementUnit unit);
   // Width and height of GetPageBox in unit.
   TzoSizeD GetPageSize(int32_t pageNumber, TzoMeasurementUnit unit);
