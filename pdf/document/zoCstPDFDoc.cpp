@@ -134,6 +134,7 @@ void TzoCustomPDFDocument::ResetDocument() {
   xrefStmItems_.clear();
   decryptor_.reset();
   encryptor_.reset();
+  encryptionChangesAtOpen_.reset();
   encryption_ = std::make_unique<TzoPDFEncryptionSettings>();
   encryption_->SetEnabled(false);
   encryption_->SetLevel(el40bit);
@@ -161,6 +162,7 @@ void TzoCustomPDFDocument::ClearDocument() {
   info_.reset();
   encryption_.reset();
   encryptor_.reset();
+  encryptionChangesAtOpen_.reset();
   objectStreamReader_.reset();
   reader_.reset();
   decryptor_.reset();

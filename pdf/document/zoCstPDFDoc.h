@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -580,8 +581,13 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   bool IsEncryptionOn() const;
   // Makes the output security handler from the current settings and Info's creation date, with
-  // a file identifier of its own (16 random bytes in its seed).
+  // a file identifier of its own (16 random bytes in its seed). When the document came from an
+  // encrypted file and no setter of Encryption has been called since the password was accepted,
+  // the file's own handler is kept instead (key, /O, /U, /P and first /ID), so that both of its
+  // passwords open the output as they opened the file; only the second /ID string is new.
   void CreateEncryptor();
+  // True when a save keeps the handler of the encrypted file it was loaded from (see above).
+  bool KeepsOpenedEncryption() const;
   // data encrypted with the key of (objectNumber, 0); makes the encryptor when there is none.
   std::string EncryptString(std::string_view data, int32_t objectNumber);
   // The /Encrypt dictionary of the current encryptor (caller owns it); replaces Trailer().ID()
@@ -979,6 +985,8 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::unique_ptr<TzoPDFDecrypt> decryptor_;
   std::unique_ptr<TzoPDFEncryptionSettings> encryption_;
   std::unique_ptr<TzoPDFEncryption> encryptor_;
+  // Encryption().Changes() when the file's password was accepted; none for a plain file.
+  std::optional<uint64_t> encryptionChangesAtOpen_;
   std::unique_ptr<TzoPDFObjectStore> inputStore_;
   std::unique_ptr<TzoPDFObjectStore> outputStore_;
   std::unique_ptr<TzoPDFObject> firstFileID_;
