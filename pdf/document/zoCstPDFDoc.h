@@ -811,8 +811,8 @@ class TzoCustomPDFDocument : public TzoComponent {
   // placed and upright as the page is shown, its /Rotate applied. The fonts, picture and opacity
   // state are made once per call and shared by its pages; a page that already holds a font of
   // this library equal to the stamp's uses its own, unless the template brings its FontResource.
-  // A text template's Text ends as the text of
-  // the last page stamped; Angle, X and Y are as they were. EInvalidPageError for a bad range
+  // The template's Text, Angle, X and Y are as they were when the call ends, however it ends, so
+  // a template can be used again. EInvalidPageError for a bad range
   // or a page without a box, before any page changes; the resource makers' errors pass through.
   void InsertWatermark(TzoWatermarkTemplate& tmpl, const std::string& pageRange);
 

@@ -564,8 +564,8 @@ TEST(StampTest, TextVariablesPerPage) {
   auto t = TextAt(u"<%pageno%>/<%TotPage%> <%Title%>; <%AUTHOR%>; <%Subject%>; <%Creator%>",
                   "Arial", 10, ui::ANSI_CHARSET, 10, 10, 1);
   doc->InsertWatermark(*t, "2-3");
-  // The template ends with the last page's text, its placement as it was.
-  EXPECT_EQ(t->Text, u"3/4 The Title; An Author; A Subject; A Creator");
+  // The template ends with its own text, its placement as it was.
+  EXPECT_EQ(t->Text, u"<%pageno%>/<%TotPage%> <%Title%>; <%AUTHOR%>; <%Subject%>; <%Creator%>");
   EXPECT_EQ(t->X, 10);
   EXPECT_EQ(t->HorizontalPosition, 3);
   auto custom = TextAt(u"[<%Customer%>] [<%customer%>]", "Arial", 10, ui::ANSI_CHARSET, 10, 40, 1);
@@ -590,6 +590,35 @@ TEST(StampTest, TextVariablesPerPage) {
             (std::vector<std::pair<std::u16string, int32_t>>{{u"Customer", 3}, {u"Customer", 4}}));
 }
 
+// A template is used again as it was made: its variables are filled in afresh for every call,
+// also after a call that raised; a composite's member as well (pdftotext of each page).
+TEST(StampTest, ATemplateUsedAgainFillsItsVariablesAgain) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  auto doc = LoadFixture(Pages(5), dir);
+  doc->SetMeasurementUnit(muPoints);
+  const std::u16string text = u"Page <%PageNo%> of <%TotPage%>";
+  auto t = TextAt(text, "Arial", 10, ui::ANSI_CHARSET, 10, 10, 0);
+  doc->InsertWatermark(*t, "1");
+  EXPECT_EQ(t->Text, text);
+  doc->InsertWatermark(*t, "2-3");
+  EXPECT_EQ(t->Text, text);
+  // A font resource the library does not make raises after the pages' texts are filled in.
+  t->EncodingIndex = 3;
+  EXPECT_THROW(doc->InsertWatermark(*t, "4"), EUnsupportedFontError);
+  EXPECT_EQ(t->Text, text);
+  t->EncodingIndex = 0;
+  TzoCompositeWatermarkTemplate both;
+  both.Templates.push_back(t.get());
+  doc->InsertWatermark(both, "4");
+  doc->InsertWatermark(both, "5");
+  EXPECT_EQ(t->Text, text);
+  Save(*doc, dir / "out.pdf");
+  EXPECT_EQ(PageTexts(dir / "out.pdf"),
+            (std::vector<std::string>{"Page 1 of 5", "Page 2 of 5", "Page 3 of 5", "Page 4 of 5",
+                                      "Page 5 of 5"}));
+}
+
 // The custom-variable scan goes on after each value it inserts: a handler that answers with the
 // variable itself, or with another variable, ends; marks with nothing between them are no
 // variable; an inner "<%" starts the variable.
@@ -609,7 +638,7 @@ TEST(StampTest, VariableScanEndsWhateverTheHandlerAnswers) {
   auto t = TextAt(u"<%Self%> <%Other%> <%%> <%> <%a<%b%> <%Gone%>.", "Arial", 10, ui::ANSI_CHARSET,
                   10, 10, 1);
   doc->InsertWatermark(*t, "");
-  EXPECT_EQ(t->Text, u"<%Self%> <%Self%><%Other%> <%%> <%> <%aB .");
+  EXPECT_EQ(t->Text, u"<%Self%> <%Other%> <%%> <%> <%a<%b%> <%Gone%>.");
   EXPECT_EQ(asked, (std::vector<std::u16string>{u"Self", u"Other", u"b", u"Gone"}));
   Save(*doc, dir / "out.pdf");
   EXPECT_EQ(PageTexts(dir / "out.pdf"),
