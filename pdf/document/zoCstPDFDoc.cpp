@@ -122,6 +122,7 @@ void TzoCustomPDFDocument::ResetDocument() {
   formFields_.reset();
   saveStateObjectNumber_ = -1;
   restoreStateObjectNumber_ = -1;
+  contentsMemo_.clear();
   inputStore_ = std::make_unique<TzoPDFObjectStore>();
   walked_.clear();
   xrefSize_ = 0;
@@ -152,6 +153,7 @@ void TzoCustomPDFDocument::ResetDocument() {
 void TzoCustomPDFDocument::ClearDocument() {
   pages_.clear();  // lent from the store
   walked_.clear();
+  contentsMemo_.clear();
   outlineRoot_.reset();
   namedDestinations_.reset();
   formFields_.reset();

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -1021,6 +1022,16 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::vector<int64_t> xrefOffsets_;
   int32_t saveStateObjectNumber_ = -1;
   int32_t restoreStateObjectNumber_ = -1;
+  // What AddPageContent left in a page's /Contents array (by page index): the array, its length
+  // and last item then, and whether it holds the save-state stream. An array found so again is
+  // known to hold references only, and is not walked again for the next stamp.
+  struct ContentsMemo {
+    const TzoPDFArrayObject* array = nullptr;
+    int32_t count = 0;
+    const TzoPDFObject* last = nullptr;
+    bool wrapped = false;
+  };
+  std::unordered_map<int32_t, ContentsMemo> contentsMemo_;
   std::unique_ptr<std::vector<std::unique_ptr<TzoAcroFormField>>> formFields_;
   // True once the catalog has been read (a document without it cannot be saved).
   bool catalogRead_ = false;

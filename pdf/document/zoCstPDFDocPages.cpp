@@ -276,19 +276,30 @@ void TzoCustomPDFDocument::AddPageContent(int32_t pageIndex,
   }
 
   // Only references name content streams: anything else in the array makes readers drop the
-  // page's content.
-  for (int32_t i = array->Count() - 1; i >= 0; --i)
-    if (!array->GetItem(i) || !array->GetItem(i)->AsReference()) array->Delete(i);
+  // page's content. An array as this function left it is known; it is not walked again, so that
+  // many stamps on one page take time in proportion to their number.
+  ContentsMemo& memo = contentsMemo_[pageIndex];
+  const bool known = memo.array == array && memo.count == array->Count() && memo.count > 0 &&
+                     memo.last == array->GetItem(memo.count - 1);
+  if (!known) {
+    for (int32_t i = array->Count() - 1; i >= 0; --i)
+      if (!array->GetItem(i) || !array->GetItem(i)->AsReference()) array->Delete(i);
+    memo.wrapped = HasReferenceTo(*array, saveStateObjectNumber_);
+  }
 
   if (layer == 0) {
     array->Insert(0, std::move(newContent));
   } else {
     // The page's own content is enclosed once; later over-stamps follow the first.
-    if (!HasReferenceTo(*array, saveStateObjectNumber_)) {
+    if (!memo.wrapped) {
       array->Insert(0, wrapRef(saveStateObjectNumber_));
       array->Add(wrapRef(restoreStateObjectNumber_));
+      memo.wrapped = true;
     }
     array->Add(std::move(newContent));
   }
+  memo.array = array;
+  memo.count = array->Count();
+  memo.last = array->GetItem(memo.count - 1);
   if (copy) page->SetValue("/Contents", std::move(copy));
 }
