@@ -269,11 +269,13 @@ void TzoPDFEncryptionSettings::CheckCanChange() const {
 void TzoPDFEncryptionSettings::SetEnabled(bool value) {
   CheckCanChange();
   enabled_ = value;
+  ++changes_;
 }
 
 void TzoPDFEncryptionSettings::SetLevel(TzoPDFEncryptionLevel value) {
   CheckCanChange();
   level_ = value;
+  ++changes_;
 }
 
 const std::string& TzoPDFEncryptionSettings::OwnerPassword() const {
@@ -284,16 +286,19 @@ const std::string& TzoPDFEncryptionSettings::OwnerPassword() const {
 void TzoPDFEncryptionSettings::SetOwnerPassword(const std::string& value) {
   CheckCanChange();
   ownerPassword_ = value;
+  ++changes_;
 }
 
 void TzoPDFEncryptionSettings::SetUserPassword(const std::string& value) {
   CheckCanChange();
   userPassword_ = value;
+  ++changes_;
 }
 
 void TzoPDFEncryptionSettings::SetUserPermissions(TzoUserPermissions value) {
   CheckCanChange();
   userPermissions_ = value;
+  ++changes_;
 }
 
 // ---- Handler checks ----
@@ -591,9 +596,40 @@ TzoPDFEncryption::TzoPDFEncryption(std::string_view seed1, std::string_view seed
   Key16 key = FileKeyOf(paddedUser_, o_, PermissionsToP(), fileID_, revision_, keyLength_);
   SetFileKey({key.data(), keyLength_});
   u_ = UserValueOf(key, keyLength_, fileID_, revision_);
+  updateID_ = fileID_;
+}
+
+TzoPDFEncryption::TzoPDFEncryption(const TzoPDFDecrypt& opened, std::string_view seed1,
+                                   std::string_view seed2) {
+  if (!opened.HasFileKey()) throw rtl::Exception("The encrypted file has not been opened");
+  revision_ = opened.Revision();
+  keyLength_ = opened.KeyLength();
+  permissions_ = opened.Permissions();
+  const std::string id = opened.GetFileID();
+  fileID_.assign(id.begin(), id.end());
+  const std::string o = opened.GetOwnerKey(), u = opened.GetUserKey();
+  std::copy(o.begin(), o.end(), o_.begin());
+  std::copy(u.begin(), u.end(), u_.begin());
+  const std::string key = opened.GetFileKey();
+  SetFileKey({reinterpret_cast<const uint8_t*>(key.data()), key.size()});
+  keptP_ = true;
+  p_ = opened.P();
+
+  TMD5Context c;
+  Md5Init(c);
+  Md5Update(c, seed1.data(), seed1.size());
+  Md5Update(c, seed2.data(), seed2.size());
+  TMD5Digest update;
+  Md5Final(c, update);
+  updateID_.assign(update.begin(), update.end());
+}
+
+std::string TzoPDFEncryption::GetUpdateID() const {
+  return AsString(updateID_.data(), updateID_.size());
 }
 
 int32_t TzoPDFEncryption::PermissionsToP() const {
+  if (keptP_) return p_;
   const bool r3 = revision_ >= 3;
   uint32_t p = r3 ? 0xFFFFF0C0u : 0xFFFFFFC0u;
   const TzoUserPermissions s = permissions_;

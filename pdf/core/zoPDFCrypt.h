@@ -22,6 +22,7 @@
 #include "platform/RtlClasses.h"
 #include "platform/RtlSysUtils.h"
 
+class TzoPDFDecrypt;
 class TzoPDFDictObject;
 class TzoPDFStringObject;
 
@@ -126,6 +127,7 @@ class TzoUserPermissions {
 // The caller's encryption choice. Every setter raises rtl::Exception "User cannot change
 // encryption settings" (and changes nothing) once CanChange is false; OwnerPassword then reads
 // empty. Only TzoPDFDecrypt::Authenticate clears CanChange (after an open with the user password).
+// Every setter that succeeds counts in Changes, whether or not the value differs.
 class TzoPDFEncryptionSettings : public rtl::TPersistent {
  public:
   TzoPDFEncryptionSettings() = default;
@@ -142,6 +144,8 @@ class TzoPDFEncryptionSettings : public rtl::TPersistent {
   void SetUserPassword(const std::string& value);
   TzoUserPermissions UserPermissions() const { return userPermissions_; }
   void SetUserPermissions(TzoUserPermissions value);
+  // The number of setter calls that succeeded so far.
+  uint64_t Changes() const { return changes_; }
 
   // Defaults of the published properties (a value equal to its default is not streamed).
   static constexpr bool kDefaultEnabled = false;
@@ -159,6 +163,7 @@ class TzoPDFEncryptionSettings : public rtl::TPersistent {
   std::string ownerPassword_;
   std::string userPassword_;
   TzoUserPermissions userPermissions_ = TzoUserPermissions::All();
+  uint64_t changes_ = 0;
 };
 
 // ---- Handler checks ----
@@ -248,8 +253,16 @@ class TzoPDFEncryption : public TzoBasePDFCrypt {
   // one, also when the settings hide it). An empty owner password stands for the user password.
   TzoPDFEncryption(std::string_view seed1, std::string_view seed2,
                    const TzoPDFEncryptionSettings& settings);
+  // The handler of a file that opened (opened.HasFileKey()), kept: its revision, key length, file
+  // key, /O, /U, /P and file identifier, so that the passwords that open it open the output; the
+  // second identifier (GetUpdateID) is MD5 of seed1 followed by seed2.
+  TzoPDFEncryption(const TzoPDFDecrypt& opened, std::string_view seed1, std::string_view seed2);
 
-  // The /P value: -64 (40-bit) or -3904 (128-bit) plus the bits of the permissions granted.
+  // The second string of the output's /ID: the file identifier, or for a kept handler a new one.
+  std::string GetUpdateID() const;
+
+  // The /P value: -64 (40-bit) or -3904 (128-bit) plus the bits of the permissions granted; for
+  // a kept handler the file's own /P.
   int32_t PermissionsToP() const;
   // RC4 over length bytes with the key of (objectNumber, generation); source and destination may
   // be the same buffer.
@@ -265,6 +278,9 @@ class TzoPDFEncryption : public TzoBasePDFCrypt {
   std::string userPassword_;
   std::array<uint8_t, 32> paddedOwner_{};
   std::array<uint8_t, 32> paddedUser_{};
+  std::vector<uint8_t> updateID_;
+  bool keptP_ = false;
+  int32_t p_ = 0;
 };
 
 // The decrypting side. Filled from the file (SetEncryptDict, or the single setters), then

@@ -122,6 +122,7 @@ void TzoCustomPDFDocument::ResetDocument() {
   formFields_.reset();
   saveStateObjectNumber_ = -1;
   restoreStateObjectNumber_ = -1;
+  contentsMemo_.clear();
   inputStore_ = std::make_unique<TzoPDFObjectStore>();
   walked_.clear();
   xrefSize_ = 0;
@@ -134,6 +135,7 @@ void TzoCustomPDFDocument::ResetDocument() {
   xrefStmItems_.clear();
   decryptor_.reset();
   encryptor_.reset();
+  encryptionChangesAtOpen_.reset();
   encryption_ = std::make_unique<TzoPDFEncryptionSettings>();
   encryption_->SetEnabled(false);
   encryption_->SetLevel(el40bit);
@@ -151,6 +153,7 @@ void TzoCustomPDFDocument::ResetDocument() {
 void TzoCustomPDFDocument::ClearDocument() {
   pages_.clear();  // lent from the store
   walked_.clear();
+  contentsMemo_.clear();
   outlineRoot_.reset();
   namedDestinations_.reset();
   formFields_.reset();
@@ -161,6 +164,7 @@ void TzoCustomPDFDocument::ClearDocument() {
   info_.reset();
   encryption_.reset();
   encryptor_.reset();
+  encryptionChangesAtOpen_.reset();
   objectStreamReader_.reset();
   reader_.reset();
   decryptor_.reset();

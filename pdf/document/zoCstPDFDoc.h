@@ -20,8 +20,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -580,8 +582,13 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   bool IsEncryptionOn() const;
   // Makes the output security handler from the current settings and Info's creation date, with
-  // a file identifier of its own (16 random bytes in its seed).
+  // a file identifier of its own (16 random bytes in its seed). When the document came from an
+  // encrypted file and no setter of Encryption has been called since the password was accepted,
+  // the file's own handler is kept instead (key, /O, /U, /P and first /ID), so that both of its
+  // passwords open the output as they opened the file; only the second /ID string is new.
   void CreateEncryptor();
+  // True when a save keeps the handler of the encrypted file it was loaded from (see above).
+  bool KeepsOpenedEncryption() const;
   // data encrypted with the key of (objectNumber, 0); makes the encryptor when there is none.
   std::string EncryptString(std::string_view data, int32_t objectNumber);
   // The /Encrypt dictionary of the current encryptor (caller owns it); replaces Trailer().ID()
@@ -727,10 +734,12 @@ class TzoCustomPDFDocument : public TzoComponent {
 
   // ---- Stamping: page boxes and stamp fonts ----
 
-  // The box of page pageNumber (from 1) in unit: its /CropBox when that is a rectangle, else its
-  // /MediaBox. A box given by reference, with numbers given by reference or with its corners in
-  // any order is read as the rectangle it means (X1 <= X2, Y1 <= Y2). EInvalidPageError for a
-  // number outside the page list or a page without a usable box.
+  // The box of page pageNumber (from 1) in unit, as readers show it: its /CropBox clipped to its
+  // /MediaBox (boxes inherited from the page tree included); the media box alone when the crop
+  // box is no rectangle or lies outside it, the crop box alone when there is no media box. A box
+  // given by reference, with numbers given by reference or with its corners in any order is read
+  // as the rectangle it means (X1 <= X2, Y1 <= Y2). EInvalidPageError for a number outside the
+  // page list or a page without a usable box.
   TzoRectD GetPageBox(int32_t pageNumber, TzoMeasurementUnit unit);
   // Width and height of GetPageBox in unit.
   TzoSizeD GetPageSize(int32_t pageNumber, TzoMeasurementUnit unit);
@@ -803,8 +812,8 @@ class TzoCustomPDFDocument : public TzoComponent {
   // placed and upright as the page is shown, its /Rotate applied. The fonts, picture and opacity
   // state are made once per call and shared by its pages; a page that already holds a font of
   // this library equal to the stamp's uses its own, unless the template brings its FontResource.
-  // A text template's Text ends as the text of
-  // the last page stamped; Angle, X and Y are as they were. EInvalidPageError for a bad range
+  // The template's Text, Angle, X and Y are as they were when the call ends, however it ends, so
+  // a template can be used again. EInvalidPageError for a bad range
   // or a page without a box, before any page changes; the resource makers' errors pass through.
   void InsertWatermark(TzoWatermarkTemplate& tmpl, const std::string& pageRange);
 
@@ -977,6 +986,8 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::unique_ptr<TzoPDFDecrypt> decryptor_;
   std::unique_ptr<TzoPDFEncryptionSettings> encryption_;
   std::unique_ptr<TzoPDFEncryption> encryptor_;
+  // Encryption().Changes() when the file's password was accepted; none for a plain file.
+  std::optional<uint64_t> encryptionChangesAtOpen_;
   std::unique_ptr<TzoPDFObjectStore> inputStore_;
   std::unique_ptr<TzoPDFObjectStore> outputStore_;
   std::unique_ptr<TzoPDFObject> firstFileID_;
@@ -1011,6 +1022,16 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::vector<int64_t> xrefOffsets_;
   int32_t saveStateObjectNumber_ = -1;
   int32_t restoreStateObjectNumber_ = -1;
+  // What AddPageContent left in a page's /Contents array (by page index): the array, its length
+  // and last item then, and whether it holds the save-state stream. An array found so again is
+  // known to hold references only, and is not walked again for the next stamp.
+  struct ContentsMemo {
+    const TzoPDFArrayObject* array = nullptr;
+    int32_t count = 0;
+    const TzoPDFObject* last = nullptr;
+    bool wrapped = false;
+  };
+  std::unordered_map<int32_t, ContentsMemo> contentsMemo_;
   std::unique_ptr<std::vector<std::unique_ptr<TzoAcroFormField>>> formFields_;
   // True once the catalog has been read (a document without it cannot be saved).
   bool catalogRead_ = false;

@@ -200,7 +200,15 @@ void TzoCustomPDFDocument::CreateEncryptor() {
   std::string random(kFileIDRandomBytes, '\0');
   FileIDRandomBytes(random.data(), random.size());
   seed2 += random;
-  encryptor_ = std::make_unique<TzoPDFEncryption>(kFileIDSeed, seed2, *encryption_);
+  if (KeepsOpenedEncryption())
+    encryptor_ = std::make_unique<TzoPDFEncryption>(*decryptor_, kFileIDSeed, seed2);
+  else
+    encryptor_ = std::make_unique<TzoPDFEncryption>(kFileIDSeed, seed2, *encryption_);
+}
+
+bool TzoCustomPDFDocument::KeepsOpenedEncryption() const {
+  return encryption_ && encryption_->Enabled() && decryptor_ && decryptor_->HasFileKey() &&
+         encryptionChangesAtOpen_ == encryption_->Changes();
 }
 
 std::string TzoCustomPDFDocument::EncryptString(std::string_view data, int32_t objectNumber) {
@@ -215,14 +223,15 @@ std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildEncryptDict() {
   d->AddName("/O", "<" + StrToHex(encryptor_->GetOwnerKey()) + ">");
   d->AddName("/U", "<" + StrToHex(encryptor_->GetUserKey()) + ">");
   d->AddInteger("/P", encryptor_->PermissionsToP());
-  bool is128 = encryptor_->Level() == el128bit;
-  d->AddInteger("/V", is128 ? 2 : 1);
-  d->AddInteger("/R", is128 ? 3 : 2);
+  const bool r3 = encryptor_->Revision() >= 3;
+  d->AddInteger("/V", r3 ? 2 : 1);
+  d->AddInteger("/R", r3 ? 3 : 2);
   d->AddInteger("/Length", static_cast<int32_t>(encryptor_->KeyLength() * 8));
   auto id = std::make_unique<TzoPDFArrayObject>();
-  std::string idText = "<" + StrToHex(encryptor_->GetFileID()) + ">";
-  id->Add(std::make_unique<TzoPDFStringObject>(idText, true));
-  id->Add(std::make_unique<TzoPDFStringObject>(idText, true));
+  id->Add(
+      std::make_unique<TzoPDFStringObject>("<" + StrToHex(encryptor_->GetFileID()) + ">", true));
+  id->Add(
+      std::make_unique<TzoPDFStringObject>("<" + StrToHex(encryptor_->GetUpdateID()) + ">", true));
   trailer_->SetID(std::move(id));
   return d;
 }

@@ -88,11 +88,18 @@ TzoRectD TzoCustomPDFDocument::GetPageBox(int32_t pageNumber, TzoMeasurementUnit
     RaiseMsg<EInvalidPageError>(SInvalidPageNumber, pageNumber);
   const TzoPDFObject* direct = pages_[static_cast<size_t>(pageNumber - 1)]->DirectObject();
   const TzoPDFDictObject* page = direct ? direct->AsDict() : nullptr;
-  TzoRectD box;
-  // A crop box that is no rectangle is passed over, as readers do.
-  if (!page || (!ReadBox(*inputStore_, page->GetValue("/CropBox"), box) &&
-                !ReadBox(*inputStore_, page->GetValue("/MediaBox"), box)))
-    throw EInvalidPageError(rtl::Format(SPageWithoutBox, pageNumber));
+  // What readers show: the crop box clipped to the media box. A crop box that is no rectangle,
+  // or that lies wholly outside the media box, is passed over, as readers do.
+  TzoRectD crop, media;
+  const bool hasCrop = page && ReadBox(*inputStore_, page->GetValue("/CropBox"), crop);
+  const bool hasMedia = page && ReadBox(*inputStore_, page->GetValue("/MediaBox"), media);
+  if (!hasCrop && !hasMedia) throw EInvalidPageError(rtl::Format(SPageWithoutBox, pageNumber));
+  TzoRectD box = hasMedia ? media : crop;
+  if (hasCrop && hasMedia) {
+    const TzoRectD shown = {std::max(crop.X1, media.X1), std::max(crop.Y1, media.Y1),
+                            std::min(crop.X2, media.X2), std::min(crop.Y2, media.Y2)};
+    if (shown.X1 < shown.X2 && shown.Y1 < shown.Y2) box = shown;
+  }
   return {ConvertFromPoints(unit, box.X1), ConvertFromPoints(unit, box.Y1),
           ConvertFromPoints(unit, box.X2), ConvertFromPoints(unit, box.Y2)};
 }
@@ -269,19 +276,30 @@ void TzoCustomPDFDocument::AddPageContent(int32_t pageIndex,
   }
 
   // Only references name content streams: anything else in the array makes readers drop the
-  // page's content.
-  for (int32_t i = array->Count() - 1; i >= 0; --i)
-    if (!array->GetItem(i) || !array->GetItem(i)->AsReference()) array->Delete(i);
+  // page's content. An array as this function left it is known; it is not walked again, so that
+  // many stamps on one page take time in proportion to their number.
+  ContentsMemo& memo = contentsMemo_[pageIndex];
+  const bool known = memo.array == array && memo.count == array->Count() && memo.count > 0 &&
+                     memo.last == array->GetItem(memo.count - 1);
+  if (!known) {
+    for (int32_t i = array->Count() - 1; i >= 0; --i)
+      if (!array->GetItem(i) || !array->GetItem(i)->AsReference()) array->Delete(i);
+    memo.wrapped = HasReferenceTo(*array, saveStateObjectNumber_);
+  }
 
   if (layer == 0) {
     array->Insert(0, std::move(newContent));
   } else {
     // The page's own content is enclosed once; later over-stamps follow the first.
-    if (!HasReferenceTo(*array, saveStateObjectNumber_)) {
+    if (!memo.wrapped) {
       array->Insert(0, wrapRef(saveStateObjectNumber_));
       array->Add(wrapRef(restoreStateObjectNumber_));
+      memo.wrapped = true;
     }
     array->Add(std::move(newContent));
   }
+  memo.array = array;
+  memo.count = array->Count();
+  memo.last = array->GetItem(memo.count - 1);
   if (copy) page->SetValue("/Contents", std::move(copy));
 }

@@ -1036,5 +1036,6 @@ int32_t TzoCustomPDFDocument::OpenEncryption(const std::string& password) {
         MapPermissions(static_cast<int32_t>(std::clamp<int64_t>(keyLength, 0, 0x7FFFFFFF)), p));
   }
   if (accepted != 1) reader_->SetDecryptor(nullptr);
+  if (accepted == 1) encryptionChangesAtOpen_ = encryption_->Changes();
   return accepted;
 }

@@ -47,6 +47,20 @@ class PlacementGuard {
   double x_, y_;
 };
 
+// Puts a text template's Text back as it was when the call ends, however it ends: the template
+// can be used again.
+class TextGuard {
+ public:
+  explicit TextGuard(TzoTextWatermarkTemplate& t) : t_(t), text_(t.Text) {}
+  ~TextGuard() { t_.Text = std::move(text_); }
+  TextGuard(const TextGuard&) = delete;
+  TextGuard& operator=(const TextGuard&) = delete;
+
+ private:
+  TzoTextWatermarkTemplate& t_;
+  std::u16string text_;
+};
+
 // ---- Pages as they are shown ----
 
 // A page as a viewer shows it. Stamps are placed in `shown`: the page's box turned by its
@@ -394,24 +408,19 @@ void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
       opacity.Wanted() ? NewGStateResourceName(UsedOnAny(doc, views)) : std::string();
 
   // Each page's stream.
-  const std::u16string original = t.Text;
   std::vector<std::unique_ptr<TzoPDFIndirectObject>> contents;
   contents.reserve(views.size());
   {
     PlacementGuard guard(t);
+    TextGuard text(t);
     t.Angle = NormalAngle(t.Angle);
     TzoWatermarkProcessor processor(&doc, doc.MeasurementUnit(), &t);
-    try {
-      for (size_t i = 0; i < views.size(); ++i) {
-        t.Text = texts[i];
-        contents.push_back(processor.ProcessPage(fontNames[i].empty() ? ownFont : fontNames[i],
-                                                 gsName, doc.InputStore().NextObjectNumber(),
-                                                 doc.DocumentNumber(), views[i].shown));
-        Upright(views[i], *contents.back());
-      }
-    } catch (...) {
-      t.Text = original;
-      throw;
+    for (size_t i = 0; i < views.size(); ++i) {
+      t.Text = texts[i];
+      contents.push_back(processor.ProcessPage(fontNames[i].empty() ? ownFont : fontNames[i],
+                                               gsName, doc.InputStore().NextObjectNumber(),
+                                               doc.DocumentNumber(), views[i].shown));
+      Upright(views[i], *contents.back());
     }
   }
 

@@ -426,8 +426,13 @@ std::unique_ptr<TzoPDFIndirectObject> TzoWatermarkProcessor::ProcessPage(
                                                      std::make_unique<rtl::TMemoryStream>(text));
   auto content = TzoPDFIndirectObject::CreateReferenced(documentNumber, objectNumber, 0, true,
                                                         std::move(stream));
-  contentRefs_.reserve(contentRefs_.size() + 1);
-  pageBoxes_.reserve(pageBoxes_.size() + 1);
+  // Room in both lists first, so that neither push_back below fails and the two stay aligned;
+  // the room doubles, so that a call over many pages takes time in proportion to their number.
+  auto room = [](auto& list) {
+    if (list.size() == list.capacity()) list.reserve(std::max<size_t>(8, 2 * list.capacity()));
+  };
+  room(contentRefs_);
+  room(pageBoxes_);
   contentRefs_.push_back(CreateReferenceTo(*content));
   pageBoxes_.push_back(box);
   return content;

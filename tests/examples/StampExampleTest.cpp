@@ -147,4 +147,31 @@ TEST(StampExample, AWrongCommandLineGivesTwo) {
   }
 }
 
+// An RC4 file opened with its user password keeps both of its passwords: the owner password
+// still opens the output as its owner's (qpdf), the user password as a user's.
+TEST(StampExample, AnEncryptedFileKeepsBothItsPasswords) {
+  for (const std::string bits : {"40", "128"}) {
+    SCOPED_TRACE(bits + " bits");
+    TempDir dir;
+    std::vector<std::string> encrypt = {"qpdf", "--allow-weak-crypto", "--encrypt", "user", "owner",
+                                        bits};
+    if (bits == "128") encrypt.push_back("--use-aes=n");
+    encrypt.insert(encrypt.end(), {"--", SourceDir() + "examples/plain.pdf", dir / "in.pdf"});
+    ASSERT_EQ(RunCommand(encrypt).exitCode, 0);
+    CommandResult r = RunCommand({Example(), dir / "in.pdf", dir / "out.pdf", "user"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const std::string password : {"owner", "user"}) {
+      SCOPED_TRACE(password);
+      CommandResult shown =
+          RunCommand({"qpdf", "--show-encryption", "--password=" + password, dir / "out.pdf"});
+      EXPECT_NE(shown.out.find("Supplied password is " + password + " password"), std::string::npos)
+          << shown.out << shown.err;
+      CommandResult check =
+          RunCommand({"qpdf", "--check", "--password=" + password, dir / "out.pdf"});
+      EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    }
+    EXPECT_NE(PageText(dir / "out.pdf", "user", 1).find("社外秘 1 / 3"), std::string::npos);
+  }
+}
+
 }  // namespace

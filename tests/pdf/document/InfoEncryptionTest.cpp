@@ -2,10 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <optional>
+#include <regex>
 
 #include "pdf/core/zoPDFCrypt.h"
 #include "pdf/core/zoUtils.h"
+#include "pdf/document/zoPDFDoc.h"
 #include "tests/pdf/document/DocTestSupport.h"
+#include "tests/pdf/document/WriterTestSupport.h"
+#include "tests/support/FontTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace doctest;
@@ -242,4 +248,167 @@ TEST(OutputEncryption, TwoFilesSavedInOneSecondGetDifferentIdentifiersAndKeys) {
   EXPECT_NE(ids[0], ids[1]);
 }
 
+// ---- A file saved as it was opened ----
+
+// What qpdf --show-encryption --show-encryption-key tells of path opened with password.
+struct Shown {
+  std::string revision, p, key, supplied;  // supplied: "owner", "user" or ""
+  bool encrypted = false;
+};
+
+Shown ShowEncryption(const std::string& path, const std::string& password) {
+  sv::test::CommandResult r = sv::test::RunCommand(
+      {"qpdf", "--show-encryption", "--show-encryption-key", "--password=" + password, path});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  Shown s;
+  std::smatch m;
+  s.encrypted = r.out.find("File is not encrypted") == std::string::npos;
+  if (std::regex_search(r.out, m, std::regex("R = (\\S+)"))) s.revision = m[1];
+  if (std::regex_search(r.out, m, std::regex("P = (\\S+)"))) s.p = m[1];
+  if (std::regex_search(r.out, m, std::regex("Encryption key = (\\S+)"))) s.key = m[1];
+  if (std::regex_search(r.out, m, std::regex("Supplied password is (owner|user) password")))
+    s.supplied = m[1];
+  return s;
+}
+
+// The first string of the trailer's /ID, as qpdf reads it.
+std::string FirstFileID(const std::string& path, const std::string& password) {
+  sv::test::CommandResult r =
+      sv::test::RunCommand({"qpdf", "--show-object=trailer", "--password=" + password, path});
+  std::smatch m;
+  if (!std::regex_search(r.out, m, std::regex("/ID \\[ <([0-9a-f]*)>")))
+    return "<none: " + r.out + r.err + ">";
+  return m[1];
+}
+
+// A two-page file encrypted by qpdf with RC4 of bits (40 or 128), printing not allowed.
+std::string QpdfEncrypted(const sv::test::TempDir& dir, const std::string& bits) {
+  PdfBuilder b;
+  b.Add("<< /Type /Catalog /Pages 2 0 R >>");
+  b.Add("<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 300 200] >>");
+  b.Add("<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>");
+  b.Add("<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>");
+  const std::string content = "0 0 1 rg 10 10 20 20 re f";
+  b.Add("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  sv::test::WriteFile(dir / "plain.pdf", b.Build());
+  const std::string out = dir / ("rc4-" + bits + ".pdf");
+  std::vector<std::string> argv = {"qpdf", "--allow-weak-crypto", "--encrypt", "USER", "OWNER",
+                                   bits};
+  argv.push_back(bits == "40" ? "--print=n" : "--print=none");
+  if (bits == "128") argv.push_back("--use-aes=n");
+  argv.insert(argv.end(), {"--", dir / "plain.pdf", out});
+  sv::test::CommandResult r = sv::test::RunCommand(argv);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return out;
+}
+
+// A text stamp over every page of doc.
+void StampPages(TzoCustomPDFDocument& doc) {
+  TzoTextWatermarkTemplate t;
+  t.Text = u"Kept <%PageNo%>";
+  t.Font.SetName("Arial");
+  t.Font.SetSize(12);
+  t.HorizontalPosition = 1;
+  t.VerticalPosition = 1;
+  t.Layer = 1;
+  doc.InsertWatermark(t, "");
+}
+
 }  // namespace
+
+// An RC4 file opened with either of its passwords, stamped and saved without a change to its
+// security settings, is encrypted as it was: the same key, revision, /P and first /ID string,
+// so that its owner password and its user password open the output as they opened the file.
+TEST(OutputEncryption, AFileSavedWithItsSettingsUntouchedKeepsItsPasswords) {
+  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  SV_REQUIRE_TEST_FONTS();
+  for (const std::string bits : {"40", "128"}) {
+    for (const std::string opened : {"USER", "OWNER"}) {
+      SCOPED_TRACE(bits + "-bit file opened with " + opened);
+      sv::test::TempDir dir;
+      const std::string in = QpdfEncrypted(dir, bits);
+      const Shown before = ShowEncryption(in, "OWNER");
+      ASSERT_EQ(before.supplied, "owner");
+      Loaded l = Load(in, opened);
+      ASSERT_TRUE(l.ok) << l.error;
+      EXPECT_EQ(l.doc->Encryption().CanChange(), opened == "OWNER");
+      l.doc->SetShowSetupDialog(false);
+      StampPages(*l.doc);
+      const std::string out = dir / "out.pdf";
+      ASSERT_TRUE(l.doc->SaveToFile(out, 2));
+
+      for (const std::string password : {"OWNER", "USER"}) {
+        SCOPED_TRACE("judged with " + password);
+        const Shown after = ShowEncryption(out, password);
+        EXPECT_EQ(after.supplied, password == "OWNER" ? "owner" : "user");
+        EXPECT_EQ(after.revision, before.revision);
+        EXPECT_EQ(after.p, before.p);
+        EXPECT_EQ(after.key, before.key);
+        EXPECT_EQ(sv::test::QpdfCheck(out, password), "");
+      }
+      EXPECT_EQ(ShowEncryption(out, "wrong").supplied, "");
+      EXPECT_EQ(FirstFileID(out, "USER"), FirstFileID(in, "USER"));
+      const std::optional<std::string> text = sv::test::PdfText(out, "USER");
+      ASSERT_TRUE(text);
+      EXPECT_NE(text->find("Kept 2"), std::string::npos) << *text;
+    }
+  }
+}
+
+// Settings changed after the load are the ones the output gets: new passwords, permissions or
+// level, or no encryption at all; a setter called with the value already there counts as a
+// change too.
+TEST(OutputEncryption, SettingsChangedAfterTheLoadAreTheOnesSaved) {
+  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  struct Case {
+    const char* what;
+    std::function<void(TzoPDFEncryptionSettings&)> change;
+    std::string owner, user;  // the passwords of the output ("" user: none)
+    bool encrypted;
+    std::string revision;
+  };
+  const Case cases[] = {
+      {"new passwords",
+       [](TzoPDFEncryptionSettings& e) {
+         e.SetOwnerPassword("NEWOWNER");
+         e.SetUserPassword("NEWUSER");
+       },
+       "NEWOWNER", "NEWUSER", true, "3"},
+      {"40 bits", [](TzoPDFEncryptionSettings& e) { e.SetLevel(el40bit); }, "OWNER", "USER", true,
+       "2"},
+      {"permissions", [](TzoPDFEncryptionSettings& e) { e.SetUserPermissions({AllowCopy}); },
+       "OWNER", "USER", true, "3"},
+      {"the same owner password set again",
+       [](TzoPDFEncryptionSettings& e) { e.SetOwnerPassword(e.OwnerPassword()); }, "OWNER", "USER",
+       true, "3"},
+      {"switched off", [](TzoPDFEncryptionSettings& e) { e.SetEnabled(false); }, "", "", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sv::test::TempDir dir;
+    const std::string in = QpdfEncrypted(dir, "128");
+    const Shown before = ShowEncryption(in, "OWNER");
+    Loaded l = Load(in, "OWNER");
+    ASSERT_TRUE(l.ok) << l.error;
+    l.doc->SetShowSetupDialog(false);
+    c.change(l.doc->Encryption());
+    const std::string out = dir / "out.pdf";
+    ASSERT_TRUE(l.doc->SaveToFile(out, 2));
+    const Shown after = ShowEncryption(out, c.owner);
+    EXPECT_EQ(after.encrypted, c.encrypted);
+    EXPECT_EQ(sv::test::QpdfCheck(out, c.owner), "");
+    if (!c.encrypted) continue;
+    EXPECT_EQ(after.supplied, "owner");
+    EXPECT_EQ(after.revision, c.revision);
+    EXPECT_EQ(ShowEncryption(out, c.user).supplied, "user");
+    // A handler of its own: another file identifier, another key.
+    EXPECT_NE(after.key, before.key);
+    EXPECT_NE(FirstFileID(out, c.owner), FirstFileID(in, "OWNER"));
+    if (std::string(c.what) == "permissions") {
+      EXPECT_NE(after.p, before.p);
+    }
+    if (c.owner != "OWNER") {
+      EXPECT_EQ(ShowEncryption(out, "OWNER").supplied, "");
+    }
+  }
+}

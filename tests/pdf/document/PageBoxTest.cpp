@@ -176,3 +176,49 @@ TEST(PageBoxTest, CorpusPagesHaveTheBoxesPdfinfoReports) {
   }
   EXPECT_GT(compared, 100);
 }
+
+// The box is what readers show: the crop box clipped to the media box, whether the boxes are the
+// page's own or inherited from the page tree. MuPDF shows a page of that size.
+TEST(PageBoxTest, CropBoxIsClippedToTheMediaBox) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    std::string page, tree;
+    double x1, y1, x2, y2;
+    bool judgedByMupdf;
+  };
+  const Case cases[] = {
+      {"crop box twice the media box", "/MediaBox [0 0 306 396] /CropBox [0 0 612 792]", "", 0, 0,
+       306, 396, true},
+      {"crop box inherited, media box own", "/MediaBox [0 0 306 396]", "/CropBox [0 0 612 792]", 0,
+       0, 306, 396, true},
+      {"media box inherited, crop box own", "/CropBox [-50 100 200 900]", "/MediaBox [0 0 306 396]",
+       0, 100, 200, 396, true},
+      {"crop box overlapping one corner", "/MediaBox [10 20 310 420] /CropBox [300 400 0 0]", "",
+       10, 20, 300, 400, true},
+      // Readers show the media box for a crop box that lies wholly outside it.
+      {"crop box outside the media box", "/MediaBox [0 0 306 396] /CropBox [400 0 500 100]", "", 0,
+       0, 306, 396, false},
+      {"crop box without a media box", "/CropBox [0 0 100 50]", "", 0, 0, 100, 50, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto doc = LoadPage(dir, c.page, {}, c.tree);
+    ASSERT_EQ(doc->PageCount(), 1);
+    ExpectBox(doc->GetPageBox(1, muPoints), c.x1, c.y1, c.x2, c.y2, 0);
+    const TzoSizeD size = doc->GetPageSize(1, muInches);
+    EXPECT_DOUBLE_EQ(size.Width, (c.x2 - c.x1) / 72);
+    EXPECT_DOUBLE_EQ(size.Height, (c.y2 - c.y1) / 72);
+    if (!c.judgedByMupdf) continue;
+    CommandResult r = RunCommand({"mutool", "draw", "-F", "stext", "-o", "-", dir / "in.pdf"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    double width = 0, height = 0;
+    const size_t at = r.out.find("<page ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + r.out.find("width=", at), "width=\"%lf\" height=\"%lf\"",
+                          &width, &height),
+              2);
+    EXPECT_DOUBLE_EQ(doc->GetPageSize(1, muPoints).Width, width);
+    EXPECT_DOUBLE_EQ(doc->GetPageSize(1, muPoints).Height, height);
+  }
+}

@@ -124,6 +124,44 @@ TEST(PageContentTest, PageContentIsWrappedOnceAndTheWrapStreamsAreShared) {
   EXPECT_EQ(c0->items[4].s, c1->items[3].s);
 }
 
+// Many stamps on one page keep their order, the page's content wrapped once; an array that was
+// changed since the last stamp (replaced, or given an item that is no reference) is cleaned and
+// looked at for the wrap again.
+TEST(PageContentTest, ManyStampsOnOnePageAndContentsChangedBetweenThem) {
+  TempDir dir;
+  auto doc = LoadFixture(BuildFixture(Contents::DirectArray), dir);
+  const std::string a = kFirstPart, b = kSecondPart;
+  std::vector<std::string> want = {"q", a, b, "Q"};
+  for (int i = 0; i < 40; ++i) {
+    const std::string text = "% over " + std::to_string(i);
+    doc->AddPageContent(0, AddContentStream(*doc, text), 1);
+    want.push_back(text);
+    if (i % 10 == 9) {
+      const std::string under = "% under " + std::to_string(i);
+      doc->AddPageContent(0, AddContentStream(*doc, under), 0);
+      want.insert(want.begin(), under);
+    }
+  }
+  TzoPDFDictObject* page = doc->Pages()[0]->DirectObject()->AsDict();
+  // A number put at the end of the array, then a stamp: the number goes.
+  page->GetValue("/Contents")->AsArray()->AddInteger(12);
+  doc->AddPageContent(0, AddContentStream(*doc, "% after the number"), 1);
+  want.push_back("% after the number");
+  Save(*doc, dir / "out.pdf");
+  EXPECT_EQ(QpdfJson(dir / "out.pdf").PageStreams(0), want);
+
+  // The array replaced by one of the page's two streams and a number: wrapped anew.
+  auto replaced = std::make_unique<TzoPDFArrayObject>();
+  replaced->Add(AddContentStream(*doc, a));
+  replaced->AddInteger(7);
+  page->SetValue("/Contents", std::move(replaced));
+  doc->AddPageContent(0, AddContentStream(*doc, "% new"), 1);
+  doc->AddPageContent(0, AddContentStream(*doc, "% newer"), 1);
+  Save(*doc, dir / "out2.pdf");
+  EXPECT_EQ(QpdfJson(dir / "out2.pdf").PageStreams(0),
+            (std::vector<std::string>{"q", a, "Q", "% new", "% newer"}));
+}
+
 TEST(PageContentTest, ContentsThatAreNoContent) {
   struct Case {
     std::string contents;

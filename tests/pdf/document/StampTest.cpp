@@ -564,8 +564,8 @@ TEST(StampTest, TextVariablesPerPage) {
   auto t = TextAt(u"<%pageno%>/<%TotPage%> <%Title%>; <%AUTHOR%>; <%Subject%>; <%Creator%>",
                   "Arial", 10, ui::ANSI_CHARSET, 10, 10, 1);
   doc->InsertWatermark(*t, "2-3");
-  // The template ends with the last page's text, its placement as it was.
-  EXPECT_EQ(t->Text, u"3/4 The Title; An Author; A Subject; A Creator");
+  // The template ends with its own text, its placement as it was.
+  EXPECT_EQ(t->Text, u"<%pageno%>/<%TotPage%> <%Title%>; <%AUTHOR%>; <%Subject%>; <%Creator%>");
   EXPECT_EQ(t->X, 10);
   EXPECT_EQ(t->HorizontalPosition, 3);
   auto custom = TextAt(u"[<%Customer%>] [<%customer%>]", "Arial", 10, ui::ANSI_CHARSET, 10, 40, 1);
@@ -590,6 +590,35 @@ TEST(StampTest, TextVariablesPerPage) {
             (std::vector<std::pair<std::u16string, int32_t>>{{u"Customer", 3}, {u"Customer", 4}}));
 }
 
+// A template is used again as it was made: its variables are filled in afresh for every call,
+// also after a call that raised; a composite's member as well (pdftotext of each page).
+TEST(StampTest, ATemplateUsedAgainFillsItsVariablesAgain) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  auto doc = LoadFixture(Pages(5), dir);
+  doc->SetMeasurementUnit(muPoints);
+  const std::u16string text = u"Page <%PageNo%> of <%TotPage%>";
+  auto t = TextAt(text, "Arial", 10, ui::ANSI_CHARSET, 10, 10, 0);
+  doc->InsertWatermark(*t, "1");
+  EXPECT_EQ(t->Text, text);
+  doc->InsertWatermark(*t, "2-3");
+  EXPECT_EQ(t->Text, text);
+  // A font resource the library does not make raises after the pages' texts are filled in.
+  t->EncodingIndex = 3;
+  EXPECT_THROW(doc->InsertWatermark(*t, "4"), EUnsupportedFontError);
+  EXPECT_EQ(t->Text, text);
+  t->EncodingIndex = 0;
+  TzoCompositeWatermarkTemplate both;
+  both.Templates.push_back(t.get());
+  doc->InsertWatermark(both, "4");
+  doc->InsertWatermark(both, "5");
+  EXPECT_EQ(t->Text, text);
+  Save(*doc, dir / "out.pdf");
+  EXPECT_EQ(PageTexts(dir / "out.pdf"),
+            (std::vector<std::string>{"Page 1 of 5", "Page 2 of 5", "Page 3 of 5", "Page 4 of 5",
+                                      "Page 5 of 5"}));
+}
+
 // The custom-variable scan goes on after each value it inserts: a handler that answers with the
 // variable itself, or with another variable, ends; marks with nothing between them are no
 // variable; an inner "<%" starts the variable.
@@ -609,7 +638,7 @@ TEST(StampTest, VariableScanEndsWhateverTheHandlerAnswers) {
   auto t = TextAt(u"<%Self%> <%Other%> <%%> <%> <%a<%b%> <%Gone%>.", "Arial", 10, ui::ANSI_CHARSET,
                   10, 10, 1);
   doc->InsertWatermark(*t, "");
-  EXPECT_EQ(t->Text, u"<%Self%> <%Self%><%Other%> <%%> <%> <%aB .");
+  EXPECT_EQ(t->Text, u"<%Self%> <%Other%> <%%> <%> <%a<%b%> <%Gone%>.");
   EXPECT_EQ(asked, (std::vector<std::u16string>{u"Self", u"Other", u"b", u"Gone"}));
   Save(*doc, dir / "out.pdf");
   EXPECT_EQ(PageTexts(dir / "out.pdf"),
@@ -765,6 +794,113 @@ TEST(StampTest, TextOnBarePagesAndTurnedPages) {
         if (c.r < 200 && c.r > 60) ++grey;
       }
     EXPECT_GT(grey, 20);
+  }
+}
+
+namespace {
+
+// The words pdftotext -bbox finds on page page, with their boxes (y down from the top of the
+// page as shown) and the size of that page.
+struct Word {
+  std::string text;
+  double xMin, yMin, xMax, yMax;
+};
+struct BboxPage {
+  double width = 0, height = 0;
+  std::vector<Word> words;
+};
+
+BboxPage WordBoxes(const std::string& path, int page, const std::string& password = "") {
+  std::vector<std::string> argv = {"pdftotext",          "-bbox", "-f",
+                                   std::to_string(page), "-l",    std::to_string(page)};
+  if (!password.empty()) argv.insert(argv.end(), {"-upw", password});
+  argv.insert(argv.end(), {path, "-"});
+  CommandResult r = RunCommand(argv);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  BboxPage out;
+  std::smatch m;
+  if (std::regex_search(r.out, m, std::regex(R"re(<page width="([0-9.]+)" height="([0-9.]+)")re")))
+    out.width = std::stod(m[1]), out.height = std::stod(m[2]);
+  const std::regex word(
+      R"re(<word xMin="([-0-9.]+)" yMin="([-0-9.]+)" xMax="([-0-9.]+)" yMax="([-0-9.]+)">([^<]*)</word>)re");
+  for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), word);
+       it != std::sregex_iterator(); ++it)
+    out.words.push_back({(*it)[5], std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]),
+                         std::stod((*it)[4])});
+  return out;
+}
+
+}  // namespace
+
+// A crop box larger than the media box: the page shown is the media box, and stamps placed at
+// its corners and bottom centre lie on it where they lie on a page of that size without the
+// larger crop box, whether the crop box is the page's own or inherited from the page tree
+// (pdftotext -bbox).
+TEST(StampTest, CropBoxLargerThanTheMediaBox) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  doctest::PdfBuilder b;
+  b.Add("<< /Type /Catalog /Pages 2 0 R >>");
+  b.Add("<< /Type /Pages /Kids [3 0 R 4 0 R 6 0 R] /Count 3 /CropBox [0 0 612 792] >>");
+  b.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 306 396] /CropBox [0 0 612 792] >>");
+  b.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 306 396] >>");
+  b.Add("<< /Type /Pages /Parent 2 0 R /Kids [7 0 R] /Count 1 >>");
+  // The same page size without a crop box: where the stamps belong.
+  b.Add("<< /Type /Page /Parent 6 0 R /MediaBox [0 0 306 396] /CropBox [0 0 306 396] >>");
+  auto doc = LoadFixture(b.Build(), dir);
+  doc->SetMeasurementUnit(muPoints);
+  for (int page : {1, 2, 3}) {
+    EXPECT_EQ(doc->GetPageSize(page, muPoints).Width, 306);
+    EXPECT_EQ(doc->GetPageSize(page, muPoints).Height, 396);
+  }
+  struct Stamp {
+    const char16_t* text;
+    uint8_t h, v;
+  };
+  const Stamp stamps[] = {
+      {u"Bottom", 1, 2}, {u"TL", 0, 0}, {u"TR", 2, 0}, {u"BL", 0, 2}, {u"BR", 2, 2}};
+  for (const Stamp& s : stamps) {
+    auto t = TextAt(s.text, "Arial", 12, ui::ANSI_CHARSET, 0, 0, 0);
+    t->HorizontalPosition = s.h;
+    t->VerticalPosition = s.v;
+    doc->InsertWatermark(*t, "");
+  }
+  Save(*doc, dir / "out.pdf");
+  const BboxPage plain = WordBoxes(dir / "out.pdf", 3);
+  ASSERT_EQ(plain.words.size(), 5u);
+  for (int page : {1, 2}) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    const BboxPage shown = WordBoxes(dir / "out.pdf", page);
+    ASSERT_EQ(shown.words.size(), plain.words.size());
+    for (size_t i = 0; i < plain.words.size(); ++i) {
+      EXPECT_EQ(shown.words[i].text, plain.words[i].text);
+      EXPECT_NEAR(shown.words[i].xMin, plain.words[i].xMin, 0.01);
+      EXPECT_NEAR(shown.words[i].yMin, plain.words[i].yMin, 0.01);
+      EXPECT_NEAR(shown.words[i].xMax, plain.words[i].xMax, 0.01);
+      EXPECT_NEAR(shown.words[i].yMax, plain.words[i].yMax, 0.01);
+    }
+    EXPECT_EQ(shown.width, 306);
+    EXPECT_EQ(shown.height, 396);
+    std::map<std::string, Word> found;
+    for (const Word& w : shown.words) {
+      SCOPED_TRACE(w.text);
+      EXPECT_GE(w.xMin, -0.5);
+      EXPECT_LE(w.xMax, 306.5);
+      EXPECT_GE(w.yMin, -0.5);
+      EXPECT_LE(w.yMax, 396 + 4);  // the font's descent may reach below the bottom edge
+      found[w.text] = w;
+    }
+    ASSERT_EQ(found.size(), 5u);
+    EXPECT_NEAR((found["Bottom"].xMin + found["Bottom"].xMax) / 2, 153, 1);
+    EXPECT_NEAR(found["Bottom"].yMax, 396, 4);
+    EXPECT_NEAR(found["TL"].xMin, 0, 1);
+    EXPECT_NEAR(found["TL"].yMin, 0, 4);
+    EXPECT_NEAR(found["TR"].xMax, 306, 1);
+    EXPECT_NEAR(found["TR"].yMin, 0, 4);
+    EXPECT_NEAR(found["BL"].xMin, 0, 1);
+    EXPECT_NEAR(found["BL"].yMax, 396, 4);
+    EXPECT_NEAR(found["BR"].xMax, 306, 1);
+    EXPECT_NEAR(found["BR"].yMax, 396, 4);
   }
 }
 
