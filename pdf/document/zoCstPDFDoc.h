@@ -711,6 +711,14 @@ class TzoCustomPDFDocument : public TzoComponent {
                                                            const std::string& text,
                                                            uint8_t encodingIndex,
                                                            uint8_t embedMode);
+  // The same for the characters of text themselves, as the content draws them: a subset holds
+  // the glyph of each, its character map and ToUnicode CMap list just those characters (each
+  // glyph for the character it was drawn for), and its /W the glyphs drawn.
+  std::unique_ptr<TzoPDFIndirectReference> AddFontResource(const ui::TFont& font,
+                                                           const std::string& name,
+                                                           const std::u16string& text,
+                                                           uint8_t encodingIndex,
+                                                           uint8_t embedMode);
   // The /FontDescriptor of font named fontName (with its "/"); with fontFile, that data
   // Flate-compressed as a new /FontFile2 object (/Length1 its own size).
   std::unique_ptr<TzoPDFDictObject> BuildFontDescriptor(const TzoPDFFont& font,
@@ -719,11 +727,15 @@ class TzoCustomPDFDocument : public TzoComponent {
   // The /CIDFontType2 dictionary of font named baseFont, its descriptor (and font file) added as
   // new objects: /W the advance of every glyph from 1 in runs of equal widths, /DW 1000,
   // /CIDToGIDMap /Identity.
+  // With drawnOnly (a subset), /W lists only the glyphs that the font's EncodeText gave.
   std::unique_ptr<TzoPDFDictObject> BuildCIDFont(const TzoPDFFont& font,
                                                  const std::string& baseFont,
-                                                 rtl::TMemoryStream* fontFile);
-  // The font's ToUnicode CMap (BuildToUnicodeCMap) as a Flate-compressed stream.
-  static std::unique_ptr<TzoPDFStreamObject> BuildToUnicodeStream(TzoPDFFont& font);
+                                                 rtl::TMemoryStream* fontFile,
+                                                 bool drawnOnly = false);
+  // The font's ToUnicode CMap (BuildToUnicodeCMap, encodedOnly as it takes it) as a
+  // Flate-compressed stream.
+  static std::unique_ptr<TzoPDFStreamObject> BuildToUnicodeStream(TzoPDFFont& font,
+                                                                  bool encodedOnly = false);
 
   // ---- Stamping: page boxes and stamp fonts ----
 

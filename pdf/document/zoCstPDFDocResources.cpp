@@ -16,6 +16,7 @@
 #include "pdf/core/zoUtils.h"
 #include "pdf/document/zoCstPDFDoc.h"
 #include "pdf/document/zoPDFFont.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -173,10 +174,22 @@ std::vector<int32_t> SimpleWidths(const TzoPDFFont& f, uint8_t encodingIndex) {
   return widths;
 }
 
-// The /W entries (first, last, width) of the glyphs from 1, runs of equal widths together.
-std::vector<int32_t> CIDWidths(const TzoPDFFont& f) {
+// The /W entries (first, last, width) of the glyphs from 1, runs of equal widths together;
+// with drawnOnly just the glyphs that EncodeText gave.
+std::vector<int32_t> CIDWidths(const TzoPDFFont& f, bool drawnOnly = false) {
   const std::vector<int32_t>& glyphs = f.GlyphWidths();
   std::vector<int32_t> w;
+  if (drawnOnly) {
+    for (uint16_t g : f.EncodedGlyphs()) {
+      if (g >= glyphs.size()) continue;
+      const size_t n = w.size();
+      if (n >= 3 && w[n - 2] + 1 == g && w[n - 1] == glyphs[g])
+        w[n - 2] = g;
+      else
+        w.insert(w.end(), {static_cast<int32_t>(g), static_cast<int32_t>(g), glyphs[g]});
+    }
+    return w;
+  }
   for (size_t g = 1; g < glyphs.size();) {
     size_t last = g;
     while (last + 1 < glyphs.size() && glyphs[last + 1] == glyphs[g])
@@ -227,6 +240,34 @@ FontPlan PlanFont(const TzoPDFFont& f, uint8_t encodingIndex) {
   std::snprintf(text, sizeof text, "/%016llX", static_cast<unsigned long long>(h.Value()));
   plan.fingerprint = text;
   return plan;
+}
+
+// The characters of text that the content draws: control characters have no glyph.
+std::u16string DrawnCharacters(std::u16string_view text) {
+  std::u16string out;
+  for (char16_t c : text)
+    if (c >= 0x20) out += c;
+  return out;
+}
+
+// The characters whose glyphs a simple font draws for text: each character's code in the
+// encoding ("?" where it has none; symbol fonts their own byte codes) read back.
+std::u16string ShownCharacters(const TzoPDFFont& f, std::u16string_view text,
+                               uint8_t encodingIndex) {
+  const bool symbol = f.Font().Charset() == ui::SYMBOL_CHARSET;
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = platform::NextCodePoint(text, i);
+    if (c < 0x20) continue;
+    if (symbol) {
+      out += static_cast<char16_t>(SymbolByteCode(c));
+      continue;
+    }
+    uint8_t b = '?';
+    SimpleEncodingCode(encodingIndex, c, b);
+    out += static_cast<char16_t>(SimpleEncodingChar(encodingIndex, b));
+  }
+  return out;
 }
 
 enum class FontFileKind { kNone, kWhole, kSubset };
@@ -327,12 +368,21 @@ bool IsPlannedFont(const TzoPDFObjectStore& store, const TzoPDFDictObject& dict,
 std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
     const ui::TFont& font, const std::string& name, const std::string& text, uint8_t encodingIndex,
     uint8_t embedMode) {
+  return AddFontResource(font, name, DecodeFontText(text, font.Charset()), encodingIndex,
+                         embedMode);
+}
+
+std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
+    const ui::TFont& font, const std::string& name, const std::u16string& text,
+    uint8_t encodingIndex, uint8_t embedMode) {
   TzoPDFFont f(font, 0, true, false);
   const FontPlan plan = PlanFont(f, encodingIndex);
-  // The characters of the text (in the code page of the font's character set) are the ones a
-  // subset keeps and the ones the ToUnicode CMap gives for shared glyphs.
+  // The characters of the text are the ones a subset keeps and the ones the ToUnicode CMap
+  // gives for shared glyphs.
   std::string hex;
-  if (f.HasGlyphLists()) f.EncodeText(DecodeFontText(text, font.Charset()), font.Charset(), hex);
+  if (f.HasGlyphLists())
+    f.EncodeText(plan.composite ? DrawnCharacters(text) : ShownCharacters(f, text, encodingIndex),
+                 font.Charset(), hex);
 
   // The font data first: bad font data raises before anything is added.
   const FontFileKind kind = ChooseFontFile(f, embedMode);
@@ -355,10 +405,11 @@ std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
     dict->AddName("/BaseFont", fontName);
     dict->AddName("/Encoding", plan.encoding);
     // A font without a character map has no CMap to give.
+    const bool subset = kind == FontFileKind::kSubset;
     if (!f.GlyphIds().empty())
-      dict->AddObject("/ToUnicode", AddNewObject(*this, BuildToUnicodeStream(f)));
+      dict->AddObject("/ToUnicode", AddNewObject(*this, BuildToUnicodeStream(f, subset)));
     auto descendants = std::make_unique<TzoPDFArrayObject>();
-    descendants->Add(AddNewObject(*this, BuildCIDFont(f, fontName, data.get())));
+    descendants->Add(AddNewObject(*this, BuildCIDFont(f, fontName, data.get(), subset)));
     dict->AddObject("/DescendantFonts", std::move(descendants));
   } else {
     dict->AddName("/Subtype", plan.subtype);
@@ -407,7 +458,8 @@ std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildFontDescriptor(
 
 std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildCIDFont(const TzoPDFFont& font,
                                                                      const std::string& baseFont,
-                                                                     rtl::TMemoryStream* fontFile) {
+                                                                     rtl::TMemoryStream* fontFile,
+                                                                     bool drawnOnly) {
   std::unique_ptr<TzoPDFIndirectReference> descriptor =
       AddNewObject(*this, BuildFontDescriptor(font, baseFont, fontFile));
   auto d = std::make_unique<TzoPDFDictObject>();
@@ -420,15 +472,16 @@ std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildCIDFont(const TzoPD
   info->AddObject("/Ordering", std::make_unique<TzoPDFStringObject>("(Identity)"));
   info->AddInteger("/Supplement", 0);
   d->AddObject("/CIDSystemInfo", std::move(info));
-  d->AddObject("/W", IntegerArray(CIDWidths(font)));
+  d->AddObject("/W", IntegerArray(CIDWidths(font, drawnOnly)));
   d->AddInteger("/DW", 1000);
   d->AddName("/CIDToGIDMap", "/Identity");
   return d;
 }
 
-std::unique_ptr<TzoPDFStreamObject> TzoCustomPDFDocument::BuildToUnicodeStream(TzoPDFFont& font) {
+std::unique_ptr<TzoPDFStreamObject> TzoCustomPDFDocument::BuildToUnicodeStream(TzoPDFFont& font,
+                                                                               bool encodedOnly) {
   rtl::TMemoryStream cmap;
-  font.BuildToUnicodeCMap(cmap);
+  font.BuildToUnicodeCMap(cmap, encodedOnly);
   auto data = std::make_unique<rtl::TMemoryStream>();
   const int64_t length = DeflateInto(cmap, *data);
   auto d = std::make_unique<TzoPDFDictObject>();

@@ -417,9 +417,8 @@ void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
 
   std::unique_ptr<TzoPDFIndirectReference> made;
   if (!onOwnFont.empty() && !t.FontResource)
-    made = doc.AddFontResource(t.Font, ownFont,
-                               EncodeFontText(DistinctCharacters(ownTexts), t.Font.Charset()),
-                               t.EncodingIndex, t.EmbedMode);
+    made = doc.AddFontResource(t.Font, ownFont, DistinctCharacters(ownTexts), t.EncodingIndex,
+                               t.EmbedMode);
   const TzoPDFIndirectReference* font = t.FontResource ? t.FontResource : made.get();
   std::unique_ptr<TzoPDFIndirectReference> gs =
       opacity.Wanted() ? doc.AddOpacityState(opacity.stroke, opacity.fill) : nullptr;

@@ -130,14 +130,6 @@ struct ShownLine {
   std::u16string text;             // the characters the codes stand for
 };
 
-// Byte code of c in a symbol font: the low byte of U+0020 .. U+00FF or of the private-use
-// block U+F020 .. U+F0FF where symbol fonts keep their glyphs; "?" for anything else.
-uint8_t SymbolCode(char32_t c) {
-  if (c >= 0x20 && c <= 0xFF) return static_cast<uint8_t>(c);
-  if (c >= 0xF020 && c <= 0xF0FF) return static_cast<uint8_t>(c & 0xFF);
-  return '?';
-}
-
 std::u16string CharText(char32_t c) {
   if (c < 0x10000) return std::u16string(1, static_cast<char16_t>(c));
   return {static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
@@ -164,7 +156,7 @@ std::vector<ShownLine> ShowLines(std::u16string_view text, TzoPDFFont& font, Tex
         char32_t shown;
         int32_t width;
         if (symbol) {
-          b = SymbolCode(c);
+          b = SymbolByteCode(c);
           shown = b;
           width = font.Info().Width(b);
         } else {

@@ -115,6 +115,12 @@ bool SimpleEncodingCode(uint8_t encoding, char32_t c, uint8_t& code) {
   return false;
 }
 
+uint8_t SymbolByteCode(char32_t c) {
+  if (c >= 0x20 && c <= 0xFF) return static_cast<uint8_t>(c);
+  if (c >= 0xF020 && c <= 0xF0FF) return static_cast<uint8_t>(c & 0xFF);
+  return '?';
+}
+
 std::string PDFNameText(std::string_view name) {
   static constexpr std::string_view kDelimiters = "()<>[]{}/%#";
   std::string out;
@@ -380,12 +386,22 @@ void TzoPDFFont::EncodeText(std::u16string_view text, uint8_t /*charset*/, std::
   }
 }
 
-void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream) {
+std::vector<uint16_t> TzoPDFFont::EncodedGlyphs() const {
+  std::vector<uint16_t> glyphs;
+  glyphs.reserve(encodedCharOfGlyph_.size());
+  for (const auto& entry : encodedCharOfGlyph_)
+    glyphs.push_back(entry.first);
+  std::sort(glyphs.begin(), glyphs.end());
+  return glyphs;
+}
+
+void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream, bool encodedOnly) {
   if (glyphIds_.empty()) return;
   // One character per glyph: the one the text used, else the first the map gives.
   std::map<uint16_t, uint32_t> charOf;
-  for (size_t k = 0; k < glyphIds_.size(); ++k)
-    charOf.try_emplace(glyphIds_[k], charCodes_[k]);
+  if (!encodedOnly)
+    for (size_t k = 0; k < glyphIds_.size(); ++k)
+      charOf.try_emplace(glyphIds_[k], charCodes_[k]);
   for (auto [glyph, code] : encodedCharOfGlyph_)
     charOf[glyph] = code;
 
@@ -534,11 +550,19 @@ bool TzoPDFFont::BuildSubset(rtl::TMemoryStream& stream) {
     TzoTrueTypeData data(whole, font_.Name());
     std::vector<bool> keep(data.NumGlyphs(), false);
     if (!keep.empty()) keep[0] = true;  // .notdef draws what the font lacks
+    // The space is never recorded as used, but a simple font's text reaches its glyph through
+    // the character map.
+    used.push_back(32);
     for (uint32_t c : used) {
       uint16_t g = GlyphOf(c);
       if (g < keep.size()) keep[g] = true;
     }
-    subset = data.BuildSubset(data.CloseOverComposites(keep));
+    // The subset's character map holds the used characters only.
+    std::vector<std::pair<uint32_t, uint16_t>> map;
+    for (uint32_t c : used)
+      if (uint16_t g = GlyphOf(c); g != 0) map.emplace_back(c, g);
+    std::sort(map.begin(), map.end());
+    subset = data.BuildSubset(data.CloseOverComposites(keep), &map);
   }
   if (!subset.empty() && subset.size() < whole.size())
     stream.Buffer().swap(subset);
@@ -825,7 +849,86 @@ std::vector<bool> TzoTrueTypeData::CloseOverComposites(const std::vector<bool>& 
   return keep;
 }
 
-std::vector<uint8_t> TzoTrueTypeData::BuildSubset(const std::vector<bool>& keep) const {
+namespace {
+
+// A cmap table of the pairs (sorted by character, no glyph 0): a (3,1) format 4 subtable of the
+// characters below U+10000 and, when there are others, a (3,10) format 12 subtable of all.
+std::vector<uint8_t> MakeCmap(const std::vector<std::pair<uint32_t, uint16_t>>& pairs) {
+  // Runs of consecutive characters with consecutive glyphs.
+  struct Run {
+    uint32_t first, last;
+    uint16_t glyph;
+  };
+  std::vector<Run> bmp, all;
+  for (auto [c, g] : pairs) {
+    for (std::vector<Run>* runs : {&bmp, &all}) {
+      if (runs == &bmp && c > 0xFFFE) continue;
+      if (!runs->empty() && runs->back().last + 1 == c &&
+          runs->back().glyph + (c - runs->back().first) == g)
+        runs->back().last = c;
+      else
+        runs->push_back({c, c, g});
+    }
+  }
+  const bool wide = !pairs.empty() && pairs.back().first > 0xFFFF;
+  std::vector<uint8_t> out;
+  const uint32_t records = wide ? 2 : 1;
+  Put16(out, 0);
+  Put16(out, records);
+  const uint32_t format4At = 4 + 8 * records;
+  const uint32_t segments = static_cast<uint32_t>(bmp.size()) + 1;  // and the closing 0xFFFF
+  const uint32_t format4Length = 16 + 8 * segments;
+  Put16(out, 3);
+  Put16(out, 1);
+  Put32(out, format4At);
+  if (wide) {
+    Put16(out, 3);
+    Put16(out, 10);
+    Put32(out, format4At + format4Length);
+  }
+  uint32_t pow2 = 1, log2 = 0;
+  while (pow2 * 2 <= segments) {
+    pow2 *= 2;
+    ++log2;
+  }
+  Put16(out, 4);
+  Put16(out, format4Length);
+  Put16(out, 0);  // language
+  Put16(out, segments * 2);
+  Put16(out, pow2 * 2);
+  Put16(out, log2);
+  Put16(out, segments * 2 - pow2 * 2);
+  for (const Run& r : bmp)
+    Put16(out, r.last);
+  Put16(out, 0xFFFF);
+  Put16(out, 0);  // reservedPad
+  for (const Run& r : bmp)
+    Put16(out, r.first);
+  Put16(out, 0xFFFF);
+  for (const Run& r : bmp)
+    Put16(out, (r.glyph - r.first) & 0xFFFF);
+  Put16(out, 1);
+  for (size_t i = 0; i < segments; ++i)
+    Put16(out, 0);  // idRangeOffset
+  if (wide) {
+    Put16(out, 12);
+    Put16(out, 0);
+    Put32(out, 16 + 12 * static_cast<uint32_t>(all.size()));
+    Put32(out, 0);  // language
+    Put32(out, static_cast<uint32_t>(all.size()));
+    for (const Run& r : all) {
+      Put32(out, r.first);
+      Put32(out, r.last);
+      Put32(out, r.glyph);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> TzoTrueTypeData::BuildSubset(
+    const std::vector<bool>& keep, const std::vector<std::pair<uint32_t, uint16_t>>* cmap) const {
   // The subset tables the font has, in tag order (the directory's required order), written in
   // one pass after a directory that is filled in at the end.
   std::vector<std::string_view> tags;
@@ -879,6 +982,9 @@ std::vector<uint8_t> TzoTrueTypeData::BuildSubset(const std::vector<bool>& keep)
     } else if (tag == "loca") {
       if (loca.empty()) loca.resize((numGlyphs_ + 1ull) * (longLoca_ ? 4 : 2), 0);
       out.insert(out.end(), loca.begin(), loca.end());
+    } else if (tag == "cmap" && cmap) {
+      const std::vector<uint8_t> table = MakeCmap(*cmap);
+      out.insert(out.end(), table.begin(), table.end());
     } else {
       const auto bytes = data_.subspan(source.offset, source.length);
       out.insert(out.end(), bytes.begin(), bytes.end());

@@ -768,3 +768,123 @@ TEST(FontResource, OnARealFile) {
   EXPECT_EQ(name, "/RVNFnt2");
   EXPECT_FALSE(again->FindFontResource(fonts, gothic, name, 0));
 }
+
+namespace {
+
+// Characters code page 932 lacks or maps to others (é, −, ‖, £ and 〜 against ～), and kanji.
+const std::u16string kMixed = u"café − ‖ 〜 £ ¢ ¬ 社外秘";
+
+// How a Japanese text comes onto a page: a text stamp, or formatted text.
+enum class Drawn { Stamp, Formatted };
+
+// kMixed in MS Gothic at 20 points, its cell's top-left corner at (20, 30) pixels, drawn on the
+// empty page and saved to out: by a stamp with embedMode, or by formatted text (always a
+// subset).
+void DrawMixed(const std::string& out, const TempDir& dir, Drawn how, uint8_t embedMode) {
+  std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
+  if (how == Drawn::Formatted) {
+    doc->SetMeasurementUnit(muPixels);
+    doc->DrawFormattedText(
+        u"<FONT FACE=\"MS Gothic\" CHARSET=SHIFTJIS_CHARSET SIZE=20 "
+        u"COLOR=#000000>" +
+            kMixed + u"</FONT>",
+        "1", 20, 30);
+  } else {
+    doc->SetMeasurementUnit(muPixels);
+    TzoTextWatermarkTemplate t;
+    t.Text = kMixed;
+    ui::TFont font = MakeFont("MS Gothic", 20, 128);
+    font.SetColor(ui::clBlack);
+    t.SetFont(font);
+    t.Layer = 1;
+    t.HorizontalPosition = 3;
+    t.VerticalPosition = 3;
+    t.X = 20;
+    t.Y = 30;
+    t.EmbedMode = embedMode;
+    doc->InsertWatermark(t, "1");
+  }
+  stamptest::Save(*doc, out);
+}
+
+// The (character, glyph) pairs that fontTools reads from a font file's best Unicode cmap.
+std::vector<std::pair<uint32_t, uint16_t>> JudgeCmap(const std::string& fontFile) {
+  sv::test::CommandResult r = sv::test::RunFontJudge({"cmap", fontFile});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::pair<uint32_t, uint16_t>> pairs;
+  const sv::test::JudgeOutput judged(r.out);
+  for (const std::string& line : judged.Lines("pairs")) {
+    std::istringstream in(line);
+    uint32_t code = 0, glyph = 0;
+    in >> code >> glyph;
+    pairs.emplace_back(code, static_cast<uint16_t>(glyph));
+  }
+  return pairs;
+}
+
+// The source ranges of the bfchar and bfrange entries of a ToUnicode CMap, one per glyph.
+size_t ToUnicodeEntries(const std::string& cmap) {
+  size_t count = 0;
+  std::istringstream in(cmap);
+  std::string line;
+  const std::regex one("<([0-9A-Fa-f]+)> <[0-9A-Fa-f]+>\\s*"),
+      range("<([0-9A-Fa-f]+)> <([0-9A-Fa-f]+)> <[0-9A-Fa-f]+>\\s*");
+  std::smatch m;
+  bool inBlock = false;
+  while (std::getline(in, line)) {
+    if (line.find("beginbf") != std::string::npos) inBlock = true;
+    if (line.find("endbf") != std::string::npos) inBlock = false;
+    if (!inBlock) continue;
+    if (std::regex_match(line, m, range))
+      count += std::stoul(m[2], nullptr, 16) - std::stoul(m[1], nullptr, 16) + 1;
+    else if (std::regex_match(line, m, one))
+      ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+// A subset holds the glyph of every character drawn, whatever code page 932 makes of it: the
+// page renders pixel for pixel as with the whole font, the text reads back as it was stamped,
+// and the subset's own character map and the ToUnicode CMap list only the characters drawn.
+TEST(FontResource, SubsetHoldsEveryDrawnGlyphAndReadsBackAsStamped) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  const std::string whole = dir / "whole.pdf";
+  DrawMixed(whole, dir, Drawn::Stamp, 1);
+  const std::string wholeRender = RenderGrey(whole, dir, "whole");
+  EXPECT_GT(DarkPixels(wholeRender), 400u) << "nothing drawn";
+
+  // The characters drawn and the glyphs the font draws them with.
+  TzoPDFFont gothic(MakeFont("MS Gothic", 20, 128), 0, false, false);
+  std::set<std::pair<uint32_t, uint16_t>> drawn;
+  for (char16_t c : kMixed) {
+    ASSERT_NE(gothic.GlyphOf(c), 0) << "the test font lacks U+" << std::hex << int(c);
+    drawn.emplace(c, gothic.GlyphOf(c));
+  }
+
+  for (Drawn how : {Drawn::Stamp, Drawn::Formatted}) {
+    SCOPED_TRACE(how == Drawn::Stamp ? "stamp" : "formatted text");
+    const std::string out = dir / "subset.pdf";
+    DrawMixed(out, dir, how, 2);
+    EXPECT_TRUE(RenderGrey(out, dir, "subset") == wholeRender) << "the subset draws differently";
+    const Extracted text = ExtractText(out);
+    EXPECT_EQ(Trimmed(text.poppler), platform::WideToUtf8(kMixed));
+    EXPECT_EQ(Trimmed(text.mupdf), platform::WideToUtf8(kMixed));
+
+    const stamptest::QpdfJson json(out);
+    const doctest::Json* fonts = json.PageResourceCategory(0, "/Font");
+    ASSERT_TRUE(fonts && fonts->members.size() == 1);
+    const SavedFont s = FindSaved(json, fonts->members.begin()->first);
+    ASSERT_TRUE(s.fontFile && s.font);
+    EXPECT_TRUE(std::regex_match(s.font->Str("/BaseFont").substr(1), kSubsetName));
+    sv::test::WriteFile(dir / "subset.ttf", FontFileData(s.fontFile));
+    const std::vector<std::pair<uint32_t, uint16_t>> cmap = JudgeCmap(dir / "subset.ttf");
+    const std::set<std::pair<uint32_t, uint16_t>> listed(cmap.begin(), cmap.end());
+    EXPECT_EQ(listed, drawn);
+    const doctest::Json* toUnicode = json.Resolve(s.font->Get("/ToUnicode"));
+    ASSERT_TRUE(toUnicode);
+    EXPECT_EQ(ToUnicodeEntries(FontFileData(toUnicode)), drawn.size()) << FontFileData(toUnicode);
+  }
+}
