@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -997,6 +998,9 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::unique_ptr<TzoPDFInfo> info_;
   std::unique_ptr<TzoPDFCatalog> catalog_;
   std::unique_ptr<std::vector<TzoNamedDestination>> namedDestinations_;
+  // The font programs that AddFontResource added: a hash of the compressed data -> the object
+  // number of its /FontFile2 stream (checked against the store before it serves again).
+  std::unordered_map<uint64_t, int32_t> fontPrograms_;
   int32_t outlineCount_ = 0;
   int32_t lastObjectNumber_ = 3;
   // The stream being written while saving.

@@ -446,12 +446,34 @@ std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildFontDescriptor(
   if (fontFile) {
     auto data = std::make_unique<rtl::TMemoryStream>();
     const int64_t length = DeflateInto(*fontFile, *data);
+    // A font program this document already has from an earlier call serves again.
+    Hash h;
+    h.Add(std::string_view(reinterpret_cast<const char*>(data->Memory()),
+                           static_cast<size_t>(data->Size())));
+    h.Add(static_cast<uint32_t>(fontFile->Size()));
+    if (auto it = fontPrograms_.find(h.Value()); it != fontPrograms_.end()) {
+      const int32_t index = inputStore_->IndexOf(documentNumber_, it->second, 0);
+      TzoPDFIndirectObject* known = index >= 0 ? inputStore_->GetItem(index) : nullptr;
+      const TzoPDFObject* direct = known ? known->DirectObject() : nullptr;
+      const TzoPDFStreamObject* stream = direct ? direct->AsStream() : nullptr;
+      rtl::TMemoryStream* held = stream ? stream->Data() : nullptr;
+      if (held && held->Size() == data->Size() &&
+          std::memcmp(held->Memory(), data->Memory(), static_cast<size_t>(data->Size())) == 0 &&
+          IsInteger(*inputStore_, stream->Dict()->GetValue("/Length1"),
+                    static_cast<int32_t>(fontFile->Size()))) {
+        known->AddRef();
+        d->AddObject("/FontFile2", CreateReferenceTo(*known));
+        return d;
+      }
+    }
     auto sd = std::make_unique<TzoPDFDictObject>();
     sd->AddObject("/Length1", LengthObject(fontFile->Size()));
     sd->AddObject("/Length", LengthObject(length));
     sd->AddName("/Filter", "/FlateDecode");
-    d->AddObject("/FontFile2", AddNewObject(*this, std::make_unique<TzoPDFStreamObject>(
-                                                       std::move(sd), std::move(data))));
+    std::unique_ptr<TzoPDFIndirectReference> ref =
+        AddNewObject(*this, std::make_unique<TzoPDFStreamObject>(std::move(sd), std::move(data)));
+    fontPrograms_[h.Value()] = ref->ObjectNumber();
+    d->AddObject("/FontFile2", std::move(ref));
   }
   return d;
 }

@@ -888,3 +888,51 @@ TEST(FontResource, SubsetHoldsEveryDrawnGlyphAndReadsBackAsStamped) {
     EXPECT_EQ(ToUnicodeEntries(FontFileData(toUnicode)), drawn.size()) << FontFileData(toUnicode);
   }
 }
+
+// A short Japanese stamp as a subset adds a few kilobytes, not the font's character map; a
+// second call that embeds the same subset names the same font program.
+TEST(FontResource, AShortSubsetStaysSmallAndIsEmbeddedOnce) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  const std::string page = EmptyPage();
+  auto stamp = [&](TzoPDFDocument& doc, int32_t vertical) {
+    TzoTextWatermarkTemplate t;
+    t.Text = u"社外秘";
+    t.SetFont(MakeFont("MS Gothic", 20, 128));
+    t.Layer = 1;
+    t.VerticalPosition = static_cast<uint8_t>(vertical);
+    t.EmbedMode = 2;
+    doc.InsertWatermark(t, "1");
+  };
+  for (int calls : {1, 2}) {
+    SCOPED_TRACE(std::to_string(calls) + " calls");
+    std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(page, dir);
+    for (int i = 0; i < calls; ++i)
+      stamp(*doc, i * 2);
+    const std::string out = dir / "out.pdf";
+    stamptest::Save(*doc, out);
+    const size_t growth = sv::test::ReadFile(out).size() - page.size();
+    EXPECT_LE(growth, calls * 2048u + 28 * 1024u) << "the file grew by " << growth << " bytes";
+
+    const stamptest::QpdfJson json(out);
+    const doctest::Json* fonts = json.PageResourceCategory(0, "/Font");
+    ASSERT_TRUE(fonts);
+    ASSERT_EQ(fonts->members.size(), static_cast<size_t>(calls));
+    std::set<std::string> programs;
+    for (const auto& [name, value] : fonts->members) {
+      const doctest::Json* descendants =
+          json.Resolve(json.Resolve(&value)->Get("/DescendantFonts"));
+      ASSERT_TRUE(descendants && descendants->items.size() == 1);
+      const doctest::Json* descriptor =
+          json.Resolve(json.Resolve(&descendants->items[0])->Get("/FontDescriptor"));
+      ASSERT_TRUE(descriptor && descriptor->Get("/FontFile2"));
+      programs.insert(descriptor->Get("/FontFile2")->s);
+    }
+    EXPECT_EQ(programs.size(), 1u);
+    sv::test::CommandResult text = sv::test::RunCommand({"pdftotext", "-q", out, "-"});
+    std::string expected;
+    for (int i = 0; i < calls; ++i)
+      expected += i == 0 ? "社外秘" : "\n\n社外秘";
+    EXPECT_EQ(Trimmed(text.out), expected);
+  }
+}
