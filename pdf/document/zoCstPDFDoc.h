@@ -756,8 +756,20 @@ class TzoCustomPDFDocument : public TzoComponent {
   // /Identity (Type0 fonts) that AddFontResource writes. True when one was found; otherwise name
   // is left as it was. Entries that are no dictionary, or have no /Subtype, are passed over.
   // Encoding indexes as AddFontResource takes them.
+  // A Japanese font with embedMode 0 finds only a font shown through UniJIS-UTF16-H (see
+  // AddFontResource), any other composite font only one shown by glyph ids (Identity-H).
   bool FindFontResource(const TzoPDFDictObject* fonts, const ui::TFont& font, std::string& name,
-                        uint8_t encodingIndex);
+                        uint8_t encodingIndex, uint8_t embedMode = 1);
+  // The embedding mode that AddFontResource uses for font, embedMode and text: embedMode, but 2
+  // (a subset) for a composite font with embedMode 0 that ShowsThroughJapan1 cannot show (a
+  // font of another character set than the Japanese one, or a character outside Adobe-Japan1):
+  // only glyph ids of an embedded font draw such text elsewhere.
+  static uint8_t FontEmbedMode(const ui::TFont& font, uint8_t embedMode, std::u16string_view text);
+  // Whether a font resource for font, embedMode and text is shown through the predefined CMap
+  // UniJIS-UTF16-H: a Japanese character set (SHIFTJIS, or DEFAULT while the ANSI code page is
+  // 932), embedMode 0 and every character of text (control characters aside) in Adobe-Japan1.
+  static bool ShowsThroughJapan1(const ui::TFont& font, uint8_t embedMode,
+                                 std::u16string_view text);
 
   // ---- Stamping: page content editing ----
 

@@ -200,9 +200,29 @@ std::vector<int32_t> CIDWidths(const TzoPDFFont& f, bool drawnOnly = false) {
   return w;
 }
 
-// What AddFontResource writes for f. A simple font with an encoding other than the first three,
-// or a composite one without TrueType data, raises.
-FontPlan PlanFont(const TzoPDFFont& f, uint8_t encodingIndex) {
+// The /W entries of an Adobe-Japan1 font: the CIDs whose width in the font is not the default
+// 1000, runs of equal widths together.
+std::vector<int32_t> Japan1CIDWidths(const TzoPDFFont& f) {
+  const std::vector<int32_t>& widths = f.Japan1Widths();
+  std::vector<int32_t> w;
+  for (size_t cid = 1; cid < widths.size();) {
+    if (widths[cid] < 0 || widths[cid] == 1000) {
+      ++cid;
+      continue;
+    }
+    size_t last = cid;
+    while (last + 1 < widths.size() && widths[last + 1] == widths[cid])
+      ++last;
+    w.insert(w.end(), {static_cast<int32_t>(cid), static_cast<int32_t>(last), widths[cid]});
+    cid = last + 1;
+  }
+  return w;
+}
+
+// What AddFontResource writes for f; with japan1, a composite font is shown through
+// UniJIS-UTF16-H. A simple font with an encoding other than the first three, or a composite
+// one without TrueType data, raises.
+FontPlan PlanFont(const TzoPDFFont& f, uint8_t encodingIndex, bool japan1 = false) {
   const ui::TFont& font = f.Font();
   const bool trueType = f.Info().FontKind == fkTrueType;
   FontPlan plan;
@@ -211,8 +231,8 @@ FontPlan PlanFont(const TzoPDFFont& f, uint8_t encodingIndex) {
   if (plan.composite) {
     if (!trueType) RaiseMsg<EUnsupportedFontError>(SUnsupportedFont, font.Name());
     plan.subtype = "/Type0";
-    plan.encoding = "/Identity-H";
-    plan.widths = CIDWidths(f);
+    plan.encoding = japan1 ? "/UniJIS-UTF16-H" : "/Identity-H";
+    plan.widths = japan1 ? Japan1CIDWidths(f) : CIDWidths(f);
   } else {
     CheckSimpleFontEncoding(encodingIndex);
     plan.subtype = trueType ? "/TrueType" : "/Type1";
@@ -358,9 +378,57 @@ bool IsPlannedFont(const TzoPDFObjectStore& store, const TzoPDFDictObject& dict,
   if (!descendants || descendants->Count() != 1 || !descendants->GetItem(0)) return false;
   const TzoPDFObject* c = store.Resolve(descendants->GetItem(0));
   const TzoPDFDictObject* cid = c ? c->AsDict() : nullptr;
+  const bool japan1 = plan.encoding == "/UniJIS-UTF16-H";
   return cid && IsName(store, cid->GetValue("/Subtype"), "/CIDFontType2") &&
-         IsName(store, cid->GetValue("/CIDToGIDMap"), "/Identity") &&
+         (japan1 || IsName(store, cid->GetValue("/CIDToGIDMap"), "/Identity")) &&
          IsIntegerArray(store, cid->GetValue("/W"), plan.widths);
+}
+
+// The font resource of a Japanese font that is not embedded: a /Type0 font with /Encoding
+// /UniJIS-UTF16-H over a /CIDFontType2 of the collection Adobe-Japan1 whose /W gives the font's
+// width of each CID, and a ToUnicode CMap of the characters of text.
+std::unique_ptr<TzoPDFIndirectReference> AddJapan1Font(TzoCustomPDFDocument& doc, TzoPDFFont& f,
+                                                       const FontPlan& plan,
+                                                       const std::string& name,
+                                                       std::u16string_view text) {
+  // Objects in the order ToUnicode, descriptor, CID font, font.
+  rtl::TMemoryStream cmap;
+  cmap.WriteString(f.Japan1ToUnicodeCMap(text));
+  auto data = std::make_unique<rtl::TMemoryStream>();
+  const int64_t length = doc.DeflateInto(cmap, *data);
+  auto sd = std::make_unique<TzoPDFDictObject>();
+  sd->AddObject("/Length", LengthObject(length));
+  sd->AddName("/Filter", "/FlateDecode");
+  std::unique_ptr<TzoPDFIndirectReference> toUnicode =
+      AddNewObject(doc, std::make_unique<TzoPDFStreamObject>(std::move(sd), std::move(data)));
+
+  std::unique_ptr<TzoPDFIndirectReference> descriptor =
+      AddNewObject(doc, doc.BuildFontDescriptor(f, plan.baseFont, nullptr));
+  auto cid = std::make_unique<TzoPDFDictObject>();
+  cid->AddName("/Type", "/Font");
+  cid->AddName("/Subtype", "/CIDFontType2");
+  cid->AddName("/BaseFont", plan.baseFont);
+  cid->AddObject("/FontDescriptor", std::move(descriptor));
+  auto info = std::make_unique<TzoPDFDictObject>();
+  info->AddObject("/Registry", std::make_unique<TzoPDFStringObject>("(Adobe)"));
+  info->AddObject("/Ordering", std::make_unique<TzoPDFStringObject>("(Japan1)"));
+  info->AddInteger("/Supplement", Japan1Supplement());
+  cid->AddObject("/CIDSystemInfo", std::move(info));
+  cid->AddObject("/W", IntegerArray(plan.widths));
+  cid->AddInteger("/DW", 1000);
+  auto descendants = std::make_unique<TzoPDFArrayObject>();
+  descendants->Add(AddNewObject(doc, std::move(cid)));
+
+  auto dict = std::make_unique<TzoPDFDictObject>();
+  dict->AddName("/Type", "/Font");
+  dict->AddName("/Subtype", plan.subtype);
+  dict->AddName("/Name", name);
+  dict->AddName("/BaseFont", plan.baseFont);
+  dict->AddName("/Encoding", plan.encoding);
+  dict->AddObject("/ToUnicode", std::move(toUnicode));
+  dict->AddObject("/DescendantFonts", std::move(descendants));
+  dict->AddName(kFontKeyEntry, plan.fingerprint);
+  return AddNewObject(doc, std::move(dict));
 }
 
 }  // namespace
@@ -376,7 +444,10 @@ std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
     const ui::TFont& font, const std::string& name, const std::u16string& text,
     uint8_t encodingIndex, uint8_t embedMode) {
   TzoPDFFont f(font, 0, true, false);
-  const FontPlan plan = PlanFont(f, encodingIndex);
+  embedMode = FontEmbedMode(font, embedMode, text);
+  const bool japan1 = ShowsThroughJapan1(font, embedMode, text);
+  const FontPlan plan = PlanFont(f, encodingIndex, japan1);
+  if (japan1) return AddJapan1Font(*this, f, plan, name, text);
   // The characters of the text are the ones a subset keeps and the ones the ToUnicode CMap
   // gives for shared glyphs.
   std::string hex;
@@ -424,6 +495,21 @@ std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
   }
   dict->AddName(kFontKeyEntry, plan.fingerprint);
   return AddNewObject(*this, std::move(dict));
+}
+
+uint8_t TzoCustomPDFDocument::FontEmbedMode(const ui::TFont& font, uint8_t embedMode,
+                                            std::u16string_view text) {
+  const bool western = font.Charset() == ui::ANSI_CHARSET ||
+                       (font.Charset() == ui::DEFAULT_CHARSET && platform::kAnsiCodePage == 1252);
+  if (embedMode != 0 || western || font.Charset() == ui::SYMBOL_CHARSET) return embedMode;
+  return ShowsThroughJapan1(font, 0, text) ? 0 : 2;
+}
+
+bool TzoCustomPDFDocument::ShowsThroughJapan1(const ui::TFont& font, uint8_t embedMode,
+                                              std::u16string_view text) {
+  const bool japanese = font.Charset() == ui::SHIFTJIS_CHARSET ||
+                        (font.Charset() == ui::DEFAULT_CHARSET && platform::kAnsiCodePage == 932);
+  return embedMode == 0 && japanese && InJapan1(text);
 }
 
 std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildFontDescriptor(
@@ -513,12 +599,13 @@ std::unique_ptr<TzoPDFStreamObject> TzoCustomPDFDocument::BuildToUnicodeStream(T
 }
 
 bool TzoCustomPDFDocument::FindFontResource(const TzoPDFDictObject* fonts, const ui::TFont& font,
-                                            std::string& name, uint8_t encodingIndex) {
+                                            std::string& name, uint8_t encodingIndex,
+                                            uint8_t embedMode) {
   TzoPDFFont f(font, 0, true, false);
   const bool composite = !f.IsWesternCharset() && font.Charset() != ui::SYMBOL_CHARSET;
   // A composite font without TrueType data has no resource of ours.
   if (composite && f.Info().FontKind != fkTrueType) return false;
-  const FontPlan plan = PlanFont(f, encodingIndex);
+  const FontPlan plan = PlanFont(f, encodingIndex, ShowsThroughJapan1(font, embedMode, u""));
   if (!fonts) return false;
   for (int32_t i = 0; i < fonts->Count(); ++i) {
     TzoPDFObject* value = fonts->GetValueAt(i);

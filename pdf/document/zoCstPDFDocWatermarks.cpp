@@ -120,6 +120,7 @@ namespace {
 enum class TextCoding {
   kSimple,  // one byte each in the simple font's encoding (western character sets)
   kGlyphs,  // two-byte glyph ids of a Type0 font with Identity-H (embeddable TrueType)
+  kJapan1,  // UTF-16BE codes of a Type0 font with UniJIS-UTF16-H (Japanese, not embedded)
   kAnsi,    // the bytes of the ANSI code page (fonts the library makes no resource for)
 };
 
@@ -183,6 +184,20 @@ std::vector<ShownLine> ShowLines(std::u16string_view text, TzoPDFFont& font, Tex
         line.text += one;
         break;
       }
+      case TextCoding::kJapan1: {
+        const std::u16string one = CharText(c);
+        const char32_t code = font.Japan1Code(c);
+        std::string hex;
+        for (char16_t unit : CharText(code)) {
+          static constexpr char kDigits[] = "0123456789ABCDEF";
+          for (int shift = 12; shift >= 0; shift -= 4)
+            hex += kDigits[(unit >> shift) & 0xF];
+        }
+        line.widths.push_back(font.Japan1Width(code));
+        line.codes.push_back(std::move(hex));
+        line.text += one;
+        break;
+      }
       case TextCoding::kAnsi: {
         const std::u16string one = CharText(c);
         line.codes.push_back(platform::WideToAnsi(one));
@@ -210,9 +225,12 @@ std::string TzoTextWatermarkTemplate::Render(const std::string& resourceName,
   measured_.Measure(Font);
   TzoPDFFont& font = measured_.PDFFont();
   const bool western = font.IsWesternCharset() || Font.Charset() == ui::SYMBOL_CHARSET;
-  const TextCoding coding = western                              ? TextCoding::kSimple
-                            : font.Info().FontKind == fkTrueType ? TextCoding::kGlyphs
-                                                                 : TextCoding::kAnsi;
+  TextCoding coding = western                              ? TextCoding::kSimple
+                      : font.Info().FontKind == fkTrueType ? TextCoding::kGlyphs
+                                                           : TextCoding::kAnsi;
+  if (coding == TextCoding::kGlyphs &&
+      TzoCustomPDFDocument::ShowsThroughJapan1(Font, EmbedMode, Text))
+    coding = TextCoding::kJapan1;
   if (coding == TextCoding::kSimple) CheckSimpleFontEncoding(EncodingIndex);
   const std::vector<ShownLine> lines = ShowLines(Text, font, coding, EncodingIndex);
   const double size = Font.Size();
@@ -288,8 +306,9 @@ std::string TzoTextWatermarkTemplate::Render(const std::string& resourceName,
   t += FixedNum(rc, 4) + " " + FixedNum(rs, 4) + " " + FixedNum(-rs, 4) + " " + FixedNum(rc, 4) +
        " " + FixedNum(x, 3) + " " + FixedNum(y, 3) + " Tm";
   auto show = [coding](const std::string& codes) {
-    return coding == TextCoding::kGlyphs ? "<" + codes + "> Tj"
-                                         : "(" + EscapePDFString(codes) + ") Tj";
+    return coding == TextCoding::kGlyphs || coding == TextCoding::kJapan1
+               ? "<" + codes + "> Tj"
+               : "(" + EscapePDFString(codes) + ") Tj";
   };
   if (Vertical) {
     double lineX = 0, lineY = 0;  // the start of the current text line

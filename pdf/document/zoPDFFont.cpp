@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "pdf/core/zoPDFResStrs.h"
 #include "pdf/core/zoUtils.h"
@@ -163,6 +164,42 @@ std::unique_ptr<platform::FontFace> SelectFace(const ui::TFont& font) {
 }
 
 }  // namespace
+
+// ---- Adobe-Japan1 ----
+
+namespace {
+
+struct Japan1Run {
+  uint32_t first;  // character
+  uint16_t count;
+  uint16_t cidAt;  // index into kJapan1Cids
+};
+
+#include "pdf/document/zoPDFFontJapan1.inc"
+
+}  // namespace
+
+uint16_t Japan1Supplement() {
+  return kJapan1Supplement;
+}
+
+uint16_t Japan1CID(char32_t c) {
+  const auto* end = std::end(kJapan1Runs);
+  const auto* run = std::upper_bound(std::begin(kJapan1Runs), end, c,
+                                     [](char32_t v, const Japan1Run& r) { return v < r.first; });
+  if (run == std::begin(kJapan1Runs)) return 0;
+  --run;
+  if (c - run->first >= run->count) return 0;
+  return kJapan1Cids[run->cidAt + (c - run->first)];
+}
+
+bool InJapan1(std::u16string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = platform::NextCodePoint(text, i);
+    if (c >= 0x20 && Japan1CID(c) == 0) return false;
+  }
+  return true;
+}
 
 // ---- TzoPDFFontInfo ----
 
@@ -386,6 +423,146 @@ void TzoPDFFont::EncodeText(std::u16string_view text, uint8_t /*charset*/, std::
   }
 }
 
+namespace {
+
+// The text of a ToUnicode CMap with the codespace ranges and the bfchar and bfrange entries
+// given, the entries in blocks of at most 100.
+std::string ToUnicodeCMapText(std::initializer_list<std::string_view> codespace,
+                              const std::vector<std::string>& chars,
+                              const std::vector<std::string>& ranges) {
+  std::string t;
+  auto line = [&t](std::string_view s) {
+    t += s;
+    t += "\r\n";
+  };
+  for (std::string_view s : {
+           "%!PS-Adobe-3.0 Resource-CMap",
+           "%%DocumentNeededResources: ProcSet (CIDInit)",
+           "%%IncludeResource: ProcSet (CIDInit)",
+           "%%BeginResource: CMap (Identity-H)",
+           "%%Title: (Identity-H Adobe Identity 0)",
+           "%%Version: 10.001",
+           "%%Copyright: -----------------------------------------------------------",
+           "%%Copyright: ToUnicode CMap of an embedded font of this document.",
+           "%%Copyright: It maps the two-byte glyph codes that the font's text",
+           "%%Copyright: uses to the Unicode characters they stand for.",
+           "%%Copyright:",
+           "%%Copyright: Glyph codes are the font's own glyph ids; characters",
+           "%%Copyright: are written as UTF-16BE.",
+           "%%Copyright:",
+           "%%Copyright: A bfchar entry maps one glyph, a bfrange entry a run of",
+           "%%Copyright: consecutive glyphs to consecutive characters; each",
+           "%%Copyright: block holds at most 100 entries.",
+           "%%Copyright:",
+           "%%Copyright: -----------------------------------------------------------",
+           "%%EndComments",
+           "",
+           "/CIDInit /ProcSet findresource begin",
+           "",
+           "12 dict begin",
+           "",
+           "begincmap",
+           "",
+           "/CIDSystemInfo 3 dict dup begin",
+           "/Registry (Adobe) def",
+           "/Ordering (Identity) def",
+           "/Supplement 0 def",
+           "end def",
+           "",
+           "/CMapName /Identity-H def",
+           "/CMapVersion 10.001 def",
+           "/CMapType 1 def",
+           "",
+           "/XUID [1 10 25404 9999] def",
+           "",
+           "/WMode 0 def",
+           "",
+       })
+    line(s);
+  line(std::to_string(codespace.size()) + " begincodespacerange");
+  for (std::string_view range : codespace)
+    line(range);
+  line("endcodespacerange");
+  line("");
+  auto blocks = [&](const std::vector<std::string>& entries, std::string_view kind) {
+    for (size_t i = 0; i < entries.size(); i += 100) {
+      size_t count = std::min<size_t>(100, entries.size() - i);
+      line(std::to_string(count) + " begin" + std::string(kind));
+      for (size_t k = i; k < i + count; ++k)
+        line(entries[k]);
+      line("end" + std::string(kind));
+    }
+  };
+  blocks(chars, "bfchar");
+  blocks(ranges, "bfrange");
+  for (std::string_view s : {"endcmap", "CMapName currentdict /CMap defineresource pop", "end",
+                             "end", "", "%%EndResource"})
+    line(s);
+  t += "%%EOF";
+  return t;
+}
+
+// A character as UTF-16BE hexadecimal digits.
+std::string Utf16Hex(uint32_t c) {
+  std::string s;
+  if (c >= 0x10000) {
+    AppendHex4(s, 0xD800 + ((c - 0x10000) >> 10));
+    AppendHex4(s, 0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    AppendHex4(s, c);
+  }
+  return s;
+}
+
+}  // namespace
+
+char32_t TzoPDFFont::Japan1Code(char32_t c) const {
+  // The full-width form of an ASCII character or of ¢ £ ¬ ¯ ¦ ¥.
+  char32_t wide = 0;
+  if (c >= 0x21 && c <= 0x7E) {
+    wide = c - 0x21 + 0xFF01;
+  } else {
+    static constexpr char32_t kNarrow[] = {0xA2, 0xA3, 0xAC, 0xAF, 0xA6, 0xA5};
+    for (size_t i = 0; i < std::size(kNarrow); ++i)
+      if (kNarrow[i] == c) wide = 0xFFE0 + static_cast<char32_t>(i);
+  }
+  const uint16_t glyph = GlyphOf(c);
+  return wide != 0 && glyph != 0 && GlyphOf(wide) == glyph ? wide : c;
+}
+
+std::string TzoPDFFont::Japan1ToUnicodeCMap(std::u16string_view text) const {
+  std::map<uint32_t, uint32_t> charOf;  // code -> the first character shown with it
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = platform::NextCodePoint(text, i);
+    if (c >= 0x20 && Japan1CID(c) != 0) charOf.try_emplace(Japan1Code(c), c);
+  }
+  std::vector<std::string> chars;
+  for (auto [code, c] : charOf)
+    chars.push_back("<" + Utf16Hex(code) + "> <" + Utf16Hex(c) + ">");
+  return ToUnicodeCMapText({"<0000> <D7FF>", "<D800DC00> <DBFFDFFF>", "<E000> <FFFF>"}, chars, {});
+}
+
+const std::vector<int32_t>& TzoPDFFont::Japan1Widths() const {
+  if (!japan1Widths_.empty()) return japan1Widths_;
+  uint16_t last = 0;
+  for (uint16_t cid : kJapan1Cids)
+    last = std::max(last, cid);
+  japan1Widths_.assign(last + 1u, -1);
+  for (const Japan1Run& run : kJapan1Runs)
+    for (uint32_t k = 0; k < run.count; ++k) {
+      int32_t& w = japan1Widths_[kJapan1Cids[run.cidAt + k]];
+      const uint16_t glyph = GlyphOf(run.first + k);
+      if (w < 0 && glyph != 0 && glyph < glyphWidths_.size()) w = glyphWidths_[glyph];
+    }
+  return japan1Widths_;
+}
+
+int32_t TzoPDFFont::Japan1Width(char32_t c) const {
+  const uint16_t cid = Japan1CID(c);
+  const std::vector<int32_t>& widths = Japan1Widths();
+  return cid != 0 && cid < widths.size() && widths[cid] >= 0 ? widths[cid] : 1000;
+}
+
 std::vector<uint16_t> TzoPDFFont::EncodedGlyphs() const {
   std::vector<uint16_t> glyphs;
   glyphs.reserve(encodedCharOfGlyph_.size());
@@ -445,76 +622,8 @@ void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream, bool encodedOnly) {
     it = std::next(last);
   }
 
-  std::string& t = cmapText_;
-  t.clear();
-  auto line = [&t](std::string_view s) {
-    t += s;
-    t += "\r\n";
-  };
-  for (std::string_view s : {
-           "%!PS-Adobe-3.0 Resource-CMap",
-           "%%DocumentNeededResources: ProcSet (CIDInit)",
-           "%%IncludeResource: ProcSet (CIDInit)",
-           "%%BeginResource: CMap (Identity-H)",
-           "%%Title: (Identity-H Adobe Identity 0)",
-           "%%Version: 10.001",
-           "%%Copyright: -----------------------------------------------------------",
-           "%%Copyright: ToUnicode CMap of an embedded font of this document.",
-           "%%Copyright: It maps the two-byte glyph codes that the font's text",
-           "%%Copyright: uses to the Unicode characters they stand for.",
-           "%%Copyright:",
-           "%%Copyright: Glyph codes are the font's own glyph ids; characters",
-           "%%Copyright: are written as UTF-16BE.",
-           "%%Copyright:",
-           "%%Copyright: A bfchar entry maps one glyph, a bfrange entry a run of",
-           "%%Copyright: consecutive glyphs to consecutive characters; each",
-           "%%Copyright: block holds at most 100 entries.",
-           "%%Copyright:",
-           "%%Copyright: -----------------------------------------------------------",
-           "%%EndComments",
-           "",
-           "/CIDInit /ProcSet findresource begin",
-           "",
-           "12 dict begin",
-           "",
-           "begincmap",
-           "",
-           "/CIDSystemInfo 3 dict dup begin",
-           "/Registry (Adobe) def",
-           "/Ordering (Identity) def",
-           "/Supplement 0 def",
-           "end def",
-           "",
-           "/CMapName /Identity-H def",
-           "/CMapVersion 10.001 def",
-           "/CMapType 1 def",
-           "",
-           "/XUID [1 10 25404 9999] def",
-           "",
-           "/WMode 0 def",
-           "",
-           "1 begincodespacerange",
-           "<0000> <FFFF>",
-           "endcodespacerange",
-           "",
-       })
-    line(s);
-  auto blocks = [&](const std::vector<std::string>& entries, std::string_view kind) {
-    for (size_t i = 0; i < entries.size(); i += 100) {
-      size_t count = std::min<size_t>(100, entries.size() - i);
-      line(std::to_string(count) + " begin" + std::string(kind));
-      for (size_t k = i; k < i + count; ++k)
-        line(entries[k]);
-      line("end" + std::string(kind));
-    }
-  };
-  blocks(chars, "bfchar");
-  blocks(ranges, "bfrange");
-  for (std::string_view s : {"endcmap", "CMapName currentdict /CMap defineresource pop", "end",
-                             "end", "", "%%EndResource"})
-    line(s);
-  t += "%%EOF";
-  stream.WriteString(t);
+  cmapText_ = ToUnicodeCMapText({"<0000> <FFFF>"}, chars, ranges);
+  stream.WriteString(cmapText_);
 }
 
 // ---- Subsets ----

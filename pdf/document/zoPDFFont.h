@@ -111,6 +111,16 @@ uint8_t SymbolByteCode(char32_t c);
 // delimiters ()<>[]{}/% and "#" are written as #xx.
 std::string PDFNameText(std::string_view name);
 
+// ---- Adobe-Japan1 ----
+
+// The CID that the predefined CMap UniJIS-UTF16-H gives character c in the character collection
+// Adobe-Japan1; 0 for a character outside it.
+uint16_t Japan1CID(char32_t c);
+// The collection's supplement that the map reaches.
+uint16_t Japan1Supplement();
+// Whether every character of text but the control characters has a CID.
+bool InJapan1(std::u16string_view text);
+
 // ---- TzoPDFFontInfo ----
 
 enum TzoFontKind : uint8_t {
@@ -202,6 +212,20 @@ class TzoPDFFont {
   // Removes code from UsedChars; true when it was there.
   bool TakeUsedChar(uint32_t code);
 
+  // The width of each Adobe-Japan1 CID (index) in the font: the advance of the glyph of the
+  // first character (in code order) that the font has of those the CID stands for; -1 where
+  // the font has none. Japan1Width: the width of character c's CID, 1000 (the default width)
+  // where the font has none or c is outside the collection.
+  const std::vector<int32_t>& Japan1Widths() const;
+  int32_t Japan1Width(char32_t c) const;
+  // The character whose UTF-16 code shows c through UniJIS-UTF16-H: the full-width form of an
+  // ASCII character or of ¢ £ ¬ ¯ ¦ ¥ where the font draws both with one glyph (so that a reader
+  // takes a full-width stand-in for its full-width glyph), else c itself.
+  char32_t Japan1Code(char32_t c) const;
+  // The ToUnicode CMap text of the font shown through UniJIS-UTF16-H: the code of each
+  // character of text in the collection to the first character shown with it.
+  std::string Japan1ToUnicodeCMap(std::u16string_view text) const;
+
   // The glyphs (not 0) that EncodeText has given since construction, in ascending order.
   std::vector<uint16_t> EncodedGlyphs() const;
 
@@ -278,6 +302,7 @@ class TzoPDFFont {
   std::unordered_set<uint32_t> usedSet_;
   std::unordered_map<uint16_t, uint32_t> encodedCharOfGlyph_;  // the first character per glyph
   std::string cmapText_;
+  mutable std::vector<int32_t> japan1Widths_;
 };
 
 // Fonts; the list owns them.
