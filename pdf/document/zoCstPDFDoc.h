@@ -756,8 +756,8 @@ class TzoCustomPDFDocument : public TzoComponent {
   // /Identity (Type0 fonts) that AddFontResource writes. True when one was found; otherwise name
   // is left as it was. Entries that are no dictionary, or have no /Subtype, are passed over.
   // Encoding indexes as AddFontResource takes them.
-  // A Japanese font with embedMode 0 finds only a font shown through UniJIS-UTF16-H (see
-  // AddFontResource), any other composite font only one shown by glyph ids (Identity-H).
+  // A Japanese font with embedMode 0 finds none: its font resource is shown through
+  // UniJIS-UTF16-H (see AddFontResource) with a ToUnicode CMap of its own text only.
   bool FindFontResource(const TzoPDFDictObject* fonts, const ui::TFont& font, std::string& name,
                         uint8_t encodingIndex, uint8_t embedMode = 1);
   // The embedding mode that AddFontResource uses for font, embedMode and text: embedMode, but 2
@@ -1177,12 +1177,15 @@ class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
   bool Vertical = false;
   uint8_t RenderMode = 0;     // PDF text rendering mode
   uint8_t EncodingIndex = 0;  // index into the encoding names of the stamp font
-  uint8_t EmbedMode = 0;      // font embedding mode of the stamp font
+  // Font embedding mode of the stamp font (see AddFontResource); a Japanese font with mode 0 is
+  // shown through UniJIS-UTF16-H unless a page's text leaves Adobe-Japan1 (then a subset).
+  uint8_t EmbedMode = 0;
   int32_t Opacity = 100;
   // A font resource of the document that the stamp names on every page (FontResourceName, with
   // its "/", free on those pages) in place of a font of its own: several stamps share one font
   // so (one subset holding all their glyphs). Its maker made it for Font, EncodingIndex and
-  // EmbedMode and keeps it; null: the stamp finds or makes its font.
+  // EmbedMode (as FontEmbedMode gives it for the texts it holds) and keeps it; null: the stamp
+  // finds or makes its font.
   const TzoPDFIndirectReference* FontResource = nullptr;
   std::string FontResourceName;
 

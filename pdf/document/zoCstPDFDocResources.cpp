@@ -378,9 +378,8 @@ bool IsPlannedFont(const TzoPDFObjectStore& store, const TzoPDFDictObject& dict,
   if (!descendants || descendants->Count() != 1 || !descendants->GetItem(0)) return false;
   const TzoPDFObject* c = store.Resolve(descendants->GetItem(0));
   const TzoPDFDictObject* cid = c ? c->AsDict() : nullptr;
-  const bool japan1 = plan.encoding == "/UniJIS-UTF16-H";
   return cid && IsName(store, cid->GetValue("/Subtype"), "/CIDFontType2") &&
-         (japan1 || IsName(store, cid->GetValue("/CIDToGIDMap"), "/Identity")) &&
+         IsName(store, cid->GetValue("/CIDToGIDMap"), "/Identity") &&
          IsIntegerArray(store, cid->GetValue("/W"), plan.widths);
 }
 
@@ -605,7 +604,9 @@ bool TzoCustomPDFDocument::FindFontResource(const TzoPDFDictObject* fonts, const
   const bool composite = !f.IsWesternCharset() && font.Charset() != ui::SYMBOL_CHARSET;
   // A composite font without TrueType data has no resource of ours.
   if (composite && f.Info().FontKind != fkTrueType) return false;
-  const FontPlan plan = PlanFont(f, encodingIndex, ShowsThroughJapan1(font, embedMode, u""));
+  // A font shown through UniJIS-UTF16-H maps only its own text's codes in its ToUnicode CMap.
+  if (ShowsThroughJapan1(font, embedMode, u"")) return false;
+  const FontPlan plan = PlanFont(f, encodingIndex);
   if (!fonts) return false;
   for (int32_t i = 0; i < fonts->Count(); ++i) {
     TzoPDFObject* value = fonts->GetValueAt(i);

@@ -329,7 +329,9 @@ TEST(FontResource, EachModeAsPdffontsAndQpdfSeeIt) {
       EXPECT_EQ(Keys(s.descendant), Sorted(cidKeys));
       EXPECT_EQ(s.descendant->Str("/Subtype"), "/CIDFontType2");
       EXPECT_EQ(s.descendant->Str("/BaseFont"), baseFont);
-      if (!japan1) EXPECT_EQ(s.descendant->Str("/CIDToGIDMap"), "/Identity");
+      if (!japan1) {
+        EXPECT_EQ(s.descendant->Str("/CIDToGIDMap"), "/Identity");
+      }
       const doctest::Json* info = s.descendant->Get("/CIDSystemInfo");
       ASSERT_TRUE(info);
       EXPECT_EQ(info->Str("/Registry"), "u:Adobe");
@@ -1106,6 +1108,28 @@ TEST(FontResource, AJapaneseStampNotEmbeddedDrawsWithAnotherJapaneseFont) {
     const std::string mupdfRead =
         std::regex_replace(Trimmed(mupdfText.out), std::regex(" +"), std::string(" "));
     EXPECT_EQ(mupdfRead, platform::WideToUtf8(text));
+  }
+
+  // A second stamp of the same font has a font resource of its own, whose ToUnicode CMap maps
+  // its own text.
+  {
+    std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
+    for (uint8_t vertical : {0, 2}) {
+      TzoTextWatermarkTemplate t;
+      t.Text = vertical == 0 ? u"社外秘" : u"〜12時";
+      t.SetFont(MakeFont("MS Gothic", 20, 128));
+      t.Layer = 1;
+      t.VerticalPosition = vertical;
+      doc->InsertWatermark(t, "1");
+    }
+    const std::string twice = dir / "twice.pdf";
+    stamptest::Save(*doc, twice);
+    const std::vector<FontRow> two = PdfFonts(twice);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[0].encoding, "UniJIS-UTF16-H");
+    EXPECT_EQ(two[1].encoding, "UniJIS-UTF16-H");
+    sv::test::CommandResult both = sv::test::RunCommand({"pdftotext", "-q", twice, "-"});
+    EXPECT_EQ(Trimmed(both.out), "社外秘\n\n〜12時");
   }
 
   // A character outside the collection (Thai, which the font lacks too): an embedded subset.
