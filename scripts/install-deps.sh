@@ -8,7 +8,7 @@ packages=(
   libwxgtk3.2-dev libqpdf-dev
   poppler-utils qpdf python3 ghostscript libjpeg-turbo-progs
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2 fonts-dejavu-core fonts-urw-base35
-  fontconfig python3-fonttools mupdf-tools
+  fontconfig python3-fonttools mupdf-tools poppler-data
   libgtest-dev libbenchmark-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
 )
 missing=()

@@ -718,6 +718,14 @@ class TzoCustomPDFDocument : public TzoComponent {
                                                            const std::string& text,
                                                            uint8_t encodingIndex,
                                                            uint8_t embedMode);
+  // The same for the characters of text themselves, as the content draws them: a subset holds
+  // the glyph of each, its character map and ToUnicode CMap list just those characters (each
+  // glyph for the character it was drawn for), and its /W the glyphs drawn.
+  std::unique_ptr<TzoPDFIndirectReference> AddFontResource(const ui::TFont& font,
+                                                           const std::string& name,
+                                                           const std::u16string& text,
+                                                           uint8_t encodingIndex,
+                                                           uint8_t embedMode);
   // The /FontDescriptor of font named fontName (with its "/"); with fontFile, that data
   // Flate-compressed as a new /FontFile2 object (/Length1 its own size).
   std::unique_ptr<TzoPDFDictObject> BuildFontDescriptor(const TzoPDFFont& font,
@@ -726,11 +734,15 @@ class TzoCustomPDFDocument : public TzoComponent {
   // The /CIDFontType2 dictionary of font named baseFont, its descriptor (and font file) added as
   // new objects: /W the advance of every glyph from 1 in runs of equal widths, /DW 1000,
   // /CIDToGIDMap /Identity.
+  // With drawnOnly (a subset), /W lists only the glyphs that the font's EncodeText gave.
   std::unique_ptr<TzoPDFDictObject> BuildCIDFont(const TzoPDFFont& font,
                                                  const std::string& baseFont,
-                                                 rtl::TMemoryStream* fontFile);
-  // The font's ToUnicode CMap (BuildToUnicodeCMap) as a Flate-compressed stream.
-  static std::unique_ptr<TzoPDFStreamObject> BuildToUnicodeStream(TzoPDFFont& font);
+                                                 rtl::TMemoryStream* fontFile,
+                                                 bool drawnOnly = false);
+  // The font's ToUnicode CMap (BuildToUnicodeCMap, encodedOnly as it takes it) as a
+  // Flate-compressed stream.
+  static std::unique_ptr<TzoPDFStreamObject> BuildToUnicodeStream(TzoPDFFont& font,
+                                                                  bool encodedOnly = false);
 
   // ---- Stamping: page boxes and stamp fonts ----
 
@@ -752,8 +764,20 @@ class TzoCustomPDFDocument : public TzoComponent {
   // /Identity (Type0 fonts) that AddFontResource writes. True when one was found; otherwise name
   // is left as it was. Entries that are no dictionary, or have no /Subtype, are passed over.
   // Encoding indexes as AddFontResource takes them.
+  // A Japanese font with embedMode 0 finds none: its font resource is shown through
+  // UniJIS-UTF16-H (see AddFontResource) with a ToUnicode CMap of its own text only.
   bool FindFontResource(const TzoPDFDictObject* fonts, const ui::TFont& font, std::string& name,
-                        uint8_t encodingIndex);
+                        uint8_t encodingIndex, uint8_t embedMode = 1);
+  // The embedding mode that AddFontResource uses for font, embedMode and text: embedMode, but 2
+  // (a subset) for a composite font with embedMode 0 that ShowsThroughJapan1 cannot show (a
+  // font of another character set than the Japanese one, or a character outside Adobe-Japan1):
+  // only glyph ids of an embedded font draw such text elsewhere.
+  static uint8_t FontEmbedMode(const ui::TFont& font, uint8_t embedMode, std::u16string_view text);
+  // Whether a font resource for font, embedMode and text is shown through the predefined CMap
+  // UniJIS-UTF16-H: a Japanese character set (SHIFTJIS, or DEFAULT while the ANSI code page is
+  // 932), embedMode 0 and every character of text (control characters aside) in Adobe-Japan1.
+  static bool ShowsThroughJapan1(const ui::TFont& font, uint8_t embedMode,
+                                 std::u16string_view text);
 
   // ---- Stamping: page content editing ----
 
@@ -996,6 +1020,9 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::unique_ptr<TzoPDFInfo> info_;
   std::unique_ptr<TzoPDFCatalog> catalog_;
   std::unique_ptr<std::vector<TzoNamedDestination>> namedDestinations_;
+  // The font programs that AddFontResource added: a hash of the compressed data -> the object
+  // number of its /FontFile2 stream (checked against the store before it serves again).
+  std::unordered_map<uint64_t, int32_t> fontPrograms_;
   int32_t outlineCount_ = 0;
   int32_t lastObjectNumber_ = 3;
   // The stream being written while saving.
@@ -1170,12 +1197,15 @@ class TzoTextWatermarkTemplate : public TzoCustomWatermarkTemplate {
   bool Vertical = false;
   uint8_t RenderMode = 0;     // PDF text rendering mode
   uint8_t EncodingIndex = 0;  // index into the encoding names of the stamp font
-  uint8_t EmbedMode = 0;      // font embedding mode of the stamp font
+  // Font embedding mode of the stamp font (see AddFontResource); a Japanese font with mode 0 is
+  // shown through UniJIS-UTF16-H unless a page's text leaves Adobe-Japan1 (then a subset).
+  uint8_t EmbedMode = 0;
   int32_t Opacity = 100;
   // A font resource of the document that the stamp names on every page (FontResourceName, with
   // its "/", free on those pages) in place of a font of its own: several stamps share one font
   // so (one subset holding all their glyphs). Its maker made it for Font, EncodingIndex and
-  // EmbedMode and keeps it; null: the stamp finds or makes its font.
+  // EmbedMode (as FontEmbedMode gives it for the texts it holds) and keeps it; null: the stamp
+  // finds or makes its font.
   const TzoPDFIndirectReference* FontResource = nullptr;
   std::string FontResourceName;
 

@@ -16,6 +16,7 @@
 #include "pdf/core/zoUtils.h"
 #include "pdf/document/zoCstPDFDoc.h"
 #include "pdf/document/zoPDFFont.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -173,10 +174,22 @@ std::vector<int32_t> SimpleWidths(const TzoPDFFont& f, uint8_t encodingIndex) {
   return widths;
 }
 
-// The /W entries (first, last, width) of the glyphs from 1, runs of equal widths together.
-std::vector<int32_t> CIDWidths(const TzoPDFFont& f) {
+// The /W entries (first, last, width) of the glyphs from 1, runs of equal widths together;
+// with drawnOnly just the glyphs that EncodeText gave.
+std::vector<int32_t> CIDWidths(const TzoPDFFont& f, bool drawnOnly = false) {
   const std::vector<int32_t>& glyphs = f.GlyphWidths();
   std::vector<int32_t> w;
+  if (drawnOnly) {
+    for (uint16_t g : f.EncodedGlyphs()) {
+      if (g >= glyphs.size()) continue;
+      const size_t n = w.size();
+      if (n >= 3 && w[n - 2] + 1 == g && w[n - 1] == glyphs[g])
+        w[n - 2] = g;
+      else
+        w.insert(w.end(), {static_cast<int32_t>(g), static_cast<int32_t>(g), glyphs[g]});
+    }
+    return w;
+  }
   for (size_t g = 1; g < glyphs.size();) {
     size_t last = g;
     while (last + 1 < glyphs.size() && glyphs[last + 1] == glyphs[g])
@@ -187,9 +200,29 @@ std::vector<int32_t> CIDWidths(const TzoPDFFont& f) {
   return w;
 }
 
-// What AddFontResource writes for f. A simple font with an encoding other than the first three,
-// or a composite one without TrueType data, raises.
-FontPlan PlanFont(const TzoPDFFont& f, uint8_t encodingIndex) {
+// The /W entries of an Adobe-Japan1 font: the CIDs whose width in the font is not the default
+// 1000, runs of equal widths together.
+std::vector<int32_t> Japan1CIDWidths(const TzoPDFFont& f) {
+  const std::vector<int32_t>& widths = f.Japan1Widths();
+  std::vector<int32_t> w;
+  for (size_t cid = 1; cid < widths.size();) {
+    if (widths[cid] < 0 || widths[cid] == 1000) {
+      ++cid;
+      continue;
+    }
+    size_t last = cid;
+    while (last + 1 < widths.size() && widths[last + 1] == widths[cid])
+      ++last;
+    w.insert(w.end(), {static_cast<int32_t>(cid), static_cast<int32_t>(last), widths[cid]});
+    cid = last + 1;
+  }
+  return w;
+}
+
+// What AddFontResource writes for f; with japan1, a composite font is shown through
+// UniJIS-UTF16-H. A simple font with an encoding other than the first three, or a composite
+// one without TrueType data, raises.
+FontPlan PlanFont(const TzoPDFFont& f, uint8_t encodingIndex, bool japan1 = false) {
   const ui::TFont& font = f.Font();
   const bool trueType = f.Info().FontKind == fkTrueType;
   FontPlan plan;
@@ -198,8 +231,8 @@ FontPlan PlanFont(const TzoPDFFont& f, uint8_t encodingIndex) {
   if (plan.composite) {
     if (!trueType) RaiseMsg<EUnsupportedFontError>(SUnsupportedFont, font.Name());
     plan.subtype = "/Type0";
-    plan.encoding = "/Identity-H";
-    plan.widths = CIDWidths(f);
+    plan.encoding = japan1 ? "/UniJIS-UTF16-H" : "/Identity-H";
+    plan.widths = japan1 ? Japan1CIDWidths(f) : CIDWidths(f);
   } else {
     CheckSimpleFontEncoding(encodingIndex);
     plan.subtype = trueType ? "/TrueType" : "/Type1";
@@ -227,6 +260,34 @@ FontPlan PlanFont(const TzoPDFFont& f, uint8_t encodingIndex) {
   std::snprintf(text, sizeof text, "/%016llX", static_cast<unsigned long long>(h.Value()));
   plan.fingerprint = text;
   return plan;
+}
+
+// The characters of text that the content draws: control characters have no glyph.
+std::u16string DrawnCharacters(std::u16string_view text) {
+  std::u16string out;
+  for (char16_t c : text)
+    if (c >= 0x20) out += c;
+  return out;
+}
+
+// The characters whose glyphs a simple font draws for text: each character's code in the
+// encoding ("?" where it has none; symbol fonts their own byte codes) read back.
+std::u16string ShownCharacters(const TzoPDFFont& f, std::u16string_view text,
+                               uint8_t encodingIndex) {
+  const bool symbol = f.Font().Charset() == ui::SYMBOL_CHARSET;
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = platform::NextCodePoint(text, i);
+    if (c < 0x20) continue;
+    if (symbol) {
+      out += static_cast<char16_t>(SymbolByteCode(c));
+      continue;
+    }
+    uint8_t b = '?';
+    SimpleEncodingCode(encodingIndex, c, b);
+    out += static_cast<char16_t>(SimpleEncodingChar(encodingIndex, b));
+  }
+  return out;
 }
 
 enum class FontFileKind { kNone, kWhole, kSubset };
@@ -322,17 +383,76 @@ bool IsPlannedFont(const TzoPDFObjectStore& store, const TzoPDFDictObject& dict,
          IsIntegerArray(store, cid->GetValue("/W"), plan.widths);
 }
 
+// The font resource of a Japanese font that is not embedded: a /Type0 font with /Encoding
+// /UniJIS-UTF16-H over a /CIDFontType2 of the collection Adobe-Japan1 whose /W gives the font's
+// width of each CID, and a ToUnicode CMap of the characters of text.
+std::unique_ptr<TzoPDFIndirectReference> AddJapan1Font(TzoCustomPDFDocument& doc, TzoPDFFont& f,
+                                                       const FontPlan& plan,
+                                                       const std::string& name,
+                                                       std::u16string_view text) {
+  // Objects in the order ToUnicode, descriptor, CID font, font.
+  rtl::TMemoryStream cmap;
+  cmap.WriteString(f.Japan1ToUnicodeCMap(text));
+  auto data = std::make_unique<rtl::TMemoryStream>();
+  const int64_t length = doc.DeflateInto(cmap, *data);
+  auto sd = std::make_unique<TzoPDFDictObject>();
+  sd->AddObject("/Length", LengthObject(length));
+  sd->AddName("/Filter", "/FlateDecode");
+  std::unique_ptr<TzoPDFIndirectReference> toUnicode =
+      AddNewObject(doc, std::make_unique<TzoPDFStreamObject>(std::move(sd), std::move(data)));
+
+  std::unique_ptr<TzoPDFIndirectReference> descriptor =
+      AddNewObject(doc, doc.BuildFontDescriptor(f, plan.baseFont, nullptr));
+  auto cid = std::make_unique<TzoPDFDictObject>();
+  cid->AddName("/Type", "/Font");
+  cid->AddName("/Subtype", "/CIDFontType2");
+  cid->AddName("/BaseFont", plan.baseFont);
+  cid->AddObject("/FontDescriptor", std::move(descriptor));
+  auto info = std::make_unique<TzoPDFDictObject>();
+  info->AddObject("/Registry", std::make_unique<TzoPDFStringObject>("(Adobe)"));
+  info->AddObject("/Ordering", std::make_unique<TzoPDFStringObject>("(Japan1)"));
+  info->AddInteger("/Supplement", Japan1Supplement());
+  cid->AddObject("/CIDSystemInfo", std::move(info));
+  cid->AddObject("/W", IntegerArray(plan.widths));
+  cid->AddInteger("/DW", 1000);
+  auto descendants = std::make_unique<TzoPDFArrayObject>();
+  descendants->Add(AddNewObject(doc, std::move(cid)));
+
+  auto dict = std::make_unique<TzoPDFDictObject>();
+  dict->AddName("/Type", "/Font");
+  dict->AddName("/Subtype", plan.subtype);
+  dict->AddName("/Name", name);
+  dict->AddName("/BaseFont", plan.baseFont);
+  dict->AddName("/Encoding", plan.encoding);
+  dict->AddObject("/ToUnicode", std::move(toUnicode));
+  dict->AddObject("/DescendantFonts", std::move(descendants));
+  dict->AddName(kFontKeyEntry, plan.fingerprint);
+  return AddNewObject(doc, std::move(dict));
+}
+
 }  // namespace
 
 std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
     const ui::TFont& font, const std::string& name, const std::string& text, uint8_t encodingIndex,
     uint8_t embedMode) {
+  return AddFontResource(font, name, DecodeFontText(text, font.Charset()), encodingIndex,
+                         embedMode);
+}
+
+std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
+    const ui::TFont& font, const std::string& name, const std::u16string& text,
+    uint8_t encodingIndex, uint8_t embedMode) {
   TzoPDFFont f(font, 0, true, false);
-  const FontPlan plan = PlanFont(f, encodingIndex);
-  // The characters of the text (in the code page of the font's character set) are the ones a
-  // subset keeps and the ones the ToUnicode CMap gives for shared glyphs.
+  embedMode = FontEmbedMode(font, embedMode, text);
+  const bool japan1 = ShowsThroughJapan1(font, embedMode, text);
+  const FontPlan plan = PlanFont(f, encodingIndex, japan1);
+  if (japan1) return AddJapan1Font(*this, f, plan, name, text);
+  // The characters of the text are the ones a subset keeps and the ones the ToUnicode CMap
+  // gives for shared glyphs.
   std::string hex;
-  if (f.HasGlyphLists()) f.EncodeText(DecodeFontText(text, font.Charset()), font.Charset(), hex);
+  if (f.HasGlyphLists())
+    f.EncodeText(plan.composite ? DrawnCharacters(text) : ShownCharacters(f, text, encodingIndex),
+                 font.Charset(), hex);
 
   // The font data first: bad font data raises before anything is added.
   const FontFileKind kind = ChooseFontFile(f, embedMode);
@@ -355,10 +475,11 @@ std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
     dict->AddName("/BaseFont", fontName);
     dict->AddName("/Encoding", plan.encoding);
     // A font without a character map has no CMap to give.
+    const bool subset = kind == FontFileKind::kSubset;
     if (!f.GlyphIds().empty())
-      dict->AddObject("/ToUnicode", AddNewObject(*this, BuildToUnicodeStream(f)));
+      dict->AddObject("/ToUnicode", AddNewObject(*this, BuildToUnicodeStream(f, subset)));
     auto descendants = std::make_unique<TzoPDFArrayObject>();
-    descendants->Add(AddNewObject(*this, BuildCIDFont(f, fontName, data.get())));
+    descendants->Add(AddNewObject(*this, BuildCIDFont(f, fontName, data.get(), subset)));
     dict->AddObject("/DescendantFonts", std::move(descendants));
   } else {
     dict->AddName("/Subtype", plan.subtype);
@@ -373,6 +494,21 @@ std::unique_ptr<TzoPDFIndirectReference> TzoCustomPDFDocument::AddFontResource(
   }
   dict->AddName(kFontKeyEntry, plan.fingerprint);
   return AddNewObject(*this, std::move(dict));
+}
+
+uint8_t TzoCustomPDFDocument::FontEmbedMode(const ui::TFont& font, uint8_t embedMode,
+                                            std::u16string_view text) {
+  const bool western = font.Charset() == ui::ANSI_CHARSET ||
+                       (font.Charset() == ui::DEFAULT_CHARSET && platform::kAnsiCodePage == 1252);
+  if (embedMode != 0 || western || font.Charset() == ui::SYMBOL_CHARSET) return embedMode;
+  return ShowsThroughJapan1(font, 0, text) ? 0 : 2;
+}
+
+bool TzoCustomPDFDocument::ShowsThroughJapan1(const ui::TFont& font, uint8_t embedMode,
+                                              std::u16string_view text) {
+  const bool japanese = font.Charset() == ui::SHIFTJIS_CHARSET ||
+                        (font.Charset() == ui::DEFAULT_CHARSET && platform::kAnsiCodePage == 932);
+  return embedMode == 0 && japanese && InJapan1(text);
 }
 
 std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildFontDescriptor(
@@ -395,19 +531,42 @@ std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildFontDescriptor(
   if (fontFile) {
     auto data = std::make_unique<rtl::TMemoryStream>();
     const int64_t length = DeflateInto(*fontFile, *data);
+    // A font program this document already has from an earlier call serves again.
+    Hash h;
+    h.Add(std::string_view(reinterpret_cast<const char*>(data->Memory()),
+                           static_cast<size_t>(data->Size())));
+    h.Add(static_cast<uint32_t>(fontFile->Size()));
+    if (auto it = fontPrograms_.find(h.Value()); it != fontPrograms_.end()) {
+      const int32_t index = inputStore_->IndexOf(documentNumber_, it->second, 0);
+      TzoPDFIndirectObject* known = index >= 0 ? inputStore_->GetItem(index) : nullptr;
+      const TzoPDFObject* direct = known ? known->DirectObject() : nullptr;
+      const TzoPDFStreamObject* stream = direct ? direct->AsStream() : nullptr;
+      rtl::TMemoryStream* held = stream ? stream->Data() : nullptr;
+      if (held && held->Size() == data->Size() &&
+          std::memcmp(held->Memory(), data->Memory(), static_cast<size_t>(data->Size())) == 0 &&
+          IsInteger(*inputStore_, stream->Dict()->GetValue("/Length1"),
+                    static_cast<int32_t>(fontFile->Size()))) {
+        known->AddRef();
+        d->AddObject("/FontFile2", CreateReferenceTo(*known));
+        return d;
+      }
+    }
     auto sd = std::make_unique<TzoPDFDictObject>();
     sd->AddObject("/Length1", LengthObject(fontFile->Size()));
     sd->AddObject("/Length", LengthObject(length));
     sd->AddName("/Filter", "/FlateDecode");
-    d->AddObject("/FontFile2", AddNewObject(*this, std::make_unique<TzoPDFStreamObject>(
-                                                       std::move(sd), std::move(data))));
+    std::unique_ptr<TzoPDFIndirectReference> ref =
+        AddNewObject(*this, std::make_unique<TzoPDFStreamObject>(std::move(sd), std::move(data)));
+    fontPrograms_[h.Value()] = ref->ObjectNumber();
+    d->AddObject("/FontFile2", std::move(ref));
   }
   return d;
 }
 
 std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildCIDFont(const TzoPDFFont& font,
                                                                      const std::string& baseFont,
-                                                                     rtl::TMemoryStream* fontFile) {
+                                                                     rtl::TMemoryStream* fontFile,
+                                                                     bool drawnOnly) {
   std::unique_ptr<TzoPDFIndirectReference> descriptor =
       AddNewObject(*this, BuildFontDescriptor(font, baseFont, fontFile));
   auto d = std::make_unique<TzoPDFDictObject>();
@@ -420,15 +579,16 @@ std::unique_ptr<TzoPDFDictObject> TzoCustomPDFDocument::BuildCIDFont(const TzoPD
   info->AddObject("/Ordering", std::make_unique<TzoPDFStringObject>("(Identity)"));
   info->AddInteger("/Supplement", 0);
   d->AddObject("/CIDSystemInfo", std::move(info));
-  d->AddObject("/W", IntegerArray(CIDWidths(font)));
+  d->AddObject("/W", IntegerArray(CIDWidths(font, drawnOnly)));
   d->AddInteger("/DW", 1000);
   d->AddName("/CIDToGIDMap", "/Identity");
   return d;
 }
 
-std::unique_ptr<TzoPDFStreamObject> TzoCustomPDFDocument::BuildToUnicodeStream(TzoPDFFont& font) {
+std::unique_ptr<TzoPDFStreamObject> TzoCustomPDFDocument::BuildToUnicodeStream(TzoPDFFont& font,
+                                                                               bool encodedOnly) {
   rtl::TMemoryStream cmap;
-  font.BuildToUnicodeCMap(cmap);
+  font.BuildToUnicodeCMap(cmap, encodedOnly);
   auto data = std::make_unique<rtl::TMemoryStream>();
   const int64_t length = DeflateInto(cmap, *data);
   auto d = std::make_unique<TzoPDFDictObject>();
@@ -438,11 +598,14 @@ std::unique_ptr<TzoPDFStreamObject> TzoCustomPDFDocument::BuildToUnicodeStream(T
 }
 
 bool TzoCustomPDFDocument::FindFontResource(const TzoPDFDictObject* fonts, const ui::TFont& font,
-                                            std::string& name, uint8_t encodingIndex) {
+                                            std::string& name, uint8_t encodingIndex,
+                                            uint8_t embedMode) {
   TzoPDFFont f(font, 0, true, false);
   const bool composite = !f.IsWesternCharset() && font.Charset() != ui::SYMBOL_CHARSET;
   // A composite font without TrueType data has no resource of ours.
   if (composite && f.Info().FontKind != fkTrueType) return false;
+  // A font shown through UniJIS-UTF16-H maps only its own text's codes in its ToUnicode CMap.
+  if (ShowsThroughJapan1(font, embedMode, u"")) return false;
   const FontPlan plan = PlanFont(f, encodingIndex);
   if (!fonts) return false;
   for (int32_t i = 0; i < fonts->Count(); ++i) {

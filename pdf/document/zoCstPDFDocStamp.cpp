@@ -363,6 +363,19 @@ bool HoldsLibraryFont(TzoCustomPDFDocument& doc, const TzoPDFDictObject& fonts) 
 
 // ---- Text ----
 
+// Puts a text template's embedding mode back as it was, however the call ends.
+class EmbedModeGuard {
+ public:
+  explicit EmbedModeGuard(TzoTextWatermarkTemplate& t) : t_(t), saved_(t.EmbedMode) {}
+  ~EmbedModeGuard() { t_.EmbedMode = saved_; }
+  EmbedModeGuard(const EmbedModeGuard&) = delete;
+  EmbedModeGuard& operator=(const EmbedModeGuard&) = delete;
+
+ private:
+  TzoTextWatermarkTemplate& t_;
+  uint8_t saved_;
+};
+
 void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
                 const std::vector<int32_t>& pages) {
   if (t.Text.empty()) return;
@@ -378,6 +391,16 @@ void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
     texts.push_back(std::move(text));
   }
 
+  // A Japanese font that is not embedded is shown through its character collection only when
+  // every page's text lies in it; otherwise every page draws with an embedded subset.
+  EmbedModeGuard embedGuard(t);
+  if (!t.FontResource) {
+    std::vector<const std::u16string*> all;
+    for (const std::u16string& text : texts)
+      all.push_back(&text);
+    t.EmbedMode = TzoCustomPDFDocument::FontEmbedMode(t.Font, t.EmbedMode, DistinctCharacters(all));
+  }
+
   // Each page's font: one of its own that this library made for the same font, else the
   // call's, which then holds the glyphs of every page that uses it.
   std::vector<std::string> fontNames(views.size());
@@ -390,7 +413,7 @@ void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
       auto it = foundIn.find(fonts);
       if (it == foundIn.end()) {
         std::string name;
-        doc.FindFontResource(fonts, t.Font, name, t.EncodingIndex);
+        doc.FindFontResource(fonts, t.Font, name, t.EncodingIndex, t.EmbedMode);
         it = foundIn.emplace(fonts, name).first;
       }
       fontNames[i] = it->second;
@@ -426,9 +449,8 @@ void InsertText(TzoCustomPDFDocument& doc, TzoTextWatermarkTemplate& t,
 
   std::unique_ptr<TzoPDFIndirectReference> made;
   if (!onOwnFont.empty() && !t.FontResource)
-    made = doc.AddFontResource(t.Font, ownFont,
-                               EncodeFontText(DistinctCharacters(ownTexts), t.Font.Charset()),
-                               t.EncodingIndex, t.EmbedMode);
+    made = doc.AddFontResource(t.Font, ownFont, DistinctCharacters(ownTexts), t.EncodingIndex,
+                               t.EmbedMode);
   const TzoPDFIndirectReference* font = t.FontResource ? t.FontResource : made.get();
   std::unique_ptr<TzoPDFIndirectReference> gs =
       opacity.Wanted() ? doc.AddOpacityState(opacity.stroke, opacity.fill) : nullptr;

@@ -120,6 +120,7 @@ namespace {
 enum class TextCoding {
   kSimple,  // one byte each in the simple font's encoding (western character sets)
   kGlyphs,  // two-byte glyph ids of a Type0 font with Identity-H (embeddable TrueType)
+  kJapan1,  // UTF-16BE codes of a Type0 font with UniJIS-UTF16-H (Japanese, not embedded)
   kAnsi,    // the bytes of the ANSI code page (fonts the library makes no resource for)
 };
 
@@ -129,14 +130,6 @@ struct ShownLine {
   std::vector<int32_t> widths;     // each character's width in the font resource (1/1000 em)
   std::u16string text;             // the characters the codes stand for
 };
-
-// Byte code of c in a symbol font: the low byte of U+0020 .. U+00FF or of the private-use
-// block U+F020 .. U+F0FF where symbol fonts keep their glyphs; "?" for anything else.
-uint8_t SymbolCode(char32_t c) {
-  if (c >= 0x20 && c <= 0xFF) return static_cast<uint8_t>(c);
-  if (c >= 0xF020 && c <= 0xF0FF) return static_cast<uint8_t>(c & 0xFF);
-  return '?';
-}
 
 std::u16string CharText(char32_t c) {
   if (c < 0x10000) return std::u16string(1, static_cast<char16_t>(c));
@@ -164,7 +157,7 @@ std::vector<ShownLine> ShowLines(std::u16string_view text, TzoPDFFont& font, Tex
         char32_t shown;
         int32_t width;
         if (symbol) {
-          b = SymbolCode(c);
+          b = SymbolByteCode(c);
           shown = b;
           width = font.Info().Width(b);
         } else {
@@ -187,6 +180,20 @@ std::vector<ShownLine> ShowLines(std::u16string_view text, TzoPDFFont& font, Tex
         // Glyph 0 is not listed in the resource's /W: it takes the default width 1000.
         const std::vector<int32_t>& widths = font.GlyphWidths();
         line.widths.push_back(glyph == 0 ? 1000 : glyph < widths.size() ? widths[glyph] : 0);
+        line.codes.push_back(std::move(hex));
+        line.text += one;
+        break;
+      }
+      case TextCoding::kJapan1: {
+        const std::u16string one = CharText(c);
+        const char32_t code = font.Japan1Code(c);
+        std::string hex;
+        for (char16_t unit : CharText(code)) {
+          static constexpr char kDigits[] = "0123456789ABCDEF";
+          for (int shift = 12; shift >= 0; shift -= 4)
+            hex += kDigits[(unit >> shift) & 0xF];
+        }
+        line.widths.push_back(font.Japan1Width(code));
         line.codes.push_back(std::move(hex));
         line.text += one;
         break;
@@ -218,9 +225,12 @@ std::string TzoTextWatermarkTemplate::Render(const std::string& resourceName,
   measured_.Measure(Font);
   TzoPDFFont& font = measured_.PDFFont();
   const bool western = font.IsWesternCharset() || Font.Charset() == ui::SYMBOL_CHARSET;
-  const TextCoding coding = western                              ? TextCoding::kSimple
-                            : font.Info().FontKind == fkTrueType ? TextCoding::kGlyphs
-                                                                 : TextCoding::kAnsi;
+  TextCoding coding = western                              ? TextCoding::kSimple
+                      : font.Info().FontKind == fkTrueType ? TextCoding::kGlyphs
+                                                           : TextCoding::kAnsi;
+  if (coding == TextCoding::kGlyphs &&
+      TzoCustomPDFDocument::ShowsThroughJapan1(Font, EmbedMode, Text))
+    coding = TextCoding::kJapan1;
   if (coding == TextCoding::kSimple) CheckSimpleFontEncoding(EncodingIndex);
   const std::vector<ShownLine> lines = ShowLines(Text, font, coding, EncodingIndex);
   const double size = Font.Size();
@@ -296,8 +306,9 @@ std::string TzoTextWatermarkTemplate::Render(const std::string& resourceName,
   t += FixedNum(rc, 4) + " " + FixedNum(rs, 4) + " " + FixedNum(-rs, 4) + " " + FixedNum(rc, 4) +
        " " + FixedNum(x, 3) + " " + FixedNum(y, 3) + " Tm";
   auto show = [coding](const std::string& codes) {
-    return coding == TextCoding::kGlyphs ? "<" + codes + "> Tj"
-                                         : "(" + EscapePDFString(codes) + ") Tj";
+    return coding == TextCoding::kGlyphs || coding == TextCoding::kJapan1
+               ? "<" + codes + "> Tj"
+               : "(" + EscapePDFString(codes) + ") Tj";
   };
   if (Vertical) {
     double lineX = 0, lineY = 0;  // the start of the current text line

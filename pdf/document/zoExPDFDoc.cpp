@@ -463,8 +463,7 @@ void TzoExPDFDocument::DrawFormattedText(const std::u16string& text, const std::
   for (SharedFont& f : fonts) {
     f.embedMode = EmbedModeFor(f.font);
     f.name = NewFontResourceName(inUse);
-    f.ref = AddFontResource(f.font, f.name, EncodeFontText(f.characters, f.font.Charset()), 0,
-                            f.embedMode);
+    f.ref = AddFontResource(f.font, f.name, f.characters, 0, f.embedMode);
   }
 
   UnitGuard unit(*this, muPixels);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "pdf/core/zoPDFResStrs.h"
 #include "pdf/core/zoUtils.h"
@@ -115,6 +116,12 @@ bool SimpleEncodingCode(uint8_t encoding, char32_t c, uint8_t& code) {
   return false;
 }
 
+uint8_t SymbolByteCode(char32_t c) {
+  if (c >= 0x20 && c <= 0xFF) return static_cast<uint8_t>(c);
+  if (c >= 0xF020 && c <= 0xF0FF) return static_cast<uint8_t>(c & 0xFF);
+  return '?';
+}
+
 std::string PDFNameText(std::string_view name) {
   static constexpr std::string_view kDelimiters = "()<>[]{}/%#";
   std::string out;
@@ -157,6 +164,42 @@ std::unique_ptr<platform::FontFace> SelectFace(const ui::TFont& font) {
 }
 
 }  // namespace
+
+// ---- Adobe-Japan1 ----
+
+namespace {
+
+struct Japan1Run {
+  uint32_t first;  // character
+  uint16_t count;
+  uint16_t cidAt;  // index into kJapan1Cids
+};
+
+#include "pdf/document/zoPDFFontJapan1.inc"
+
+}  // namespace
+
+uint16_t Japan1Supplement() {
+  return kJapan1Supplement;
+}
+
+uint16_t Japan1CID(char32_t c) {
+  const auto* end = std::end(kJapan1Runs);
+  const auto* run = std::upper_bound(std::begin(kJapan1Runs), end, c,
+                                     [](char32_t v, const Japan1Run& r) { return v < r.first; });
+  if (run == std::begin(kJapan1Runs)) return 0;
+  --run;
+  if (c - run->first >= run->count) return 0;
+  return kJapan1Cids[run->cidAt + (c - run->first)];
+}
+
+bool InJapan1(std::u16string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = platform::NextCodePoint(text, i);
+    if (c >= 0x20 && Japan1CID(c) == 0) return false;
+  }
+  return true;
+}
 
 // ---- TzoPDFFontInfo ----
 
@@ -380,57 +423,14 @@ void TzoPDFFont::EncodeText(std::u16string_view text, uint8_t /*charset*/, std::
   }
 }
 
-void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream) {
-  if (glyphIds_.empty()) return;
-  // One character per glyph: the one the text used, else the first the map gives.
-  std::map<uint16_t, uint32_t> charOf;
-  for (size_t k = 0; k < glyphIds_.size(); ++k)
-    charOf.try_emplace(glyphIds_[k], charCodes_[k]);
-  for (auto [glyph, code] : encodedCharOfGlyph_)
-    charOf[glyph] = code;
+namespace {
 
-  auto utf16 = [](uint32_t c) {
-    std::string s;
-    if (c >= 0x10000) {
-      AppendHex4(s, 0xD800 + ((c - 0x10000) >> 10));
-      AppendHex4(s, 0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      AppendHex4(s, c);
-    }
-    return s;
-  };
-  // Runs of consecutive glyphs with consecutive characters below U+0100, within one high byte
-  // of the glyph, become bfrange entries; all others are bfchar entries (Ghostscript reads
-  // bfrange destinations above U+00FF wrongly).
-  std::vector<std::string> chars, ranges;
-  for (auto it = charOf.begin(); it != charOf.end();) {
-    const uint16_t g0 = it->first;
-    const uint32_t c0 = it->second;
-    auto last = it;
-    uint32_t n = 1;
-    if (c0 <= 0xFF) {
-      for (auto next = std::next(it); next != charOf.end(); ++next) {
-        if (next->first != g0 + n || next->second != c0 + n || (g0 >> 8) != (next->first >> 8) ||
-            c0 + n > 0xFF)
-          break;
-        last = next;
-        ++n;
-      }
-    }
-    std::string src;
-    AppendHex4(src, g0);
-    if (n == 1) {
-      chars.push_back("<" + src + "> <" + utf16(c0) + ">");
-    } else {
-      std::string end;
-      AppendHex4(end, last->first);
-      ranges.push_back("<" + src + "> <" + end + "> <" + utf16(c0) + ">");
-    }
-    it = std::next(last);
-  }
-
-  std::string& t = cmapText_;
-  t.clear();
+// The text of a ToUnicode CMap with the codespace ranges and the bfchar and bfrange entries
+// given, the entries in blocks of at most 100.
+std::string ToUnicodeCMapText(std::initializer_list<std::string_view> codespace,
+                              const std::vector<std::string>& chars,
+                              const std::vector<std::string>& ranges) {
+  std::string t;
   auto line = [&t](std::string_view s) {
     t += s;
     t += "\r\n";
@@ -477,12 +477,13 @@ void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream) {
            "",
            "/WMode 0 def",
            "",
-           "1 begincodespacerange",
-           "<0000> <FFFF>",
-           "endcodespacerange",
-           "",
        })
     line(s);
+  line(std::to_string(codespace.size()) + " begincodespacerange");
+  for (std::string_view range : codespace)
+    line(range);
+  line("endcodespacerange");
+  line("");
   auto blocks = [&](const std::vector<std::string>& entries, std::string_view kind) {
     for (size_t i = 0; i < entries.size(); i += 100) {
       size_t count = std::min<size_t>(100, entries.size() - i);
@@ -498,7 +499,131 @@ void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream) {
                              "end", "", "%%EndResource"})
     line(s);
   t += "%%EOF";
-  stream.WriteString(t);
+  return t;
+}
+
+// A character as UTF-16BE hexadecimal digits.
+std::string Utf16Hex(uint32_t c) {
+  std::string s;
+  if (c >= 0x10000) {
+    AppendHex4(s, 0xD800 + ((c - 0x10000) >> 10));
+    AppendHex4(s, 0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    AppendHex4(s, c);
+  }
+  return s;
+}
+
+}  // namespace
+
+char32_t TzoPDFFont::Japan1Code(char32_t c) const {
+  // The full-width form of an ASCII character or of ¢ £ ¬ ¯ ¦ ¥.
+  char32_t wide = 0;
+  if (c >= 0x21 && c <= 0x7E) {
+    wide = c - 0x21 + 0xFF01;
+  } else {
+    static constexpr char32_t kNarrow[] = {0xA2, 0xA3, 0xAC, 0xAF, 0xA6, 0xA5};
+    for (size_t i = 0; i < std::size(kNarrow); ++i)
+      if (kNarrow[i] == c) wide = 0xFFE0 + static_cast<char32_t>(i);
+  }
+  const uint16_t glyph = GlyphOf(c);
+  return wide != 0 && glyph != 0 && GlyphOf(wide) == glyph ? wide : c;
+}
+
+std::string TzoPDFFont::Japan1ToUnicodeCMap(std::u16string_view text) const {
+  std::map<uint32_t, uint32_t> charOf;  // code -> the first character shown with it
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = platform::NextCodePoint(text, i);
+    if (c >= 0x20 && Japan1CID(c) != 0) charOf.try_emplace(Japan1Code(c), c);
+  }
+  std::vector<std::string> chars;
+  for (auto [code, c] : charOf)
+    chars.push_back("<" + Utf16Hex(code) + "> <" + Utf16Hex(c) + ">");
+  return ToUnicodeCMapText({"<0000> <D7FF>", "<D800DC00> <DBFFDFFF>", "<E000> <FFFF>"}, chars, {});
+}
+
+const std::vector<int32_t>& TzoPDFFont::Japan1Widths() const {
+  if (!japan1Widths_.empty()) return japan1Widths_;
+  uint16_t last = 0;
+  for (uint16_t cid : kJapan1Cids)
+    last = std::max(last, cid);
+  japan1Widths_.assign(last + 1u, -1);
+  for (const Japan1Run& run : kJapan1Runs)
+    for (uint32_t k = 0; k < run.count; ++k) {
+      int32_t& w = japan1Widths_[kJapan1Cids[run.cidAt + k]];
+      const uint16_t glyph = GlyphOf(run.first + k);
+      if (w < 0 && glyph != 0 && glyph < glyphWidths_.size()) w = glyphWidths_[glyph];
+    }
+  return japan1Widths_;
+}
+
+int32_t TzoPDFFont::Japan1Width(char32_t c) const {
+  const uint16_t cid = Japan1CID(c);
+  const std::vector<int32_t>& widths = Japan1Widths();
+  return cid != 0 && cid < widths.size() && widths[cid] >= 0 ? widths[cid] : 1000;
+}
+
+std::vector<uint16_t> TzoPDFFont::EncodedGlyphs() const {
+  std::vector<uint16_t> glyphs;
+  glyphs.reserve(encodedCharOfGlyph_.size());
+  for (const auto& entry : encodedCharOfGlyph_)
+    glyphs.push_back(entry.first);
+  std::sort(glyphs.begin(), glyphs.end());
+  return glyphs;
+}
+
+void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream, bool encodedOnly) {
+  if (glyphIds_.empty()) return;
+  // One character per glyph: the one the text used, else the first the map gives.
+  std::map<uint16_t, uint32_t> charOf;
+  if (!encodedOnly)
+    for (size_t k = 0; k < glyphIds_.size(); ++k)
+      charOf.try_emplace(glyphIds_[k], charCodes_[k]);
+  for (auto [glyph, code] : encodedCharOfGlyph_)
+    charOf[glyph] = code;
+
+  auto utf16 = [](uint32_t c) {
+    std::string s;
+    if (c >= 0x10000) {
+      AppendHex4(s, 0xD800 + ((c - 0x10000) >> 10));
+      AppendHex4(s, 0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      AppendHex4(s, c);
+    }
+    return s;
+  };
+  // Runs of consecutive glyphs with consecutive characters below U+0100, within one high byte
+  // of the glyph, become bfrange entries; all others are bfchar entries (Ghostscript reads
+  // bfrange destinations above U+00FF wrongly).
+  std::vector<std::string> chars, ranges;
+  for (auto it = charOf.begin(); it != charOf.end();) {
+    const uint16_t g0 = it->first;
+    const uint32_t c0 = it->second;
+    auto last = it;
+    uint32_t n = 1;
+    if (c0 <= 0xFF) {
+      for (auto next = std::next(it); next != charOf.end(); ++next) {
+        if (next->first != g0 + n || next->second != c0 + n || (g0 >> 8) != (next->first >> 8) ||
+            c0 + n > 0xFF)
+          break;
+        last = next;
+        ++n;
+      }
+    }
+    std::string src;
+    AppendHex4(src, g0);
+    if (n == 1) {
+      chars.push_back("<" + src + "> <" + utf16(c0) + ">");
+    } else {
+      std::string end;
+      AppendHex4(end, last->first);
+      ranges.push_back("<" + src + "> <" + end + "> <" + utf16(c0) + ">");
+    }
+    it = std::next(last);
+  }
+
+  cmapText_ = ToUnicodeCMapText({"<0000> <FFFF>"}, chars, ranges);
+  stream.WriteString(cmapText_);
 }
 
 // ---- Subsets ----
@@ -534,11 +659,19 @@ bool TzoPDFFont::BuildSubset(rtl::TMemoryStream& stream) {
     TzoTrueTypeData data(whole, font_.Name());
     std::vector<bool> keep(data.NumGlyphs(), false);
     if (!keep.empty()) keep[0] = true;  // .notdef draws what the font lacks
+    // The space is never recorded as used, but a simple font's text reaches its glyph through
+    // the character map.
+    used.push_back(32);
     for (uint32_t c : used) {
       uint16_t g = GlyphOf(c);
       if (g < keep.size()) keep[g] = true;
     }
-    subset = data.BuildSubset(data.CloseOverComposites(keep));
+    // The subset's character map holds the used characters only.
+    std::vector<std::pair<uint32_t, uint16_t>> map;
+    for (uint32_t c : used)
+      if (uint16_t g = GlyphOf(c); g != 0) map.emplace_back(c, g);
+    std::sort(map.begin(), map.end());
+    subset = data.BuildSubset(data.CloseOverComposites(keep), &map);
   }
   if (!subset.empty() && subset.size() < whole.size())
     stream.Buffer().swap(subset);
@@ -825,7 +958,86 @@ std::vector<bool> TzoTrueTypeData::CloseOverComposites(const std::vector<bool>& 
   return keep;
 }
 
-std::vector<uint8_t> TzoTrueTypeData::BuildSubset(const std::vector<bool>& keep) const {
+namespace {
+
+// A cmap table of the pairs (sorted by character, no glyph 0): a (3,1) format 4 subtable of the
+// characters below U+10000 and, when there are others, a (3,10) format 12 subtable of all.
+std::vector<uint8_t> MakeCmap(const std::vector<std::pair<uint32_t, uint16_t>>& pairs) {
+  // Runs of consecutive characters with consecutive glyphs.
+  struct Run {
+    uint32_t first, last;
+    uint16_t glyph;
+  };
+  std::vector<Run> bmp, all;
+  for (auto [c, g] : pairs) {
+    for (std::vector<Run>* runs : {&bmp, &all}) {
+      if (runs == &bmp && c > 0xFFFE) continue;
+      if (!runs->empty() && runs->back().last + 1 == c &&
+          runs->back().glyph + (c - runs->back().first) == g)
+        runs->back().last = c;
+      else
+        runs->push_back({c, c, g});
+    }
+  }
+  const bool wide = !pairs.empty() && pairs.back().first > 0xFFFF;
+  std::vector<uint8_t> out;
+  const uint32_t records = wide ? 2 : 1;
+  Put16(out, 0);
+  Put16(out, records);
+  const uint32_t format4At = 4 + 8 * records;
+  const uint32_t segments = static_cast<uint32_t>(bmp.size()) + 1;  // and the closing 0xFFFF
+  const uint32_t format4Length = 16 + 8 * segments;
+  Put16(out, 3);
+  Put16(out, 1);
+  Put32(out, format4At);
+  if (wide) {
+    Put16(out, 3);
+    Put16(out, 10);
+    Put32(out, format4At + format4Length);
+  }
+  uint32_t pow2 = 1, log2 = 0;
+  while (pow2 * 2 <= segments) {
+    pow2 *= 2;
+    ++log2;
+  }
+  Put16(out, 4);
+  Put16(out, format4Length);
+  Put16(out, 0);  // language
+  Put16(out, segments * 2);
+  Put16(out, pow2 * 2);
+  Put16(out, log2);
+  Put16(out, segments * 2 - pow2 * 2);
+  for (const Run& r : bmp)
+    Put16(out, r.last);
+  Put16(out, 0xFFFF);
+  Put16(out, 0);  // reservedPad
+  for (const Run& r : bmp)
+    Put16(out, r.first);
+  Put16(out, 0xFFFF);
+  for (const Run& r : bmp)
+    Put16(out, (r.glyph - r.first) & 0xFFFF);
+  Put16(out, 1);
+  for (size_t i = 0; i < segments; ++i)
+    Put16(out, 0);  // idRangeOffset
+  if (wide) {
+    Put16(out, 12);
+    Put16(out, 0);
+    Put32(out, 16 + 12 * static_cast<uint32_t>(all.size()));
+    Put32(out, 0);  // language
+    Put32(out, static_cast<uint32_t>(all.size()));
+    for (const Run& r : all) {
+      Put32(out, r.first);
+      Put32(out, r.last);
+      Put32(out, r.glyph);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> TzoTrueTypeData::BuildSubset(
+    const std::vector<bool>& keep, const std::vector<std::pair<uint32_t, uint16_t>>* cmap) const {
   // The subset tables the font has, in tag order (the directory's required order), written in
   // one pass after a directory that is filled in at the end.
   std::vector<std::string_view> tags;
@@ -879,6 +1091,9 @@ std::vector<uint8_t> TzoTrueTypeData::BuildSubset(const std::vector<bool>& keep)
     } else if (tag == "loca") {
       if (loca.empty()) loca.resize((numGlyphs_ + 1ull) * (longLoca_ ? 4 : 2), 0);
       out.insert(out.end(), loca.begin(), loca.end());
+    } else if (tag == "cmap" && cmap) {
+      const std::vector<uint8_t> table = MakeCmap(*cmap);
+      out.insert(out.end(), table.begin(), table.end());
     } else {
       const auto bytes = data_.subspan(source.offset, source.length);
       out.insert(out.end(), bytes.begin(), bytes.end());

@@ -103,9 +103,23 @@ char32_t SimpleEncodingChar(uint8_t encoding, uint8_t code);
 // encoding has none.
 bool SimpleEncodingCode(uint8_t encoding, char32_t c, uint8_t& code);
 
+// The byte code of c in a symbol font: the low byte of U+0020 .. U+00FF or of the private-use
+// block U+F020 .. U+F0FF where symbol fonts keep their glyphs; "?" for anything else.
+uint8_t SymbolByteCode(char32_t c);
+
 // A font name as the text of a PDF name (without the "/"): bytes outside "!".."~", the
 // delimiters ()<>[]{}/% and "#" are written as #xx.
 std::string PDFNameText(std::string_view name);
+
+// ---- Adobe-Japan1 ----
+
+// The CID that the predefined CMap UniJIS-UTF16-H gives character c in the character collection
+// Adobe-Japan1; 0 for a character outside it.
+uint16_t Japan1CID(char32_t c);
+// The collection's supplement that the map reaches.
+uint16_t Japan1Supplement();
+// Whether every character of text but the control characters has a CID.
+bool InJapan1(std::u16string_view text);
 
 // ---- TzoPDFFontInfo ----
 
@@ -198,6 +212,23 @@ class TzoPDFFont {
   // Removes code from UsedChars; true when it was there.
   bool TakeUsedChar(uint32_t code);
 
+  // The width of each Adobe-Japan1 CID (index) in the font: the advance of the glyph of the
+  // first character (in code order) that the font has of those the CID stands for; -1 where
+  // the font has none. Japan1Width: the width of character c's CID, 1000 (the default width)
+  // where the font has none or c is outside the collection.
+  const std::vector<int32_t>& Japan1Widths() const;
+  int32_t Japan1Width(char32_t c) const;
+  // The character whose UTF-16 code shows c through UniJIS-UTF16-H: the full-width form of an
+  // ASCII character or of ¢ £ ¬ ¯ ¦ ¥ where the font draws both with one glyph (so that a reader
+  // takes a full-width stand-in for its full-width glyph), else c itself.
+  char32_t Japan1Code(char32_t c) const;
+  // The ToUnicode CMap text of the font shown through UniJIS-UTF16-H: the code of each
+  // character of text in the collection to the first character shown with it.
+  std::string Japan1ToUnicodeCMap(std::u16string_view text) const;
+
+  // The glyphs (not 0) that EncodeText has given since construction, in ascending order.
+  std::vector<uint16_t> EncodedGlyphs() const;
+
   // The CMap text last built by BuildToUnicodeCMap.
   const std::string& CMapText() const { return cmapText_; }
 
@@ -226,13 +257,16 @@ class TzoPDFFont {
   // Builds CMapText, the ToUnicode CMap of the font's Identity-H glyph codes (codespace
   // <0000> <FFFF>, bfchar and bfrange blocks of at most 100 entries, UTF-16BE destinations), one
   // line per glyph of the character map, a character used by EncodeText winning where several
-  // share a glyph, and writes it to the stream. Nothing when the font has no glyph lists.
-  void BuildToUnicodeCMap(rtl::TStream& stream);
+  // share a glyph, and writes it to the stream; with encodedOnly (a subset's map) only the
+  // glyphs that EncodeText gave, each for the first character it was given for. Nothing when the
+  // font has no glyph lists.
+  void BuildToUnicodeCMap(rtl::TStream& stream, bool encodedOnly = false);
 
-  // The font file to embed: a subset holding the glyphs of the characters in UsedChars (with the
-  // components of composite glyphs and glyph 0) under their own numbers, every other glyph
-  // empty, and the tables cmap, cvt , fpgm, glyf, head, hhea, hmtx, loca, maxp and prep that the
-  // font has; or the whole font when the subset is not smaller or the font may not be subset.
+  // The font file to embed: a subset holding the glyphs of the characters in UsedChars and of
+  // the space (with the components of composite glyphs and glyph 0) under their own numbers,
+  // every other glyph empty, and the tables cmap (those characters only), cvt , fpgm, glyf, head,
+  // hhea, hmtx, loca, maxp and prep that the font has; or the whole font when the subset is not
+  // smaller or the font may not be subset.
   // UsedChars is consumed. Returns false, with the stream emptied, for a font whose data may not
   // be embedded or is not TrueType (not fkTrueType or not Embeddable).
   bool BuildSubset(rtl::TMemoryStream& stream);
@@ -268,6 +302,7 @@ class TzoPDFFont {
   std::unordered_set<uint32_t> usedSet_;
   std::unordered_map<uint16_t, uint32_t> encodedCharOfGlyph_;  // the first character per glyph
   std::string cmapText_;
+  mutable std::vector<int32_t> japan1Widths_;
 };
 
 // Fonts; the list owns them.
@@ -307,8 +342,12 @@ class TzoTrueTypeData {
   // references raises.
   std::vector<bool> CloseOverComposites(const std::vector<bool>& glyphs) const;
   // A font file with the subset tables the font has, the glyphs marked in keep copied byte for
-  // byte and all others empty (no renumbering), with new checksums.
-  std::vector<uint8_t> BuildSubset(const std::vector<bool>& keep) const;
+  // byte and all others empty (no renumbering), with new checksums. With cmap, the character
+  // map holds just those (character, glyph) pairs (sorted by character, no glyph 0) in place of
+  // the font's own.
+  std::vector<uint8_t> BuildSubset(
+      const std::vector<bool>& keep,
+      const std::vector<std::pair<uint32_t, uint16_t>>* cmap = nullptr) const;
 
  private:
   [[noreturn]] void Error(const std::string& what) const;

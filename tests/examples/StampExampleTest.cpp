@@ -175,3 +175,15 @@ TEST(StampExample, AnEncryptedFileKeepsBothItsPasswords) {
 }
 
 }  // namespace
+
+// The bundled plain file, stamped: its Japanese subsets hold the few glyphs drawn, not the
+// font's whole character map, so the file stays small.
+TEST(StampExample, ThePlainExampleStaysSmall) {
+  TempDir dir;
+  const std::string in = SourceDir() + "examples/plain.pdf";
+  CommandResult r = RunCommand({Example(), in, dir / "out.pdf"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string out = ReadFile(dir / "out.pdf");
+  EXPECT_LE(out.size(), 100u * 1024) << "the stamped file has " << out.size() << " bytes";
+  EXPECT_NE(PageText(dir / "out.pdf", "", 1).find("社外秘 1 / "), std::string::npos);
+}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <regex>
 #include <set>
@@ -54,6 +55,17 @@ std::string GlyphString(const ui::TFont& font, const std::u16string& text) {
   std::string hex;
   f.EncodeText(text, font.Charset(), hex);
   return "<" + hex + ">";
+}
+
+// The codes of a font shown through UniJIS-UTF16-H for text: its UTF-16BE units.
+std::string Utf16String(const std::u16string& text) {
+  std::string hex = "<";
+  for (char16_t unit : text) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(unit));
+    hex += digits;
+  }
+  return hex + ">";
 }
 
 // Puts the font resource ref on page index under resName and draws shown (a string operand of
@@ -218,8 +230,9 @@ TEST(FontResource, EachModeAsPdffontsAndQpdfSeeIt) {
        "no", ""},
       {"bold, whole", "Times New Roman", 0, ui::fsBold, 0, 1, "Caf\xE9", "TimesNewRoman,Bold",
        "TrueType", "WinAnsi", "yes", "no", t.liberationSerifBold},
+      // Named by the Japanese character collection, which readers fill with a font they have.
       {"Type0, not embedded", "MS Gothic", 128, 0, 0, 0, platform::Utf8ToAnsi("社外秘"), "MSGothic",
-       "CID TrueType", "Identity-H", "no", "no", ""},
+       "CID TrueType", "UniJIS-UTF16-H", "no", "no", ""},
       {"Type0, whole", "MS Gothic", 128, 0, 0, 1, platform::Utf8ToAnsi("社外秘"), "MSGothic",
        "CID TrueType", "Identity-H", "yes", "no", t.ipaGothic},
       // The encoding index is no concern of a Type0 font.
@@ -271,8 +284,11 @@ TEST(FontResource, EachModeAsPdffontsAndQpdfSeeIt) {
       for (size_t i = 1; i < order.size(); ++i)
         EXPECT_EQ(order[i], order[i - 1] + 1) << i;
     }
+    const bool japan1 = c.enc == "UniJIS-UTF16-H";
     ShowText(*doc, 0, *ref, "/RVNFnt1",
-             composite ? GlyphString(font, CharToWide(c.text, c.charset)) : LiteralString(c.text));
+             japan1      ? Utf16String(CharToWide(c.text, c.charset))
+             : composite ? GlyphString(font, CharToWide(c.text, c.charset))
+                         : LiteralString(c.text));
     const std::string out = dir / "out.pdf";
     stamptest::Save(*doc, out);
 
@@ -307,15 +323,19 @@ TEST(FontResource, EachModeAsPdffontsAndQpdfSeeIt) {
       ASSERT_TRUE(s.descendant);
       EXPECT_EQ(Keys(s.font), Sorted({"/BaseFont", "/DescendantFonts", "/Encoding", "/Name",
                                       "/Subtype", "/ToUnicode", "/Type", "/ZoFontKey"}));
-      EXPECT_EQ(Keys(s.descendant), Sorted({"/BaseFont", "/CIDSystemInfo", "/CIDToGIDMap", "/DW",
-                                            "/FontDescriptor", "/Subtype", "/Type", "/W"}));
+      std::vector<std::string> cidKeys = {"/BaseFont", "/CIDSystemInfo", "/DW", "/FontDescriptor",
+                                          "/Subtype",  "/Type",          "/W"};
+      if (!japan1) cidKeys.push_back("/CIDToGIDMap");
+      EXPECT_EQ(Keys(s.descendant), Sorted(cidKeys));
       EXPECT_EQ(s.descendant->Str("/Subtype"), "/CIDFontType2");
       EXPECT_EQ(s.descendant->Str("/BaseFont"), baseFont);
-      EXPECT_EQ(s.descendant->Str("/CIDToGIDMap"), "/Identity");
+      if (!japan1) {
+        EXPECT_EQ(s.descendant->Str("/CIDToGIDMap"), "/Identity");
+      }
       const doctest::Json* info = s.descendant->Get("/CIDSystemInfo");
       ASSERT_TRUE(info);
       EXPECT_EQ(info->Str("/Registry"), "u:Adobe");
-      EXPECT_EQ(info->Str("/Ordering"), "u:Identity");
+      EXPECT_EQ(info->Str("/Ordering"), japan1 ? "u:Japan1" : "u:Identity");
     } else {
       EXPECT_EQ(Keys(s.font),
                 Sorted({"/BaseFont", "/Encoding", "/FirstChar", "/FontDescriptor", "/LastChar",
@@ -368,14 +388,16 @@ TEST(FontResource, SubsetDrawsAndReadsLikeTheWholeFont) {
       std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
       std::unique_ptr<TzoPDFIndirectReference> ref =
           doc->AddFontResource(font, "/RVNFnt1", c.text, c.encoding, embed);
+      // An unembedded Type0 font is shown through UniJIS-UTF16-H: its codes are the text's.
       ShowText(*doc, 0, *ref, "/RVNFnt1",
-               c.shown.empty() ? GlyphString(font, CharToWide(c.text, c.charset))
-                               : LiteralString(c.shown));
+               !c.shown.empty() ? LiteralString(c.shown)
+               : embed == 0     ? Utf16String(CharToWide(c.text, c.charset))
+                                : GlyphString(font, CharToWide(c.text, c.charset)));
       const std::string out = dir / ("out" + std::to_string(embed) + ".pdf");
       stamptest::Save(*doc, out);
       if (embed != 0) renders[embed] = RenderGrey(out, dir, "page" + std::to_string(embed));
-      // The glyph numbers of an unembedded Type0 font mean nothing to a reader without that very
-      // font: MuPDF warns, Ghostscript reads no text; poppler finds the font.
+      // The readers' stand-in for an unembedded Type0 font: poppler reads its text (the other
+      // readers are judged on their own elsewhere).
       if (embed == 0 && c.charset == 128) {
         sv::test::CommandResult r = sv::test::RunCommand({"pdftotext", "-q", out, "-"});
         EXPECT_EQ(Trimmed(r.out), c.utf8);
@@ -767,4 +789,357 @@ TEST(FontResource, OnARealFile) {
   EXPECT_TRUE(again->FindFontResource(fonts, arial, name, 0));
   EXPECT_EQ(name, "/RVNFnt2");
   EXPECT_FALSE(again->FindFontResource(fonts, gothic, name, 0));
+}
+
+namespace {
+
+// Characters code page 932 lacks or maps to others (é, −, ‖, £ and 〜 against ～), and kanji.
+const std::u16string kMixed = u"café − ‖ 〜 £ ¢ ¬ 社外秘";
+
+// How a Japanese text comes onto a page: a text stamp, or formatted text.
+enum class Drawn { Stamp, Formatted };
+
+// kMixed in MS Gothic at 20 points, its cell's top-left corner at (20, 30) pixels, drawn on the
+// empty page and saved to out: by a stamp with embedMode, or by formatted text (always a
+// subset).
+void DrawMixed(const std::string& out, const TempDir& dir, Drawn how, uint8_t embedMode) {
+  std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
+  if (how == Drawn::Formatted) {
+    doc->SetMeasurementUnit(muPixels);
+    doc->DrawFormattedText(
+        u"<FONT FACE=\"MS Gothic\" CHARSET=SHIFTJIS_CHARSET SIZE=20 "
+        u"COLOR=#000000>" +
+            kMixed + u"</FONT>",
+        "1", 20, 30);
+  } else {
+    doc->SetMeasurementUnit(muPixels);
+    TzoTextWatermarkTemplate t;
+    t.Text = kMixed;
+    ui::TFont font = MakeFont("MS Gothic", 20, 128);
+    font.SetColor(ui::clBlack);
+    t.SetFont(font);
+    t.Layer = 1;
+    t.HorizontalPosition = 3;
+    t.VerticalPosition = 3;
+    t.X = 20;
+    t.Y = 30;
+    t.EmbedMode = embedMode;
+    doc->InsertWatermark(t, "1");
+  }
+  stamptest::Save(*doc, out);
+}
+
+// The (character, glyph) pairs that fontTools reads from a font file's best Unicode cmap.
+std::vector<std::pair<uint32_t, uint16_t>> JudgeCmap(const std::string& fontFile) {
+  sv::test::CommandResult r = sv::test::RunFontJudge({"cmap", fontFile});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::pair<uint32_t, uint16_t>> pairs;
+  const sv::test::JudgeOutput judged(r.out);
+  for (const std::string& line : judged.Lines("pairs")) {
+    std::istringstream in(line);
+    uint32_t code = 0, glyph = 0;
+    in >> code >> glyph;
+    pairs.emplace_back(code, static_cast<uint16_t>(glyph));
+  }
+  return pairs;
+}
+
+// The source ranges of the bfchar and bfrange entries of a ToUnicode CMap, one per glyph.
+size_t ToUnicodeEntries(const std::string& cmap) {
+  size_t count = 0;
+  std::istringstream in(cmap);
+  std::string line;
+  const std::regex one("<([0-9A-Fa-f]+)> <[0-9A-Fa-f]+>\\s*"),
+      range("<([0-9A-Fa-f]+)> <([0-9A-Fa-f]+)> <[0-9A-Fa-f]+>\\s*");
+  std::smatch m;
+  bool inBlock = false;
+  while (std::getline(in, line)) {
+    if (line.find("beginbf") != std::string::npos) inBlock = true;
+    if (line.find("endbf") != std::string::npos) inBlock = false;
+    if (!inBlock) continue;
+    if (std::regex_match(line, m, range))
+      count += std::stoul(m[2], nullptr, 16) - std::stoul(m[1], nullptr, 16) + 1;
+    else if (std::regex_match(line, m, one))
+      ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+// A subset holds the glyph of every character drawn, whatever code page 932 makes of it: the
+// page renders pixel for pixel as with the whole font, the text reads back as it was stamped,
+// and the subset's own character map and the ToUnicode CMap list only the characters drawn.
+TEST(FontResource, SubsetHoldsEveryDrawnGlyphAndReadsBackAsStamped) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  const std::string whole = dir / "whole.pdf";
+  DrawMixed(whole, dir, Drawn::Stamp, 1);
+  const std::string wholeRender = RenderGrey(whole, dir, "whole");
+  EXPECT_GT(DarkPixels(wholeRender), 400u) << "nothing drawn";
+
+  // The characters drawn and the glyphs the font draws them with.
+  TzoPDFFont gothic(MakeFont("MS Gothic", 20, 128), 0, false, false);
+  std::set<std::pair<uint32_t, uint16_t>> drawn;
+  for (char16_t c : kMixed) {
+    ASSERT_NE(gothic.GlyphOf(c), 0) << "the test font lacks U+" << std::hex << int(c);
+    drawn.emplace(c, gothic.GlyphOf(c));
+  }
+
+  for (Drawn how : {Drawn::Stamp, Drawn::Formatted}) {
+    SCOPED_TRACE(how == Drawn::Stamp ? "stamp" : "formatted text");
+    const std::string out = dir / "subset.pdf";
+    DrawMixed(out, dir, how, 2);
+    EXPECT_TRUE(RenderGrey(out, dir, "subset") == wholeRender) << "the subset draws differently";
+    const Extracted text = ExtractText(out);
+    EXPECT_EQ(Trimmed(text.poppler), platform::WideToUtf8(kMixed));
+    EXPECT_EQ(Trimmed(text.mupdf), platform::WideToUtf8(kMixed));
+
+    const stamptest::QpdfJson json(out);
+    const doctest::Json* fonts = json.PageResourceCategory(0, "/Font");
+    ASSERT_TRUE(fonts && fonts->members.size() == 1);
+    const SavedFont s = FindSaved(json, fonts->members.begin()->first);
+    ASSERT_TRUE(s.fontFile && s.font);
+    EXPECT_TRUE(std::regex_match(s.font->Str("/BaseFont").substr(1), kSubsetName));
+    sv::test::WriteFile(dir / "subset.ttf", FontFileData(s.fontFile));
+    const std::vector<std::pair<uint32_t, uint16_t>> cmap = JudgeCmap(dir / "subset.ttf");
+    const std::set<std::pair<uint32_t, uint16_t>> listed(cmap.begin(), cmap.end());
+    EXPECT_EQ(listed, drawn);
+    const doctest::Json* toUnicode = json.Resolve(s.font->Get("/ToUnicode"));
+    ASSERT_TRUE(toUnicode);
+    EXPECT_EQ(ToUnicodeEntries(FontFileData(toUnicode)), drawn.size()) << FontFileData(toUnicode);
+  }
+}
+
+// A short Japanese stamp as a subset adds a few kilobytes, not the font's character map; a
+// second call that embeds the same subset names the same font program.
+TEST(FontResource, AShortSubsetStaysSmallAndIsEmbeddedOnce) {
+  SV_REQUIRE_TEST_FONTS();
+  TempDir dir;
+  const std::string page = EmptyPage();
+  auto stamp = [&](TzoPDFDocument& doc, int32_t vertical) {
+    TzoTextWatermarkTemplate t;
+    t.Text = u"社外秘";
+    t.SetFont(MakeFont("MS Gothic", 20, 128));
+    t.Layer = 1;
+    t.VerticalPosition = static_cast<uint8_t>(vertical);
+    t.EmbedMode = 2;
+    doc.InsertWatermark(t, "1");
+  };
+  for (int calls : {1, 2}) {
+    SCOPED_TRACE(std::to_string(calls) + " calls");
+    std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(page, dir);
+    for (int i = 0; i < calls; ++i)
+      stamp(*doc, i * 2);
+    const std::string out = dir / "out.pdf";
+    stamptest::Save(*doc, out);
+    const size_t growth = sv::test::ReadFile(out).size() - page.size();
+    EXPECT_LE(growth, calls * 2048u + 28 * 1024u) << "the file grew by " << growth << " bytes";
+
+    const stamptest::QpdfJson json(out);
+    const doctest::Json* fonts = json.PageResourceCategory(0, "/Font");
+    ASSERT_TRUE(fonts);
+    ASSERT_EQ(fonts->members.size(), static_cast<size_t>(calls));
+    std::set<std::string> programs;
+    for (const auto& [name, value] : fonts->members) {
+      const doctest::Json* descendants =
+          json.Resolve(json.Resolve(&value)->Get("/DescendantFonts"));
+      ASSERT_TRUE(descendants && descendants->items.size() == 1);
+      const doctest::Json* descriptor =
+          json.Resolve(json.Resolve(&descendants->items[0])->Get("/FontDescriptor"));
+      ASSERT_TRUE(descriptor && descriptor->Get("/FontFile2"));
+      programs.insert(descriptor->Get("/FontFile2")->s);
+    }
+    EXPECT_EQ(programs.size(), 1u);
+    sv::test::CommandResult text = sv::test::RunCommand({"pdftotext", "-q", out, "-"});
+    std::string expected;
+    for (int i = 0; i < calls; ++i)
+      expected += i == 0 ? "社外秘" : "\n\n社外秘";
+    EXPECT_EQ(Trimmed(text.out), expected);
+  }
+}
+
+namespace {
+
+// While it lives, the outside tools started by the test find fonts through a fontconfig
+// configuration of a private folder that holds only the given font file.
+class ToolFontConfiguration {
+ public:
+  explicit ToolFontConfiguration(const std::string& font) {
+    std::filesystem::create_directories(dir_ / "fonts");
+    std::filesystem::create_symlink(font, dir_ / "fonts/only.ttf");
+    sv::test::WriteFile(dir_ / "fonts.conf",
+                        "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n"
+                        "<fontconfig><dir>" +
+                            (dir_ / "fonts") + "</dir><cachedir>" + (dir_ / "cache") +
+                            "</cachedir></fontconfig>\n");
+    const char* old = std::getenv("FONTCONFIG_FILE");
+    if (old) saved_ = old;
+    hadOld_ = old != nullptr;
+    setenv("FONTCONFIG_FILE", (dir_ / "fonts.conf").c_str(), 1);
+  }
+  ~ToolFontConfiguration() {
+    if (hadOld_)
+      setenv("FONTCONFIG_FILE", saved_.c_str(), 1);
+    else
+      unsetenv("FONTCONFIG_FILE");
+  }
+  ToolFontConfiguration(const ToolFontConfiguration&) = delete;
+  ToolFontConfiguration& operator=(const ToolFontConfiguration&) = delete;
+
+ private:
+  TempDir dir_;
+  std::string saved_;
+  bool hadOld_ = false;
+};
+
+// A grey picture read from a binary PGM file: width, height and one byte a pixel.
+struct Grey {
+  int width = 0, height = 0;
+  std::string pixels;
+  // The pixels darker than the middle inside the rectangle (pixels, clipped to the picture).
+  int Dark(double x1, double y1, double x2, double y2) const {
+    int n = 0;
+    for (int y = std::max(0, static_cast<int>(y1)); y < std::min(height, static_cast<int>(y2)); ++y)
+      for (int x = std::max(0, static_cast<int>(x1)); x < std::min(width, static_cast<int>(x2));
+           ++x)
+        n += static_cast<uint8_t>(pixels[static_cast<size_t>(y) * width + x]) < 128;
+    return n;
+  }
+};
+
+Grey ReadPgm(const std::string& path) {
+  std::istringstream in(sv::test::ReadFile(path));
+  std::string magic;
+  int maxValue = 0;
+  Grey g;
+  in >> magic >> g.width >> g.height >> maxValue;
+  in.get();
+  g.pixels.assign(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(magic, "P5");
+  EXPECT_EQ(g.pixels.size(), static_cast<size_t>(g.width) * g.height);
+  return g;
+}
+
+}  // namespace
+
+// A Japanese stamp that is not embedded names its characters by the Adobe-Japan1 collection, so
+// that a reader without the stamped font draws them with the Japanese font it has, where the
+// embedded stamp puts them; a character outside the collection makes the stamp an embedded
+// subset instead.
+TEST(FontResource, AJapaneseStampNotEmbeddedDrawsWithAnotherJapaneseFont) {
+  SV_REQUIRE_TEST_FONTS();
+  const sv::test::CommandResult mincho =
+      sv::test::RunCommand({"fc-match", "-f", "%{file}", "IPAMincho"});
+  ASSERT_TRUE(mincho.exitCode == 0 && mincho.out.find("mincho") != std::string::npos)
+      << "IPAMincho is not installed: " << mincho.out;
+  TempDir dir;
+  const std::u16string text = u"社外秘 10〜12時 café ¬ £";
+  auto stamp = [&](uint8_t embedMode, const std::u16string& what, const std::string& out) {
+    std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
+    TzoTextWatermarkTemplate t;
+    t.Text = what;
+    ui::TFont font = MakeFont("MS Gothic", 20, 128);
+    font.SetColor(ui::clBlack);
+    t.SetFont(font);
+    t.Layer = 1;
+    t.HorizontalPosition = 1;
+    t.VerticalPosition = 1;
+    t.EmbedMode = embedMode;
+    doc->InsertWatermark(t, "1");
+    EXPECT_EQ(t.EmbedMode, embedMode);
+    stamptest::Save(*doc, out);
+  };
+  const std::string named = dir / "named.pdf", embedded = dir / "embedded.pdf";
+  stamp(0, text, named);
+  stamp(1, text, embedded);
+  const std::vector<FontRow> rows = PdfFonts(named);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ((std::vector<std::string>{rows[0].type, rows[0].encoding, rows[0].emb, rows[0].uni}),
+            (std::vector<std::string>{"CID TrueType", "UniJIS-UTF16-H", "no", "yes"}));
+
+  const TzoRectD box{0, 0, 400, 100};
+  const stamptest::Trace reference = stamptest::RunTrace(embedded, box);
+  {
+    ToolFontConfiguration only(mincho.out);
+    const stamptest::Trace trace = stamptest::RunTrace(named, box);
+    // MuPDF says so of any ToUnicode CMap of a font with a predefined CMap other than
+    // Identity-H, whatever its codespace.
+    const std::string notice = "warning: CMap is missing codespace range\n";
+    EXPECT_TRUE(trace.errors == "" || trace.errors == notice) << trace.errors;
+    std::vector<stamptest::Glyph> glyphs, expected;
+    for (const stamptest::Mark* m : trace.Of("fill_text"))
+      glyphs.insert(glyphs.end(), m->glyphs.begin(), m->glyphs.end());
+    for (const stamptest::Mark* m : reference.Of("fill_text"))
+      expected.insert(expected.end(), m->glyphs.begin(), m->glyphs.end());
+    ASSERT_EQ(glyphs.size(), expected.size());
+    ASSERT_EQ(glyphs.size(), text.size());
+
+    // Both renderers draw ink in the cell of every character but the blanks (96 pixels per
+    // inch; cells from the glyph origins, one font size high above the baseline).
+    sv::test::CommandResult poppler = sv::test::RunCommand(
+        {"pdftoppm", "-r", "96", "-gray", "-singlefile", named, dir / "poppler"});
+    EXPECT_EQ(poppler.exitCode, 0) << poppler.err;
+    EXPECT_EQ(poppler.err, "");
+    sv::test::CommandResult mupdf = sv::test::RunCommand(
+        {"mutool", "draw", "-q", "-r", "96", "-c", "gray", "-o", dir / "mupdf.pgm", named, "1"});
+    EXPECT_EQ(mupdf.exitCode, 0) << mupdf.err;
+    const Grey pictures[] = {ReadPgm(dir / "poppler.pgm"), ReadPgm(dir / "mupdf.pgm")};
+    const double scale = 96.0 / 72;
+    for (size_t i = 0; i < glyphs.size(); ++i) {
+      SCOPED_TRACE("character " + std::to_string(i));
+      EXPECT_NEAR(glyphs[i].x, expected[i].x, 1.0);
+      EXPECT_NEAR(glyphs[i].y, expected[i].y, 1.0);
+      if (text[i] == u' ') continue;
+      const double right = i + 1 < glyphs.size() ? glyphs[i + 1].x : glyphs[i].x + 10;
+      for (const Grey& g : pictures)
+        EXPECT_GT(g.Dark(glyphs[i].x * scale, (100 - glyphs[i].y - 20) * scale, right * scale,
+                         (100 - glyphs[i].y + 4) * scale),
+                  3)
+            << (&g == &pictures[0] ? "poppler" : "MuPDF");
+    }
+
+    sv::test::CommandResult extracted = sv::test::RunCommand({"pdftotext", "-q", named, "-"});
+    EXPECT_EQ(Trimmed(extracted.out), platform::WideToUtf8(text));
+    sv::test::CommandResult mupdfText =
+        sv::test::RunCommand({"mutool", "draw", "-q", "-F", "txt", "-o", "-", named});
+    EXPECT_EQ(mupdfText.exitCode, 0) << mupdfText.err;
+    // MuPDF reads the room that a stand-in's narrower blank leaves in its cell as one more blank.
+    const std::string mupdfRead =
+        std::regex_replace(Trimmed(mupdfText.out), std::regex(" +"), std::string(" "));
+    EXPECT_EQ(mupdfRead, platform::WideToUtf8(text));
+  }
+
+  // A second stamp of the same font has a font resource of its own, whose ToUnicode CMap maps
+  // its own text.
+  {
+    std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
+    for (uint8_t vertical : {0, 2}) {
+      TzoTextWatermarkTemplate t;
+      t.Text = vertical == 0 ? u"社外秘" : u"〜12時";
+      t.SetFont(MakeFont("MS Gothic", 20, 128));
+      t.Layer = 1;
+      t.VerticalPosition = vertical;
+      doc->InsertWatermark(t, "1");
+    }
+    const std::string twice = dir / "twice.pdf";
+    stamptest::Save(*doc, twice);
+    const std::vector<FontRow> two = PdfFonts(twice);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[0].encoding, "UniJIS-UTF16-H");
+    EXPECT_EQ(two[1].encoding, "UniJIS-UTF16-H");
+    sv::test::CommandResult both = sv::test::RunCommand({"pdftotext", "-q", twice, "-"});
+    EXPECT_EQ(Trimmed(both.out), "社外秘\n\n〜12時");
+  }
+
+  // A character outside the collection (Thai, which the font lacks too): an embedded subset.
+  const std::string outside = dir / "outside.pdf";
+  stamp(0, u"社外秘 ก", outside);
+  const std::vector<FontRow> subset = PdfFonts(outside);
+  ASSERT_EQ(subset.size(), 1u);
+  EXPECT_TRUE(std::regex_match(subset[0].name, kSubsetName)) << subset[0].name;
+  EXPECT_EQ((std::vector<std::string>{subset[0].encoding, subset[0].emb, subset[0].sub}),
+            (std::vector<std::string>{"Identity-H", "yes", "yes"}));
+  sv::test::CommandResult outsideText = sv::test::RunCommand({"pdftotext", "-q", outside, "-"});
+  EXPECT_EQ(Trimmed(outsideText.out).substr(0, 9), "社外秘");
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "pdf/document/zoPDFFont.h"
+#include "platform/CodePage.h"
 #include "tests/pdf/document/PDFFontTestSupport.h"
 
 using sv::test::FontData;
@@ -402,5 +403,47 @@ TEST(Subset, AFontWithACompositeLoopIsAFontError) {
   } catch (const EUnsupportedFontError& e) {
     EXPECT_NE(std::string(e.what()).find("loop"), std::string::npos) << e.what();
     EXPECT_EQ(std::string(e.what()).rfind("Unsupported Font (SvFixture Loop: ", 0), 0u) << e.what();
+  }
+}
+
+// The subset's character map holds the characters encoded and the space, each with its glyph,
+// as fontTools reads it: a format 4 map, and a format 12 one when a character lies beyond
+// U+FFFF.
+TEST(Subset, ItsCharacterMapHoldsTheUsedCharactersOnly) {
+  SV_REQUIRE_TEST_FONTS();
+  const struct {
+    const char* name;
+    std::u16string text;
+  } cases[] = {
+      {"MS Gothic", u"10～20―円 社外秘"},
+      {"DejaVu Sans", u"Aé \U00010300\U00010301b"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TzoPDFFont font(MakeFont(c.name, 12, 128), 0, true, false);
+    std::string hex;
+    font.EncodeText(c.text, 128, hex);
+    std::set<std::pair<uint32_t, uint16_t>> expected = {{32, font.GlyphOf(32)}};
+    for (size_t i = 0; i < c.text.size();) {
+      const uint32_t code = platform::NextCodePoint(c.text, i);
+      ASSERT_NE(font.GlyphOf(code), 0) << code;
+      expected.emplace(code, font.GlyphOf(code));
+    }
+    rtl::TMemoryStream stream;
+    ASSERT_TRUE(font.BuildSubset(stream));
+    sv::test::TempDir dir;
+    sv::test::WriteFile(dir / "subset.ttf", stream.ToString());
+    sv::test::CommandResult r = RunFontJudge({"cmap", dir / "subset.ttf"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const JudgeOutput j(r.out);
+    std::set<std::pair<uint32_t, uint16_t>> listed;
+    for (const std::string& line : j.Lines("pairs")) {
+      std::istringstream in(line);
+      uint32_t code = 0, glyph = 0;
+      in >> code >> glyph;
+      listed.emplace(code, static_cast<uint16_t>(glyph));
+    }
+    EXPECT_EQ(listed, expected);
+    EXPECT_TRUE(JudgeSubset(stream.ToString(), FontData(font), Codes(c.text)).size() >= 3);
   }
 }

@@ -27,6 +27,7 @@ TzoTextWatermarkTemplate Template(const std::string& utf8Text, const ui::TFont& 
   t.Text = platform::Utf8ToWide(utf8Text);
   t.SetFont(font);
   t.Layer = 1;
+  t.EmbedMode = 2;  // as AddPageFont makes the font
   return t;
 }
 
