@@ -210,6 +210,8 @@ class TControl : public rtl::TComponent {
 struct TDropFiles {
   std::vector<std::string> Names;  // ANSI code page
   TPoint Point;
+  // The same names as the file system spells them (UTF-8), when the toolkit gave them.
+  std::vector<std::string> OsNames = {};
 };
 using TDropHandler = std::function<void(const TDropFiles& drop)>;
 

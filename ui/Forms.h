@@ -216,6 +216,9 @@ class TApplication : public rtl::TComponent {
   // the message-box hook when one is set; without a display (or in a silent run) the text goes to
   // standard error and the answer is the default button.
   int MessageBox(const std::string& text, const std::string& caption, int flags);
+  // The same with a text that code page 932 need not hold (a name as the file system spells it).
+  // Goes to the wide hook when one is set, else to the message-box hook in the ANSI code page.
+  int MessageBoxW(const std::u16string& text, const std::string& caption, int flags);
   // The default error report, as the class library's: OnException when assigned, else
   // ShowException.
   void HandleException(rtl::TObject* sender, const std::exception& e);
@@ -252,6 +255,9 @@ class TApplication : public rtl::TComponent {
   using TMessageBoxHook =
       std::function<int(const std::string& text, const std::string& caption, int flags)>;
   TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook);
+  using TMessageBoxWHook =
+      std::function<int(const std::u16string& text, const std::string& caption, int flags)>;
+  TMessageBoxWHook SetMessageBoxWHook(TMessageBoxWHook hook);
   // A modal hook plays the user of a modal form shown without a backend: it is called with the
   // form while its ModalResult is 0 and returns false when it has nothing more to do (the form
   // then closes with mrCancel).
@@ -270,6 +276,7 @@ class TApplication : public rtl::TComponent {
   void FormHidden(TForm* form);
   void SetActiveForm(TForm* form);
   bool RunModalHook(TForm& form);
+  int ShowMessageBox(const std::u16string& text, const std::string& caption, int flags);
   std::string title_;
   TForm* mainForm_ = nullptr;
   TForm* activeForm_ = nullptr;
@@ -282,6 +289,7 @@ class TApplication : public rtl::TComponent {
   TBackendFactory backendFactory_;
   std::unique_ptr<TBackend> backend_;
   TMessageBoxHook messageBoxHook_;
+  TMessageBoxWHook messageBoxWHook_;
   TModalHook modalHook_;
   int exitCode_ = 0;
 };

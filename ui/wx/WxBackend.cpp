@@ -37,6 +37,16 @@ wxString ToWxText(std::string_view ansi) {
   return ToWx(s);
 }
 
+wxString ToWxText(std::u16string_view wide) {
+  std::u16string s;
+  s.reserve(wide.size());
+  for (size_t i = 0; i < wide.size(); ++i) {
+    if (wide[i] == u'\r' && i + 1 < wide.size() && wide[i + 1] == u'\n') continue;
+    s += wide[i];
+  }
+  return wxString::FromUTF8(platform::WideToUtf8(s));
+}
+
 std::string FromWx(const wxString& text) {
   return platform::Utf8ToAnsi(text.utf8_string());
 }
@@ -303,7 +313,7 @@ class WxBackend : public TBackend {
       if (modalForms_[i] == &form && modalLoops_[i]->IsRunning()) modalLoops_[i]->ScheduleExit();
   }
 
-  int MessageBox(TForm* parent, const std::string& text, const std::string& caption,
+  int MessageBox(TForm* parent, const std::u16string& text, const std::string& caption,
                  int flags) override {
     bool customLabels = false;
     int kind = MB_OK;
@@ -354,10 +364,10 @@ class WxBackend : public TBackend {
 
   bool BrowseForFolder(TWinControl* owner, const std::string& title, const std::string& initialDir,
                        std::string& path) override {
-    wxDirDialog dd(OwnerWindow(owner), ToWx(title), ToWx(initialDir),
+    wxDirDialog dd(OwnerWindow(owner), ToWx(title), wxString::FromUTF8(initialDir),
                    wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
     if (dd.ShowModal() != wxID_OK) return false;
-    path = FromWx(dd.GetPath());
+    path = dd.GetPath().utf8_string();
     return true;
   }
 

@@ -132,8 +132,10 @@ class DropTarget : public wxFileDropTarget {
   bool OnDropFiles(wxCoord x, wxCoord y, const wxArrayString& names) override {
     if (!control_ || !control_->AcceptsFiles()) return false;
     TDropFiles drop;
-    for (const wxString& n : names)
+    for (const wxString& n : names) {
       drop.Names.push_back(FromWx(n));
+      drop.OsNames.push_back(n.utf8_string());
+    }
     drop.Point = {x, y};
     Guarded(control_, [&] { control_->DeliverDrop(drop); });
     return true;

@@ -1,5 +1,6 @@
 #include "tests/ui/wx/XvfbDisplay.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <wx/debug.h>
 #include <wx/string.h>
+#include <wx/timer.h>
 
 #include <cstdlib>
 #include <string>
@@ -88,6 +90,66 @@ bool StartPrivateDisplay(std::string& error) {
   ui::wx::InstallWxBackend();
   wxSetAssertHandler(FailOnAssert);
   return true;
+}
+
+namespace {
+template <class F>
+F Gtk(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_DEFAULT, name));
+}
+}  // namespace
+
+struct DirectoryDialogUser::Timer : wxTimer {
+  explicit Timer(DirectoryDialogUser* user) : user_(user) {}
+  void Notify() override { user_->Tick(); }
+  DirectoryDialogUser* user_;
+};
+
+DirectoryDialogUser::DirectoryDialogUser(std::string folder)
+    : folder_(std::move(folder)), timer_(new Timer(this)) {
+  timer_->Start(200);
+}
+
+DirectoryDialogUser::~DirectoryDialogUser() {
+  timer_->Stop();
+  delete timer_;
+}
+
+void DirectoryDialogUser::Tick() {
+  if (done_) return;
+  struct GList {
+    void* data;
+    GList* next;
+    GList* prev;
+  };
+  auto list = Gtk<GList* (*)()>("gtk_window_list_toplevels");
+  auto modal = Gtk<int (*)(void*)>("gtk_window_get_modal");
+  auto visible = Gtk<int (*)(void*)>("gtk_widget_get_visible");
+  auto respond = Gtk<void (*)(void*, int)>("gtk_dialog_response");
+  auto freeList = Gtk<void (*)(GList*)>("g_list_free");
+  auto setFolder = Gtk<int (*)(void*, const char*)>("gtk_file_chooser_set_current_folder");
+  auto chosen = Gtk<char* (*)(void*)>("gtk_file_chooser_get_filename");
+  auto freeText = Gtk<void (*)(void*)>("g_free");
+  if (!list || !modal || !visible || !respond || !freeList || !setFolder || !chosen || !freeText)
+    return;
+  GList* windows = list();
+  void* dialog = nullptr;
+  for (GList* w = windows; w; w = w->next)
+    if (modal(w->data) && visible(w->data)) dialog = w->data;
+  freeList(windows);
+  if (!dialog) return;
+  if (!moved_) {
+    moved_ = setFolder(dialog, folder_.c_str()) != 0;
+    return;
+  }
+  // The chooser reads the folder in the background: OK only once it names the folder.
+  char* name = chosen(dialog);
+  const bool there = name && folder_ == name;
+  if (name) freeText(name);
+  if (!there) return;
+  constexpr int kGtkResponseAccept = -3;
+  respond(dialog, kGtkResponseAccept);
+  done_ = true;
 }
 
 std::string ArtifactDir() {

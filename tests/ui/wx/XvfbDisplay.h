@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "ui/wx/WxWindows.h"
 
@@ -15,6 +16,24 @@ bool StartPrivateDisplay(std::string& error);
 
 // Where the tests write pictures for a person to look at: <build>/artifacts/.
 std::string ArtifactDir();
+
+// Plays the user of the toolkit's directory dialog that will open next: once it is open, goes to
+// folder (as the file system spells it) and presses OK. Lives as long as the object; Done() says
+// whether OK was pressed.
+class DirectoryDialogUser {
+ public:
+  explicit DirectoryDialogUser(std::string folder);
+  ~DirectoryDialogUser();
+  bool Done() const { return done_; }
+
+ private:
+  void Tick();
+  std::string folder_;
+  bool done_ = false;
+  bool moved_ = false;
+  struct Timer;
+  Timer* timer_;
+};
 
 // The toolkit window of a control as a W; a failure (and nullptr) when it is none.
 template <class W>

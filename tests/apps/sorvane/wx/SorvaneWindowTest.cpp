@@ -133,3 +133,75 @@ TEST_F(SorvaneWindow, ADroppedFolderIsRunFromTheWindowWithATypedPassword) {
   form->Close();
   EXPECT_TRUE(boxes_.empty());
 }
+
+TEST_F(SorvaneWindow, TheRealChooserAddsAWaveDashFolderWhoseFilesARunThenProtects) {
+  // The wave dash as Linux input methods type it: code page 932 writes it as the full-width
+  // tilde's code, which decodes to another name.
+  const std::string wave = Prog() + "報告〜2024";
+  fs::create_directories(wave);
+  CopyFile(SourceDir() + "examples/info.pdf", wave + "/info.pdf");
+  JobSettings = TJobSettings();
+  JobSettings.UserPassWord = "user";
+  JobSettings.MasterPassWord = "owner";
+  WriteJobIni(DefaultIniPath());
+  auto form = Form();
+  form->Show();
+  ui::wx::Settle();
+
+  {
+    DirectoryDialogUser user(wave);
+    form->mmAddDir.Click();  // ファイル → フォルダ追加
+    EXPECT_TRUE(user.Done());
+  }
+  ui::wx::Settle();
+  const std::string job = platform::Utf8ToAnsi(wave);
+  auto* list = Win<wxListBox>(form->ListBoxJob);
+  ASSERT_EQ(list->GetCount(), 1u);
+  EXPECT_EQ(Entries(*form), V{job});
+  EXPECT_EQ(list->GetSelection(), 0);
+  EXPECT_TRUE(FileExists(JobIniPath(job)));
+  EXPECT_EQ(ReadJob(JobIniPath(job)).UserPassWord, "user");
+  EXPECT_TRUE(shownBoxes_.empty());
+
+  Press(form->SpeedButtonAll);
+  ui::wx::Settle();
+  EXPECT_EQ(ReadFile(ResultLogPath()), job + "/info.pdf,OK\r\n");
+  CommandResult info = RunCommand({"pdfinfo", "-upw", "user", wave + "/info.pdf"});
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_EQ(Field(info.out, "Encrypted").rfind("yes", 0), 0u) << info.out;
+  EXPECT_NE(RunCommand({"pdfinfo", wave + "/info.pdf"}).exitCode, 0);  // no password: refused
+  form->Close();
+}
+
+TEST_F(SorvaneWindow, ADropAndTheRealChooserRefuseACafeFolderWithOneMessageNamingIt) {
+  const std::string cafe = Prog() + "café";
+  fs::create_directories(cafe);
+  auto form = Form();
+  form->Show();
+  ui::wx::Settle();
+
+  auto* target = dynamic_cast<wxFileDropTarget*>(ui::wx::ClientWindowOf(*form)->GetDropTarget());
+  ASSERT_NE(target, nullptr);
+  wxArrayString names;
+  names.Add(wxString::FromUTF8(cafe));
+  EXPECT_TRUE(target->OnDropFiles(40, 40, names));
+  ui::wx::Settle();
+  {
+    DirectoryDialogUser user(cafe);
+    form->mnuAddDir.Click();
+    EXPECT_TRUE(user.Done());
+  }
+  ui::wx::Settle();
+  EXPECT_EQ(Entries(*form), V{});
+  EXPECT_EQ(Win<wxListBox>(form->ListBoxJob)->GetCount(), 0u);
+  ASSERT_EQ(shownBoxes_.size(), 2u);
+  EXPECT_EQ(shownBoxes_[0], shownBoxes_[1]);
+  EXPECT_EQ(shownBoxes_[0], "フォルダ「" + cafe +
+                                "」の名前に、このプログラムの設定とログに記録できない文字（é "
+                                "など）が含まれているため、追加できません。フォルダ名を変更して"
+                                "ください。");
+  EXPECT_TRUE(fs::is_empty(Prog() + "setting/") ||
+              (std::distance(fs::directory_iterator(Prog() + "setting/"), {}) == 1 &&
+               FileExists(DefaultIniPath())));
+  form->Close();
+}
