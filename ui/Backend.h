@@ -80,6 +80,9 @@ class TBackend {
   virtual void Popup(TPopupMenu& menu, TPoint screenPoint) = 0;
   // Screen coordinates of a control's client point.
   virtual TPoint ClientToScreen(TControl& control, TPoint point) = 0;
+  // The toolkit's font resolution, measured once at its start: 96 at the usual size of text,
+  // more when the desktop's text is larger. Forms scale to it.
+  virtual int PixelsPerInch() const { return 96; }
 };
 
 using TBackendFactory = std::function<std::unique_ptr<TBackend>()>;

@@ -227,6 +227,18 @@ bool TForm::Active() const {
   return Application().ActiveForm() == this;
 }
 
+void TForm::ChangeScale(int m, int d) {
+  if (m == d || d <= 0) return;
+  // The frame is the toolkit's: only the client area scales, and the place stays.
+  const auto scale = [m, d](int v) {
+    return static_cast<int>((static_cast<long long>(v) * m + d / 2) / d);
+  };
+  SetClientWidth(scale(ClientWidth()));
+  SetClientHeight(scale(ClientHeight()));
+  for (int i = 0; i < ControlCount(); ++i)
+    Controls(i)->ChangeScale(m, d);
+}
+
 void TForm::DoShow() {
   if (OnShow) OnShow(this);
 }
@@ -241,7 +253,13 @@ void TForm::SetVisible(bool visible) {
     SetVisibleFlag(true);
     DoShow();
     if (!Visible()) return;  // OnShow hid it again
-    if (Application().StartBackend()) {
+    if (TBackend* backend = Application().StartBackend()) {
+      const int ppi = backend->PixelsPerInch();
+      if (!Peer() && scaled_ && pixelsPerInch_ == kDesignPixelsPerInch && ppi > 0 &&
+          ppi != pixelsPerInch_) {
+        ChangeScale(ppi, pixelsPerInch_);
+        pixelsPerInch_ = ppi;
+      }
       Realize();
       Changed(TChange::Visible);
     }

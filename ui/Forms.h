@@ -114,6 +114,16 @@ class TForm : public TWinControl {
   int FrameWidth() const;   // outer minus client width
   int FrameHeight() const;  // outer minus client height
 
+  // The form is laid out for 96 pixels per inch; when Scaled (the default), the first show scales
+  // its client size and every control it holds to the toolkit's font resolution (the backend's
+  // PixelsPerInch), once. Its place on the screen is kept.
+  bool Scaled() const { return scaled_; }
+  void SetScaled(bool scaled) { scaled_ = scaled; }
+  static constexpr int kDesignPixelsPerInch = 96;
+  // The resolution the form is laid out for now: 96 until the show scaled it.
+  int PixelsPerInch() const { return pixelsPerInch_; }
+  void ChangeScale(int m, int d) override;
+
   TMainMenu* Menu() const { return menu_; }
   void SetMenu(TMainMenu* menu);
   void MenuChanged();
@@ -176,6 +186,8 @@ class TForm : public TWinControl {
   TModalResult modalResult_ = mrNone;
   bool modal_ = false;
   bool created_ = false;
+  bool scaled_ = true;
+  int pixelsPerInch_ = kDesignPixelsPerInch;
 };
 
 // The process-wide application object: Application().

@@ -1,5 +1,7 @@
 #include "ui/wx/WxBackend.h"
 
+#include <dlfcn.h>
+
 #include <wx/dcmemory.h>
 #include <wx/dirdlg.h>
 #include <wx/evtloop.h>
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <unordered_map>
 #include <vector>
@@ -263,9 +266,27 @@ int MessageFlagsToStyle(int flags, bool& customLabels, int& kind) {
   return style;
 }
 
+// The toolkit's font resolution: GTK's screen resolution (the desktop's font DPI, with
+// GDK_DPI_SCALE), 96 when it has none.
+int FontResolution() {
+  void* gdk = dlopen("libgdk-3.so.0", RTLD_NOW | RTLD_NOLOAD);
+  using ScreenFn = void* (*)();
+  using ResolutionFn = double (*)(void*);
+  auto screen =
+      reinterpret_cast<ScreenFn>(dlsym(gdk ? gdk : RTLD_DEFAULT, "gdk_screen_get_default"));
+  auto resolution =
+      reinterpret_cast<ResolutionFn>(dlsym(gdk ? gdk : RTLD_DEFAULT, "gdk_screen_get_resolution"));
+  double dpi = -1;
+  if (screen && resolution)
+    if (void* s = screen()) dpi = resolution(s);
+  if (gdk) dlclose(gdk);
+  return dpi > 0 ? static_cast<int>(std::lround(dpi)) : 96;
+}
+
 class WxBackend : public TBackend {
  public:
-  WxBackend() = default;
+  WxBackend() : pixelsPerInch_(FontResolution()) {}
+  int PixelsPerInch() const override { return pixelsPerInch_; }
   ~WxBackend() override {
     for (wxEventLoopBase* loop : modalLoops_)
       if (loop->IsRunning()) loop->ScheduleExit();
@@ -398,6 +419,7 @@ class WxBackend : public TBackend {
     return WindowOf(*owner);
   }
   bool terminated_ = false;
+  int pixelsPerInch_;
   std::vector<wxEventLoopBase*> modalLoops_;
   std::vector<TForm*> modalForms_;
 };

@@ -10,13 +10,23 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/dcclient.h>
 #include <wx/debug.h>
+#include <wx/listctrl.h>
+#include <wx/radiobut.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
 #include <wx/string.h>
 #include <wx/timer.h>
 
 #include <cstdlib>
 #include <string>
+#include <typeinfo>
 
+#include "tests/support/TestSupport.h"
 #include "ui/wx/WxBackend.h"
 
 namespace sv::test {
@@ -63,7 +73,9 @@ bool StartPrivateDisplay(std::string& error) {
     close(fds[0]);
     int null = open("/dev/null", O_WRONLY);
     if (null >= 0) dup2(null, 2);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-dpi", "96",
+    // Room for a window scaled for large text.
+    const char* screen = AtDesktopScale() ? "2560x1600x24" : "1280x1024x24";
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-dpi", "96",
            "-nolisten", "tcp", static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -150,6 +162,138 @@ void DirectoryDialogUser::Tick() {
   constexpr int kGtkResponseAccept = -3;
   respond(dialog, kGtkResponseAccept);
   done_ = true;
+}
+
+namespace {
+
+struct Box {
+  ui::TControl* control;
+  wxRect rect;  // on the screen
+};
+
+std::string NameOf(ui::TControl& c) {
+  std::string name = c.Name();
+  if (name.empty()) name = typeid(c).name();
+  wxWindow* w = ui::wx::WindowOf(c);
+  if (w && !w->GetLabel().empty()) name += " \"" + w->GetLabel().utf8_string() + "\"";
+  return name;
+}
+
+// The room the toolkit's check box and drop-down list take beside their text.
+struct Extras {
+  wxSize check, choice;
+};
+
+Extras Measure(wxWindow* parent) {
+  Extras e;
+  auto* check = new wxCheckBox(parent, wxID_ANY, "X");
+  e.check = check->GetBestSize() - check->GetTextExtent("X");
+  delete check;
+  wxString items[] = {"X"};
+  auto* choice = new wxChoice(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, 1, items);
+  e.choice = choice->GetBestSize() - choice->GetTextExtent("X");
+  delete choice;
+  e.check.y = 0;  // the text alone decides the height
+  e.choice.y = 0;
+  return e;
+}
+
+wxSize Extent(wxWindow* w, const wxString& text) {
+  wxClientDC dc(w);
+  dc.SetFont(w->GetFont());
+  return dc.GetMultiLineTextExtent(text);
+}
+
+void CheckCaption(ui::TControl& c, wxWindow* w, const Extras& extras,
+                  std::vector<std::string>& faults) {
+  const wxRect r = w->GetScreenRect();
+  auto fits = [&](const wxString& text, wxSize need, wxSize room) {
+    if (need.x > room.x || need.y > room.y)
+      faults.push_back(NameOf(c) + " \"" + text.utf8_string() + "\" needs " +
+                       std::to_string(need.x) + "x" + std::to_string(need.y) + ", has " +
+                       std::to_string(room.x) + "x" + std::to_string(room.y));
+  };
+  if (auto* box = dynamic_cast<wxStaticBox*>(w)) {
+    const wxString label = box->GetLabel();
+    if (!label.empty()) fits(label, Extent(w, label) + wxSize(16, 0), r.GetSize());
+  } else if (dynamic_cast<wxCheckBox*>(w) || dynamic_cast<wxRadioButton*>(w)) {
+    const wxString label = w->GetLabel();
+    fits(label, Extent(w, label) + extras.check, r.GetSize());
+  } else if (auto* choice = dynamic_cast<wxChoice*>(w)) {
+    for (unsigned i = 0; i < choice->GetCount(); ++i)
+      fits(choice->GetString(i), Extent(w, choice->GetString(i)) + extras.choice + wxSize(0, 2),
+           r.GetSize());
+  } else if (dynamic_cast<wxButton*>(w)) {
+    const wxString label = w->GetLabel();
+    fits(label, Extent(w, label) + wxSize(8, 4), r.GetSize());
+  } else if (dynamic_cast<wxStaticText*>(w)) {
+    const wxString label = w->GetLabel();
+    if (!label.empty()) fits(label, Extent(w, label), w->GetClientSize());
+  } else if (auto* list = dynamic_cast<wxListCtrl*>(w)) {
+    for (int i = 0; i < list->GetColumnCount(); ++i) {
+      wxListItem column;
+      column.SetMask(wxLIST_MASK_TEXT);
+      list->GetColumn(i, column);
+      fits(column.GetText(), Extent(w, column.GetText()) + wxSize(8, 0),
+           wxSize(list->GetColumnWidth(i), r.height));
+    }
+  }
+}
+
+void Walk(ui::TControl& c, const Extras& extras, std::vector<std::string>& faults) {
+  auto* container = dynamic_cast<ui::TWinControl*>(&c);
+  if (!container) return;
+  wxWindow* own = dynamic_cast<ui::TForm*>(&c) ? ui::wx::ClientWindowOf(c) : ui::wx::WindowOf(c);
+  if (!own) return;
+  const wxRect inside = own->GetScreenRect();
+  // A group's children start below its caption.
+  int top = inside.y;
+  if (auto* box = dynamic_cast<wxStaticBox*>(own))
+    if (!box->GetLabel().empty()) top += Extent(own, box->GetLabel()).y;
+  std::vector<Box> boxes;
+  for (int i = 0; i < container->ControlCount(); ++i) {
+    ui::TControl& child = *container->Controls(i);
+    wxWindow* w = ui::wx::WindowOf(child);
+    if (!w || !w->IsShownOnScreen()) continue;
+    const wxRect r = w->GetScreenRect();
+    if (!inside.Contains(r))
+      faults.push_back(NameOf(child) + " reaches out of " + NameOf(c));
+    else if (r.y < top)
+      faults.push_back(NameOf(child) + " is under the caption of " + NameOf(c));
+    for (const Box& b : boxes)
+      if (b.rect.Intersects(r)) faults.push_back(NameOf(child) + " overlaps " + NameOf(*b.control));
+    boxes.push_back({&child, r});
+    CheckCaption(child, w, extras, faults);
+    Walk(child, extras, faults);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> LayoutFaults(ui::TForm& form) {
+  std::vector<std::string> faults;
+  wxWindow* client = ui::wx::ClientWindowOf(form);
+  if (!client) return {"the form has no window"};
+  Walk(form, Measure(client), faults);
+  return faults;
+}
+
+bool AtDesktopScale() {
+  return std::getenv("SV_LAYOUT_CHILD") != nullptr;
+}
+
+int RunAtDesktopScale(const std::string& test, const std::string& scale, std::string& output) {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return -1;
+  self[n] = 0;
+  setenv("GDK_DPI_SCALE", scale.c_str(), 1);
+  setenv("SV_LAYOUT_CHILD", "1", 1);
+  CommandResult r = RunCommand({self, "--gtest_also_run_disabled_tests", "--gtest_filter=" + test});
+  unsetenv("GDK_DPI_SCALE");
+  unsetenv("SV_LAYOUT_CHILD");
+  output = r.out + r.err;
+  return r.exitCode;
 }
 
 std::string ArtifactDir() {

@@ -5,7 +5,9 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "ui/Forms.h"
 #include "ui/wx/WxWindows.h"
 
 namespace sv::test {
@@ -34,6 +36,19 @@ class DirectoryDialogUser {
   struct Timer;
   Timer* timer_;
 };
+
+// What is wrong with the layout of a shown form, as the toolkit draws it, one line each: a
+// caption (check box, radio button, label, button, group, list column, drop-down item) whose
+// text, in the control's font, is wider or taller than the room its control gives it; two
+// controls of one parent that overlap; a control that reaches out of its parent, or into a
+// group's caption.
+std::vector<std::string> LayoutFaults(ui::TForm& form);
+
+// Runs this test program again for one test (gtest filter) with GDK_DPI_SCALE=scale and
+// SV_LAYOUT_CHILD=1 in its environment; its exit status (0: passed), the output in output.
+int RunAtDesktopScale(const std::string& test, const std::string& scale, std::string& output);
+// Whether this process is such a run.
+bool AtDesktopScale();
 
 // The toolkit window of a control as a W; a failure (and nullptr) when it is none.
 template <class W>

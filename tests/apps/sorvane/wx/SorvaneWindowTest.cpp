@@ -12,6 +12,8 @@
 #include <wx/textctrl.h>
 #include <wx/wx.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -204,4 +206,40 @@ TEST_F(SorvaneWindow, ADropAndTheRealChooserRefuseACafeFolderWithOneMessageNamin
               (std::distance(fs::directory_iterator(Prog() + "setting/"), {}) == 1 &&
                FileExists(DefaultIniPath())));
   form->Close();
+}
+
+// Run by the test below, once per scale of the desktop's text (GDK_DPI_SCALE).
+TEST_F(SorvaneWindow, DISABLED_IsLaidOutForTheDesktopsTextScale) {
+  const double scale = std::atof(std::getenv("GDK_DPI_SCALE") ? std::getenv("GDK_DPI_SCALE") : "1");
+  const int ppi = ui::Application().Backend()->PixelsPerInch();
+  EXPECT_EQ(ppi, static_cast<int>(std::lround(96 * scale)));
+  const std::string data = Folder("data");
+  Job(data);
+  auto form = Form();
+  form->Show();
+  ui::wx::Settle(300);
+  // The design's client area of 533 x 630 pixels, scaled.
+  auto* frame = dynamic_cast<wxFrame*>(ui::wx::WindowOf(*form));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->GetClientSize(), wxSize(form->ClientWidth(), form->ClientHeight()));
+  EXPECT_NEAR(form->ClientWidth(), 533 * ppi / 96.0, 1);
+  EXPECT_NEAR(form->SpeedButtonAll.Left(), 416 * ppi / 96.0, 1);
+  EXPECT_EQ(LayoutFaults(*form), V{});
+  const std::string tag = std::to_string(ppi);
+  EXPECT_TRUE(ui::wx::SaveScreenshot(*form, ArtifactDir() + "sorvane_window_" + tag + "dpi.png"));
+  form->PageControl1.SelectPage(1);
+  ui::wx::Settle(100);
+  EXPECT_EQ(LayoutFaults(*form), V{});
+  form->Close();
+}
+
+TEST(SorvaneLayout, NoCaptionIsCutAndNothingOverlapsAtEveryTextScale) {
+  for (const char* scale : {"1.0", "1.25", "1.5", "2.0"}) {
+    std::string output;
+    EXPECT_EQ(
+        RunAtDesktopScale("SorvaneWindow.DISABLED_IsLaidOutForTheDesktopsTextScale", scale, output),
+        0)
+        << "GDK_DPI_SCALE=" << scale << "\n"
+        << output;
+  }
 }
