@@ -164,6 +164,55 @@ void DirectoryDialogUser::Tick() {
   done_ = true;
 }
 
+struct MessageDialogUser::Timer : wxTimer {
+  explicit Timer(MessageDialogUser* user) : user_(user) {}
+  void Notify() override { user_->Tick(); }
+  MessageDialogUser* user_;
+};
+
+MessageDialogUser::MessageDialogUser() : timer_(new Timer(this)) {
+  timer_->Start(200);
+}
+
+MessageDialogUser::~MessageDialogUser() {
+  timer_->Stop();
+  delete timer_;
+}
+
+void MessageDialogUser::Tick() {
+  struct GList {
+    void* data;
+    GList* next;
+    GList* prev;
+  };
+  auto list = Gtk<GList* (*)()>("gtk_window_list_toplevels");
+  auto visible = Gtk<int (*)(void*)>("gtk_widget_get_visible");
+  auto freeList = Gtk<void (*)(GList*)>("g_list_free");
+  auto messageType = Gtk<unsigned long (*)()>("gtk_message_dialog_get_type");
+  auto isA = Gtk<int (*)(void*, unsigned long)>("g_type_check_instance_is_a");
+  auto get = Gtk<void (*)(void*, const char*, ...)>("g_object_get");
+  auto respond = Gtk<void (*)(void*, int)>("gtk_dialog_response");
+  auto freeText = Gtk<void (*)(void*)>("g_free");
+  if (!list || !visible || !freeList || !messageType || !isA || !get || !respond || !freeText)
+    return;
+  GList* windows = list();
+  void* dialog = nullptr;
+  for (GList* w = windows; w; w = w->next)
+    if (visible(w->data) && isA(w->data, messageType())) dialog = w->data;
+  freeList(windows);
+  if (!dialog) return;
+  char* text = nullptr;
+  char* secondary = nullptr;
+  get(dialog, "text", &text, "secondary-text", &secondary, static_cast<void*>(nullptr));
+  std::string all = text ? text : "";
+  if (secondary && *secondary) all += std::string("\n") + secondary;
+  freeText(text);
+  freeText(secondary);
+  texts_.push_back(all);
+  constexpr int kGtkResponseOk = -5;
+  respond(dialog, kGtkResponseOk);
+}
+
 namespace {
 
 struct Box {

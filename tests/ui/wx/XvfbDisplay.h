@@ -37,6 +37,21 @@ class DirectoryDialogUser {
   Timer* timer_;
 };
 
+// Plays the user of the toolkit's message boxes while it lives: reads the text of each one that
+// opens (its main and secondary text, joined by a line feed) and presses its default button.
+class MessageDialogUser {
+ public:
+  MessageDialogUser();
+  ~MessageDialogUser();
+  const std::vector<std::string>& Texts() const { return texts_; }
+
+ private:
+  void Tick();
+  std::vector<std::string> texts_;
+  struct Timer;
+  Timer* timer_;
+};
+
 // What is wrong with the layout of a shown form, as the toolkit draws it, one line each: a
 // caption (check box, radio button, label, button, group, list column, drop-down item) whose
 // text, in the control's font, is wider or taller than the room its control gives it; two
