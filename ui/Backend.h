@@ -65,19 +65,24 @@ class TBackend {
   virtual void WaitModal(TForm& form) = 0;
   virtual void EndModal(TForm& form) = 0;
 
-  // The system's message box over parent (may be null); returns IDOK...
-  virtual int MessageBox(TForm* parent, const std::string& text, const std::string& caption,
+  // The system's message box over parent (may be null); returns IDOK... The text is wide (it
+  // may hold what code page 932 cannot), the caption in the ANSI code page.
+  virtual int MessageBox(TForm* parent, const std::u16string& text, const std::string& caption,
                          int flags) = 0;
   // The open-file dialog; true with fileName (and the 1-based filterIndex) when a file was chosen.
   virtual bool OpenFileDialog(TOpenDialog& dialog, TWinControl* owner, std::string& fileName,
                               int& filterIndex) = 0;
-  // The directory dialog; true with path when the user chose a folder with OK.
+  // The directory dialog; true with path when the user chose a folder with OK. Paths as the file
+  // system spells them (UTF-8).
   virtual bool BrowseForFolder(TWinControl* owner, const std::string& title,
                                const std::string& initialDir, std::string& path) = 0;
   // Shows menu at a point in screen coordinates and runs the chosen item.
   virtual void Popup(TPopupMenu& menu, TPoint screenPoint) = 0;
   // Screen coordinates of a control's client point.
   virtual TPoint ClientToScreen(TControl& control, TPoint point) = 0;
+  // The toolkit's font resolution, measured once at its start: 96 at the usual size of text,
+  // more when the desktop's text is larger. Forms scale to it.
+  virtual int PixelsPerInch() const { return 96; }
 };
 
 using TBackendFactory = std::function<std::unique_ptr<TBackend>()>;

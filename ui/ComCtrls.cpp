@@ -313,3 +313,16 @@ void TPageControl::SelectPage(int index) {
 }
 
 }  // namespace ui
+
+namespace ui {
+
+void TListView::ChangeScale(int m, int d) {
+  TWinControl::ChangeScale(m, d);
+  if (m == d || d <= 0) return;
+  for (int i = 0; i < columns_.Count(); ++i) {
+    TListColumn* c = columns_[i];
+    c->SetWidth(static_cast<int>((static_cast<long long>(c->Width()) * m + d / 2) / d));
+  }
+}
+
+}  // namespace ui

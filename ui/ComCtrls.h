@@ -132,6 +132,9 @@ class TListView : public TWinControl {
   // The user clicking a row: it becomes selected, then OnClick.
   void SelectItem(int index);
 
+  // The columns' widths scale with the list.
+  void ChangeScale(int m, int d) override;
+
   // The text colour of a row as drawn: the font colour, as OnCustomDrawItem leaves it.
   TColor ItemTextColor(int index);
   TListViewCustomDrawItemEvent OnCustomDrawItem;

@@ -374,6 +374,26 @@ void TControl::SetText(std::string text) {
   TextChanged();
 }
 
+namespace {
+// m/d of v, rounded to the nearest, as the system's MulDiv.
+int MulDiv(int v, int m, int d) {
+  const long long p = static_cast<long long>(v) * m;
+  return static_cast<int>((p >= 0 ? p + d / 2 : p - d / 2) / d);
+}
+}  // namespace
+
+void TControl::ChangeScale(int m, int d) {
+  if (m == d || d <= 0) return;
+  const int left = MulDiv(left_, m, d), top = MulDiv(top_, m, d);
+  SetBounds(left, top, MulDiv(left_ + width_, m, d) - left, MulDiv(top_ + height_, m, d) - top);
+}
+
+void TWinControl::ChangeScale(int m, int d) {
+  TControl::ChangeScale(m, d);
+  for (TControl* c : std::vector<TControl*>(controls_))
+    c->ChangeScale(m, d);
+}
+
 void TControl::Realize() {
   if (peer_ || (ComponentState() & rtl::csDestroying)) return;
   TBackend* backend = Application().Backend();

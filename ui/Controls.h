@@ -160,6 +160,11 @@ class TControl : public rtl::TComponent {
   rtl::TNotifyEvent OnClick;
   rtl::TNotifyEvent OnDblClick;
 
+  // Scales position and size by m/d, as the class library scales a form made for another screen
+  // resolution: edges are scaled, so that controls that touched still touch. A container scales
+  // what it holds.
+  virtual void ChangeScale(int m, int d);
+
   // The user moved or sized the window (backends call this): the new bounds, not sent back.
   void BoundsFromWindow(int left, int top, int width, int height);
 
@@ -210,6 +215,8 @@ class TControl : public rtl::TComponent {
 struct TDropFiles {
   std::vector<std::string> Names;  // ANSI code page
   TPoint Point;
+  // The same names as the file system spells them (UTF-8), when the toolkit gave them.
+  std::vector<std::string> OsNames = {};
 };
 using TDropHandler = std::function<void(const TDropFiles& drop)>;
 
@@ -240,6 +247,8 @@ class TWinControl : public TControl {
   void SetDropHandler(TDropHandler handler) { dropHandler_ = std::move(handler); }
   // A drop from the toolkit: passed to the drop handler while the window accepts files.
   void DeliverDrop(const TDropFiles& drop);
+
+  void ChangeScale(int m, int d) override;
 
  protected:
   virtual void InsertControl(TControl* control);

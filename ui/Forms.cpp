@@ -227,6 +227,18 @@ bool TForm::Active() const {
   return Application().ActiveForm() == this;
 }
 
+void TForm::ChangeScale(int m, int d) {
+  if (m == d || d <= 0) return;
+  // The frame is the toolkit's: only the client area scales, and the place stays.
+  const auto scale = [m, d](int v) {
+    return static_cast<int>((static_cast<long long>(v) * m + d / 2) / d);
+  };
+  SetClientWidth(scale(ClientWidth()));
+  SetClientHeight(scale(ClientHeight()));
+  for (int i = 0; i < ControlCount(); ++i)
+    Controls(i)->ChangeScale(m, d);
+}
+
 void TForm::DoShow() {
   if (OnShow) OnShow(this);
 }
@@ -241,7 +253,13 @@ void TForm::SetVisible(bool visible) {
     SetVisibleFlag(true);
     DoShow();
     if (!Visible()) return;  // OnShow hid it again
-    if (Application().StartBackend()) {
+    if (TBackend* backend = Application().StartBackend()) {
+      const int ppi = backend->PixelsPerInch();
+      if (!Peer() && scaled_ && pixelsPerInch_ == kDesignPixelsPerInch && ppi > 0 &&
+          ppi != pixelsPerInch_) {
+        ChangeScale(ppi, pixelsPerInch_);
+        pixelsPerInch_ = ppi;
+      }
       Realize();
       Changed(TChange::Visible);
     }
@@ -455,6 +473,18 @@ void TApplication::StopBackend() {
 int TApplication::MessageBox(const std::string& text, const std::string& caption, int flags) {
   const std::string& shown = caption.empty() ? title_ : caption;
   if (messageBoxHook_) return messageBoxHook_(text, shown, flags);
+  return ShowMessageBox(platform::AnsiToWide(text), shown, flags);
+}
+
+int TApplication::MessageBoxW(const std::u16string& text, const std::string& caption, int flags) {
+  const std::string& shown = caption.empty() ? title_ : caption;
+  if (messageBoxWHook_) return messageBoxWHook_(text, shown, flags);
+  if (messageBoxHook_) return messageBoxHook_(platform::WideToAnsi(text), shown, flags);
+  return ShowMessageBox(text, shown, flags);
+}
+
+int TApplication::ShowMessageBox(const std::u16string& text, const std::string& caption,
+                                 int flags) {
   TBackend* backend = nullptr;
   try {
     backend = StartBackend();
@@ -463,9 +493,12 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
   }
   if (backend) {
     TForm* parent = activeForm_ && activeForm_->Peer() ? activeForm_ : nullptr;
-    return backend->MessageBox(parent, text, shown, flags);
+    return backend->MessageBox(parent, text, caption, flags);
   }
-  std::cerr << ForConsole(shown) << ": " << ForConsole(text) << std::endl;
+  std::string utf8;
+  for (char c : platform::WideToUtf8(text))
+    if (c != '\r') utf8 += c;
+  std::cerr << ForConsole(caption) << ": " << utf8 << std::endl;
   return DefaultMessageBoxResult(flags);
 }
 
@@ -504,6 +537,11 @@ void TApplication::HandleException(rtl::TObject* sender) {
 
 TApplication::TMessageBoxHook TApplication::SetMessageBoxHook(TMessageBoxHook hook) {
   std::swap(hook, messageBoxHook_);
+  return hook;
+}
+
+TApplication::TMessageBoxWHook TApplication::SetMessageBoxWHook(TMessageBoxWHook hook) {
+  std::swap(hook, messageBoxWHook_);
   return hook;
 }
 

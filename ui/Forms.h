@@ -114,6 +114,16 @@ class TForm : public TWinControl {
   int FrameWidth() const;   // outer minus client width
   int FrameHeight() const;  // outer minus client height
 
+  // The form is laid out for 96 pixels per inch; when Scaled (the default), the first show scales
+  // its client size and every control it holds to the toolkit's font resolution (the backend's
+  // PixelsPerInch), once. Its place on the screen is kept.
+  bool Scaled() const { return scaled_; }
+  void SetScaled(bool scaled) { scaled_ = scaled; }
+  static constexpr int kDesignPixelsPerInch = 96;
+  // The resolution the form is laid out for now: 96 until the show scaled it.
+  int PixelsPerInch() const { return pixelsPerInch_; }
+  void ChangeScale(int m, int d) override;
+
   TMainMenu* Menu() const { return menu_; }
   void SetMenu(TMainMenu* menu);
   void MenuChanged();
@@ -176,6 +186,8 @@ class TForm : public TWinControl {
   TModalResult modalResult_ = mrNone;
   bool modal_ = false;
   bool created_ = false;
+  bool scaled_ = true;
+  int pixelsPerInch_ = kDesignPixelsPerInch;
 };
 
 // The process-wide application object: Application().
@@ -216,6 +228,9 @@ class TApplication : public rtl::TComponent {
   // the message-box hook when one is set; without a display (or in a silent run) the text goes to
   // standard error and the answer is the default button.
   int MessageBox(const std::string& text, const std::string& caption, int flags);
+  // The same with a text that code page 932 need not hold (a name as the file system spells it).
+  // Goes to the wide hook when one is set, else to the message-box hook in the ANSI code page.
+  int MessageBoxW(const std::u16string& text, const std::string& caption, int flags);
   // The default error report, as the class library's: OnException when assigned, else
   // ShowException.
   void HandleException(rtl::TObject* sender, const std::exception& e);
@@ -252,6 +267,9 @@ class TApplication : public rtl::TComponent {
   using TMessageBoxHook =
       std::function<int(const std::string& text, const std::string& caption, int flags)>;
   TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook);
+  using TMessageBoxWHook =
+      std::function<int(const std::u16string& text, const std::string& caption, int flags)>;
+  TMessageBoxWHook SetMessageBoxWHook(TMessageBoxWHook hook);
   // A modal hook plays the user of a modal form shown without a backend: it is called with the
   // form while its ModalResult is 0 and returns false when it has nothing more to do (the form
   // then closes with mrCancel).
@@ -270,6 +288,7 @@ class TApplication : public rtl::TComponent {
   void FormHidden(TForm* form);
   void SetActiveForm(TForm* form);
   bool RunModalHook(TForm& form);
+  int ShowMessageBox(const std::u16string& text, const std::string& caption, int flags);
   std::string title_;
   TForm* mainForm_ = nullptr;
   TForm* activeForm_ = nullptr;
@@ -282,6 +301,7 @@ class TApplication : public rtl::TComponent {
   TBackendFactory backendFactory_;
   std::unique_ptr<TBackend> backend_;
   TMessageBoxHook messageBoxHook_;
+  TMessageBoxWHook messageBoxWHook_;
   TModalHook modalHook_;
   int exitCode_ = 0;
 };

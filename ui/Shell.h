@@ -21,8 +21,9 @@ class TShell {
   virtual TDropHandler GetDropHandler(TWinControl& window);
   virtual void SetDropHandler(TWinControl& window, TDropHandler handler);
 
-  // The directory dialog over owner's window: true with path (ANSI code page) when the user chose
-  // a folder with OK. initialDir (may be empty) is selected when the dialog opens.
+  // The directory dialog over owner's window: true with path when the user chose a folder with OK.
+  // initialDir (may be empty) is selected when the dialog opens. Both paths are spelled as the
+  // file system spells them (UTF-8), so that every folder can be named; the title is ANSI.
   virtual bool BrowseForFolder(TWinControl* owner, const std::string& title,
                                const std::string& initialDir, std::string& path);
   // The open dialog's system side: true with the chosen file's name as the user gave it and the

@@ -86,5 +86,17 @@ void TFileDrop::DropFiles(const ui::TDropFiles& drop) {
   rtl::TStringList files;
   for (const std::string& name : drop.Names)
     files.Add(name);  // whole, however long
-  OnFileDrop(this, files.Count(), files, drop.Point.X, drop.Point.Y);
+  osNames_ = &drop.OsNames;
+  try {
+    OnFileDrop(this, files.Count(), files, drop.Point.X, drop.Point.Y);
+  } catch (...) {
+    osNames_ = nullptr;
+    throw;
+  }
+  osNames_ = nullptr;
+}
+
+std::string TFileDrop::OsFileName(int index) const {
+  if (!osNames_ || index < 0 || static_cast<size_t>(index) >= osNames_->size()) return {};
+  return (*osNames_)[static_cast<size_t>(index)];
 }

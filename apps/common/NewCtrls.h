@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/RtlClasses.h"
 #include "ui/Controls.h"
@@ -27,6 +28,10 @@ class TFileDrop : public rtl::TComponent {
   void SetControl(ui::TWinControl* control);
   TFileDropEvent OnFileDrop;
 
+  // During OnFileDrop: the index-th dropped name as the file system spells it (UTF-8), which the
+  // ANSI name may not hold exactly; empty when the toolkit gave none or index is out of range.
+  std::string OsFileName(int index) const;
+
   // The window whose drop handler is hooked now, or null.
   ui::TWinControl* HookedWindow() const { return hookedWindow_; }
 
@@ -48,4 +53,5 @@ class TFileDrop : public rtl::TComponent {
   ui::TDropHandler previousHandler_;
   // The handler put on a window holds this: a window that outlives the component drops nothing.
   std::shared_ptr<TFileDrop*> self_;
+  const std::vector<std::string>* osNames_ = nullptr;  // of the drop being reported
 };

@@ -1,5 +1,7 @@
 #include "apps/sorvane/Unit1.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -62,6 +64,51 @@ std::string UnreachableName(const platform::FolderEntry& entry, const std::strin
 // Why a file that another job of the run reached first is not rewritten again.
 std::string HandedAlready() {
   return J("このファイルはこの処理で既に別のジョブの書き換えに渡されています");
+}
+
+bool IsOsFolder(const std::string& utf8Path) {
+  struct stat st;
+  return !utf8Path.empty() && ::stat(utf8Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The characters of a name that code page 932 cannot hold, each once.
+std::u16string Unrecordable(const std::string& utf8) {
+  const std::u16string wide = platform::Utf8ToWide(utf8);
+  std::u16string found;
+  for (size_t i = 0; i < wide.size();) {
+    const size_t start = i;
+    const char32_t c = platform::NextCodePoint(wide, i);
+    const std::u16string one = wide.substr(start, i - start);
+    if (c != U'?' && platform::WideToAnsi(one) == "?" && found.find(one) == std::u16string::npos)
+      found += one;
+  }
+  return found;
+}
+
+// Why a folder cannot be a job under its name: the job file and the logs hold the path in code
+// page 932, and must give back this folder and no other. path is the folder in code page 932,
+// os as the file system spells it. Empty when it can be a job.
+std::u16string NameRefusal(const std::string& path, const std::string& os) {
+  const std::u16string shown = u"フォルダ「" + platform::Utf8ToWide(os) + u"」";
+  const std::u16string rename = u"フォルダ名を変更してください。";
+  if (const std::u16string chars = Unrecordable(os); !chars.empty()) {
+    std::u16string named;
+    for (size_t i = 0, n = 0; i < chars.size() && n < 3; ++n) {
+      const size_t start = i;
+      platform::NextCodePoint(chars, i);
+      if (n > 0) named += u"、";
+      named += chars.substr(start, i - start);
+    }
+    return shown + u"の名前に、このプログラムの設定とログに記録できない文字（" + named +
+           u" など）が含まれているため、追加できません。" + rename;
+  }
+  if (HasLineBreak(os)) return shown + u"の名前に改行が含まれているため、追加できません。" + rename;
+  if (platform::OsPath(path) != os || platform::PathIsAmbiguous(path))
+    return shown +
+           u"の名前は、このプログラムの設定とログでは同じ場所の別の名前と区別できない"
+           u"ため、追加できません。" +
+           rename;
+  return {};
 }
 
 std::string ExceptionText(const std::exception& e) {
@@ -338,27 +385,28 @@ void TForm1::SelectJob(const std::string& path) {
   ListBoxJob.SetItemIndex(ListBoxJob.Items().IndexOfExact(path));
 }
 
-bool TForm1::AddJobFolder(const std::string& path) {
+bool TForm1::AddJobFolder(const std::string& path, const std::string& osPath) {
+  const std::string os = osPath.empty() ? platform::OsPath(path) : osPath;
+  const std::u16string refusal = NameRefusal(path, os);
+  if (!refusal.empty()) {
+    // Only a folder is refused; without the real name, a name that stands for another counts.
+    if (IsOsFolder(os) || (osPath.empty() && platform::PathIsAmbiguous(path)))
+      ui::Application().MessageBoxW(refusal, "", ui::MB_OK | ui::MB_ICONERROR);
+    return false;
+  }
+  if (!platform::DirectoryExists(path) || JobFolderState(path) != 0) return false;
   std::string problem;
-  // A name that the logs and the job file could not give back as it is.
-  if (platform::PathIsAmbiguous(path))
-    problem = J("名前にコードページ932で表せない文字があるか、別の名前と区別できません");
-  else if (HasLineBreak(path))
-    problem = J("パスに改行があります");
-  if (problem.empty()) {
-    if (!platform::DirectoryExists(path) || JobFolderState(path) != 0) return false;
-    try {
-      // The job file holds the passwords: its owner's alone, also where an older one was. One
-      // kept while its folder was missing keeps its settings.
-      std::string error, bytes;
-      const std::string ini = JobIniPath(path);
-      const std::string from = platform::FileExists(ini) ? ini : DefaultIniPath();
-      if (!platform::ReadFileBytes(from, bytes, &error) ||
-          !platform::WritePrivateFile(ini, bytes, &error))
-        problem = J("設定ファイルを作れません: ") + error;
-    } catch (const EJobIniPathError& e) {
-      problem = e.Message();
-    }
+  try {
+    // The job file holds the passwords: its owner's alone, also where an older one was. One kept
+    // while its folder was missing keeps its settings.
+    std::string error, bytes;
+    const std::string ini = JobIniPath(path);
+    const std::string from = platform::FileExists(ini) ? ini : DefaultIniPath();
+    if (!platform::ReadFileBytes(from, bytes, &error) ||
+        !platform::WritePrivateFile(ini, bytes, &error))
+      problem = J("設定ファイルを作れません: ") + error;
+  } catch (const EJobIniPathError& e) {
+    problem = e.Message();
   }
   if (!problem.empty()) {
     ui::Application().MessageBox(path + J(" は追加できません。") + "\r\n" + problem, "",
@@ -915,7 +963,7 @@ void TForm1::FileDrop1FileDrop(rtl::TObject*, int, const rtl::TStringList& files
     const std::string& path = files.Strings(i);
     last = path;
     lastListed = platform::DirectoryExists(path) && JobFolderState(path) == 1;
-    AddJobFolder(path);
+    AddJobFolder(path, FileDrop1.OsFileName(i));
   }
   FileListBox1.Update();
   SelectJob(lastListed ? std::string() : last);
@@ -925,7 +973,7 @@ void TForm1::mnuAddDirClick(rtl::TObject*) {
   if (!FolderDialog1.Execute()) return;
   std::string path = WithoutTrailingSlash(FolderDialog1.Directory());
   const bool listed = JobFolderState(path) == 1;
-  AddJobFolder(path);
+  AddJobFolder(path, WithoutTrailingSlash(FolderDialog1.OsDirectory()));
   FileListBox1.Update();
   SelectJob(listed ? std::string() : path);
 }

@@ -144,8 +144,12 @@ class TForm1 : public ui::TForm {
   // nothing. The controls are not reloaded.
   void SelectJob(const std::string& path);
   // Adds an existing folder that is not listed yet, with a copy of default.ini as its job file;
-  // says so in a message box and adds nothing when that file cannot be made. True when added.
-  bool AddJobFolder(const std::string& path);
+  // says so in a message box and adds nothing when that file cannot be made, or when the job file
+  // and the logs could not name the folder (a character that code page 932 cannot hold, a name
+  // it writes as another folder's, a line break). osPath is the folder as the file system spells
+  // it, as the drop or the chooser gave it (UTF-8; empty: path as the file system reaches it).
+  // True when added.
+  bool AddJobFolder(const std::string& path, const std::string& osPath = {});
   // Reads the job file and shows its settings in the controls.
   void ShowJobSettings(const std::string& path);
   // Lists the jobs left out at start whose folder exists again.

@@ -654,3 +654,65 @@ TEST(Application, SilentRunShowsNoWindowAndProcessMessagesIsHarmless) {
   form->Hide();
   Application().SetToolWindow(false);
 }
+
+TEST(Application, AWideMessageBoxKeepsWhatCodePage932Lacks) {
+  const std::u16string text = u"フォルダ「café」は追加できません。";
+  {
+    // Without a wide hook the message-box hook gets it in the ANSI code page.
+    MessageBoxes boxes(IDOK);
+    EXPECT_EQ(Application().MessageBoxW(text, "Sorvane", MB_OK), IDOK);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, J("フォルダ「caf?」は追加できません。"));
+    std::u16string wide;
+    auto old =
+        Application().SetMessageBoxWHook([&](const std::u16string& t, const std::string&, int) {
+          wide = t;
+          return IDYES;
+        });
+    EXPECT_EQ(Application().MessageBoxW(text, "", MB_YESNO), IDYES);
+    EXPECT_EQ(wide, text);
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+    Application().SetMessageBoxWHook(old);
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Application().MessageBoxW(text + u"\r\n2", "Sorvane", MB_OK), IDOK);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Sorvane: フォルダ「café」は追加できません。\n2\n");
+}
+
+TEST(Form, ChangeScaleScalesEveryEdgeButTheFormsPlace) {
+  TForm form(nullptr);
+  form.SetBorderStyle(bsSingle);
+  form.SetBounds(30, 40, 300, 200);
+  const int clientWidth = form.ClientWidth(), clientHeight = form.ClientHeight();
+  TGroupBox group(&form);
+  group.SetParent(&form);
+  group.SetBounds(5, 5, 101, 61);
+  TCheckBox first(&form), second(&form);
+  first.SetParent(&group);
+  first.SetBounds(7, 13, 91, 17);
+  second.SetParent(&group);
+  second.SetBounds(7, 30, 91, 17);  // touches the first
+  TListView list(&form);
+  list.SetParent(&form);
+  list.SetBounds(0, 70, 200, 100);
+  list.Columns().Add()->SetWidth(75);
+
+  form.ChangeScale(144, 96);
+  EXPECT_EQ(form.Left(), 30);
+  EXPECT_EQ(form.Top(), 40);
+  EXPECT_EQ(form.ClientWidth(), clientWidth * 3 / 2);
+  EXPECT_EQ(form.ClientHeight(), (clientHeight * 3 + 1) / 2);  // rounded
+  // Edges scale (5 * 1.5 = 7.5 rounds to 8; 5 + 101 = 106 * 1.5 = 159), so that controls that
+  // touched still touch.
+  EXPECT_EQ(group.BoundsRect(), (TRect{8, 8, 159, 99}));
+  EXPECT_EQ(first.BoundsRect(), (TRect{11, 20, 147, 45}));
+  EXPECT_EQ(second.Top(), first.BoundsRect().Bottom);
+  EXPECT_EQ(list.BoundsRect(), (TRect{0, 105, 300, 255}));
+  EXPECT_EQ(list.Columns()[0]->Width(), 113);
+  // Back to the design: the same numbers.
+  form.ChangeScale(96, 144);
+  EXPECT_EQ(first.BoundsRect(), (TRect{7, 13, 98, 30}));
+  EXPECT_EQ(form.ClientWidth(), clientWidth);
+  EXPECT_EQ(form.PixelsPerInch(), TForm::kDesignPixelsPerInch);  // only a show changes it
+}

@@ -1,5 +1,7 @@
 #include "ui/wx/WxBackend.h"
 
+#include <dlfcn.h>
+
 #include <wx/dcmemory.h>
 #include <wx/dirdlg.h>
 #include <wx/evtloop.h>
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <unordered_map>
 #include <vector>
@@ -35,6 +38,16 @@ wxString ToWxText(std::string_view ansi) {
     s += ansi[i];
   }
   return ToWx(s);
+}
+
+wxString ToWxText(std::u16string_view wide) {
+  std::u16string s;
+  s.reserve(wide.size());
+  for (size_t i = 0; i < wide.size(); ++i) {
+    if (wide[i] == u'\r' && i + 1 < wide.size() && wide[i + 1] == u'\n') continue;
+    s += wide[i];
+  }
+  return wxString::FromUTF8(platform::WideToUtf8(s));
 }
 
 std::string FromWx(const wxString& text) {
@@ -253,9 +266,27 @@ int MessageFlagsToStyle(int flags, bool& customLabels, int& kind) {
   return style;
 }
 
+// The toolkit's font resolution: GTK's screen resolution (the desktop's font DPI, with
+// GDK_DPI_SCALE), 96 when it has none.
+int FontResolution() {
+  void* gdk = dlopen("libgdk-3.so.0", RTLD_NOW | RTLD_NOLOAD);
+  using ScreenFn = void* (*)();
+  using ResolutionFn = double (*)(void*);
+  auto screen =
+      reinterpret_cast<ScreenFn>(dlsym(gdk ? gdk : RTLD_DEFAULT, "gdk_screen_get_default"));
+  auto resolution =
+      reinterpret_cast<ResolutionFn>(dlsym(gdk ? gdk : RTLD_DEFAULT, "gdk_screen_get_resolution"));
+  double dpi = -1;
+  if (screen && resolution)
+    if (void* s = screen()) dpi = resolution(s);
+  if (gdk) dlclose(gdk);
+  return dpi > 0 ? static_cast<int>(std::lround(dpi)) : 96;
+}
+
 class WxBackend : public TBackend {
  public:
-  WxBackend() = default;
+  WxBackend() : pixelsPerInch_(FontResolution()) {}
+  int PixelsPerInch() const override { return pixelsPerInch_; }
   ~WxBackend() override {
     for (wxEventLoopBase* loop : modalLoops_)
       if (loop->IsRunning()) loop->ScheduleExit();
@@ -303,7 +334,7 @@ class WxBackend : public TBackend {
       if (modalForms_[i] == &form && modalLoops_[i]->IsRunning()) modalLoops_[i]->ScheduleExit();
   }
 
-  int MessageBox(TForm* parent, const std::string& text, const std::string& caption,
+  int MessageBox(TForm* parent, const std::u16string& text, const std::string& caption,
                  int flags) override {
     bool customLabels = false;
     int kind = MB_OK;
@@ -354,10 +385,10 @@ class WxBackend : public TBackend {
 
   bool BrowseForFolder(TWinControl* owner, const std::string& title, const std::string& initialDir,
                        std::string& path) override {
-    wxDirDialog dd(OwnerWindow(owner), ToWx(title), ToWx(initialDir),
+    wxDirDialog dd(OwnerWindow(owner), ToWx(title), wxString::FromUTF8(initialDir),
                    wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
     if (dd.ShowModal() != wxID_OK) return false;
-    path = FromWx(dd.GetPath());
+    path = dd.GetPath().utf8_string();
     return true;
   }
 
@@ -388,6 +419,7 @@ class WxBackend : public TBackend {
     return WindowOf(*owner);
   }
   bool terminated_ = false;
+  int pixelsPerInch_;
   std::vector<wxEventLoopBase*> modalLoops_;
   std::vector<TForm*> modalForms_;
 };

@@ -18,6 +18,7 @@ namespace ui::wx {
 // ANSI (code page 932) <-> the toolkit's text. ToWxText also turns CR LF into the toolkit's LF.
 wxString ToWx(std::string_view ansi);
 wxString ToWxText(std::string_view ansi);
+wxString ToWxText(std::u16string_view wide);  // likewise, from wide text
 std::string FromWx(const wxString& text);
 std::string FromWxText(const wxString& text);  // LF -> CR LF
 wxColour ToColour(TColor color);

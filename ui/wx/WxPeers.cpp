@@ -1,5 +1,6 @@
 // The windows of the controls.
 #include <wx/checklst.h>
+#include <wx/dcclient.h>
 #include <wx/dnd.h>
 #include <wx/listctrl.h>
 #include <wx/notebook.h>
@@ -132,8 +133,10 @@ class DropTarget : public wxFileDropTarget {
   bool OnDropFiles(wxCoord x, wxCoord y, const wxArrayString& names) override {
     if (!control_ || !control_->AcceptsFiles()) return false;
     TDropFiles drop;
-    for (const wxString& n : names)
+    for (const wxString& n : names) {
       drop.Names.push_back(FromWx(n));
+      drop.OsNames.push_back(n.utf8_string());
+    }
     drop.Point = {x, y};
     Guarded(control_, [&] { control_->DeliverDrop(drop); });
     return true;
@@ -732,7 +735,12 @@ class LabelPeer : public WxPeer {
     auto* l = dynamic_cast<TLabel*>(control_);
     if (l && l->WordWrap()) label->Wrap(std::max(1, control_->Width()));
     if (!AutoSize()) return;
-    wxSize best = label->GetBestSize();
+    // The text's own extent in the label's font (the toolkit's best size keeps a size asked for
+    // before the font was set), plus the border.
+    wxClientDC dc(label);
+    dc.SetFont(label->GetFont());
+    wxSize best = dc.GetMultiLineTextExtent(label->GetLabelText()) +
+                  (label->GetSize() - label->GetClientSize());
     control_->BoundsFromWindow(control_->Left(), control_->Top(), best.x, best.y);
     label->SetSize(wxRect(Position(), best));
   }

@@ -54,13 +54,14 @@ TEST(FolderDialog, RemembersTheChosenFolderAndPreselectsIt) {
   browser.answer = first;
   EXPECT_TRUE(dialog.Execute());
   EXPECT_EQ(dialog.Directory(), first);
-  browser.answer = second;
+  browser.answer = platform::AnsiToUtf8(second);  // the dialog speaks the file system's names
   EXPECT_TRUE(dialog.Execute());
   EXPECT_EQ(dialog.Directory(), second);
+  EXPECT_EQ(dialog.OsDirectory(), platform::AnsiToUtf8(second));
   browser.ok = false;  // Cancel
   EXPECT_FALSE(dialog.Execute());
   EXPECT_EQ(dialog.Directory(), second);
-  EXPECT_EQ(browser.initials, (std::vector<std::string>{"", first, second}));
+  EXPECT_EQ(browser.initials, (std::vector<std::string>{"", first, platform::AnsiToUtf8(second)}));
   EXPECT_EQ(browser.owners, (std::vector<ui::TWinControl*>{&form, &form, &form}));
   EXPECT_EQ(browser.titles[0], dialog.Title());
 
@@ -75,6 +76,41 @@ TEST(FolderDialog, RemembersTheChosenFolderAndPreselectsIt) {
   // A folder deleted since is not preselected.
   rmdir(platform::AnsiToUtf8(second).c_str());
   browser.ok = false;
+  EXPECT_FALSE(dialog.Execute());
+  EXPECT_EQ(browser.initials.back(), "");
+}
+
+TEST(FolderDialog, AFolderIsGivenBackByItsRealNameWhateverCodePage932MakesOfIt) {
+  sv::test::TempDir tmp;
+  // The wave dash as Linux input methods type it (code page 932 decodes its code as ～), and a
+  // name that code page 932 cannot hold at all.
+  const std::string wave = tmp / "報告〜2024", cafe = tmp / "café";
+  mkdir(wave.c_str(), 0755);
+  mkdir(cafe.c_str(), 0755);
+  ui::TForm form(nullptr);
+  TFolderDialog dialog(&form);
+  FakeBrowser browser;
+  struct Case {
+    std::string chosen, ansi;
+  };
+  for (const Case& c : {Case{wave, platform::Utf8ToAnsi(wave)}, Case{cafe, tmp / "caf?"}}) {
+    browser.answer = c.chosen;
+    EXPECT_TRUE(dialog.Execute()) << c.chosen;
+    EXPECT_EQ(dialog.Directory(), c.ansi);
+    EXPECT_EQ(dialog.OsDirectory(), c.chosen);
+    browser.ok = false;
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(browser.initials.back(), c.chosen);  // opened on the real folder
+    EXPECT_EQ(dialog.OsDirectory(), c.chosen);
+    browser.ok = true;
+  }
+  // A folder set by its code page 932 name opens as the file system spells it.
+  dialog.SetDirectory(platform::Utf8ToAnsi(wave));
+  EXPECT_EQ(dialog.OsDirectory(), "");
+  browser.ok = false;
+  EXPECT_FALSE(dialog.Execute());
+  EXPECT_EQ(browser.initials.back(), wave);
+  dialog.SetDirectory(tmp / "caf?");  // stands for no folder: nothing is preselected
   EXPECT_FALSE(dialog.Execute());
   EXPECT_EQ(browser.initials.back(), "");
 }

@@ -175,27 +175,75 @@ TEST_F(MainForm, AFolderThatCannotBeAJobIsRefusedWithAMessage) {
   fs::create_directories(Prog() + "10〜20");
   fs::create_directories(Prog() + "two\nlines");
   auto form = Form();
-  // The toolkit hands the names over in code page 932.
+  // The toolkit hands the names over in code page 932 and as the file system spells them.
   const std::string cafe = Prog() + "caf?", wave = Prog() + Ansi("10〜20");
   const std::string lines = Prog() + "two\nlines";
-  form->DeliverDrop({{cafe, wave, lines}, {0, 0}});
+  const std::string rename = "追加できません。フォルダ名を変更してください。";
+  form->DeliverDrop(
+      {{cafe, wave, lines}, {0, 0}, {Prog() + "café", Prog() + "10〜20", Prog() + "two\nlines"}});
   EXPECT_EQ(Entries(*form), V{wave});
-  ASSERT_EQ(boxes_.size(), 2u);
-  EXPECT_EQ(boxes_[0].rfind(cafe + Ansi(" は追加できません。"), 0), 0u) << boxes_[0];
-  EXPECT_EQ(boxes_[1].rfind(lines + Ansi(" は追加できません。"), 0), 0u) << boxes_[1];
+  ASSERT_EQ(shownBoxes_.size(), 2u);
+  EXPECT_EQ(shownBoxes_[0], "フォルダ「" + Prog() +
+                                "café」の名前に、このプログラムの設定とログに記録できない文字"
+                                "（é など）が含まれているため、" +
+                                rename);
+  EXPECT_EQ(shownBoxes_[1],
+            "フォルダ「" + Prog() + "two\nlines」の名前に改行が含まれているため、" + rename);
   EXPECT_FALSE(FileExists(JobIniPath(cafe)));
   EXPECT_TRUE(FileExists(JobIniPath(wave)));
 
-  // A folder really named "caf?" cannot be told from "café" by its name in code page 932.
+  // A folder really named "caf?" cannot be told from "café" by its name in code page 932;
+  // several characters are named up to three.
   fs::create_directories(Prog() + "caf?");
-  boxes_.clear();
-  form->DeliverDrop({{cafe}, {0, 0}});
+  fs::create_directories(Prog() + "ÀÉÎÕÜ");
+  shownBoxes_.clear();
+  form->DeliverDrop({{cafe, Prog() + "?????"}, {0, 0}, {Prog() + "caf?", Prog() + "ÀÉÎÕÜ"}});
+  form->DeliverDrop({{cafe}, {0, 0}});  // without the real name
   EXPECT_EQ(Entries(*form), V{wave});
-  EXPECT_EQ(boxes_.size(), 1u);
+  ASSERT_EQ(shownBoxes_.size(), 3u);
+  EXPECT_EQ(shownBoxes_[0], "フォルダ「" + Prog() +
+                                "caf?」の名前は、このプログラムの設定とログでは同じ場所の別の名前"
+                                "と区別できないため、" +
+                                rename);
+  EXPECT_NE(shownBoxes_[1].find("記録できない文字（À、É、Î など）"), std::string::npos)
+      << shownBoxes_[1];
+  EXPECT_NE(shownBoxes_[2].find("区別できない"), std::string::npos) << shownBoxes_[2];
+  // A file with such a name is no folder: skipped without a word.
+  WriteFile(Prog() + "naïve.pdf", "%PDF-1.4\n");
+  form->DeliverDrop({{Prog() + "na?ve.pdf"}, {0, 0}, {Prog() + "naïve.pdf"}});
+  EXPECT_EQ(shownBoxes_.size(), 3u);
 
   // The next start finds the wave-dash job again.
   auto again = Form();
   EXPECT_EQ(Entries(*again), V{wave});
+}
+
+TEST_F(MainForm, TheChooserAddsWhatADropAddsAndRefusesWhatADropRefusesInTheSameWords) {
+  ChooserShell shell;
+  ui::TShell* old = ui::SetShell(&shell);
+  fs::create_directories(Prog() + "報告〜2024");
+  fs::create_directories(Prog() + "café");
+  auto form = Form();
+  // The chooser gives the folder as the file system spells it.
+  shell.answer = Prog() + "報告〜2024";
+  form->mmAddDir.Click();
+  const std::string wave = Prog() + Ansi("報告〜2024");
+  EXPECT_EQ(Entries(*form), V{wave});
+  EXPECT_EQ(form->ListBoxJob.ItemIndex(), 0);
+  EXPECT_TRUE(FileExists(JobIniPath(wave)));
+  EXPECT_TRUE(shownBoxes_.empty());
+
+  shell.answer = Prog() + "café";
+  form->mnuAddDir.Click();
+  form->DeliverDrop({{Prog() + "caf?"}, {0, 0}, {Prog() + "café"}});
+  EXPECT_EQ(Entries(*form), V{wave});
+  ASSERT_EQ(shownBoxes_.size(), 2u);
+  EXPECT_EQ(shownBoxes_[0], shownBoxes_[1]);
+  EXPECT_EQ(shownBoxes_[0].rfind("フォルダ「" + Prog() + "café」の名前に、", 0), 0u)
+      << shownBoxes_[0];
+  // The next chooser opens on the folder chosen last, by its real name.
+  EXPECT_EQ(shell.initials.back(), Prog() + "報告〜2024");
+  ui::SetShell(old);
 }
 
 TEST_F(MainForm, TheFolderChooserAddsAFolderWithoutItsTrailingSlash) {

@@ -90,10 +90,18 @@ class SorvaneFormTest : public SorvaneFolderTest {
     oldHook_ = ui::Application().SetMessageBoxHook(
         [this](const std::string& text, const std::string&, int) {
           boxes_.push_back(text);
+          shownBoxes_.push_back(platform::AnsiToUtf8(text));
+          return ui::IDOK;
+        });
+    oldWHook_ = ui::Application().SetMessageBoxWHook(
+        [this](const std::u16string& text, const std::string&, int) {
+          boxes_.push_back(platform::WideToAnsi(text));
+          shownBoxes_.push_back(platform::WideToUtf8(text));
           return ui::IDOK;
         });
   }
   void TearDown() override {
+    ui::Application().SetMessageBoxWHook(oldWHook_);
     ui::Application().SetMessageBoxHook(oldHook_);
     ui::Application().SetToolWindow(false);
     ui::Application().SetExitCode(0);
@@ -129,8 +137,10 @@ class SorvaneFormTest : public SorvaneFolderTest {
     return path;
   }
 
-  std::vector<std::string> boxes_;
+  std::vector<std::string> boxes_;       // the texts of the message boxes (ANSI)
+  std::vector<std::string> shownBoxes_;  // the same as the user reads them (UTF-8)
   ui::TApplication::TMessageBoxHook oldHook_;
+  ui::TApplication::TMessageBoxWHook oldWHook_;
 };
 
 // The main window with the built outside tool in bin/, for runs of both engines.

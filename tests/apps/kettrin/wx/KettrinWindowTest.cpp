@@ -10,6 +10,8 @@
 #include <wx/textctrl.h>
 #include <wx/wx.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -154,4 +156,42 @@ TEST_F(KettrinWindow, ARunWithNothingWrongHasNoRedOnTheScreen) {
   ASSERT_TRUE(ui::wx::SaveScreenshot(*form, shot));
   EXPECT_EQ(RedPixels(shot), 0);
   form->Hide();
+}
+
+// Run by the test below, once per scale of the desktop's text (GDK_DPI_SCALE).
+TEST_F(KettrinWindow, DISABLED_IsLaidOutForTheDesktopsTextScale) {
+  const double scale = std::atof(std::getenv("GDK_DPI_SCALE") ? std::getenv("GDK_DPI_SCALE") : "1");
+  const int ppi = ui::Application().Backend()->PixelsPerInch();
+  EXPECT_EQ(ppi, static_cast<int>(std::lround(96 * scale)));
+  const std::string plain = Qpdf("plain.pdf", {});
+  auto form = Form();
+  CheckSettings.CsvPath = List({plain + ",,,1.4", plain + ",user,owner,1.5"});
+  form->Show();
+  ui::wx::Settle();
+  wxWindow* button = ui::wx::WindowOf(form->SpeedButton1);
+  wxCommandEvent pressed(wxEVT_BUTTON, button->GetId());
+  pressed.SetEventObject(button);
+  button->ProcessWindowEvent(pressed);
+  ui::wx::Settle(300);
+  auto* frame = dynamic_cast<wxFrame*>(ui::wx::WindowOf(*form));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->GetClientSize(), wxSize(form->ClientWidth(), form->ClientHeight()));
+  EXPECT_NEAR(form->ClientWidth(), 539 * ppi / 96.0, 1);
+  auto* list = Win<wxListCtrl>(form->ListView1);
+  EXPECT_NEAR(list->GetColumnWidth(0), 254 * ppi / 96.0, 1);
+  EXPECT_EQ(LayoutFaults(*form), V{});
+  EXPECT_TRUE(ui::wx::SaveScreenshot(
+      *form, ArtifactDir() + "kettrin_window_" + std::to_string(ppi) + "dpi.png"));
+  form->Hide();
+}
+
+TEST(KettrinLayout, NoCaptionIsCutAndNothingOverlapsAtEveryTextScale) {
+  for (const char* scale : {"1.0", "1.25", "1.5", "2.0"}) {
+    std::string output;
+    EXPECT_EQ(
+        RunAtDesktopScale("KettrinWindow.DISABLED_IsLaidOutForTheDesktopsTextScale", scale, output),
+        0)
+        << "GDK_DPI_SCALE=" << scale << "\n"
+        << output;
+  }
 }

@@ -12,6 +12,8 @@
 #include <wx/textctrl.h>
 #include <wx/wx.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -132,4 +134,116 @@ TEST_F(SorvaneWindow, ADroppedFolderIsRunFromTheWindowWithATypedPassword) {
   EXPECT_TRUE(ui::wx::SaveScreenshot(*form, ArtifactDir() + "sorvane_window_about.png"));
   form->Close();
   EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(SorvaneWindow, TheRealChooserAddsAWaveDashFolderWhoseFilesARunThenProtects) {
+  // The wave dash as Linux input methods type it: code page 932 writes it as the full-width
+  // tilde's code, which decodes to another name.
+  const std::string wave = Prog() + "報告〜2024";
+  fs::create_directories(wave);
+  CopyFile(SourceDir() + "examples/info.pdf", wave + "/info.pdf");
+  JobSettings = TJobSettings();
+  JobSettings.UserPassWord = "user";
+  JobSettings.MasterPassWord = "owner";
+  WriteJobIni(DefaultIniPath());
+  auto form = Form();
+  form->Show();
+  ui::wx::Settle();
+
+  {
+    DirectoryDialogUser user(wave);
+    form->mmAddDir.Click();  // ファイル → フォルダ追加
+    EXPECT_TRUE(user.Done());
+  }
+  ui::wx::Settle();
+  const std::string job = platform::Utf8ToAnsi(wave);
+  auto* list = Win<wxListBox>(form->ListBoxJob);
+  ASSERT_EQ(list->GetCount(), 1u);
+  EXPECT_EQ(Entries(*form), V{job});
+  EXPECT_EQ(list->GetSelection(), 0);
+  EXPECT_TRUE(FileExists(JobIniPath(job)));
+  EXPECT_EQ(ReadJob(JobIniPath(job)).UserPassWord, "user");
+  EXPECT_TRUE(shownBoxes_.empty());
+
+  Press(form->SpeedButtonAll);
+  ui::wx::Settle();
+  EXPECT_EQ(ReadFile(ResultLogPath()), job + "/info.pdf,OK\r\n");
+  CommandResult info = RunCommand({"pdfinfo", "-upw", "user", wave + "/info.pdf"});
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_EQ(Field(info.out, "Encrypted").rfind("yes", 0), 0u) << info.out;
+  EXPECT_NE(RunCommand({"pdfinfo", wave + "/info.pdf"}).exitCode, 0);  // no password: refused
+  form->Close();
+}
+
+TEST_F(SorvaneWindow, ADropAndTheRealChooserRefuseACafeFolderWithOneMessageNamingIt) {
+  const std::string cafe = Prog() + "café";
+  fs::create_directories(cafe);
+  auto form = Form();
+  form->Show();
+  ui::wx::Settle();
+  // The toolkit's own message boxes, read as the user reads them.
+  auto oldHook = ui::Application().SetMessageBoxHook(nullptr);
+  auto oldWHook = ui::Application().SetMessageBoxWHook(nullptr);
+  MessageDialogUser reader;
+
+  auto* target = dynamic_cast<wxFileDropTarget*>(ui::wx::ClientWindowOf(*form)->GetDropTarget());
+  ASSERT_NE(target, nullptr);
+  wxArrayString names;
+  names.Add(wxString::FromUTF8(cafe));
+  EXPECT_TRUE(target->OnDropFiles(40, 40, names));
+  ui::wx::Settle();
+  {
+    DirectoryDialogUser user(cafe);
+    form->mnuAddDir.Click();
+    EXPECT_TRUE(user.Done());
+  }
+  ui::wx::Settle();
+  ui::Application().SetMessageBoxWHook(oldWHook);
+  ui::Application().SetMessageBoxHook(oldHook);
+  EXPECT_EQ(Entries(*form), V{});
+  EXPECT_EQ(Win<wxListBox>(form->ListBoxJob)->GetCount(), 0u);
+  ASSERT_EQ(reader.Texts().size(), 2u);
+  EXPECT_EQ(reader.Texts()[0], reader.Texts()[1]);
+  EXPECT_EQ(reader.Texts()[0], "フォルダ「" + cafe +
+                                   "」の名前に、このプログラムの設定とログに記録できない文字（é "
+                                   "など）が含まれているため、追加できません。フォルダ名を変更し"
+                                   "てください。");
+  EXPECT_EQ(std::distance(fs::directory_iterator(Prog() + "setting/"), {}), 1);  // default.ini
+  form->Close();
+}
+
+// Run by the test below, once per scale of the desktop's text (GDK_DPI_SCALE).
+TEST_F(SorvaneWindow, DISABLED_IsLaidOutForTheDesktopsTextScale) {
+  const double scale = std::atof(std::getenv("GDK_DPI_SCALE") ? std::getenv("GDK_DPI_SCALE") : "1");
+  const int ppi = ui::Application().Backend()->PixelsPerInch();
+  EXPECT_EQ(ppi, static_cast<int>(std::lround(96 * scale)));
+  const std::string data = Folder("data");
+  Job(data);
+  auto form = Form();
+  form->Show();
+  ui::wx::Settle(300);
+  // The design's client area of 533 x 630 pixels, scaled.
+  auto* frame = dynamic_cast<wxFrame*>(ui::wx::WindowOf(*form));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->GetClientSize(), wxSize(form->ClientWidth(), form->ClientHeight()));
+  EXPECT_NEAR(form->ClientWidth(), 533 * ppi / 96.0, 1);
+  EXPECT_NEAR(form->SpeedButtonAll.Left(), 416 * ppi / 96.0, 1);
+  EXPECT_EQ(LayoutFaults(*form), V{});
+  const std::string tag = std::to_string(ppi);
+  EXPECT_TRUE(ui::wx::SaveScreenshot(*form, ArtifactDir() + "sorvane_window_" + tag + "dpi.png"));
+  form->PageControl1.SelectPage(1);
+  ui::wx::Settle(100);
+  EXPECT_EQ(LayoutFaults(*form), V{});
+  form->Close();
+}
+
+TEST(SorvaneLayout, NoCaptionIsCutAndNothingOverlapsAtEveryTextScale) {
+  for (const char* scale : {"1.0", "1.25", "1.5", "2.0"}) {
+    std::string output;
+    EXPECT_EQ(
+        RunAtDesktopScale("SorvaneWindow.DISABLED_IsLaidOutForTheDesktopsTextScale", scale, output),
+        0)
+        << "GDK_DPI_SCALE=" << scale << "\n"
+        << output;
+  }
 }
