@@ -829,34 +829,52 @@ TemporaryPath::~TemporaryPath() {
 
 namespace {
 
-std::vector<FolderEntry> ListOpenFolder(Dir d);
+std::vector<FolderEntry> ListOpenFolder(Dir d, std::string* error);
 
 }  // namespace
 
 std::vector<FolderEntry> ListFolder(const std::string& folder) {
   const std::string osDir = Os(rtl::IncludeTrailingPathDelimiter(folder));
-  return ListOpenFolder(Dir(::opendir(osDir.c_str())));
+  return ListOpenFolder(Dir(::opendir(osDir.c_str())), nullptr);
 }
 
-std::vector<FolderEntry> ListFolder(const FolderHandle& folder) {
+std::vector<FolderEntry> ListFolder(const FolderHandle& folder, std::string* error) {
+  if (error) error->clear();
   // A descriptor of its own, so that the listing starts at the beginning.
   const int fd = ::openat(folder.Descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return {};
+  if (fd < 0) {
+    Fail(error, "cannot list the folder", errno);
+    return {};
+  }
   Dir d(::fdopendir(fd));
-  if (!d) ::close(fd);
-  return ListOpenFolder(std::move(d));
+  if (!d) {
+    Fail(error, "cannot list the folder", errno);
+    ::close(fd);
+    return {};
+  }
+  return ListOpenFolder(std::move(d), error);
 }
 
 namespace {
 
-std::vector<FolderEntry> ListOpenFolder(Dir d) {
+std::vector<FolderEntry> ListOpenFolder(Dir d, std::string* error) {
   if (!d) return {};
   struct Name {
     std::string os, ansi;
     bool held;
   };
   std::vector<Name> names;
-  while (dirent* e = ::readdir(d.get())) {
+  for (;;) {
+    errno = 0;
+    dirent* e = ::readdir(d.get());
+    if (!e) {
+      // Part of a listing is no listing.
+      if (errno != 0) {
+        Fail(error, "cannot list the folder", errno);
+        return {};
+      }
+      break;
+    }
     Name n{e->d_name, {}, false};
     if (n.os == "." || n.os == "..") continue;
     n.held = HeldName(n.os, n.ansi);

@@ -343,9 +343,10 @@ void SetUnnamedFilesForTests(bool allowed);
 
 // The entries of a folder: its files and symbolic links (neither folders nor special files) in
 // byte order of their names, then its sub-folders in byte order. Names beginning with "." (hidden)
-// are left out. An unreadable folder lists nothing.
+// are left out. An unreadable folder lists nothing; for an opened folder, error then says why
+// (and is empty after a listing).
 std::vector<FolderEntry> ListFolder(const std::string& folder);
-std::vector<FolderEntry> ListFolder(const FolderHandle& folder);
+std::vector<FolderEntry> ListFolder(const FolderHandle& folder, std::string* error = nullptr);
 // Names of the reachable files of a folder that match mask, in byte order (links and hidden ones
 // left out).
 std::vector<std::string> ListFiles(const std::string& folder, std::string_view mask);

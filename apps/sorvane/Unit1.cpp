@@ -1,9 +1,11 @@
 #include "apps/sorvane/Unit1.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -109,6 +111,17 @@ std::u16string NameRefusal(const std::string& path, const std::string& os) {
            u"ため、追加できません。" +
            rename;
   return {};
+}
+
+// How many folders deep a walk goes below its job's: each level holds a descriptor, and the
+// rewrites in flight, the logs and the outside tool need their own.
+size_t MaxWalkDepth() {
+  constexpr rlim_t kReserve = 256;
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return PATH_MAX;
+  const rlim_t depth =
+      limit.rlim_cur > 2 * kReserve ? limit.rlim_cur - kReserve : limit.rlim_cur / 2;
+  return static_cast<size_t>(std::min<rlim_t>(depth, PATH_MAX));
 }
 
 std::string ExceptionText(const std::exception& e) {
@@ -668,14 +681,23 @@ std::shared_ptr<platform::FolderHandle> TForm1::OpenJob(const std::string& dir) 
   return folder;
 }
 
+void TForm1::FolderNg(const std::string& dir, const std::string& why) {
+  FinishCommit();
+  anyNg_ = true;
+  ReportFileError(OneLine(dir), why);
+  resultLog_->WriteString(CsvField(OneLine(dir)) + ",NG\r\n");
+}
+
 void TForm1::WalkOpened(const std::shared_ptr<platform::FolderHandle>& folder) {
   if (stopRequested_) return;
   if (walkGuard_ && !walkGuard_->Enter(*folder)) return;
-  ProcessOpened(folder);
-  if (JobSettings.SubDir == 0) return;
+  if (!ProcessOpened(folder) || JobSettings.SubDir == 0) return;
   const std::string& dir = folder->Path();
+  std::string error;
+  const std::vector<platform::FolderEntry> entries = platform::ListFolder(*folder, &error);
+  if (!error.empty()) return FolderNg(dir, J("フォルダの一覧を読めません") + " (" + error + ")");
   // Real folders only: a link to a folder is not entered.
-  for (const platform::FolderEntry& e : platform::ListFolder(*folder)) {
+  for (const platform::FolderEntry& e : entries) {
     if (!e.isFolder) continue;
     if (stopRequested_) return;
     const std::string sub = dir + e.name + "/";
@@ -684,6 +706,16 @@ void TForm1::WalkOpened(const std::shared_ptr<platform::FolderHandle>& folder) {
       anyNg_ = true;
       ReportFileError(OneLine(sub), UnreachableName(e, sub));
       resultLog_->WriteString(CsvField(OneLine(sub)) + ",NG(InvalidFileName)\r\n");
+      continue;
+    }
+    // No name reaches a folder that deep, and each level of the walk holds a descriptor and a
+    // frame: a nesting that would use them up is not entered.
+    if (platform::AnsiToUtf8(sub).size() >= PATH_MAX) {
+      FolderNg(sub, J("パスが長すぎます"));
+      continue;
+    }
+    if (walkDepth_ >= MaxWalkDepth()) {
+      FolderNg(sub, J("フォルダの階層が深すぎます"));
       continue;
     }
     std::string error;
@@ -695,6 +727,11 @@ void TForm1::WalkOpened(const std::shared_ptr<platform::FolderHandle>& folder) {
       ReportFileError(sub, J("フォルダを開けません") + " (" + error + ")");
       continue;
     }
+    struct Deeper {
+      size_t& depth;
+      explicit Deeper(size_t& d) : depth(++d) {}
+      ~Deeper() { --depth; }
+    } deeper(walkDepth_);
     WalkOpened(opened);
   }
 }
@@ -703,12 +740,19 @@ void TForm1::ProcessFolder(const std::string& dir) {
   if (std::shared_ptr<platform::FolderHandle> folder = OpenJob(dir)) ProcessOpened(folder);
 }
 
-void TForm1::ProcessOpened(const std::shared_ptr<platform::FolderHandle>& folder) {
+bool TForm1::ProcessOpened(const std::shared_ptr<platform::FolderHandle>& folder) {
   const std::string& dir = folder->Path();
   StaticTextDir.SetCaption(dir);
-  for (const platform::FolderEntry& e : platform::ListFolder(*folder)) {
+  std::string error;
+  const std::vector<platform::FolderEntry> entries = platform::ListFolder(*folder, &error);
+  if (!error.empty()) {
+    // Out of descriptors, or the folder cannot be read: NG, never an empty folder.
+    FolderNg(dir, J("フォルダの一覧を読めません") + " (" + error + ")");
+    return false;
+  }
+  for (const platform::FolderEntry& e : entries) {
     if (e.isFolder || !platform::MatchesMask(e.name, "*.pdf")) continue;
-    if (stopRequested_) return;
+    if (stopRequested_) return false;
     const std::string path = dir + e.name;
     StaticTextPDF.SetCaption(OneLine(path));
     if (!e.reachable || HasLineBreak(path)) {
@@ -724,6 +768,7 @@ void TForm1::ProcessOpened(const std::shared_ptr<platform::FolderHandle>& folder
     RewriteListed(folder, e,
                   [this, checkLine](const std::string& line) { WriteLogLines(line, checkLine); });
   }
+  return true;
 }
 
 std::string TForm1::ProcessFile(std::string path) {

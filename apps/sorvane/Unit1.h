@@ -213,7 +213,10 @@ class TForm1 : public ui::TForm {
   // Opens a job's folder; null (reported as NG unless it does not exist) when it cannot be.
   std::shared_ptr<platform::FolderHandle> OpenJob(const std::string& dir);
   void WalkOpened(const std::shared_ptr<platform::FolderHandle>& folder);
-  void ProcessOpened(const std::shared_ptr<platform::FolderHandle>& folder);
+  // Rewrites the folder's files; false (the folder NG) when it could not be listed.
+  bool ProcessOpened(const std::shared_ptr<platform::FolderHandle>& folder);
+  // A folder that is not walked: NG in the result log, with why reported.
+  void FolderNg(const std::string& dir, const std::string& why);
   // Shows the file and lets the window's pending events run.
   void ShowFile(const std::string& path);
   // A document for a thread of the pool: made as PDFDoc, with its events (the pool answers the
@@ -263,6 +266,7 @@ class TForm1 : public ui::TForm {
   std::unique_ptr<rtl::TFileStream> resultLog_;
   std::unique_ptr<rtl::TFileStream> checkLog_;
   std::unique_ptr<platform::FolderWalkGuard> walkGuard_;
+  size_t walkDepth_ = 0;  // the folders open below the job's
   // The files handed to a rewrite in this run: none is handed twice.
   std::shared_ptr<platform::FileClaims> claims_;
   // Ends before the form's documents go.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -606,6 +607,38 @@ FolderEntry Listed(const FolderHandle& folder, const std::string& name) {
     if (e.name == name) return e;
   ADD_FAILURE() << name << " is not listed";
   return {};
+}
+
+// An opened folder that cannot be listed (here: no descriptor left) says so instead of passing
+// for an empty folder; once a descriptor is free it lists its entries.
+TEST(Descriptors, AFolderThatCannotBeListedSaysWhy) {
+  TempDir dir;
+  WriteFile(dir / "a.pdf", "a");
+  std::string error;
+  const std::shared_ptr<FolderHandle> folder = OpenJobFolder(dir.Path(), &error);
+  ASSERT_TRUE(folder) << error;
+  struct rlimit kept {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &kept), 0);
+  struct rlimit low = kept;
+  low.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> taken;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+    taken.push_back(fd);
+  error.clear();
+  const std::vector<FolderEntry> none = ListFolder(*folder, &error);
+  const std::string why = error;
+  ::close(taken.back());
+  taken.pop_back();
+  const std::vector<FolderEntry> one = ListFolder(*folder, &error);
+  for (int fd : taken)
+    ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &kept);
+  EXPECT_TRUE(none.empty());
+  EXPECT_NE(why.find("cannot list the folder"), std::string::npos) << why;
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].name, "a.pdf");
+  EXPECT_EQ(error, "");
 }
 
 TEST(Descriptors, AJobFolderIsOpenedWithoutALinkAsItsLastPartAndItsEntriesFromIt) {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -326,6 +327,136 @@ TEST_F(FolderOwner, AFifoSwappedInIsNgAtOnceForBothEngines) {
     EXPECT_TRUE(S_ISFIFO(Stat(a).st_mode)) << a;
     ExpectUntouched(moved);
   }
+}
+
+namespace {
+
+// The owner's nest of folders "d", depth deep below top, with a copy of plain.pdf as x.pdf in top
+// and at each depth of withFile; reached through descriptors only (its paths are too long for a
+// name) and removed when the object goes.
+class Nest {
+ public:
+  Nest(const std::string& top, size_t depth, const std::set<size_t>& withFile)
+      : top_(top), depth_(depth) {
+    const std::string pdf = ReadFile(Example("plain.pdf"));
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t level = 0; fd >= 0; ++level) {
+      if (level == 0 || withFile.count(level)) {
+        const int f = ::openat(fd, "x.pdf", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        EXPECT_EQ(::write(f, pdf.data(), pdf.size()), static_cast<ssize_t>(pdf.size()));
+        EXPECT_EQ(::fchown(f, kOwner, kOwner), 0);
+        ::close(f);
+      }
+      const int next = level < depth
+                           ? (::mkdirat(fd, "d", 0755), ::fchownat(fd, "d", kOwner, kOwner, 0),
+                              ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+                           : -1;
+      ::close(fd);
+      fd = next;
+    }
+  }
+  ~Nest() {
+    int fd = Open(depth_);
+    for (size_t level = depth_; fd >= 0 && level > 0; --level) {
+      ::unlinkat(fd, "x.pdf", 0);
+      const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ::close(fd);
+      if (parent >= 0) ::unlinkat(parent, "d", AT_REMOVEDIR);
+      fd = parent;
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  // The folder at depth, open (-1 when it cannot be reached).
+  int Open(size_t depth) const {
+    int fd = ::open(top_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t level = 0; fd >= 0 && level < depth; ++level) {
+      const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ::close(fd);
+      fd = next;
+    }
+    return fd;
+  }
+  // The file at depth as the owner left it: plain.pdf's bytes, the owner's, mode 0644.
+  void ExpectUntouched(size_t depth) const {
+    const int dir = Open(depth);
+    ASSERT_GE(dir, 0) << depth;
+    struct stat st {};
+    EXPECT_EQ(::fstatat(dir, "x.pdf", &st, AT_SYMLINK_NOFOLLOW), 0);
+    EXPECT_EQ(st.st_uid, kOwner);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    const int f = ::openat(dir, "x.pdf", O_RDONLY | O_CLOEXEC);
+    ::close(dir);
+    std::string bytes(static_cast<size_t>(st.st_size) + 1, '\0');
+    const ssize_t n = ::read(f, bytes.data(), bytes.size());
+    ::close(f);
+    bytes.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    EXPECT_TRUE(bytes == ReadFile(Example("plain.pdf")))
+        << "x.pdf at depth " << depth << " changed";
+  }
+  std::string Path(size_t depth) const {
+    std::string path = top_;
+    for (size_t i = 0; i < depth; ++i)
+      path += "d/";
+    return path;
+  }
+
+ private:
+  std::string top_;
+  size_t depth_;
+};
+
+// The soft limit on open descriptors, set for as long as it lives.
+struct DescriptorLimit {
+  explicit DescriptorLimit(rlim_t soft) {
+    ::getrlimit(RLIMIT_NOFILE, &kept);
+    struct rlimit lower = kept;
+    if (soft != 0 && soft < kept.rlim_cur) lower.rlim_cur = soft;
+    EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lower), 0);
+  }
+  ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &kept); }
+  struct rlimit kept {};
+};
+
+}  // namespace
+
+// A nesting of folders deeper than any name reaches, or deeper than the descriptors the process
+// may open: the walk stops above it with an NG line for the first folder it does not enter, the
+// files above are rewritten, those below are left as they were; no crash, no folder skipped as if
+// it were empty.
+TEST_F(FolderOwner, AFolderNestedTooDeepIsNgAndWhatIsBelowItIsLeftAsItWas) {
+  struct Case {
+    const char* what;
+    size_t depth;
+    rlim_t descriptors;  // 0: as they are
+  };
+  for (const Case& c :
+       {Case{"past the longest path", 12000, 0}, Case{"past the descriptors", 1000, 512}}) {
+    SCOPED_TRACE(c.what);
+    const std::string job = OwnerFolder(std::string("nest") + std::to_string(c.depth));
+    Job(job, [](TJobSettings& j) { Passwords(j, 1); });
+    const Nest nest(job, c.depth, {10, c.depth});
+    auto form = Form();
+    TRunOutcome outcome;
+    {
+      const DescriptorLimit limit(c.descriptors);
+      outcome = form->RunAllJobs();
+    }
+    EXPECT_EQ(outcome, TRunOutcome::kSomeNg);
+    const std::string log = ReadFile(ResultLogPath());
+    const std::string first = Lines({job + "x.pdf,OK", nest.Path(10) + "x.pdf,OK"});
+    ASSERT_EQ(log.substr(0, first.size()), first) << log.substr(0, 400);
+    // The one line after them: a folder "d/d/.../" below the tenth, NG.
+    const std::string last = log.substr(first.size());
+    const size_t levels = (last.size() - job.size() - 5) / 2;
+    EXPECT_GT(levels, 10u);
+    EXPECT_LT(levels, c.depth);
+    EXPECT_EQ(last, Lines({nest.Path(levels) + ",NG"})) << last.substr(0, 400);
+    ExpectProtected(job + "x.pdf", "user");
+    ExpectProtected(nest.Path(10) + "x.pdf", "user");
+    nest.ExpectUntouched(c.depth);
+    fs::remove(JobIniPath(job));  // the next case runs its own job only
+  }
+  ExpectSecretIntact();
 }
 
 namespace {
