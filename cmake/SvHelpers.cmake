@@ -17,10 +17,14 @@ function(sv_folder_library)
   endif()
 endfunction()
 
-# sv_folder_tests(NAME <exe> DIR <tests sub-folder> [DEPS <targets...>])
-# One test program of every .cpp file in tests/<DIR>, run through CTest.
+# sv_folder_tests(NAME <exe> DIR <tests sub-folder> [DEPS <targets...>] [TIMEOUT <seconds>])
+# One test program of every .cpp file in tests/<DIR>, run through CTest; each test is ended after
+# TIMEOUT seconds (default 600, generous for a loaded machine).
 function(sv_folder_tests)
-  cmake_parse_arguments(A "" "NAME;DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "NAME;DIR;TIMEOUT" "DEPS" ${ARGN})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 600)
+  endif()
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${A_DIR}/*.cpp)
   if(NOT srcs)
     return()
@@ -29,7 +33,8 @@ function(sv_folder_tests)
   target_link_libraries(${A_NAME} PRIVATE sv_testsupport ${A_DEPS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${A_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES ENVIRONMENT "SV_PROGRAM_DIR=${SV_PROGRAM_DIR};SV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT "SV_PROGRAM_DIR=${SV_PROGRAM_DIR};SV_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+               TIMEOUT ${A_TIMEOUT})
 endfunction()
 
 # sv_windowed_program(NAME <program> DEPS <targets...>)
