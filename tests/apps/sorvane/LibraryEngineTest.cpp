@@ -354,3 +354,48 @@ TEST_F(LibraryEngine, APoolReportThatThrowsIsNotMadeAgainAndAPoolGoneMidwayLeave
     EXPECT_TRUE(f.Locked(name) || ReadFile(f.folder + name) == f.original) << name;
   EXPECT_EQ(f.Entries(), 7u);
 }
+
+// A file larger than the pool's byte limit is rewritten alone: handed over at once when nothing
+// else is in flight, and the next file waits for it; under the limit the two run at once.
+TEST_F(LibraryEngine, APoolHandsOverAFileLargerThanItsByteLimitAloneInsteadOfWaiting) {
+  PoolFixture f(Prog() + "job/");
+  const int64_t size = static_cast<int64_t>(f.original.size());
+  for (const int64_t limit : {size - 1, TRewritePool::kBusyBytes}) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    std::mutex m;
+    std::condition_variable changed;
+    bool bLoading = false;
+    bool aHeld = false;
+    bool bWhileAHeld = false;
+    auto make = [&]() -> std::unique_ptr<TzoCustomPDFDocument> {
+      std::unique_ptr<TzoCustomPDFDocument> doc = TzoPDFDocument::Create();
+      doc->OnStatusMessage = [&](TzoCustomPDFDocument* d, const std::string&) {
+        const std::string name = rtl::ExtractFileName(d->WorkFileName());
+        std::unique_lock<std::mutex> lock(m);
+        if (name == "b.pdf") {
+          bLoading = true;
+          changed.notify_all();
+        } else if (name == "a.pdf" && !aHeld) {
+          aHeld = true;
+          // Held until b.pdf loads, for long enough to see that it does not.
+          const auto wait = limit < size ? std::chrono::seconds(2) : std::chrono::seconds(120);
+          bWhileAHeld = changed.wait_for(lock, wait, [&] { return bLoading; });
+        }
+      };
+      return doc;
+    };
+    std::vector<std::string> reports;
+    {
+      TRewritePool pool(2, make, limit);
+      for (const char* name : {"a.pdf", "b.pdf"})
+        pool.Start(f.Copy(name), f.job, [&reports, name](const TRewritePool::TOutcome& o) {
+          reports.push_back(std::string(name) + " " + OutcomeText(o));
+        });
+      pool.Finish();
+    }
+    EXPECT_EQ(reports, (std::vector<std::string>{"a.pdf 0 committed", "b.pdf 0 committed"}));
+    EXPECT_EQ(bWhileAHeld, limit >= size);
+    for (const char* name : {"a.pdf", "b.pdf"})
+      EXPECT_TRUE(f.Locked(name)) << name;
+  }
+}
