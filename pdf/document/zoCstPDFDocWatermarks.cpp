@@ -372,7 +372,9 @@ TzoWatermarkProcessor::TzoWatermarkProcessor(TzoCustomPDFDocument* document,
     : document_(document), template_(tmpl), unit_(unit) {}
 
 int32_t TzoWatermarkProcessor::FindPageBox(const TzoRectD& box) const {
-  auto it = std::find(pageBoxes_.begin(), pageBoxes_.end(), box);
+  auto it = std::find_if(pageBoxes_.begin(), pageBoxes_.end(), [&](const TzoPageRect& r) {
+    return r.Left == box.X1 && r.Top == box.Y1 && r.Right == box.X2 && r.Bottom == box.Y2;
+  });
   return it == pageBoxes_.end() ? -1 : static_cast<int32_t>(it - pageBoxes_.begin());
 }
 
@@ -429,6 +431,6 @@ std::unique_ptr<TzoPDFIndirectObject> TzoWatermarkProcessor::ProcessPage(
   contentRefs_.reserve(contentRefs_.size() + 1);
   pageBoxes_.reserve(pageBoxes_.size() + 1);
   contentRefs_.push_back(CreateReferenceTo(*content));
-  pageBoxes_.push_back(box);
+  pageBoxes_.emplace_back(box.X1, box.Y1, box.X2, box.Y2);
   return content;
 }
