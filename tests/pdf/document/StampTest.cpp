@@ -299,6 +299,63 @@ TEST(StampTest, TurnedPagesShowTheStampUpright) {
   }
 }
 
+// One stamp over pages of one size that are turned differently: on every page it is upright and
+// where it was asked, as pdftoppm shows each page (not where the first page's turn would put it).
+TEST(StampTest, OneStampOverPagesOfOneSizeTurnedDifferently) {
+  SV_REQUIRE_JUDGES("pdftoppm");
+  const struct {
+    double width, height;
+    std::vector<int> rotates;
+  } cases[] = {{400, 300, {0, 180, 0, 180}}, {300, 300, {90, 270, 0, 180, 270}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.width)) + " x " +
+                 std::to_string(static_cast<int>(c.height)));
+    TempDir dir;
+    doctest::PdfBuilder b;
+    b.Add("<< /Type /Catalog /Pages 2 0 R >>");
+    std::string kids;
+    for (size_t i = 0; i < c.rotates.size(); ++i)
+      kids += std::to_string(3 + i) + " 0 R ";
+    b.Add("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(c.rotates.size()) +
+          " >>");
+    for (int rotate : c.rotates)
+      b.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " +
+            std::to_string(static_cast<int>(c.width)) + " " +
+            std::to_string(static_cast<int>(c.height)) + "] /Rotate " + std::to_string(rotate) +
+            " /Resources << /ProcSet [/PDF] >> >>");
+    auto doc = LoadFixture(b.Build(), dir);
+    doc->SetMeasurementUnit(muPoints);
+    auto topLeft = ImageAt(0, 0, 60, 30);
+    topLeft->HorizontalPosition = 0;
+    topLeft->VerticalPosition = 0;
+    TzoRectangleWatermarkTemplate rect;  // 50 x 20 points, 100 from the left, 60 from the top
+    rect.TopLeft = {100, 60};
+    rect.BottomRight = {150, 80};
+    rect.LineColor = kNoColor;
+    rect.FillColor = 0x008000;
+    TzoCompositeWatermarkTemplate all;
+    all.Templates = {topLeft.get(), &rect};
+    doc->InsertWatermark(all, "");
+    Save(*doc, dir / "out.pdf");
+
+    for (size_t i = 0; i < c.rotates.size(); ++i) {
+      SCOPED_TRACE("page " + std::to_string(i + 1) + ", /Rotate " + std::to_string(c.rotates[i]));
+      const bool turned = c.rotates[i] % 180 != 0;
+      const double w = turned ? c.height : c.width, h = turned ? c.width : c.height;
+      Raster r = Render(dir / "out.pdf", dir, {0, 0, w, h}, 72, static_cast<int>(i + 1));
+      ASSERT_EQ(r.width, static_cast<int>(w));
+      auto at = [&](double x, double y) { return r.At(x, h - y); };  // from the shown top left
+      EXPECT_RGB(at(10, 10), 255, 0, 0);
+      EXPECT_RGB(at(50, 20), 0, 0, 255);
+      EXPECT_RGB(at(125, 70), 0, 128, 0);
+      EXPECT_RGB(at(w - 10, h - 10), 255, 255, 255);
+      EXPECT_RGB(at(w - 125, h - 70), 255, 255, 255);
+      EXPECT_RGB(at(125, 90), 255, 255, 255);
+      EXPECT_EQ(r.errors, "");
+    }
+  }
+}
+
 // Every shape through the driver, over a page without /Resources that leaves a scale in force
 // and over a page without content: each mark where the template says, in its colour and
 // opacity, drawn in the page's own user space; one opacity state per shape.
