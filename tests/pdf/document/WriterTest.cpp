@@ -275,6 +275,32 @@ TEST(WriterTest, StreamLengthIsTheBytesWrittenAsADirectNumber) {
   EXPECT_EQ(QpdfCheck(tmp / "len.pdf"), "");
 }
 
+// The text of a stream as a value is the very text the save writes for the stream's object:
+// its dictionary, plain, compressed or encrypted as the save sets it, and its data.
+TEST(WriterTest, StreamTextIsWhatTheSaveWritesForTheStream) {
+  const struct {
+    const char* name;
+    bool compress;
+    bool encrypt;
+    TzoPDFEncryptionLevel level;
+  } cases[] = {{"plain", false, false, el40bit},
+               {"compressed", true, false, el40bit},
+               {"rc4-40", false, true, el40bit},
+               {"compressed rc4-128", true, true, el128bit}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OnePage one;
+    if (c.compress) Compress(*one.doc, 0, 2);
+    if (c.encrypt) SetEncryption(*one.doc, c.level, TzoUserPermissions::All());
+    const std::string file = one.doc->WriteToString();
+    const int32_t n = one.content->OutputNumber();
+    const std::string written = ObjectIn(file, n);
+    ASSERT_NE(written, "");
+    EXPECT_EQ(one.doc->StreamText(n, one.content->DirectObject()->AsStream()), written);
+    EXPECT_EQ(one.doc->ObjectText(n, one.content->DirectObject()), written);
+  }
+}
+
 TEST(WriterTest, CompressionPutsItsFilterInFrontAndRealignsDecodeParms) {
   TempDir tmp;
   OnePage plain;
