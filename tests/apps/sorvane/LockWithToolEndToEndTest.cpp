@@ -262,7 +262,8 @@ TEST_F(LockWithToolEndToEnd, EncryptedCorpusFilesOpenWithTheirPasswordOrStayUnto
 
 TEST_F(LockWithToolEndToEnd, CorpusFilesAreRewrittenWholeOrRefusedUntouched) {
   SV_REQUIRE_CORPUS();
-  std::string judge = sv::test::CorpusDir() + "../tools/verify-rewrite";
+  SV_REQUIRE_JUDGES("../shared/tools");
+  std::string judge = sv::test::SharedToolsDir() + "verify-rewrite";
   std::vector<std::string> files = sv::test::CorpusFiles("peer");
   for (const auto& f : sv::test::CorpusFiles("docs"))
     files.push_back(f);

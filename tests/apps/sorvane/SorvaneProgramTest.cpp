@@ -38,8 +38,7 @@ class SorvaneProgram : public SorvaneFormTest {
   void SetUp() override {
     SorvaneFormTest::SetUp();
     if (!FileExists(ProgramDir() + "Sorvane")) GTEST_SKIP() << "Sorvane was not built";
-    for (const char* command : {"pdfinfo", "qpdf", "pdftoppm"})
-      if (!HasCommand(command)) GTEST_SKIP() << command << " is needed";
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf", "pdftoppm");
     fs::copy_file(ProgramDir() + "Sorvane", Prog() + "Sorvane");
     fs::create_symlink(ProgramDir() + "bin/AHPDFToolCmd26", ToolPath());
   }
@@ -344,7 +343,7 @@ TEST_F(SorvaneProgram, ARunThatCannotRunEndsWithStatusTwoAndSaysWhy) {
 }
 
 TEST_F(SorvaneProgram, EveryFileIsReachedByItsOwnNameOrIsNgWithItsReason) {
-  if (!HasCommand("mutool")) GTEST_SKIP() << "mutool is needed";
+  SV_REQUIRE_JUDGES("mutool");
   // Names as a Linux input method types them: the JIS forms of the wave dash and its kin, which
   // code page 932 holds under the codes of their full-width forms; names it cannot hold at all;
   // a name with a line break; two names that are one in code page 932.
@@ -461,7 +460,7 @@ TEST_F(SorvaneProgram, RunAsRootItNeitherWritesWhatItMayNotNorHandsFilesToItself
 // file is flushed before it is given the file's name, and the folder after it, as strace shows
 // the calls of a real run (by either engine, on whatever thread commits).
 TEST_F(SorvaneProgram, ACommitFlushesTheNewFileBeforeNamingItAndTheFolderAfter) {
-  if (!HasCommand("strace")) GTEST_SKIP() << "strace is needed (scripts/install-deps.sh)";
+  SV_REQUIRE_JUDGES("strace");
   const std::vector<std::pair<std::string, int>> jobs = {{"lib", 1}, {"tool", 4}};
   for (const auto& [name, ver] : jobs) {
     Input(Example("plain.pdf"), Prog() + name, "in.pdf");

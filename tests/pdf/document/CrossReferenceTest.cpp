@@ -32,7 +32,7 @@ std::string XRefDump(const TzoCustomPDFDocument& d) {
 
 TEST(CrossReference, CorpusEntriesEqualQpdfListing) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  SV_REQUIRE_JUDGES("qpdf");
   std::set<std::string> compared;
   for (const std::string& f : AllCorpusFiles()) {
     sv::test::CommandResult q = sv::test::RunCommand({"qpdf", "--show-xref", f});
@@ -450,7 +450,7 @@ TEST(CrossReference, HybridFileReadsTheStreamItsTableNames) {
   Loaded l = Load(dir / "hybrid.pdf");
   ASSERT_EQ(l.error, "");
   EXPECT_EQ(l.doc->PageCount(), 1);
-  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  SV_REQUIRE_JUDGES("qpdf");
   sv::test::CommandResult q = sv::test::RunCommand({"qpdf", "--show-xref", dir / "hybrid.pdf"});
   ASSERT_EQ(q.exitCode, 0) << q.err;
   EXPECT_EQ(XRefDump(*l.doc), q.out);

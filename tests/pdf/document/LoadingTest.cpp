@@ -16,7 +16,7 @@ namespace {
 
 TEST(Loading, CorpusPageCountsEqualPdfinfo) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("pdfinfo")) GTEST_SKIP() << "pdfinfo not installed";
+  SV_REQUIRE_JUDGES("pdfinfo");
   std::set<std::string> compared;
   for (const std::string& f : AllCorpusFiles()) {
     const std::string pw = PasswordFromName(f);
@@ -77,7 +77,7 @@ void OutlineText(const Json& items, int depth, std::string& out) {
 
 TEST(Loading, CorpusOutlinesAndFormFieldsEqualQpdf) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  SV_REQUIRE_JUDGES("qpdf");
   std::set<std::string> outlines, forms;
   for (const std::string& f : AllCorpusFiles()) {
     const std::string pw = PasswordFromName(f);
