@@ -28,7 +28,8 @@ step "ThreadSanitizer build, the tests that use threads"
 tsan=${SV_TSAN_BUILD_DIR:-build-tsan}
 cmake -S . -B "$tsan" -DSV_SANITIZE_THREAD=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSV_BUILD_BENCH=OFF
-cmake --build "$tsan" -j"$jobs" --target pdfcore_tests pdfdocument_tests sorvane_tests
+cmake --build "$tsan" -j"$jobs" --target pdfcore_tests pdfdocument_tests sorvane_tests \
+  AHPDFToolCmd26
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir "$tsan" --output-on-failure -j"$jobs" \
   -R '^(ObjectPool|BackgroundOutputTest|LibraryEngine|BatchRun|FileSafety)\.'
