@@ -223,7 +223,7 @@ double Rad(double degrees) {
 // Each code of the three encodings against Ghostscript's encoding vectors, their glyph names
 // read through the Adobe Glyph List of fontTools.
 TEST(TextWatermarkTest, SimpleEncodingsFollowTheStandardTables) {
-  SV_REQUIRE_JUDGES("gs");
+  SV_REQUIRE_JUDGES("gs", "fontTools");
   const char* script = R"(
 import subprocess, sys
 from fontTools.agl import LEGACY_AGL2UV
