@@ -146,9 +146,12 @@ std::string MissingJudge(const std::string& name) {
   }
   if (name == "fontTools") {
     CommandResult r = RunCommand({"/usr/bin/python3", "-c", "import fontTools"});
-    return r.exitCode == 0 ? "" : "fontTools is missing (python3-fonttools for /usr/bin/python3)";
+    return r.exitCode == 0 ? ""
+                           : "fontTools is missing (python3-fonttools for /usr/bin/python3; "
+                             "scripts/install-deps.sh installs it)";
   }
-  return HasCommand(name) ? "" : name + " is missing (not on PATH)";
+  return HasCommand(name) ? ""
+                          : name + " is missing (not on PATH; scripts/install-deps.sh installs it)";
 }
 
 bool UnderCI() {
