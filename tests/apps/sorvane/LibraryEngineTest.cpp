@@ -112,6 +112,7 @@ TEST_F(LibraryEngine, TheDateTextIsTheLocalTimeToTheMinute) {
 }
 
 TEST_F(LibraryEngine, ADiskThatFillsUpAtAnyByteLeavesTheFileAsItWasAndNoTemporaryFile) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   // A small file (one write) and, with the corpus, one of many 64 KiB blocks.
   std::vector<std::string> inputs = {SourceDir() + "examples/outline.pdf"};
   if (HasCorpus()) inputs.push_back(CorpusDir() + "docs/fontconfig-user.pdf");
@@ -203,6 +204,7 @@ std::string OutcomeText(const TRewritePool::TOutcome& o) {
 }  // namespace
 
 TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGiven) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   PoolFixture f(Prog() + "job/");
   TJobSettings& job = f.job;
   job.OpenPassWord = "not it";
@@ -298,6 +300,7 @@ TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGive
 }
 
 TEST_F(LibraryEngine, APoolReportThatThrowsIsNotMadeAgainAndAPoolGoneMidwayLeavesNoHalfFile) {
+  SV_REQUIRE_JUDGES("pdfinfo");
   PoolFixture f(Prog() + "job/");
   TJobSettings& job = f.job;
   // The rewrite of a.pdf waits until b.pdf has been handed over, so that no Start reports it.
@@ -358,6 +361,7 @@ TEST_F(LibraryEngine, APoolReportThatThrowsIsNotMadeAgainAndAPoolGoneMidwayLeave
 // A file larger than the pool's byte limit is rewritten alone: handed over at once when nothing
 // else is in flight, and the next file waits for it; under the limit the two run at once.
 TEST_F(LibraryEngine, APoolHandsOverAFileLargerThanItsByteLimitAloneInsteadOfWaiting) {
+  SV_REQUIRE_JUDGES("pdfinfo");
   PoolFixture f(Prog() + "job/");
   const int64_t size = static_cast<int64_t>(f.original.size());
   for (const int64_t limit : {size - 1, TRewritePool::kBusyBytes}) {

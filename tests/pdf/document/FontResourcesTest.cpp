@@ -194,6 +194,7 @@ const std::regex kSubsetName("[A-Z]{6}\\+.+");
 }  // namespace
 
 TEST(FontResource, EachModeAsPdffontsAndQpdfSeeIt) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   const auto& t = UseTestFonts();
   struct Case {
@@ -339,6 +340,7 @@ TEST(FontResource, EachModeAsPdffontsAndQpdfSeeIt) {
 }
 
 TEST(FontResource, SubsetDrawsAndReadsLikeTheWholeFont) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     const char* what;
@@ -437,6 +439,7 @@ std::vector<int> JudgeWidths(const std::string& fontFile, const std::vector<std:
 }  // namespace
 
 TEST(FontResource, WidthsAreMeasuredInTheEncoding) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   const auto& t = UseTestFonts();
   for (auto [family, file] : {std::pair<std::string, std::string>{"DejaVu Sans", t.dejaVuSans},
@@ -477,6 +480,7 @@ TEST(FontResource, WidthsAreMeasuredInTheEncoding) {
 }
 
 TEST(FontResource, SubsetTagsFollowTheGlyphSet) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
@@ -552,6 +556,7 @@ TEST(FontResource, RefusesWhatNoFontResourceCanBe) {
 }
 
 TEST(FindFontResource, ReusesOnlyFontsThisLibraryMade) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
@@ -706,6 +711,7 @@ TEST(FindFontResource, ReusesOnlyFontsThisLibraryMade) {
 }
 
 TEST(FontResource, OnARealFile) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_CORPUS();
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;

@@ -436,6 +436,7 @@ TEST(ImageResource, BitmapToRgbGivesRowsTopFirst) {
 // ---- Opacity ----
 
 TEST(OpacityState, ValuesAndTheirTexts) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext", "pdfimages");
   TempDir tmp;
   std::unique_ptr<TzoPDFDocument> doc = HandMadePage(tmp);
   struct Case {

@@ -411,6 +411,7 @@ TEST(TextWatermarkTest, AReusedTemplateRendersAsAFreshOne) {
 // What poppler reads back: delimiters, backslashes, two lines, accented letters in both
 // encodings, Japanese lines in a Type0 font, and code page 932 bytes with a trail byte 0x5C.
 TEST(TextWatermarkTest, TextReadsBack) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     const char* what;
@@ -491,6 +492,7 @@ TEST(TextWatermarkTest, TextReadsBack) {
 // glyph origins mutool computes from the font resource's widths, so nothing but the rounding of
 // the written numbers, below 0.005 point, stands between them and the template.)
 TEST(TextWatermarkTest, TextLandsWhereItsTemplateSays) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Text {
     const char* what;
@@ -597,6 +599,7 @@ TEST(TextWatermarkTest, TextLandsWhereItsTemplateSays) {
 // wide as the screen measures it, for a fixed-pitch font (whose widths are not 600), a
 // proportional one in both encodings, a Type0 font and a symbol font.
 TEST(TextWatermarkTest, CharacterSpacingMakesLinesAsWideAsTheScreen) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     const char* what;
@@ -657,6 +660,7 @@ TEST(TextWatermarkTest, CharacterSpacingMakesLinesAsWideAsTheScreen) {
 // own sizes in points, with the font's colour and the stamp's opacity; for vertical text along
 // each column, the underline right of it and the strike-out through its middle.
 TEST(TextWatermarkTest, UnderlineAndStrikeOutRunAlongTheText) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     std::string text;
@@ -754,6 +758,7 @@ TEST(TextWatermarkTest, UnderlineAndStrikeOutRunAlongTheText) {
 // The stamp's colours and opacity for every kind of text (western and Type0, horizontal and
 // vertical), as mutool reports each mark and as poppler paints its pixels.
 TEST(TextWatermarkTest, ColourAndOpacity) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     const char* what;
@@ -824,6 +829,7 @@ TEST(TextWatermarkTest, ColourAndOpacity) {
 
 // A real file: the stamp over its first page, its own text kept.
 TEST(TextWatermarkTest, CorpusDocumentWithATextStamp) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_CORPUS();
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;

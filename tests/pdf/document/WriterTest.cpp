@@ -144,6 +144,7 @@ TEST(WriterTest, EmptyDocumentIsCatalogInfoAndPageTreeWithExactLayout) {
 }
 
 TEST(WriterTest, OnePageFilePassesOutsideToolsPlainAnd40And128Bit) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   TempDir tmp;
   struct Case {
     const char* name;
@@ -223,6 +224,7 @@ TEST(WriterTest, PageDictionaryGetsThePageTreeAsItsOnlyParentOnItsLastLine) {
 }
 
 TEST(WriterTest, EncryptedStringsAreTheirOwnBytesEncrypted) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   // A title in UTF-16 (Japanese, outside any single-byte code page) and a binary string: read
   // back by poppler and qpdf, which decrypt them with the user password.
   OnePage one;
@@ -260,6 +262,7 @@ TEST(WriterTest, EncryptedStringsAreTheirOwnBytesEncrypted) {
 }
 
 TEST(WriterTest, StreamLengthIsTheBytesWrittenAsADirectNumber) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   OnePage one;
   // A /Length given by reference and wrong: the output has the true length, directly.
   one.doc->AddObject(11, Int(3));
@@ -302,6 +305,7 @@ TEST(WriterTest, StreamTextIsWhatTheSaveWritesForTheStream) {
 }
 
 TEST(WriterTest, CompressionPutsItsFilterInFrontAndRealignsDecodeParms) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   TempDir tmp;
   OnePage plain;
   WriteFile(tmp / "plain.pdf", plain.doc->WriteToString());
@@ -441,6 +445,7 @@ TEST(WriterTest, StreamsTheWriterCannotWriteRaise) {
 }
 
 TEST(WriterTest, CatalogKeepsEntriesOfTheFileAndWholeViewerPreferences) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   OnePage one;
   auto labels = std::make_unique<TzoPDFDictObject>();
   labels->AddObject("/Nums", std::make_unique<TzoPDFArrayObject>());
@@ -508,6 +513,7 @@ TEST(WriterTest, ProgressAndStatusTexts) {
 }
 
 TEST(WriterTest, LoadedCatalogEntriesReachTheOutputWithWhatTheyReference) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   TempDir tmp;
   const std::string in = tmp / "catalog.pdf";
   WriteFile(
@@ -543,6 +549,7 @@ TEST(WriterTest, LoadedCatalogEntriesReachTheOutputWithWhatTheyReference) {
 }
 
 TEST(WriterTest, TheOutputGoesOutInLargeBlocksWithoutASeekPerObject) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   // A memory stream that counts the calls it gets.
   class CountingStream : public rtl::TMemoryStream {
    public:
