@@ -8,28 +8,33 @@ function(sv_folder_library)
   endforeach()
   if(srcs)
     add_library(${A_NAME} STATIC ${srcs})
-    target_include_directories(${A_NAME} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_include_directories(${A_NAME} PUBLIC ${PROJECT_SOURCE_DIR})
     target_link_libraries(${A_NAME} PUBLIC ${A_DEPS})
   else()
     add_library(${A_NAME} INTERFACE)
-    target_include_directories(${A_NAME} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_include_directories(${A_NAME} INTERFACE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${A_NAME} INTERFACE ${A_DEPS})
   endif()
 endfunction()
 
-# sv_folder_tests(NAME <exe> DIR <tests sub-folder> [DEPS <targets...>])
-# One test program of every .cpp file in tests/<DIR>, run through CTest.
+# sv_folder_tests(NAME <exe> DIR <tests sub-folder> [DEPS <targets...>] [TIMEOUT <seconds>])
+# One test program of every .cpp file in tests/<DIR>, run through CTest; each test is ended after
+# TIMEOUT seconds (default 600, generous for a loaded machine).
 function(sv_folder_tests)
-  cmake_parse_arguments(A "" "NAME;DIR" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${A_DIR}/*.cpp)
+  cmake_parse_arguments(A "" "NAME;DIR;TIMEOUT" "DEPS" ${ARGN})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 600)
+  endif()
+  file(GLOB srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${A_DIR}/*.cpp)
   if(NOT srcs)
     return()
   endif()
   add_executable(${A_NAME} ${srcs})
   target_link_libraries(${A_NAME} PRIVATE sv_testsupport ${A_DEPS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${A_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES ENVIRONMENT "SV_PROGRAM_DIR=${SV_PROGRAM_DIR};SV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+    PROPERTIES ENVIRONMENT "SV_PROGRAM_DIR=${SV_PROGRAM_DIR};SV_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+               TIMEOUT ${A_TIMEOUT})
 endfunction()
 
 # sv_windowed_program(NAME <program> DEPS <targets...>)

@@ -9,7 +9,7 @@ packages=(
   poppler-utils qpdf python3 ghostscript libjpeg-turbo-progs
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2 fonts-dejavu-core fonts-urw-base35
   fontconfig python3-fonttools mupdf-tools poppler-data
-  libgtest-dev libbenchmark-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
+  libgtest-dev libbenchmark-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev strace
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -179,9 +179,6 @@ namespace {
 // Rewrites given for each thread before the caller waits for the oldest: a large file holds up
 // the reports, not the other threads.
 constexpr size_t kLineLength = 16;
-// The bytes of the files being rewritten at once, unless one file alone is larger: the documents
-// in memory stay within bounds.
-constexpr int64_t kBusyBytes = int64_t{256} * 1024 * 1024;
 
 }  // namespace
 
@@ -202,8 +199,10 @@ struct TRewritePool::TWorker {
   std::thread thread;
 };
 
-TRewritePool::TRewritePool(size_t threads, TMakeDocument makeDocument)
-    : threads_(std::max<size_t>(threads, 1)), makeDocument_(std::move(makeDocument)) {}
+TRewritePool::TRewritePool(size_t threads, TMakeDocument makeDocument, int64_t busyBytes)
+    : threads_(std::max<size_t>(threads, 1)),
+      mostBusyBytes_(busyBytes),
+      makeDocument_(std::move(makeDocument)) {}
 
 TRewritePool::~TRewritePool() {
   {
@@ -263,7 +262,8 @@ void TRewritePool::Hand(std::shared_ptr<TTask> task) {
   line_.push_back(task);
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    ended_.wait(lock, [&] { return busyBytes_ == 0 || busyBytes_ + task->bytes <= kBusyBytes; });
+    ended_.wait(lock,
+                [&] { return busyBytes_ == 0 || busyBytes_ + task->bytes <= mostBusyBytes_; });
     busyBytes_ += task->bytes;
     queue_.push_back(std::move(task));
   }

@@ -110,9 +110,14 @@ class TRewritePool {
   using TDone = std::function<void(const TOutcome& outcome)>;
   using TMakeDocument = std::function<std::unique_ptr<TzoCustomPDFDocument>()>;
 
-  // At most threads rewrites at once; makeDocument gives each thread its document, on the
-  // caller's thread, when the thread is first needed.
-  TRewritePool(size_t threads, TMakeDocument makeDocument);
+  // The bytes of the files being rewritten at once, unless one file alone is larger: the
+  // documents in memory stay within bounds.
+  static constexpr int64_t kBusyBytes = int64_t{256} * 1024 * 1024;
+
+  // At most threads rewrites at once, of files of at most busyBytes together (or one file);
+  // makeDocument gives each thread its document, on the caller's thread, when the thread is
+  // first needed.
+  TRewritePool(size_t threads, TMakeDocument makeDocument, int64_t busyBytes = kBusyBytes);
   // Lets the rewrites in flight end (each file put in place or left as it was) without calling
   // their done: a run calls Finish before its logs close.
   ~TRewritePool();
@@ -150,6 +155,7 @@ class TRewritePool {
   void Hand(std::shared_ptr<TTask> task);
 
   const size_t threads_;
+  const int64_t mostBusyBytes_;
   TMakeDocument makeDocument_;
   std::vector<std::unique_ptr<TWorker>> workers_;
   std::mutex mutex_;

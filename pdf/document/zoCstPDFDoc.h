@@ -1326,6 +1326,6 @@ class TzoWatermarkProcessor {
   TzoCustomPDFDocument* document_;              // not owned
   const TzoCustomWatermarkTemplate* template_;  // not owned
   TzoMeasurementUnit unit_;
-  std::vector<TzoRectD> pageBoxes_;
+  std::vector<TzoPageRect> pageBoxes_;  // x1, y1, x2, y2 as in the page's array
   std::vector<std::unique_ptr<TzoPDFIndirectReference>> contentRefs_;
 };

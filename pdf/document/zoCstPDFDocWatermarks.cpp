@@ -383,7 +383,9 @@ TzoWatermarkProcessor::TzoWatermarkProcessor(TzoCustomPDFDocument* document,
     : document_(document), template_(tmpl), unit_(unit) {}
 
 int32_t TzoWatermarkProcessor::FindPageBox(const TzoRectD& box) const {
-  auto it = std::find(pageBoxes_.begin(), pageBoxes_.end(), box);
+  auto it = std::find_if(pageBoxes_.begin(), pageBoxes_.end(), [&](const TzoPageRect& r) {
+    return r.Left == box.X1 && r.Top == box.Y1 && r.Right == box.X2 && r.Bottom == box.Y2;
+  });
   return it == pageBoxes_.end() ? -1 : static_cast<int32_t>(it - pageBoxes_.begin());
 }
 
@@ -445,6 +447,6 @@ std::unique_ptr<TzoPDFIndirectObject> TzoWatermarkProcessor::ProcessPage(
   room(contentRefs_);
   room(pageBoxes_);
   contentRefs_.push_back(CreateReferenceTo(*content));
-  pageBoxes_.push_back(box);
+  pageBoxes_.emplace_back(box.X1, box.Y1, box.X2, box.Y2);
   return content;
 }

@@ -57,6 +57,7 @@ struct Case {
 };
 
 TEST(StampExample, StampsAPlainAndAnEncryptedFile) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftotext", "pdffonts");
   SV_REQUIRE_CORPUS();
   const Case cases[] = {{"docs/fontconfig-user.pdf", ""},
                         {"encrypted/rc4-40_u=user_o=owner.pdf", "user"}};

@@ -70,6 +70,7 @@ CommandResult RunFontJudge(const std::vector<std::string>& args);
 
 #define SV_REQUIRE_TEST_FONTS()                                                                \
   do {                                                                                         \
+    SV_REQUIRE_JUDGES("fontTools");                                                            \
     const ::sv::test::TestFonts& svTestFonts = ::sv::test::UseTestFonts();                     \
     ASSERT_TRUE(svTestFonts.error.empty()) << "test fonts unavailable: " << svTestFonts.error; \
   } while (0)

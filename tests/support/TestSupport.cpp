@@ -134,6 +134,31 @@ bool HasCommand(const std::string& name) {
   return RunCommand({"sh", "-c", "command -v " + name + " >/dev/null 2>&1"}).exitCode == 0;
 }
 
+std::string SharedToolsDir() {
+  return WithSlash(
+      (fs::path(SourceDir()).parent_path().parent_path() / "shared" / "tools").string());
+}
+
+std::string MissingJudge(const std::string& name) {
+  if (name == "../shared/tools") {
+    const std::string dir = SharedToolsDir();
+    return fs::exists(dir + "verify-rewrite") ? "" : "the shared judges are missing: " + dir;
+  }
+  if (name == "fontTools") {
+    CommandResult r = RunCommand({"/usr/bin/python3", "-c", "import fontTools"});
+    return r.exitCode == 0 ? ""
+                           : "fontTools is missing (python3-fonttools for /usr/bin/python3; "
+                             "scripts/install-deps.sh installs it)";
+  }
+  return HasCommand(name) ? ""
+                          : name + " is missing (not on PATH; scripts/install-deps.sh installs it)";
+}
+
+bool UnderCI() {
+  const char* v = std::getenv("CI");
+  return v && *v;
+}
+
 bool ProcessGone(int pid) {
   for (int i = 0; i < 500; ++i) {
     std::string stat;

@@ -44,6 +44,15 @@ struct CommandResult {
 // Runs argv[0] (found through PATH) with the arguments, in the given folder when not empty.
 CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& workDir = "");
 bool HasCommand(const std::string& name);  // on PATH
+// Why an outside judge of the tests is missing, "" when it is there: a program on PATH (qpdf,
+// pdfinfo, mutool, strace...), "fontTools" (/usr/bin/python3 with python3-fonttools) or
+// "../shared/tools" (the shared judges beside the checkout).
+std::string MissingJudge(const std::string& name);
+// The tests run in CI (CI set and not empty), where scripts/install-deps.sh installed every judge
+// (all but the shared tools beside the checkout, which come with the corpus).
+bool UnderCI();
+// The shared judges' folder: ../shared/tools beside the checkout, with a trailing "/".
+std::string SharedToolsDir();
 // Whether the process has gone (or only waits to be reaped by its new parent), given a few
 // seconds to go.
 bool ProcessGone(int pid);
@@ -82,6 +91,24 @@ class FileSizeLimit {
 #define SV_UNDER_ASAN 1
 #endif
 #endif
+
+// Skips the current test with a message naming each judge that is missing, or fails it under CI
+// when scripts/install-deps.sh installs that judge.
+#define SV_REQUIRE_JUDGES(...)                                                                    \
+  do {                                                                                            \
+    std::string svMissing;                                                                        \
+    bool svInstalled = false;                                                                     \
+    for (const char* svJudge : {__VA_ARGS__}) {                                                   \
+      const std::string svWhy = ::sv::test::MissingJudge(svJudge);                                \
+      if (svWhy.empty()) continue;                                                                \
+      svMissing += (svMissing.empty() ? "" : "; ") + svWhy;                                       \
+      svInstalled = svInstalled || std::string(svJudge) != "../shared/tools";                     \
+    }                                                                                             \
+    if (!svMissing.empty()) {                                                                     \
+      if (svInstalled && ::sv::test::UnderCI()) GTEST_FAIL() << svMissing << " (CI installs it)"; \
+      GTEST_SKIP() << svMissing;                                                                  \
+    }                                                                                             \
+  } while (0)
 
 // Skips the current test with a clear message when the outside corpus is not there.
 #define SV_REQUIRE_CORPUS()                                                     \

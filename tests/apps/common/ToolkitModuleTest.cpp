@@ -25,7 +25,7 @@ class ToolkitModule : public testing::Test {
       if (!FileExists(ProgramDir() + program)) GTEST_SKIP() << program << " was not built";
     // Built with them, under the name they load.
     ASSERT_TRUE(FileExists(ProgramDir() + kModule)) << "no " << kModule << " beside the programs";
-    if (!HasCommand("pdfinfo")) GTEST_SKIP() << "pdfinfo is needed";
+    SV_REQUIRE_JUDGES("pdfinfo");
     for (const char* program : {"Sorvane", "Kettrin"})
       fs::copy_file(ProgramDir() + program, prog_ / program);
     WriteFile(prog_ / "empty.csv", "");

@@ -20,8 +20,7 @@ class CheckRun : public KettrinFolderTest {
  protected:
   void SetUp() override {
     KettrinFolderTest::SetUp();
-    if (!HasCommand("pdfinfo") || !HasCommand("qpdf"))
-      GTEST_SKIP() << "pdfinfo (poppler-utils) and qpdf are needed";
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf");
   }
 
   // One listed line and what the check must make of it.

@@ -30,8 +30,7 @@ class CommandLineRun : public KettrinFolderTest {
  protected:
   void SetUp() override {
     KettrinFolderTest::SetUp();
-    if (!HasCommand("pdfinfo") || !HasCommand("qpdf"))
-      GTEST_SKIP() << "pdfinfo (poppler-utils) and qpdf are needed";
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf");
     plain_ = Qpdf("plain.pdf", {});
     locked_ = Qpdf("aes-256.pdf", {"--encrypt", "user", "owner", "256", "--"});
     ui::Application().SetMessageBoxHook(

@@ -2,6 +2,8 @@
 // date text of the document information, and a rewrite that the disk stops part way.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
@@ -110,6 +112,7 @@ TEST_F(LibraryEngine, TheDateTextIsTheLocalTimeToTheMinute) {
 }
 
 TEST_F(LibraryEngine, ADiskThatFillsUpAtAnyByteLeavesTheFileAsItWasAndNoTemporaryFile) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   // A small file (one write) and, with the corpus, one of many 64 KiB blocks.
   std::vector<std::string> inputs = {SourceDir() + "examples/outline.pdf"};
   if (HasCorpus()) inputs.push_back(CorpusDir() + "docs/fontconfig-user.pdf");
@@ -201,6 +204,7 @@ std::string OutcomeText(const TRewritePool::TOutcome& o) {
 }  // namespace
 
 TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGiven) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   PoolFixture f(Prog() + "job/");
   TJobSettings& job = f.job;
   job.OpenPassWord = "not it";
@@ -220,18 +224,32 @@ TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGive
   WriteFile(junk, "not a PDF file");
   std::mutex hookMutex;
   bool changedOnce = false;
+  bool heldOnce = false;
+  bool laterEnded = false;
   std::set<std::thread::id> threads;
   int documents = 0;
   auto make = [&]() -> std::unique_ptr<TzoCustomPDFDocument> {
     ++documents;
     std::unique_ptr<TzoCustomPDFDocument> doc = TzoPDFDocument::Create();
     doc->OnStatusMessage = [&](TzoCustomPDFDocument* d, const std::string&) {
-      std::lock_guard<std::mutex> lock(hookMutex);
-      threads.insert(std::this_thread::get_id());
-      if (d->WorkFileName() == changed && !changedOnce) {
-        changedOnce = true;
-        WriteFile(changed, "new version");
+      bool hold = false;
+      {
+        std::lock_guard<std::mutex> lock(hookMutex);
+        threads.insert(std::this_thread::get_id());
+        if (d->WorkFileName() == changed && !changedOnce) {
+          changedOnce = true;
+          WriteFile(changed, "new version");
+        }
+        if (d->WorkFileName() == names[0] && !heldOnce) hold = heldOnce = true;
       }
+      // The first file's rewrite waits until a later file has been put in place, so that an
+      // engine reporting in the order the rewrites end is caught every time.
+      if (!hold) return;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+      while (ReadFile(names[1]) == f.original && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::lock_guard<std::mutex> lock(hookMutex);
+      laterEnded = ReadFile(names[1]) != f.original;
     };
     return doc;
   };
@@ -265,6 +283,7 @@ TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGive
     else
       expected.push_back(name + " 0 committed");
   }
+  EXPECT_TRUE(laterEnded) << "the second file was not rewritten while the first was held";
   EXPECT_EQ(reports, expected);
   EXPECT_EQ(documents, 3);  // one for each thread, each thread with one
   EXPECT_EQ(threads.size(), static_cast<size_t>(documents));
@@ -281,15 +300,29 @@ TEST_F(LibraryEngine, ThePoolRewritesFilesAtOnceAndReportsEachOnceInTheOrderGive
 }
 
 TEST_F(LibraryEngine, APoolReportThatThrowsIsNotMadeAgainAndAPoolGoneMidwayLeavesNoHalfFile) {
+  SV_REQUIRE_JUDGES("pdfinfo");
   PoolFixture f(Prog() + "job/");
   TJobSettings& job = f.job;
-  auto make = [] { return std::unique_ptr<TzoCustomPDFDocument>(TzoPDFDocument::Create()); };
+  // The rewrite of a.pdf waits until b.pdf has been handed over, so that no Start reports it.
+  std::mutex holdMutex;
+  std::condition_variable holdChanged;
+  bool bStarted = false;
+  auto make = [&]() -> std::unique_ptr<TzoCustomPDFDocument> {
+    std::unique_ptr<TzoCustomPDFDocument> doc = TzoPDFDocument::Create();
+    doc->OnStatusMessage = [&](TzoCustomPDFDocument* d, const std::string&) {
+      if (rtl::ExtractFileName(d->WorkFileName()) != "a.pdf") return;
+      std::unique_lock<std::mutex> lock(holdMutex);
+      holdChanged.wait(lock, [&] { return bStarted; });
+    };
+    return doc;
+  };
   std::vector<std::string> reports;
   auto note = [&reports](const std::string& name) {
     return [&reports, name](const TRewritePool::TOutcome& o) {
       reports.push_back(name + " " + OutcomeText(o));
     };
   };
+  const std::vector<std::string> late = {"c.pdf", "d.pdf", "e.pdf", "f.pdf", "g.pdf"};
   {
     TRewritePool pool(2, make);
     int calls = 0;
@@ -297,20 +330,76 @@ TEST_F(LibraryEngine, APoolReportThatThrowsIsNotMadeAgainAndAPoolGoneMidwayLeave
       ++calls;
       throw rtl::EWriteError("the log is full");
     });
-    pool.Start(f.Copy("b.pdf"), job, note("b"));
+    pool.Start(f.Copy("b.pdf"), job, note("b.pdf"));
+    {
+      std::lock_guard<std::mutex> lock(holdMutex);
+      bStarted = true;
+    }
+    holdChanged.notify_all();
     EXPECT_THROW(pool.Finish(), rtl::EWriteError);
     pool.Finish();
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(reports, (std::vector<std::string>{"b 0 committed"}));
-    // Gone with rewrites in flight or waiting: none is reported, each file is either rewritten
-    // or as it was.
-    for (const char* name : {"c.pdf", "d.pdf", "e.pdf", "f.pdf", "g.pdf"})
+    EXPECT_EQ(reports, (std::vector<std::string>{"b.pdf 0 committed"}));
+    // Gone with rewrites in flight or waiting: none of them is reported but those a later Start
+    // found ended (in the order given); each file is either rewritten or as it was.
+    for (const std::string& name : late)
       pool.Start(f.Copy(name), job, note(name));
   }
-  EXPECT_EQ(reports.size(), 1u);
+  ASSERT_GE(reports.size(), 1u);
+  ASSERT_LT(reports.size(), 1 + late.size());  // the last one started is never reported
+  for (size_t i = 1; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i], late[i - 1] + " 0 committed");
+    EXPECT_TRUE(f.Locked(late[i - 1])) << late[i - 1];
+  }
   for (const char* name : {"a.pdf", "b.pdf"})
     EXPECT_TRUE(f.Locked(name)) << name;
-  for (const char* name : {"c.pdf", "d.pdf", "e.pdf", "f.pdf", "g.pdf"})
+  for (const std::string& name : late)
     EXPECT_TRUE(f.Locked(name) || ReadFile(f.folder + name) == f.original) << name;
   EXPECT_EQ(f.Entries(), 7u);
+}
+
+// A file larger than the pool's byte limit is rewritten alone: handed over at once when nothing
+// else is in flight, and the next file waits for it; under the limit the two run at once.
+TEST_F(LibraryEngine, APoolHandsOverAFileLargerThanItsByteLimitAloneInsteadOfWaiting) {
+  SV_REQUIRE_JUDGES("pdfinfo");
+  PoolFixture f(Prog() + "job/");
+  const int64_t size = static_cast<int64_t>(f.original.size());
+  for (const int64_t limit : {size - 1, TRewritePool::kBusyBytes}) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    std::mutex m;
+    std::condition_variable changed;
+    bool bLoading = false;
+    bool aHeld = false;
+    bool bWhileAHeld = false;
+    auto make = [&]() -> std::unique_ptr<TzoCustomPDFDocument> {
+      std::unique_ptr<TzoCustomPDFDocument> doc = TzoPDFDocument::Create();
+      doc->OnStatusMessage = [&](TzoCustomPDFDocument* d, const std::string&) {
+        const std::string name = rtl::ExtractFileName(d->WorkFileName());
+        std::unique_lock<std::mutex> lock(m);
+        if (name == "b.pdf") {
+          bLoading = true;
+          changed.notify_all();
+        } else if (name == "a.pdf" && !aHeld) {
+          aHeld = true;
+          // Held until b.pdf loads, for long enough to see that it does not.
+          const auto wait = limit < size ? std::chrono::seconds(2) : std::chrono::seconds(120);
+          bWhileAHeld = changed.wait_for(lock, wait, [&] { return bLoading; });
+        }
+      };
+      return doc;
+    };
+    std::vector<std::string> reports;
+    {
+      TRewritePool pool(2, make, limit);
+      for (const char* name : {"a.pdf", "b.pdf"})
+        pool.Start(f.Copy(name), f.job, [&reports, name](const TRewritePool::TOutcome& o) {
+          reports.push_back(std::string(name) + " " + OutcomeText(o));
+        });
+      pool.Finish();
+    }
+    EXPECT_EQ(reports, (std::vector<std::string>{"a.pdf 0 committed", "b.pdf 0 committed"}));
+    EXPECT_EQ(bWhileAHeld, limit >= size);
+    for (const char* name : {"a.pdf", "b.pdf"})
+      EXPECT_TRUE(f.Locked(name)) << name;
+  }
 }

@@ -52,6 +52,7 @@ class LockWithToolEndToEnd : public sv::test::SorvaneFolderTest {
 }  // namespace
 
 TEST_F(LockWithToolEndToEnd, OwnExamplesGetEncryptionRestrictionsVersionAndInformation) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   struct Case {
     const char* example;
     int ver;
@@ -172,6 +173,7 @@ TEST_F(LockWithToolEndToEnd, OwnExamplesGetEncryptionRestrictionsVersionAndInfor
 }
 
 TEST_F(LockWithToolEndToEnd, BadInputsGiveNonZeroResultsAndStayByteForByte) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   // Locked once, the file needs its password to be opened again.
   std::string locked = Copy(Example("info.pdf"));
   Job(4, "first", "firstowner");
@@ -214,6 +216,7 @@ TEST_F(LockWithToolEndToEnd, BadInputsGiveNonZeroResultsAndStayByteForByte) {
 }
 
 TEST_F(LockWithToolEndToEnd, JapaneseNamesAndPasswordsAndTheDebugLog) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   fs::create_directories(Prog() + "data/フォルダ 名");
   std::string in = Prog() + "data/フォルダ 名/表 ソ.pdf";
   sv::test::CopyFile(Example("plain.pdf"), in);
@@ -237,6 +240,7 @@ TEST_F(LockWithToolEndToEnd, JapaneseNamesAndPasswordsAndTheDebugLog) {
 }
 
 TEST_F(LockWithToolEndToEnd, EncryptedCorpusFilesOpenWithTheirPasswordOrStayUntouched) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   SV_REQUIRE_CORPUS();
   for (const auto& file : sv::test::CorpusFiles("encrypted")) {
     SCOPED_TRACE(file);
@@ -263,7 +267,8 @@ TEST_F(LockWithToolEndToEnd, EncryptedCorpusFilesOpenWithTheirPasswordOrStayUnto
 
 TEST_F(LockWithToolEndToEnd, CorpusFilesAreRewrittenWholeOrRefusedUntouched) {
   SV_REQUIRE_CORPUS();
-  std::string judge = sv::test::CorpusDir() + "../tools/verify-rewrite";
+  SV_REQUIRE_JUDGES("../shared/tools");
+  std::string judge = sv::test::SharedToolsDir() + "verify-rewrite";
   std::vector<std::string> files = sv::test::CorpusFiles("peer");
   for (const auto& f : sv::test::CorpusFiles("docs"))
     files.push_back(f);

@@ -28,8 +28,7 @@ class SorvaneReaderFixtures : public SorvaneFormTest {
   void SetUp() override {
     SorvaneFormTest::SetUp();
     if (!FileExists(ProgramDir() + "Sorvane")) GTEST_SKIP() << "Sorvane was not built";
-    for (const char* command : {"pdfinfo", "qpdf", "pdftoppm", "python3"})
-      if (!HasCommand(command)) GTEST_SKIP() << command << " is needed";
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf", "pdftoppm", "python3");
     fs::copy_file(ProgramDir() + "Sorvane", Prog() + "Sorvane");
     fs::create_symlink(ProgramDir() + "bin/AHPDFToolCmd26", ToolPath());
   }
@@ -70,8 +69,8 @@ class SorvaneReaderFixtures : public SorvaneFormTest {
 };
 
 TEST_F(SorvaneReaderFixtures, FilesOtherReadersTakeAreOkTheOthersNgAndUntouched) {
-  const std::string verify = CorpusDir() + "../tools/verify-rewrite";
-  if (!FileExists(verify)) GTEST_SKIP() << "no judge at " << verify;
+  SV_REQUIRE_JUDGES("../shared/tools");
+  const std::string verify = SharedToolsDir() + "verify-rewrite";
   const V takes = {"prev-white-space.pdf",       "prev-inside-number.pdf",
                    "prev-white-space-table.pdf", "startxref-white-space.pdf",
                    "tiff-predictor.pdf",         "png-predictor-colors.pdf",

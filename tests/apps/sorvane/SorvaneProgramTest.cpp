@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 #include "apps/sorvane/ToolEngine.h"
 #include "platform/IniFiles.h"
@@ -37,8 +38,7 @@ class SorvaneProgram : public SorvaneFormTest {
   void SetUp() override {
     SorvaneFormTest::SetUp();
     if (!FileExists(ProgramDir() + "Sorvane")) GTEST_SKIP() << "Sorvane was not built";
-    for (const char* command : {"pdfinfo", "qpdf", "pdftoppm"})
-      if (!HasCommand(command)) GTEST_SKIP() << command << " is needed";
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf", "pdftoppm");
     fs::copy_file(ProgramDir() + "Sorvane", Prog() + "Sorvane");
     fs::create_symlink(ProgramDir() + "bin/AHPDFToolCmd26", ToolPath());
   }
@@ -345,7 +345,7 @@ TEST_F(SorvaneProgram, ARunThatCannotRunEndsWithStatusTwoAndSaysWhy) {
 }
 
 TEST_F(SorvaneProgram, EveryFileIsReachedByItsOwnNameOrIsNgWithItsReason) {
-  if (!HasCommand("mutool")) GTEST_SKIP() << "mutool is needed";
+  SV_REQUIRE_JUDGES("mutool");
   // Names as a Linux input method types them: the JIS forms of the wave dash and its kin, which
   // code page 932 holds under the codes of their full-width forms; names it cannot hold at all;
   // a name with a line break; two names that are one in code page 932.
@@ -669,5 +669,86 @@ TEST_F(SorvaneProgram, ItsFoldersAndFilesAreItsOwnWhateverTheFileModeMask) {
     // A user's file keeps its own mode.
     EXPECT_EQ(mode(input), 0664u);
     EXPECT_NE(Info(input, "-upw", "user"), "");
+  }
+}
+
+// A power cut at any moment leaves the user's file either as it was or rewritten whole: the new
+// file is flushed before it is given the file's name, and the folder after it, as strace shows
+// the calls of a real run (by either engine, on whatever thread commits).
+TEST_F(SorvaneProgram, ACommitFlushesTheNewFileBeforeNamingItAndTheFolderAfter) {
+  SV_REQUIRE_JUDGES("strace");
+  const std::vector<std::pair<std::string, int>> jobs = {{"lib", 1}, {"tool", 4}};
+  for (const auto& [name, ver] : jobs) {
+    Input(Example("plain.pdf"), Prog() + name, "in.pdf");
+    Job(Prog() + name,
+        [ver](TJobSettings& j) { j.Ver = ver, j.UserPassWord = "u", j.MasterPassWord = "o"; });
+  }
+  const std::string trace = Prog() + "trace.txt";
+  CommandResult r = RunCommand({"strace", "-f", "-qq", "-y", "-o", trace, "-e",
+                                "trace=fsync,fdatasync,rename,renameat,renameat2,link,linkat",
+                                "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                // the leak check of a sanitizer build cannot run under a tracer
+                                "ASAN_OPTIONS=detect_leaks=0", Prog() + "Sorvane", "/s"},
+                               Prog());
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  for (const auto& [name, ver] : jobs)
+    EXPECT_EQ(
+        Field(RunCommand({"pdfinfo", "-upw", "u", Prog() + name + "/in.pdf"}).out, "Encrypted")
+            .substr(0, 3),
+        "yes")
+        << name;
+
+  // Each call as it starts: "fsync <path>" or "name <source path> <folder> <name>".
+  struct Call {
+    std::string kind, path, folder, target;
+  };
+  std::vector<Call> calls;
+  const std::regex start(R"(^\d+\s+(fsync|fdatasync|renameat2?|linkat|rename|link)\((.*)$)");
+  const std::regex fdPath(R"(-?\d+<([^>]*)>)");
+  const std::regex named(
+      R"re(^(?:AT_FDCWD|-?\d+<([^>]*)>), "([^"]*)", (?:AT_FDCWD|\d+<([^>]*)>), "([^"]*)")re");
+  std::istringstream lines(ReadFile(trace));
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, start)) continue;
+    const std::string kind = m[1], args = m[2];
+    std::smatch a;
+    if (kind == "fsync" || kind == "fdatasync") {
+      if (std::regex_search(args, a, fdPath)) calls.push_back({"fsync", a[1], "", ""});
+    } else if (kind == "renameat" || kind == "renameat2" || kind == "linkat") {
+      if (std::regex_search(args, a, named)) {
+        std::string source = a[2].str();
+        if (!source.empty() && source[0] != '/') source = a[1].str() + "/" + source;
+        if (a[2].str().empty()) source = a[1];  // AT_EMPTY_PATH: the descriptor's own file
+        calls.push_back({"name", source, a[3], a[4]});
+      }
+    } else {
+      ADD_FAILURE() << "a name-based call: " << line;
+    }
+  }
+  for (const auto& [name, ver] : jobs) {
+    SCOPED_TRACE(name);
+    std::string folder = Prog() + name;
+    while (folder.size() > 1 && folder.back() == '/')
+      folder.pop_back();
+    size_t naming = calls.size();
+    for (size_t i = 0; i < calls.size(); ++i)
+      if (calls[i].kind == "name" && calls[i].folder == folder && calls[i].target == "in.pdf")
+        naming = i;
+    ASSERT_LT(naming, calls.size()) << "the file was not given its name in its folder\n"
+                                    << ReadFile(trace);
+    const std::string source = calls[naming].path;
+    bool fileFlushed = false;
+    for (size_t i = 0; i < naming; ++i)
+      if (calls[i].kind == "fsync" &&
+          (calls[i].path == source || (source.rfind("/proc/", 0) == 0 &&
+                                       calls[i].path.find(" (deleted)") != std::string::npos)))
+        fileFlushed = true;
+    EXPECT_TRUE(fileFlushed) << "the new file " << source << " was not flushed before\n"
+                             << ReadFile(trace);
+    bool folderFlushed = false;
+    for (size_t i = naming + 1; i < calls.size(); ++i)
+      if (calls[i].kind == "fsync" && calls[i].path == folder) folderFlushed = true;
+    EXPECT_TRUE(folderFlushed) << "the folder was not flushed after\n" << ReadFile(trace);
   }
 }

@@ -151,8 +151,7 @@ class SorvaneRunTest : public SorvaneFormTest {
     const std::string tool = ProgramDir() + "bin/AHPDFToolCmd26";
     ASSERT_TRUE(FileExists(tool)) << "the built tool is missing: " << tool;
     std::filesystem::create_symlink(tool, ToolPath());
-    if (!HasCommand("pdfinfo") || !HasCommand("qpdf"))
-      GTEST_SKIP() << "pdfinfo (poppler-utils) and qpdf are needed";
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf");
   }
 };
 

@@ -21,8 +21,7 @@ class SorvaneWithKettrin : public SorvaneFormTest {
     SorvaneFormTest::SetUp();
     for (const char* program : {"Sorvane", "Kettrin"})
       if (!FileExists(ProgramDir() + program)) GTEST_SKIP() << program << " was not built";
-    for (const char* command : {"pdfinfo", "qpdf"})
-      if (!HasCommand(command)) GTEST_SKIP() << command << " is needed";
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf");
     fs::copy_file(ProgramDir() + "Sorvane", Prog() + "Sorvane");
     fs::copy_file(ProgramDir() + "Kettrin", Prog() + "Kettrin");
     fs::create_symlink(ProgramDir() + "bin/AHPDFToolCmd26", ToolPath());

@@ -23,7 +23,7 @@ std::string Fixture(const std::string& name) {
 }
 
 std::string RewriteJudge() {
-  return CorpusDir() + "../tools/verify-rewrite";
+  return SharedToolsDir() + "verify-rewrite";
 }
 
 class ToolFixturesBatch : public SorvaneFormTest {
@@ -33,10 +33,7 @@ class ToolFixturesBatch : public SorvaneFormTest {
     const std::string tool = ProgramDir() + "bin/AHPDFToolCmd26";
     ASSERT_TRUE(FileExists(tool)) << "the built tool is missing: " << tool;
     fs::create_symlink(tool, ToolPath());
-    if (!HasCommand("pdfinfo") || !HasCommand("qpdf") || !HasCommand("pdftoppm"))
-      GTEST_SKIP() << "pdfinfo, pdftoppm (poppler-utils) and qpdf are needed";
-    if (!FileExists(RewriteJudge()))
-      GTEST_SKIP() << "the shared judge is missing: " << RewriteJudge();
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf", "pdftoppm", "../shared/tools");
   }
 };
 

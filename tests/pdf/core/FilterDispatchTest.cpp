@@ -240,8 +240,7 @@ TEST(FilterDispatch, LzwEarlyChangeFromDecodeParms) {
 // that need no predictor; at most 40 per file).
 TEST(FilterDispatch, CorpusStreamsDecodeAsQpdfDecodesThem) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("qpdf") || !sv::test::HasCommand("python3"))
-    GTEST_SKIP() << "qpdf or python3 not found";
+  SV_REQUIRE_JUDGES("qpdf", "python3");
   const std::string script = sv::test::SourceDir() + "tests/pdf/core/tools/extract-streams.py";
   int files = 0, streams = 0;
   std::vector<std::string> paths;

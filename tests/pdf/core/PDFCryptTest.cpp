@@ -650,16 +650,12 @@ FileEncryption ReadEncryption(const std::string& path) {
   return fe;
 }
 
-bool HasQpdf() {
-  return sv::test::HasCommand("qpdf");
-}
-
 }  // namespace
 
 // Our encryptor's /O, /U, /P and file key equal qpdf's for the same passwords, identifier and
 // permissions; and our decryptor opens qpdf's files with both passwords.
 TEST(PDFCryptQpdf, EncryptorAgreesWithQpdf) {
-  if (!HasQpdf()) GTEST_SKIP() << "qpdf not found";
+  SV_REQUIRE_JUDGES("qpdf");
   sv::test::TempDir tmp;
   using P = TzoUserPermissions;
   const struct {
@@ -734,7 +730,7 @@ TEST(PDFCryptQpdf, EncryptorAgreesWithQpdf) {
 // platform), with the password in the code page; an owner open gives the user password back in
 // it.
 TEST(PDFCryptQpdf, PasswordsBeyondAsciiGoIntoTheKeyAsUtf8) {
-  if (!HasQpdf()) GTEST_SKIP() << "qpdf not found";
+  SV_REQUIRE_JUDGES("qpdf");
   sv::test::TempDir tmp;
   const std::string user = "利用者", owner = "管理者";  // UTF-8
   const std::string userAnsi = platform::Utf8ToAnsi(user), ownerAnsi = platform::Utf8ToAnsi(owner);
@@ -822,8 +818,7 @@ TEST(PDFCrypt, PasswordKeyBytes) {
 // A file encrypted by hand with our encryptor (its content stream and /Info title) opens in qpdf
 // and poppler with both passwords.
 TEST(PDFCryptQpdf, HandEncryptedFileOpensInOtherReaders) {
-  if (!HasQpdf() || !sv::test::HasCommand("pdftotext"))
-    GTEST_SKIP() << "qpdf or pdftotext not found";
+  SV_REQUIRE_JUDGES("qpdf", "pdftotext");
   sv::test::TempDir tmp;
   for (auto level : {el40bit, el128bit}) {
     auto s = Settings(level, "owner", "user", TzoUserPermissions::All());
@@ -877,7 +872,7 @@ TEST(PDFCryptQpdf, HandEncryptedFileOpensInOtherReaders) {
 // gives; a wrong password is refused; AES files are refused with the encryption error.
 TEST(PDFCryptCorpus, KeysEqualQpdfAndAesIsRefused) {
   SV_REQUIRE_CORPUS();
-  if (!HasQpdf()) GTEST_SKIP() << "qpdf not found";
+  SV_REQUIRE_JUDGES("qpdf");
   struct File {
     std::string path;
     std::vector<std::string> passwords;

@@ -562,7 +562,7 @@ TEST(ReaderCorpus, EveryObjectOfTheDocumentsReads) {
 // Stream data of RC4 files read through our decryptor equals what qpdf decrypts.
 TEST(ReaderCorpus, DecryptedStreamsEqualQpdfs) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not found";
+  SV_REQUIRE_JUDGES("qpdf");
   int compared = 0;
   for (const auto& path : sv::test::CorpusFiles("encrypted")) {
     std::string name = rtl::ExtractFileName(path);

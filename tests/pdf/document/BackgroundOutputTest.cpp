@@ -179,6 +179,7 @@ const std::vector<size_t> kMixedSizes = {0,      1,     100,   5000,   16383, 16
 }  // namespace
 
 TEST(BackgroundOutputTest, ManyStreamsGiveTheSameBytesWithAndWithoutTheThread) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   FixedFileID fixed;
   TempDir tmp;
   const SaveSetup setups[] = {

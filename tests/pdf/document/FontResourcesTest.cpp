@@ -206,6 +206,7 @@ const std::regex kSubsetName("[A-Z]{6}\\+.+");
 }  // namespace
 
 TEST(FontResource, EachModeAsPdffontsAndQpdfSeeIt) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   const auto& t = UseTestFonts();
   struct Case {
@@ -359,6 +360,7 @@ TEST(FontResource, EachModeAsPdffontsAndQpdfSeeIt) {
 }
 
 TEST(FontResource, SubsetDrawsAndReadsLikeTheWholeFont) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     const char* what;
@@ -459,6 +461,7 @@ std::vector<int> JudgeWidths(const std::string& fontFile, const std::vector<std:
 }  // namespace
 
 TEST(FontResource, WidthsAreMeasuredInTheEncoding) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   const auto& t = UseTestFonts();
   for (auto [family, file] : {std::pair<std::string, std::string>{"DejaVu Sans", t.dejaVuSans},
@@ -499,6 +502,7 @@ TEST(FontResource, WidthsAreMeasuredInTheEncoding) {
 }
 
 TEST(FontResource, SubsetTagsFollowTheGlyphSet) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
@@ -574,6 +578,7 @@ TEST(FontResource, RefusesWhatNoFontResourceCanBe) {
 }
 
 TEST(FindFontResource, ReusesOnlyFontsThisLibraryMade) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   std::unique_ptr<TzoPDFDocument> doc = stamptest::LoadFixture(EmptyPage(), dir);
@@ -728,6 +733,7 @@ TEST(FindFontResource, ReusesOnlyFontsThisLibraryMade) {
 }
 
 TEST(FontResource, OnARealFile) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts", "gs");
   SV_REQUIRE_CORPUS();
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;

@@ -170,6 +170,7 @@ std::string SavedBytes(TzoCustomPDFDocument& doc, const TempDir& dir, const std:
 // ---- The runs of a tagged text ----
 
 TEST(FormattedText, JapaneseAndWesternRunsKeepTheirFontsSizesColoursAndOneBaseline) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadPage(dir);
@@ -222,6 +223,7 @@ struct TagCase {
 };
 
 TEST(FormattedText, TagLanguage) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   const TagCase cases[] = {
       {u"no tags at all", {"no tags at all|Arial|12|#000000"}},
@@ -261,6 +263,7 @@ TEST(FormattedText, TagLanguage) {
 }
 
 TEST(FormattedText, UnderlineAndStrikeOutStrokeTheirRunsOnly) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadPage(dir);
@@ -305,6 +308,7 @@ TEST(FormattedText, UnderlineAndStrikeOutStrokeTheirRunsOnly) {
 }
 
 TEST(FormattedText, ALineFeedStartsALineOneLineSizeLower) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadPage(dir);
@@ -356,6 +360,7 @@ std::string PageText(const std::string& path, int page) {
 }
 
 TEST(FormattedText, OneFontResourceServesEveryRunOfTheSameFont) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadFixture(BuildFixture(Contents::SharedArray), dir);
@@ -394,6 +399,7 @@ TEST(FormattedText, OneFontResourceServesEveryRunOfTheSameFont) {
 }
 
 TEST(FormattedText, VariablesAreFilledInPageByPage) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadFixture(BuildFixture(Contents::SharedArray), dir);

@@ -221,7 +221,7 @@ TEST(OutputEncryption, EncryptStringKeepsLengthAndMakesTheEncryptorOnDemand) {
 
 TEST(OutputEncryption, TwoFilesSavedInOneSecondGetDifferentIdentifiersAndKeys) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  SV_REQUIRE_JUDGES("qpdf");
   sv::test::TempDir dir;
   std::string ids[2];
   for (int i = 0; i < 2; ++i) {

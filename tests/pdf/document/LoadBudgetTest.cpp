@@ -92,7 +92,7 @@ ChildLoad LoadInChild(const std::string& path, int64_t limitMiB) {
 }
 
 TEST(LoadBudget, BombsAreRefusedByALoadThatStaysSmall) {
-  if (!sv::test::HasCommand("python3")) GTEST_SKIP() << "python3 is needed to make the files";
+  SV_REQUIRE_JUDGES("python3");
   sv::test::TempDir dir;
   sv::test::CommandResult made = sv::test::RunCommand(
       {"python3", sv::test::SourceDir() + "tests/pdf/document/fixtures/reader/make-fixtures.py",

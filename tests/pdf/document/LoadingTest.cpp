@@ -16,7 +16,7 @@ namespace {
 
 TEST(Loading, CorpusPageCountsEqualPdfinfo) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("pdfinfo")) GTEST_SKIP() << "pdfinfo not installed";
+  SV_REQUIRE_JUDGES("pdfinfo");
   std::set<std::string> compared;
   for (const std::string& f : AllCorpusFiles()) {
     const std::string pw = PasswordFromName(f);
@@ -77,7 +77,7 @@ void OutlineText(const Json& items, int depth, std::string& out) {
 
 TEST(Loading, CorpusOutlinesAndFormFieldsEqualQpdf) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  SV_REQUIRE_JUDGES("qpdf");
   std::set<std::string> outlines, forms;
   for (const std::string& f : AllCorpusFiles()) {
     const std::string pw = PasswordFromName(f);
@@ -315,3 +315,125 @@ TEST(Loading, NothingReadsTheFileAfterTheLoad) {
 }
 
 }  // namespace
+
+// ---- RC4 files of every revision and key length ----
+
+namespace {
+
+// A file made by tests/pdf/document/make_rc4_file.py (the published algorithms, not this
+// library): one page, a title, passwords "user" and "owner".
+std::string MakeRc4File(const sv::test::TempDir& dir, int revision, int lengthBits, int64_t p) {
+  const std::string path = dir / ("r" + std::to_string(revision) + "-" +
+                                  std::to_string(lengthBits) + "-" + std::to_string(p) + ".pdf");
+  sv::test::CommandResult r = sv::test::RunCommand(
+      {"/usr/bin/python3", sv::test::SourceDir() + "tests/pdf/document/make_rc4_file.py", path,
+       std::to_string(revision), std::to_string(lengthBits), std::to_string(p), "user", "owner"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return path;
+}
+
+// The eight permissions in the words of qpdf --show-encryption.
+const std::pair<TzoUserPermissionsType, const char*> kQpdfPermissionNames[] = {
+    {AllowPrint, "print low resolution"},
+    {AllowHighResPrint, "print high resolution"},
+    {AllowModify, "modify other"},
+    {AllowCopy, "extract for any purpose"},
+    {AllowAnnotation, "modify annotations"},
+    {AllowFormFill, "modify forms"},
+    {AllowAccessibility, "extract for accessibility"},
+    {AllowDocAssembly, "modify document assembly"},
+};
+
+}  // namespace
+
+// Bits 9 to 12 of /P grant nothing below revision 3, and take nothing away: opened with the user
+// password, a revision 2 file keeps the four upper permissions, whose use its four lower bits
+// govern, and those four are what qpdf reads from the same file. From revision 3 on every bit
+// counts: the eight are what qpdf reads (qpdf's high-resolution printing also needs printing,
+// which the writer asks too; the set keeps bit 12 as the file has it).
+TEST(Loading, PermissionsOfRevisionTwoAndThreeFilesAreWhatQpdfReads) {
+  SV_REQUIRE_JUDGES("python3", "qpdf");
+  sv::test::TempDir dir;
+  const int64_t lowFour = 4 | 8 | 16 | 32;
+  const int64_t highFour = 0x100 | 0x200 | 0x400 | 0x800;
+  const int64_t base = ~(lowFour | highFour) | 0xC0;  // bits 7 and 8 and 13 up set
+  std::vector<std::pair<int, int32_t>> cases;
+  for (int revision : {2, 3})
+    for (int64_t bits : {int64_t{0}, lowFour, highFour, lowFour | highFour, int64_t{4 | 0x800},
+                         int64_t{4 | 16 | 0x200}, int64_t{8 | 32 | 0x100 | 0x400}, int64_t{16 | 32},
+                         int64_t{4}, int64_t{0x800}})
+      cases.push_back({revision, static_cast<int32_t>(base | bits)});
+  const std::set<TzoUserPermissionsType> upper = {AllowFormFill, AllowAccessibility,
+                                                  AllowDocAssembly, AllowHighResPrint};
+  for (const auto& [revision, p] : cases) {
+    SCOPED_TRACE("R " + std::to_string(revision) + ", P " + std::to_string(p));
+    const std::string file = MakeRc4File(dir, revision, revision == 2 ? 40 : 128, p);
+    sv::test::CommandResult q =
+        sv::test::RunCommand({"qpdf", "--show-encryption", "--password=user", file});
+    ASSERT_EQ(q.exitCode, 0) << q.err;
+    ASSERT_NE(q.out.find("R = " + std::to_string(revision) + "\n"), std::string::npos) << q.out;
+    auto doc = TzoPDFDocument::Create();
+    doc->OnPassword = PasswordAnswers({"user"});
+    ASSERT_TRUE(doc->LoadFromFile(file));
+    EXPECT_FALSE(doc->IsOwner());
+    const TzoUserPermissions ours = doc->Encryption().UserPermissions();
+    std::string expected, got;
+    for (const auto& [kind, name] : kQpdfPermissionNames) {
+      const std::regex line(std::string("(^|\n)") + name + ": (allowed|not allowed)\n");
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(q.out, m, line)) << name << "\n" << q.out;
+      bool allowed = m[2].str() == "allowed";
+      if (revision == 2 && upper.count(kind)) allowed = true;
+      if (revision >= 3 && kind == AllowHighResPrint) allowed = (p & 0x800) != 0;
+      expected += std::string(name) + (allowed ? ": allowed\n" : ": not allowed\n");
+      got += std::string(name) + (ours.Contains(kind) ? ": allowed\n" : ": not allowed\n");
+    }
+    EXPECT_EQ(got, expected);
+    if (revision >= 3 && (p & 4)) {
+      EXPECT_NE(q.out.find(std::string("print high resolution: ") +
+                           ((p & 0x800) ? "allowed\n" : "not allowed\n")),
+                std::string::npos)
+          << q.out;
+    }
+  }
+}
+
+// Revision 3 with a key of 40 bits named by no /Length, of 40 bits named, and of other lengths:
+// each opens with its user password and with its owner password, also after a wrong one, and its
+// text and title read as pdftotext and pdfinfo read them.
+TEST(Loading, RevisionThreeFilesOfEveryKeyLengthOpenWithEitherPassword) {
+  SV_REQUIRE_JUDGES("python3", "pdfinfo", "pdftotext");
+  sv::test::TempDir dir;
+  for (int bits : {0, 40, 48, 64, 96, 120, 128}) {
+    SCOPED_TRACE("/Length " + (bits ? std::to_string(bits) : std::string("missing")));
+    const std::string file = MakeRc4File(dir, 3, bits, -4);
+    // The outside judges open it with both passwords (qpdf takes a missing /Length for 128 bits,
+    // so poppler judges).
+    for (const char* option : {"-upw user", "-opw owner"}) {
+      const std::string flag(option, 4), password(option + 5);
+      sv::test::CommandResult t = sv::test::RunCommand({"pdftotext", flag, password, file, "-"});
+      ASSERT_EQ(t.exitCode, 0) << option << t.err;
+      ASSERT_NE(t.out.find("Hello"), std::string::npos) << option;
+    }
+    const struct {
+      std::vector<std::string> answers;
+      bool owner;
+    } tries[] = {{{"user"}, false},
+                 {{"owner"}, true},
+                 {{"wrong owner", "owner"}, true},
+                 {{"wrong owner", "user"}, false},
+                 {{"ownerx", "use", "owner"}, true}};
+    for (const auto& t : tries) {
+      SCOPED_TRACE(t.answers.back() + " after " + std::to_string(t.answers.size() - 1));
+      auto doc = TzoPDFDocument::Create();
+      doc->OnPassword = PasswordAnswers(t.answers);
+      ASSERT_TRUE(doc->LoadFromFile(file));
+      EXPECT_EQ(doc->IsOwner(), t.owner);
+      EXPECT_EQ(doc->PageCount(), 1);
+      EXPECT_EQ(doc->Info().Title(), u"Encrypted title");
+    }
+    auto refused = TzoPDFDocument::Create();
+    refused->OnPassword = PasswordAnswers({"nothing", "neither"});
+    EXPECT_FALSE(refused->LoadFromFile(file));
+  }
+}

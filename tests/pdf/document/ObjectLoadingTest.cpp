@@ -41,8 +41,7 @@ const std::vector<std::string> kRc4Files = {
 
 TEST(ObjectLoading, EncryptedStreamsAndStringsEqualQpdfAndPdfinfo) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("qpdf") || !sv::test::HasCommand("pdfinfo"))
-    GTEST_SKIP() << "qpdf or pdfinfo not installed";
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   for (const std::string& name : kRc4Files) {
     const std::string f = sv::test::CorpusDir() + name;
     const std::string pw = PasswordFromName(f);
@@ -189,7 +188,7 @@ std::vector<std::string> ObjectTestFiles() {
 
 TEST(ObjectLoading, ObjectsEqualQpdfJson) {
   SV_REQUIRE_CORPUS();
-  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  SV_REQUIRE_JUDGES("qpdf");
   std::set<std::string> files;
   for (const std::string& f : ObjectTestFiles()) {
     const std::string& name = f;

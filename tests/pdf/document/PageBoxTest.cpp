@@ -148,6 +148,7 @@ TEST(PageBoxTest, PageWithoutBoxOrBadPageNumberRaisesThePageError) {
 
 // Every page of the corpus files that both open: the box is the crop box pdfinfo reports.
 TEST(PageBoxTest, CorpusPagesHaveTheBoxesPdfinfoReports) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "mutool", "pdftoppm");
   SV_REQUIRE_CORPUS();
   int compared = 0;
   for (const std::string& path : doctest::AllCorpusFiles()) {

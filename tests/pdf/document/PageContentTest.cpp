@@ -51,6 +51,7 @@ std::vector<std::string> Keys(const doctest::Json* dict) {
 }  // namespace
 
 TEST(PageContentTest, StampUnderOrOverEveryContentsForm) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   struct Case {
     Contents form;
     uint8_t layer;
@@ -100,6 +101,7 @@ TEST(PageContentTest, StampUnderOrOverEveryContentsForm) {
 }
 
 TEST(PageContentTest, PageContentIsWrappedOnceAndTheWrapStreamsAreShared) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   TempDir dir;
   auto doc = LoadFixture(BuildFixture(Contents::SharedArray), dir);
   const std::string second = "0 0 0 rg 200 200 10 10 re f";
@@ -163,6 +165,7 @@ TEST(PageContentTest, ManyStampsOnOnePageAndContentsChangedBetweenThem) {
 }
 
 TEST(PageContentTest, ContentsThatAreNoContent) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   struct Case {
     std::string contents;
     std::vector<std::string> more;
@@ -218,6 +221,7 @@ TEST(PageContentTest, ContentsThatAreNoContent) {
 // The page's own content leaves a scale, a clip and a colour in force: the over-stamp is drawn
 // as it would be on a blank page, the under-stamp is not changed either.
 TEST(PageContentTest, PageStateDoesNotReachTheStamp) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   TempDir dir;
   Fixture f;
   f.ownContent = "2 0 0 2 0 0 cm 0 0 100 100 re W n 0 1 0 rg 0.5 0.5 0.5 RG 9 w";
@@ -244,6 +248,7 @@ TEST(PageContentTest, PageStateDoesNotReachTheStamp) {
 }
 
 TEST(PageContentTest, ResourceEntries) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   TempDir dir;
   doctest::PdfBuilder b;
   b.Add("<< /Type /Catalog /Pages 2 0 R >>");
@@ -303,6 +308,7 @@ TEST(PageContentTest, ResourceEntries) {
 }
 
 TEST(PageContentTest, PageWithoutResourcesGetsItsOwnDictionary) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   TempDir dir;
   Fixture f;
   f.resources = false;
@@ -355,6 +361,7 @@ TEST(PageContentTest, NewResourceNamesAvoidThePagesNames) {
 
 // A real document stamped over every page: every reader still draws its pages, with the stamp.
 TEST(PageContentTest, CorpusDocumentStampedOnEveryPage) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   SV_REQUIRE_CORPUS();
   TempDir dir;
   const std::string in = CorpusDir() + "docs/fontconfig-user.pdf";

@@ -220,12 +220,7 @@ std::vector<Picture> EveryKindOfPicture(const TempDir& tmp) {
   return pics;
 }
 
-#define SV_REQUIRE_PICTURE_TOOLS()                                                  \
-  do {                                                                              \
-    for (const char* tool : {"qpdf", "pdfimages", "cjpeg", "djpeg"})                \
-      if (!sv::test::HasCommand(tool))                                              \
-        GTEST_SKIP() << tool << " not found (scripts/install-deps.sh installs it)"; \
-  } while (0)
+#define SV_REQUIRE_PICTURE_TOOLS() SV_REQUIRE_JUDGES("qpdf", "pdfimages", "cjpeg", "djpeg")
 
 }  // namespace
 
@@ -441,6 +436,7 @@ TEST(ImageResource, BitmapToRgbGivesRowsTopFirst) {
 // ---- Opacity ----
 
 TEST(OpacityState, ValuesAndTheirTexts) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext", "pdfimages");
   TempDir tmp;
   std::unique_ptr<TzoPDFDocument> doc = HandMadePage(tmp);
   struct Case {
@@ -493,7 +489,7 @@ TEST(OpacityState, ValuesAndTheirTexts) {
 }
 
 TEST(OpacityState, ARendererDrawsThroughIt) {
-  if (!sv::test::HasCommand("pdftoppm")) GTEST_SKIP() << "pdftoppm not installed";
+  SV_REQUIRE_JUDGES("pdftoppm");
   TempDir tmp;
   std::unique_ptr<TzoPDFDocument> doc = HandMadePage(tmp);
   // Black filled at half opacity on the left, a black line stroked at half opacity on the right.

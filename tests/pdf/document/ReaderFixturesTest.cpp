@@ -70,7 +70,7 @@ Opened QpdfOpens(const std::string& file, const std::string& password) {
 }
 
 TEST(ReaderFixtures, EachOpensAsQpdfOpensItOrIsRefusedWithItsMessage) {
-  const bool qpdf = sv::test::HasCommand("qpdf");
+  SV_REQUIRE_JUDGES("qpdf");
   for (const Case& c : Cases()) {
     SCOPED_TRACE(std::string(c.file) + " with \"" + platform::AnsiToUtf8(c.password) + "\"");
     Loaded l = Load(Fixture(c.file), c.password);
@@ -80,7 +80,7 @@ TEST(ReaderFixtures, EachOpensAsQpdfOpensItOrIsRefusedWithItsMessage) {
       continue;
     }
     ASSERT_EQ(l.error, "");
-    if (qpdf && l.doc->IsEncrypted()) {
+    if (l.doc->IsEncrypted()) {
       EXPECT_EQ(QpdfOpens(c.file, c.password), c.opened);
     }
     if (c.opened == kRefused) {
@@ -105,7 +105,6 @@ TEST(ReaderFixtures, EachOpensAsQpdfOpensItOrIsRefusedWithItsMessage) {
       EXPECT_EQ(l.warnings, std::vector<std::string>());
     }
   }
-  if (!qpdf) GTEST_SKIP() << "qpdf not installed: the password verdicts were not compared";
 }
 
 TEST(ReaderFixtures, AnOwnerOpenGivesTheUserPasswordInTheCodePage) {
@@ -123,7 +122,7 @@ TEST(ReaderFixtures, TheFormIsWrittenAsItWasWithoutFields) {
   ASSERT_TRUE(l.ok) << l.error;
   ASSERT_NE(l.doc->FormFields(), nullptr);
   EXPECT_TRUE(l.doc->FormFields()->empty());
-  if (!sv::test::HasCommand("qpdf")) GTEST_SKIP() << "qpdf not installed";
+  SV_REQUIRE_JUDGES("qpdf");
   sv::test::TempDir dir;
   l.doc->SetShowSetupDialog(false);
   ASSERT_TRUE(l.doc->SaveToFile(dir / "out.pdf", 2));
@@ -153,10 +152,8 @@ TEST(ReaderFixtures, TheFormIsWrittenAsItWasWithoutFields) {
 // poppler misreads. (A /Prev into "15 0 obj" makes qpdf and MuPDF take the stream for object 5,
 // so no copy of theirs would do there; poppler reads that file as we do.)
 TEST(ReaderFixtures, RewritesHoldByTheJudgementOfOtherReaders) {
-  const std::string verify = sv::test::CorpusDir() + "../tools/verify-rewrite";
-  for (const char* command : {"qpdf", "pdfinfo", "pdftoppm", "python3"})
-    if (!sv::test::HasCommand(command)) GTEST_SKIP() << command << " not installed";
-  if (!sv::test::FileExists(verify)) GTEST_SKIP() << "no judge at " << verify;
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "python3", "../shared/tools");
+  const std::string verify = sv::test::SharedToolsDir() + "verify-rewrite";
   sv::test::TempDir dir;
   int n = 0;
   for (const Case& c : Cases()) {

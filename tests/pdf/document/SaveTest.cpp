@@ -67,6 +67,7 @@ class RecordingDialog : public TzoBaseDlg {
 }  // namespace
 
 TEST(SaveTest, NameGetsPdfUnlessItsExtensionIsPdfInAnyCase) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   TempDir tmp;
   std::filesystem::create_directory(tmp / "dir.pdf");
   struct Case {
@@ -98,6 +99,7 @@ TEST(SaveTest, NameGetsPdfUnlessItsExtensionIsPdfInAnyCase) {
 // A file saved where there was none gets the mode of any newly created file (0666 less the
 // umask), whatever the temporary file had while it was written; a file saved over keeps its own.
 TEST(SaveTest, ModeOfANewFileAndOfAFileSavedOver) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   TempDir tmp;
   const struct {
     mode_t umask, before, after;  // before 0: no file there
@@ -196,6 +198,7 @@ TEST(SaveTest, SettingsDialogCanCancelTheSave) {
 }
 
 TEST(SaveTest, NeedAppearancesModes) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   TempDir tmp;
   struct Case {
     const char* name;
@@ -237,6 +240,7 @@ TEST(SaveTest, NeedAppearancesModes) {
 }
 
 TEST(SaveTest, AFailureAfterAnyNumberOfBytesLeavesTheTargetAsItWas) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo", "pdftoppm", "pdftotext");
   TempDir tmp;
   const std::string target = tmp / "doc.pdf";
   const std::string old = "%PDF-1.4 the user's file, which must survive\n";

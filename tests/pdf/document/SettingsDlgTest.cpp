@@ -604,7 +604,7 @@ TEST_F(SettingsDlgTest, TheSecurityBoxSwitchesEncryptionOnAndOff) {
 }
 
 TEST_F(SettingsDlgTest, OnlyTheOwnerChangesEncryption) {
-  if (!HasCommand("qpdf")) GTEST_SKIP() << "qpdf is needed to make an encrypted file";
+  SV_REQUIRE_JUDGES("qpdf");
   const std::string plain = dir / "plain.pdf";
   const std::string locked = dir / "locked.pdf";
   WriteFile(plain, PagesPdf(1));
@@ -841,8 +841,7 @@ TEST_F(SettingsDlgTest, SwitchesEnableTheirGroups) {
 // The whole road: SaveToFile shows the installed dialog, the user's choices reach the file, and
 // outside tools read them back; a cancelled dialog writes no file.
 TEST_F(SettingsDlgTest, ASaveThroughTheDialogCarriesTheChoicesIntoTheFile) {
-  if (!HasCommand("qpdf") || !HasCommand("pdfinfo"))
-    GTEST_SKIP() << "qpdf and pdfinfo (poppler-utils) are needed";
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   LoadPages(2);
   InstallPDFSettingsDlg();
   struct Uninstall {

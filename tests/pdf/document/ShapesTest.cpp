@@ -119,6 +119,7 @@ TEST(ShapesTest, LineText) {
 }
 
 TEST(ShapesTest, EveryShapeLandsWhereItsTemplateSays) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   struct Page {
     const char* what;
     std::string file;  // "" for the fixture
@@ -245,6 +246,7 @@ TEST(ShapesTest, EveryShapeLandsWhereItsTemplateSays) {
 }
 
 TEST(ShapesTest, PaintingByLineAndFillColour) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   struct Case {
     TColor line, fill;
     std::vector<std::string> kinds, colors;
@@ -309,6 +311,7 @@ TEST(ShapesTest, PolygonsNeedThreeSides) {
 
 // Colour and opacity as poppler draws them, placed from the crop box's top-left corner.
 TEST(ShapesTest, PixelsOfColourAndOpacity) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   TempDir dir;
   Fixture f;
   f.box = "/MediaBox [0 0 612 792] /CropBox [36 36 576 756]";

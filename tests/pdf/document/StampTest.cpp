@@ -73,6 +73,7 @@ void ExpectMatrix(const std::vector<double>& m, const std::vector<double>& want)
 // without /Resources; the page's own content stays; the shared array's other page stays as it
 // was.
 TEST(StampTest, ImageOnEveryContentsForm) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   const Contents forms[] = {Contents::Reference, Contents::DirectArray, Contents::ReferencedArray,
                             Contents::SharedArray, Contents::Absent};
   for (Contents form : forms) {
@@ -120,6 +121,7 @@ TEST(StampTest, ImageOnEveryContentsForm) {
 // Under the page's content the stamp shows only where the page does not paint; over it, it
 // covers the page. A page that leaves a scale in force does not scale an over-stamp.
 TEST(StampTest, LayersAndThePagesOwnState) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   struct Case {
     const char* name;
     uint8_t layer;
@@ -167,6 +169,7 @@ TEST(StampTest, LayersAndThePagesOwnState) {
 // Pages with equal boxes share one image content stream; a page listed twice is stamped twice;
 // the picture and the opacity state are made once.
 TEST(StampTest, ImageStreamsAreSharedByEqualBoxes) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   TempDir dir;
   doctest::PdfBuilder b;
   b.Add("<< /Type /Catalog /Pages 2 0 R >>");
@@ -219,6 +222,7 @@ TEST(StampTest, ImageStreamsAreSharedByEqualBoxes) {
 // On a crop box with an offset origin the positions count from the crop box; the angle is taken
 // into [0, 360) and the template keeps its own.
 TEST(StampTest, CropBoxOriginAndAngles) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   struct Case {
     uint8_t h, v;
     int32_t angle;
@@ -258,6 +262,7 @@ TEST(StampTest, CropBoxOriginAndAngles) {
 // On a turned page a stamp is upright and placed as the page is shown: the picture's red half
 // stays on the left of what pdftoppm shows, and the positions count from the shown corners.
 TEST(StampTest, TurnedPagesShowTheStampUpright) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   for (int rotate : {0, 90, 180, 270, -90, 450}) {
     SCOPED_TRACE("/Rotate " + std::to_string(rotate));
     TempDir dir;
@@ -299,10 +304,68 @@ TEST(StampTest, TurnedPagesShowTheStampUpright) {
   }
 }
 
+// One stamp over pages of one size that are turned differently: on every page it is upright and
+// where it was asked, as pdftoppm shows each page (not where the first page's turn would put it).
+TEST(StampTest, OneStampOverPagesOfOneSizeTurnedDifferently) {
+  SV_REQUIRE_JUDGES("qpdf", "pdftoppm");
+  const struct {
+    double width, height;
+    std::vector<int> rotates;
+  } cases[] = {{400, 300, {0, 180, 0, 180}}, {300, 300, {90, 270, 0, 180, 270}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.width)) + " x " +
+                 std::to_string(static_cast<int>(c.height)));
+    TempDir dir;
+    doctest::PdfBuilder b;
+    b.Add("<< /Type /Catalog /Pages 2 0 R >>");
+    std::string kids;
+    for (size_t i = 0; i < c.rotates.size(); ++i)
+      kids += std::to_string(3 + i) + " 0 R ";
+    b.Add("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(c.rotates.size()) +
+          " >>");
+    for (int rotate : c.rotates)
+      b.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " +
+            std::to_string(static_cast<int>(c.width)) + " " +
+            std::to_string(static_cast<int>(c.height)) + "] /Rotate " + std::to_string(rotate) +
+            " /Resources << /ProcSet [/PDF] >> >>");
+    auto doc = LoadFixture(b.Build(), dir);
+    doc->SetMeasurementUnit(muPoints);
+    auto topLeft = ImageAt(0, 0, 60, 30);
+    topLeft->HorizontalPosition = 0;
+    topLeft->VerticalPosition = 0;
+    TzoRectangleWatermarkTemplate rect;  // 50 x 20 points, 100 from the left, 60 from the top
+    rect.TopLeft = {100, 60};
+    rect.BottomRight = {150, 80};
+    rect.LineColor = kNoColor;
+    rect.FillColor = 0x008000;
+    TzoCompositeWatermarkTemplate all;
+    all.Templates = {topLeft.get(), &rect};
+    doc->InsertWatermark(all, "");
+    Save(*doc, dir / "out.pdf");
+
+    for (size_t i = 0; i < c.rotates.size(); ++i) {
+      SCOPED_TRACE("page " + std::to_string(i + 1) + ", /Rotate " + std::to_string(c.rotates[i]));
+      const bool turned = c.rotates[i] % 180 != 0;
+      const double w = turned ? c.height : c.width, h = turned ? c.width : c.height;
+      Raster r = Render(dir / "out.pdf", dir, {0, 0, w, h}, 72, static_cast<int>(i + 1));
+      ASSERT_EQ(r.width, static_cast<int>(w));
+      auto at = [&](double x, double y) { return r.At(x, h - y); };  // from the shown top left
+      EXPECT_RGB(at(10, 10), 255, 0, 0);
+      EXPECT_RGB(at(50, 20), 0, 0, 255);
+      EXPECT_RGB(at(125, 70), 0, 128, 0);
+      EXPECT_RGB(at(w - 10, h - 10), 255, 255, 255);
+      EXPECT_RGB(at(w - 125, h - 70), 255, 255, 255);
+      EXPECT_RGB(at(125, 90), 255, 255, 255);
+      EXPECT_EQ(r.errors, "");
+    }
+  }
+}
+
 // Every shape through the driver, over a page without /Resources that leaves a scale in force
 // and over a page without content: each mark where the template says, in its colour and
 // opacity, drawn in the page's own user space; one opacity state per shape.
 TEST(StampTest, EveryShapeOverThePage) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   TzoLineWatermarkTemplate line;
   line.StartPoint = {10, 10};
   line.EndPoint = {110, 10};
@@ -424,6 +487,7 @@ TEST(StampTest, EveryShapeOverThePage) {
 // itself, directly or further down, is refused before any page changes, as are a bad range, a
 // page without a box, an image stamp without a picture and a polygon of two sides.
 TEST(StampTest, CompositesAndRefusals) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   TempDir dir;
   doctest::PdfBuilder b;
   b.Add("<< /Type /Catalog /Pages 2 0 R >>");
@@ -557,6 +621,7 @@ std::vector<std::string> PageTexts(const std::string& path, const std::string& p
 // count in any case, the document information, custom variables through the handler with the
 // page number; without a handler a custom variable stays.
 TEST(StampTest, TextVariablesPerPage) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadFixture(Pages(4), dir);
@@ -623,6 +688,7 @@ TEST(StampTest, ATemplateUsedAgainFillsItsVariablesAgain) {
 // variable itself, or with another variable, ends; marks with nothing between them are no
 // variable; an inner "<%" starts the variable.
 TEST(StampTest, VariableScanEndsWhateverTheHandlerAnswers) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadFixture(Pages(1), dir);
@@ -648,6 +714,7 @@ TEST(StampTest, VariableScanEndsWhateverTheHandlerAnswers) {
 // Dates and times come in the Japanese formats, from one reading of the clock taken during the
 // call.
 TEST(StampTest, DateAndTimeVariables) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadFixture(Pages(1), dir);
@@ -693,6 +760,7 @@ TEST(StampTest, DateAndTimeVariables) {
 // A subset font holds the glyphs of every page's text: the page numbers, which only the pages
 // have, are drawn on every page (poppler draws nothing for a glyph the subset lacks).
 TEST(StampTest, SubsetHoldsEveryPagesGlyphs) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadFixture(Pages(10), dir);
@@ -724,6 +792,7 @@ TEST(StampTest, SubsetHoldsEveryPagesGlyphs) {
 // A font of this library that a page already holds is used on that page only; the other pages
 // get the call's own font, made once. Every page names only fonts it has.
 TEST(StampTest, FontsFoundOnAPageServeThatPageOnly) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;
   auto doc = LoadFixture(Pages(3), dir);
@@ -756,6 +825,7 @@ TEST(StampTest, FontsFoundOnAPageServeThatPageOnly) {
 // A translucent text stamp on pages without /Resources, under the content, upright on a turned
 // page; an empty text changes nothing at all.
 TEST(StampTest, TextOnBarePagesAndTurnedPages) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdffonts");
   SV_REQUIRE_TEST_FONTS();
   for (int rotate : {0, 90, 270}) {
     SCOPED_TRACE("/Rotate " + std::to_string(rotate));

@@ -224,7 +224,7 @@ double Rad(double degrees) {
 // Each code of the three encodings against Ghostscript's encoding vectors, their glyph names
 // read through the Adobe Glyph List of fontTools.
 TEST(TextWatermarkTest, SimpleEncodingsFollowTheStandardTables) {
-  if (!HasCommand("gs")) GTEST_SKIP() << "Ghostscript is not installed";
+  SV_REQUIRE_JUDGES("gs", "fontTools");
   const char* script = R"(
 import subprocess, sys
 from fontTools.agl import LEGACY_AGL2UV
@@ -412,6 +412,7 @@ TEST(TextWatermarkTest, AReusedTemplateRendersAsAFreshOne) {
 // What poppler reads back: delimiters, backslashes, two lines, accented letters in both
 // encodings, Japanese lines in a Type0 font, and code page 932 bytes with a trail byte 0x5C.
 TEST(TextWatermarkTest, TextReadsBack) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     const char* what;
@@ -492,6 +493,7 @@ TEST(TextWatermarkTest, TextReadsBack) {
 // glyph origins mutool computes from the font resource's widths, so nothing but the rounding of
 // the written numbers, below 0.005 point, stands between them and the template.)
 TEST(TextWatermarkTest, TextLandsWhereItsTemplateSays) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Text {
     const char* what;
@@ -598,6 +600,7 @@ TEST(TextWatermarkTest, TextLandsWhereItsTemplateSays) {
 // wide as the screen measures it, for a fixed-pitch font (whose widths are not 600), a
 // proportional one in both encodings, a Type0 font and a symbol font.
 TEST(TextWatermarkTest, CharacterSpacingMakesLinesAsWideAsTheScreen) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     const char* what;
@@ -658,6 +661,7 @@ TEST(TextWatermarkTest, CharacterSpacingMakesLinesAsWideAsTheScreen) {
 // own sizes in points, with the font's colour and the stamp's opacity; for vertical text along
 // each column, the underline right of it and the strike-out through its middle.
 TEST(TextWatermarkTest, UnderlineAndStrikeOutRunAlongTheText) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     std::string text;
@@ -755,6 +759,7 @@ TEST(TextWatermarkTest, UnderlineAndStrikeOutRunAlongTheText) {
 // The stamp's colours and opacity for every kind of text (western and Type0, horizontal and
 // vertical), as mutool reports each mark and as poppler paints its pixels.
 TEST(TextWatermarkTest, ColourAndOpacity) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_TEST_FONTS();
   struct Case {
     const char* what;
@@ -825,6 +830,7 @@ TEST(TextWatermarkTest, ColourAndOpacity) {
 
 // A real file: the stamp over its first page, its own text kept.
 TEST(TextWatermarkTest, CorpusDocumentWithATextStamp) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm", "pdftotext", "gs");
   SV_REQUIRE_CORPUS();
   SV_REQUIRE_TEST_FONTS();
   TempDir dir;

@@ -291,6 +291,7 @@ TEST(WatermarkTest, ImageStampText) {
 // Every position at 0, 45, 90, 180 and 270 degrees on a crop-box page whose content leaves a
 // scale in force: mutool's matrix of each image puts its corners where the template says.
 TEST(WatermarkTest, ImageLandsWhereItsTemplateSays) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   struct Page {
     const char* what;
     Fixture fixture;
@@ -364,6 +365,7 @@ TEST(WatermarkTest, ImageLandsWhereItsTemplateSays) {
 // Pages with equal boxes share one content stream; the picture's colour and opacity as poppler
 // draws them.
 TEST(WatermarkTest, ImageStampOnSeveralPages) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   TempDir dir;
   doctest::PdfBuilder b;
   b.Add("<< /Type /Catalog /Pages 2 0 R >>");
@@ -414,6 +416,7 @@ TEST(WatermarkTest, ImageStampOnSeveralPages) {
 
 // A real file stamped on every page under its content: one stream for all its equal pages.
 TEST(WatermarkTest, CorpusDocumentWithAnImageUnderEveryPage) {
+  SV_REQUIRE_JUDGES("qpdf", "mutool", "pdftoppm");
   SV_REQUIRE_CORPUS();
   TempDir dir;
   const std::string in = CorpusDir() + "docs/libtasn1.pdf";

@@ -188,7 +188,7 @@ std::string Fixture(const std::string& name) {
 // The shared judge of a rewrite: qpdf --check, pdfinfo with both passwords, page count,
 // structure and the rendering of every page against the input.
 std::string RewriteJudge() {
-  return sv::test::CorpusDir() + "../tools/verify-rewrite";
+  return sv::test::SharedToolsDir() + "verify-rewrite";
 }
 
 // An object of a file as MuPDF reads it (mutool show's path, arrays counted from 1).
@@ -212,8 +212,7 @@ class PdfTool : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!FileExists(ToolPath())) GTEST_SKIP() << "the tool is not built: " << ToolPath();
-    if (!sv::test::HasCommand("qpdf") || !sv::test::HasCommand("pdfinfo"))
-      GTEST_SKIP() << "qpdf and pdfinfo are needed to judge the output";
+    SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
   }
   std::string Input(const PdfSpec& spec, const std::string& name = "in.pdf") {
     WriteFile(dir / name, MakePdf(spec));
@@ -498,9 +497,7 @@ TEST_F(PdfTool, FixturesOfEachKindAreRewrittenWholeWithBothTargetsWithAndWithout
   // An 8-byte /ID word (the linearized write lost its cross-reference), two generations of one
   // object (the linearizer refused it), names that hold "#" (written as a stray "#", or with a
   // changed meaning: "/F#2341" as "/F#41", which reads "FA").
-  if (!FileExists(RewriteJudge()))
-    GTEST_SKIP() << "the shared judge is missing: " << RewriteJudge();
-  if (!sv::test::HasCommand("mutool")) GTEST_SKIP() << "mutool is needed to read the names";
+  SV_REQUIRE_JUDGES("../shared/tools", "mutool");
   for (const char* name :
        {"id-8-bytes.pdf", "generations.pdf", "name-hash.pdf", "name-hash-objstm.pdf"}) {
     const std::string in = Fixture(name);
@@ -586,16 +583,15 @@ TEST_F(PdfTool, LinearizedEncryptedOutputWhateverTheInputsIdentifier) {
 TEST_F(PdfTool, NamesWithAStrayHashAreWrittenAsReadersTakeThem) {
   // "/A#zz" has a "#" that is no escape: every reader takes it as "#"; the output spells it
   // "#23" and reads back clean.
+  SV_REQUIRE_JUDGES("mutool");
   std::string in =
       Input({.version = "1.4", .pages = 1, .info = "", .firstPage = " /PieceTag /A#zz"});
   std::string out = dir / "out.pdf";
   CommandResult r = Tool({"-d", in, "-o", out, "-pdfver", "1.7", "-userpwd", "u", "-webopt"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(QpdfChecks(out, "u"));
-  if (sv::test::HasCommand("mutool")) {
-    EXPECT_NE(MutoolShow(out, "u", "Root/Pages/Kids/1").find("/PieceTag /A#23zz\n"),
-              std::string::npos);
-  }
+  EXPECT_NE(MutoolShow(out, "u", "Root/Pages/Kids/1").find("/PieceTag /A#23zz\n"),
+            std::string::npos);
 }
 
 TEST_F(PdfTool, OutputIsCreatedPrivateAndOnlyItsNameIsReplaced) {
@@ -836,8 +832,8 @@ class PdfToolCorpus : public PdfTool {
   void Judge(const std::string& folder, const std::vector<std::string>& names,
              const std::map<std::string, int>& refused,
              const std::set<std::string>& unreadableToPoppler) {
+    SV_REQUIRE_JUDGES("../shared/tools");
     const std::string judge = RewriteJudge();
-    ASSERT_TRUE(FileExists(judge)) << judge;
     std::vector<std::string> found;
     for (const auto& file : sv::test::CorpusFiles(folder))
       found.push_back(std::filesystem::path(file).filename().string());

@@ -17,7 +17,7 @@ TEST(KettrinProgramWindow, AListRunOpensTheWindowThroughTheModuleAndEndsWhenDone
   std::string error;
   if (!StartPrivateDisplay(error)) GTEST_SKIP() << error;
   if (!FileExists(ProgramDir() + "Kettrin")) GTEST_SKIP() << "Kettrin was not built";
-  if (!HasCommand("pdfinfo")) GTEST_SKIP() << "pdfinfo (poppler-utils) is needed";
+  SV_REQUIRE_JUDGES("pdfinfo");
   TempDir prog, log;
   for (const char* file : {"Kettrin", "svui_wx.so"})
     fs::copy_file(ProgramDir() + file, prog / file);

@@ -33,8 +33,7 @@ class KettrinWindow : public KettrinFolderTest {
     std::string error;
     if (!StartPrivateDisplay(error)) GTEST_SKIP() << error;
     KettrinFolderTest::SetUp();
-    if (!HasCommand("pdfinfo") || !HasCommand("qpdf"))
-      GTEST_SKIP() << "pdfinfo (poppler-utils) and qpdf are needed";
+    SV_REQUIRE_JUDGES("pdfinfo", "qpdf");
     ASSERT_NE(ui::Application().StartBackend(), nullptr);
   }
 };

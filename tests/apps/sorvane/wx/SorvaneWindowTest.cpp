@@ -37,7 +37,7 @@ class SorvaneWindow : public SorvaneFormTest {
     std::string error;
     if (!StartPrivateDisplay(error)) GTEST_SKIP() << error;
     SorvaneFormTest::SetUp();
-    if (!HasCommand("pdfinfo")) GTEST_SKIP() << "pdfinfo (poppler-utils) is needed";
+    SV_REQUIRE_JUDGES("pdfinfo");
     fs::create_symlink(ProgramDir() + "bin/AHPDFToolCmd26", ToolPath());
     ASSERT_NE(ui::Application().StartBackend(), nullptr);
   }
