@@ -124,7 +124,7 @@ TEST_F(SorvaneReaderFixtures, FilesOtherReadersTakeAreOkTheOthersNgAndUntouched)
       {ng[0], "Unsupported predictor (/Predictor 7)"},
       {ng[1], "Invalid PDF File"},
       {ng[2], "File is corrupted"},
-      {ng[3], "The stream data of the file exceed the load budget"},
+      {ng[3], "The file needs more memory than its load budget"},
       {ng[4], "Expected PDF endstream"},
   };
   for (const auto& [file, reason] : reasons)
