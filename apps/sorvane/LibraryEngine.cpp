@@ -8,6 +8,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
+#include "platform/ProcessHeap.h"
 #include "platform/RtlClasses.h"
 #include "platform/RtlSysUtils.h"
 
@@ -169,9 +170,13 @@ namespace {
 // Rewrites given for each thread before the caller waits for the oldest: a large file holds up
 // the reports, not the other threads.
 constexpr size_t kLineLength = 16;
-// The bytes of the files being rewritten at once, unless one file alone is larger: the documents
-// in memory stay within bounds.
-constexpr int64_t kBusyBytes = int64_t{256} * 1024 * 1024;
+// The memory that the loads of the files being rewritten at once take (their copies and what they
+// charge to their load budgets), beyond which only the oldest of them goes on: the documents in
+// memory stay within this plus what one load may take.
+constexpr int64_t kLoadMemory = int64_t{64} * 1024 * 1024;
+// A load that took more than this gives the freed memory back to the system when it is done: each
+// thread's part of the heap would keep it otherwise.
+constexpr int64_t kReleaseAfter = int64_t{8} * 1024 * 1024;
 
 }  // namespace
 
@@ -179,14 +184,15 @@ struct TRewritePool::TTask {
   std::string path;
   TJobSettings job;
   TDone done;
-  int64_t bytes = 0;
+  uint64_t number = 0;
+  int64_t held = 0;  // memory its load took, under the pool's mutex
   TOutcome outcome;
   bool ended = false;  // under the pool's mutex
 };
 
 struct TRewritePool::TWorker {
   std::unique_ptr<TzoCustomPDFDocument> doc;
-  const TTask* task = nullptr;  // the rewrite the thread works on
+  TTask* task = nullptr;  // the rewrite the thread works on
   std::thread thread;
 };
 
@@ -224,6 +230,9 @@ void TRewritePool::Start(std::string path, const TJobSettings& job, TDone done) 
     worker->doc->OnPassword = [w](rtl::TObject*, std::string& password, bool& cont, int tries) {
       AnswerOpenPassword(w->task->job.OpenPassWord, password, cont, tries);
     };
+    worker->doc->OnLoadMemory = [this, w](TzoCustomPDFDocument*, int64_t bytes) {
+      TakeLoadMemory(*w->task, bytes);
+    };
     worker->thread = std::thread([this, w] { Loop(*w); });
     workers_.push_back(std::move(worker));
   }
@@ -231,12 +240,10 @@ void TRewritePool::Start(std::string path, const TJobSettings& job, TDone done) 
   task->path = std::move(path);
   task->job = job;
   task->done = std::move(done);
-  task->bytes = std::max<int64_t>(platform::FileSize(task->path), 0);
+  task->number = numbered_++;
   line_.push_back(task);
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ended_.wait(lock, [&] { return busyBytes_ == 0 || busyBytes_ + task->bytes <= kBusyBytes; });
-    busyBytes_ += task->bytes;
+    std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(task));
   }
   queued_.notify_one();
@@ -258,6 +265,15 @@ void TRewritePool::ReportFront() {
   task->done(task->outcome);
 }
 
+void TRewritePool::TakeLoadMemory(TTask& task, int64_t bytes) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Rewrites are taken in their order: the oldest in flight never waits, so every one ends.
+  ended_.wait(
+      lock, [&] { return *running_.begin() == task.number || loadBytes_ + bytes <= kLoadMemory; });
+  loadBytes_ += bytes;
+  task.held += bytes;
+}
+
 void TRewritePool::Loop(TWorker& worker) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -265,6 +281,7 @@ void TRewritePool::Loop(TWorker& worker) {
     if (quit_) return;  // a rewrite not taken yet is left undone: its file as it was
     std::shared_ptr<TTask> task = std::move(queue_.front());
     queue_.pop_front();
+    running_.insert(task->number);
     lock.unlock();
     TzoCustomPDFDocument& doc = *worker.doc;
     TOutcome& o = task->outcome;
@@ -285,9 +302,11 @@ void TRewritePool::Loop(TWorker& worker) {
     } catch (...) {
       // the next load empties it again
     }
+    if (task->held > kReleaseAfter) platform::ReleaseFreedHeapMemory();
     worker.task = nullptr;
     lock.lock();
-    busyBytes_ -= task->bytes;
+    loadBytes_ -= task->held;
+    running_.erase(task->number);
     task->ended = true;
     ended_.notify_all();
   }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,10 +120,9 @@ class TRewritePool {
   static size_t DefaultThreads();
 
   // Reports the rewrites that have ended at the front of the line; when many rewrites are still
-  // to be reported, waits for the oldest and reports it; while the files being rewritten are
-  // large together, waits for them to end. Then hands over the rewrite of path (OpenWithLibrary
-  // with job, SaveIntoRewrite, Commit). A done that throws is not called again; the exception
-  // propagates and the later rewrites go on.
+  // to be reported, waits for the oldest and reports it. Then hands over the rewrite of path
+  // (OpenWithLibrary with job, SaveIntoRewrite, Commit). A done that throws is not called again;
+  // the exception propagates and the later rewrites go on.
   void Start(std::string path, const TJobSettings& job, TDone done);
   // Waits for every rewrite in flight and reports each, in order.
   void Finish();
@@ -135,6 +135,9 @@ class TRewritePool {
   void Loop(TWorker& worker);
   // Waits for the oldest rewrite and reports it.
   void ReportFront();
+  // The memory a load of task takes: while the loads in flight hold kLoadMemory together, only
+  // the oldest rewrite in flight takes more, the others wait for it.
+  void TakeLoadMemory(TTask& task, int64_t bytes);
 
   const size_t threads_;
   TMakeDocument makeDocument_;
@@ -143,7 +146,9 @@ class TRewritePool {
   std::condition_variable queued_;            // a rewrite was handed over, or the pool goes
   std::condition_variable ended_;             // a rewrite has ended
   std::deque<std::shared_ptr<TTask>> queue_;  // handed over, not yet taken
-  int64_t busyBytes_ = 0;                     // of the files handed over and not ended
+  int64_t loadBytes_ = 0;                     // what the loads in flight hold
+  std::set<uint64_t> running_;                // the rewrites in flight, by number
+  uint64_t numbered_ = 0;                     // rewrites handed over
   bool quit_ = false;
   // Only touched on the caller's thread: every rewrite not yet reported, oldest first.
   std::deque<std::shared_ptr<TTask>> line_;
