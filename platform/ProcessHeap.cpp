@@ -12,4 +12,10 @@ void KeepFreedHeapMemory() {
 #endif
 }
 
+void ReleaseFreedHeapMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
 }  // namespace platform

@@ -9,4 +9,9 @@ namespace platform {
 // early, by the programs.
 void KeepFreedHeapMemory();
 
+// Hands the memory that the C heap keeps free (of every thread's part of it) back to the system:
+// after a load that took much of it, so that the parts of several threads do not each keep that
+// much.
+void ReleaseFreedHeapMemory();
+
 }  // namespace platform

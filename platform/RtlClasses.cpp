@@ -310,6 +310,27 @@ int64_t THandleStream::Size() {
   return TStream::Size();
 }
 
+int64_t THandleStream::DataSize() {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return Size();
+  const off_t size = st.st_size, position = ::lseek(fd_, 0, SEEK_CUR);
+  if (position < 0) return static_cast<int64_t>(size);
+  int64_t data = 0;
+  for (off_t at = 0; at < size;) {
+    const off_t start = ::lseek(fd_, at, SEEK_DATA);
+    if (start < 0 && errno == ENXIO) break;  // no data after at
+    const off_t end = start < 0 ? -1 : ::lseek(fd_, start, SEEK_HOLE);
+    if (end < 0) {
+      data = size;  // holes cannot be found here
+      break;
+    }
+    data += std::min(end, size) - std::min(start, size);
+    at = end;
+  }
+  ::lseek(fd_, position, SEEK_SET);
+  return data;
+}
+
 void THandleStream::SetSize(int64_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
     throw EStreamError("Cannot set the size of \"" + name_ + "\". " + std::strerror(errno));

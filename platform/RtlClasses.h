@@ -143,6 +143,9 @@ class THandleStream : public TStream {
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   // A regular file's size from the descriptor, without moving; otherwise as TStream finds it.
   int64_t Size() override;
+  // The bytes of a regular file that hold data, the holes of a sparse file left out (Size where
+  // the file system does not tell them apart); otherwise Size. The position does not move.
+  int64_t DataSize();
   void SetSize(int64_t size) override;
   // Flushes the data to the disk; EWriteError when that fails.
   void Flush();

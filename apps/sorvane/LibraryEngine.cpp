@@ -8,6 +8,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
+#include "platform/ProcessHeap.h"
 #include "platform/RtlClasses.h"
 #include "platform/RtlSysUtils.h"
 
@@ -179,6 +180,9 @@ namespace {
 // Rewrites given for each thread before the caller waits for the oldest: a large file holds up
 // the reports, not the other threads.
 constexpr size_t kLineLength = 16;
+// A load that took more than this gives the freed memory back to the system when it is done: each
+// thread's part of the heap would keep it otherwise.
+constexpr int64_t kReleaseAfter = int64_t{8} * 1024 * 1024;
 
 }  // namespace
 
@@ -188,20 +192,21 @@ struct TRewritePool::TTask {
   std::shared_ptr<platform::FileClaims> claims;
   TJobSettings job;
   TDone done;
-  int64_t bytes = 0;
+  uint64_t number = 0;
+  int64_t held = 0;  // memory its load took, under the pool's mutex
   TOutcome outcome;
   bool ended = false;  // under the pool's mutex
 };
 
 struct TRewritePool::TWorker {
   std::unique_ptr<TzoCustomPDFDocument> doc;
-  const TTask* task = nullptr;  // the rewrite the thread works on
+  TTask* task = nullptr;  // the rewrite the thread works on
   std::thread thread;
 };
 
-TRewritePool::TRewritePool(size_t threads, TMakeDocument makeDocument, int64_t busyBytes)
+TRewritePool::TRewritePool(size_t threads, TMakeDocument makeDocument, int64_t loadMemory)
     : threads_(std::max<size_t>(threads, 1)),
-      mostBusyBytes_(busyBytes),
+      loadMemory_(loadMemory),
       makeDocument_(std::move(makeDocument)) {}
 
 TRewritePool::~TRewritePool() {
@@ -223,7 +228,6 @@ void TRewritePool::Start(std::string path, const TJobSettings& job, TDone done) 
   task->path = std::move(path);
   task->job = job;
   task->done = std::move(done);
-  task->bytes = std::max<int64_t>(platform::FileSize(task->path), 0);
   Hand(std::move(task));
 }
 
@@ -231,7 +235,6 @@ void TRewritePool::Start(std::unique_ptr<platform::OpenedFile> file, const TJobS
                          TDone done, std::shared_ptr<platform::FileClaims> claims) {
   auto task = std::make_shared<TTask>();
   task->path = file->Path();
-  task->bytes = std::max<int64_t>(file->Identity().size, 0);
   task->file = std::move(file);
   task->claims = std::move(claims);
   task->job = job;
@@ -256,15 +259,16 @@ void TRewritePool::Hand(std::shared_ptr<TTask> task) {
     worker->doc->OnPassword = [w](rtl::TObject*, std::string& password, bool& cont, int tries) {
       AnswerOpenPassword(w->task->job.OpenPassWord, password, cont, tries);
     };
+    worker->doc->OnLoadMemory = [this, w](TzoCustomPDFDocument*, int64_t bytes) {
+      TakeLoadMemory(*w->task, bytes);
+    };
     worker->thread = std::thread([this, w] { Loop(*w); });
     workers_.push_back(std::move(worker));
   }
+  task->number = numbered_++;
   line_.push_back(task);
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ended_.wait(lock,
-                [&] { return busyBytes_ == 0 || busyBytes_ + task->bytes <= mostBusyBytes_; });
-    busyBytes_ += task->bytes;
+    std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(task));
   }
   queued_.notify_one();
@@ -288,6 +292,15 @@ void TRewritePool::ReportFront() {
   task->done(task->outcome);
 }
 
+void TRewritePool::TakeLoadMemory(TTask& task, int64_t bytes) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Rewrites are taken in their order: the oldest in flight never waits, so every one ends.
+  ended_.wait(
+      lock, [&] { return *running_.begin() == task.number || loadBytes_ + bytes <= loadMemory_; });
+  loadBytes_ += bytes;
+  task.held += bytes;
+}
+
 void TRewritePool::Loop(TWorker& worker) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -295,6 +308,7 @@ void TRewritePool::Loop(TWorker& worker) {
     if (quit_) return;  // a rewrite not taken yet is left undone: its file as it was
     std::shared_ptr<TTask> task = std::move(queue_.front());
     queue_.pop_front();
+    running_.insert(task->number);
     lock.unlock();
     TzoCustomPDFDocument& doc = *worker.doc;
     TOutcome& o = task->outcome;
@@ -322,9 +336,11 @@ void TRewritePool::Loop(TWorker& worker) {
     } catch (...) {
       // the next load empties it again
     }
+    if (task->held > kReleaseAfter) platform::ReleaseFreedHeapMemory();
     worker.task = nullptr;
     lock.lock();
-    busyBytes_ -= task->bytes;
+    loadBytes_ -= task->held;
+    running_.erase(task->number);
     task->ended = true;
     ended_.notify_all();
   }

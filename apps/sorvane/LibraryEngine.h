@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,14 +111,15 @@ class TRewritePool {
   using TDone = std::function<void(const TOutcome& outcome)>;
   using TMakeDocument = std::function<std::unique_ptr<TzoCustomPDFDocument>()>;
 
-  // The bytes of the files being rewritten at once, unless one file alone is larger: the
-  // documents in memory stay within bounds.
-  static constexpr int64_t kBusyBytes = int64_t{256} * 1024 * 1024;
+  // The memory that the loads of the files being rewritten at once take (their copies and what
+  // they charge to their load budgets), beyond which only the oldest of them goes on: the
+  // documents in memory stay within this plus what one load may take.
+  static constexpr int64_t kLoadMemory = int64_t{64} * 1024 * 1024;
 
-  // At most threads rewrites at once, of files of at most busyBytes together (or one file);
-  // makeDocument gives each thread its document, on the caller's thread, when the thread is
-  // first needed.
-  TRewritePool(size_t threads, TMakeDocument makeDocument, int64_t busyBytes = kBusyBytes);
+  // At most threads rewrites at once, their loads holding at most loadMemory together (the
+  // oldest excepted); makeDocument gives each thread its document, on the caller's thread, when
+  // the thread is first needed.
+  TRewritePool(size_t threads, TMakeDocument makeDocument, int64_t loadMemory = kLoadMemory);
   // Lets the rewrites in flight end (each file put in place or left as it was) without calling
   // their done: a run calls Finish before its logs close.
   ~TRewritePool();
@@ -129,10 +131,9 @@ class TRewritePool {
   static size_t DefaultThreads();
 
   // Reports the rewrites that have ended at the front of the line; when many rewrites are still
-  // to be reported, waits for the oldest and reports it; while the files being rewritten are
-  // large together, waits for them to end. Then hands over the rewrite of path (OpenWithLibrary
-  // with job, SaveIntoRewrite, Commit). A done that throws is not called again; the exception
-  // propagates and the later rewrites go on.
+  // to be reported, waits for the oldest and reports it. Then hands over the rewrite of path
+  // (OpenWithLibrary with job, SaveIntoRewrite, Commit). A done that throws is not called again;
+  // the exception propagates and the later rewrites go on.
   void Start(std::string path, const TJobSettings& job, TDone done);
   // As above for a file opened already (OpenWithLibrary of it). With claims, the new file is
   // added to them before it takes the file's place.
@@ -153,16 +154,21 @@ class TRewritePool {
   // Waits for the oldest rewrite and reports it.
   void ReportFront();
   void Hand(std::shared_ptr<TTask> task);
+  // The memory a load of task takes: while the loads in flight hold the pool's load memory
+  // together, only the oldest rewrite in flight takes more, the others wait for it.
+  void TakeLoadMemory(TTask& task, int64_t bytes);
 
   const size_t threads_;
-  const int64_t mostBusyBytes_;
+  const int64_t loadMemory_;
   TMakeDocument makeDocument_;
   std::vector<std::unique_ptr<TWorker>> workers_;
   std::mutex mutex_;
   std::condition_variable queued_;            // a rewrite was handed over, or the pool goes
   std::condition_variable ended_;             // a rewrite has ended
   std::deque<std::shared_ptr<TTask>> queue_;  // handed over, not yet taken
-  int64_t busyBytes_ = 0;                     // of the files handed over and not ended
+  int64_t loadBytes_ = 0;                     // what the loads in flight hold
+  std::set<uint64_t> running_;                // the rewrites in flight, by number
+  uint64_t numbered_ = 0;                     // rewrites handed over
   bool quit_ = false;
   // Only touched on the caller's thread: every rewrite not yet reported, oldest first.
   std::deque<std::shared_ptr<TTask>> line_;

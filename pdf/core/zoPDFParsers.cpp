@@ -1,5 +1,6 @@
 #include "pdf/core/zoPDFParsers.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -349,6 +350,17 @@ void TzoPDFStreamReader::SetCurrentObject(int32_t objectNumber, int32_t generati
   currentGeneration_ = generation;
 }
 
+void TzoPDFStreamReader::SetCharge(int64_t step, std::function<void(int64_t)> charge) {
+  chargeStep_ = charge ? std::max<int64_t>(step, 1) : std::numeric_limits<int64_t>::max();
+  charge_ = std::move(charge);
+}
+
+void TzoPDFStreamReader::ChargeMade() {
+  const int64_t made = made_;
+  made_ = 0;
+  if (charge_ && made > 0) charge_(made);
+}
+
 void TzoPDFStreamReader::BeginValue() {
   if (depth_ == 0) SetCurrentObject(-1, -1);
 }
@@ -411,6 +423,7 @@ std::unique_ptr<TzoPDFObject> TzoPDFStreamReader::ReadObject() {
         RaiseMsg<EBooleanError>(SExpectedBoolean, word);
       }
       c.Advance(static_cast<int64_t>(word.size()));
+      Made(0);
       if (b == 'n') return std::make_unique<TzoPDFNullObject>();
       return std::make_unique<TzoPDFBooleanObject>(b == 't');
     }
@@ -446,10 +459,13 @@ std::unique_ptr<TzoPDFObject> TzoPDFStreamReader::ReadNumberOrObject() {
   if (reference || header) {
     int32_t objectNumber = ObjectNumberOf(t1);
     auto generation = static_cast<uint16_t>(ObjectNumberOf(t2));
-    if (reference)
+    if (reference) {
+      Made(0);
       return std::make_unique<TzoPDFIndirectReference>(documentNumber_, objectNumber, generation);
+    }
     return ReadIndirect(objectNumber, generation);
   }
+  Made(static_cast<int64_t>(t1.size()));
   if (t1.find('.') != std::string_view::npos) {
     double v;
     if (TryStrToFloatDot(t1, v)) return std::make_unique<TzoPDFRealObject>(v);
@@ -468,6 +484,7 @@ std::unique_ptr<TzoPDFObject> TzoPDFStreamReader::ReadIndirect(int32_t objectNum
   LevelGuard level(depth_, nullptr);
   SetCurrentObject(objectNumber, generation);
   std::unique_ptr<TzoPDFObject> inner = ReadObject();
+  Made(0);
   const auto gen = static_cast<uint16_t>(generation);
   bool isStream;
   {
@@ -518,6 +535,7 @@ std::unique_ptr<TzoPDFArrayObject> TzoPDFStreamReader::ReadArray() {
     }
     pending_.push_back(std::move(item));
   }
+  Made(int64_t{items.Count()} * static_cast<int64_t>(sizeof(void*)));
   auto array = std::make_unique<TzoPDFArrayObject>();
   array->Reserve(items.Count());
   for (size_t i = items.Start(); i < pending_.size(); ++i)
@@ -526,7 +544,9 @@ std::unique_ptr<TzoPDFArrayObject> TzoPDFStreamReader::ReadArray() {
 }
 
 std::unique_ptr<TzoPDFNameObject> TzoPDFStreamReader::ReadName() {
-  return std::make_unique<TzoPDFNameObject>(ReadNameText());
+  std::string text = ReadNameText();
+  Made(static_cast<int64_t>(text.size()));
+  return std::make_unique<TzoPDFNameObject>(std::move(text));
 }
 
 std::string TzoPDFStreamReader::ReadNameText() {
@@ -573,8 +593,10 @@ std::unique_ptr<TzoPDFDictObject> TzoPDFStreamReader::ReadDictionary() {
       if (b != '/') RaiseMsg<EDictionaryReadError>(SDictionaryReadError, Found(b));
     }
     pendingKeys_.push_back(ReadNameText());
+    Made(static_cast<int64_t>(pendingKeys_.back().size()));  // the key, a name of the entry
     pending_.push_back(ReadObject());
   }
+  Made(int64_t{values.Count()} * static_cast<int64_t>(sizeof(void*)));
   auto dict = std::make_unique<TzoPDFDictObject>();
   dict->Reserve(values.Count());
   for (size_t i = 0; i < static_cast<size_t>(values.Count()); ++i)
@@ -637,6 +659,7 @@ std::unique_ptr<TzoPDFStringObject> TzoPDFStreamReader::ReadStringObject() {
     text += body;
   }
   text += isHex ? '>' : ')';
+  Made(static_cast<int64_t>(text.size()));
   return std::make_unique<TzoPDFStringObject>(std::move(text), isHex);
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +46,14 @@ class TzoPDFStreamReader : public TzoRandomAccessFilter {
   int32_t CurrentGeneration() const { return currentGeneration_; }
   // For callers that read the parts of an object themselves; (-1, -1) stands for no object.
   void SetCurrentObject(int32_t objectNumber, int32_t generation);
+
+  // What the objects read so far hold in memory, roughly: ObjectCost for each object plus the
+  // bytes of its text and of its elements' slots. Once that reaches step, charge gets it (and may
+  // raise to end the read) and counting starts again from 0. No charge by default.
+  static constexpr int64_t ObjectCost = 64;
+  void SetCharge(int64_t step, std::function<void(int64_t)> charge);
+  // Hands what was counted since the last charge over to the charge now.
+  void ChargeMade();
 
   // Skips white space (NUL, HT, LF, CR, SP) and comments.
   void SkipWhiteSpace();
@@ -95,8 +105,17 @@ class TzoPDFStreamReader : public TzoRandomAccessFilter {
   // The text of the name at the position, its "/" included (ReadName without the object).
   std::string ReadNameText();
 
+  // One object made, holding bytes of its own.
+  void Made(int64_t bytes) {
+    made_ += ObjectCost + bytes;
+    if (made_ >= chargeStep_) ChargeMade();
+  }
+
   int32_t documentNumber_;
   TzoPDFDecrypt* decryptor_ = nullptr;
+  int64_t made_ = 0;
+  int64_t chargeStep_ = std::numeric_limits<int64_t>::max();
+  std::function<void(int64_t)> charge_;
   int32_t currentObjectNumber_ = -1;
   int32_t currentGeneration_ = -1;
   // The elements of the arrays and dictionaries being read (a dictionary's values, and its keys

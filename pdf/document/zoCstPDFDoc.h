@@ -93,7 +93,7 @@ class EFileNotFound : public rtl::Exception {
  public:
   using rtl::Exception::Exception;
 };
-// SLoadBudgetExceeded: a file whose stream data cost more than the load budget.
+// SLoadBudgetExceeded: a file that needs more memory than its load budget.
 class ELoadBudgetError : public EPDFException {
  public:
   using EPDFException::EPDFException;
@@ -118,7 +118,7 @@ inline constexpr const char* SUnsupportedPredictor = "Unsupported predictor (%s)
 inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
 inline constexpr const char* SStreamObjectInArray = "Stream Object found inside Array!";
 inline constexpr const char* SLoadBudgetExceeded =
-    "The stream data of the file exceed the load budget (%d bytes)";
+    "The file needs more memory than its load budget (%d bytes)";
 inline constexpr const char* SDocumentNotOpened =
     "The document was not opened (password refused): it cannot be saved";
 inline constexpr const char* SInvalidFontEncoding =
@@ -127,10 +127,13 @@ inline constexpr const char* SInvalidFontEncoding =
 
 // ---- The load budget (a library setting) ----
 
-// What one load may cost: the bytes of stream data copied out of the file plus the bytes that
-// cross-reference, object and field value streams decode to, at most LoadBudgetMultiple() times
-// the file's size plus LoadBudgetAllowance(). A load that needs more ends with ELoadBudgetError.
-inline constexpr int64_t kDefaultLoadBudgetMultiple = 8;
+// What one load may cost besides its copy of the file: the bytes of stream data copied out of it,
+// the bytes that cross-reference, object and field value streams decode to, and the objects read
+// (a fixed cost for each plus its bytes) and the cross-reference entries, at most
+// LoadBudgetMultiple() times the file's size plus LoadBudgetAllowance(). The size is that of the
+// file's data: the holes of a sparse file hold none. A load that needs more, or a file larger than
+// its budget, ends with ELoadBudgetError, before the file is copied when its size is too large.
+inline constexpr int64_t kDefaultLoadBudgetMultiple = 1;
 inline constexpr int64_t kDefaultLoadBudgetAllowance = int64_t{64} * 1024 * 1024;
 int64_t LoadBudgetMultiple();
 int64_t LoadBudgetAllowance();
@@ -188,6 +191,9 @@ using TzoWarningEvent =
 // up, cont := false. tries counts the calls before this one.
 using TzoPasswordEvent =
     std::function<void(rtl::TObject* sender, std::string& password, bool& cont, int32_t tries)>;
+// Called before a load takes memory for its copy of the file or from its load budget, with the
+// bytes; the handler may wait for memory, or raise to end the load.
+using TzoLoadMemoryEvent = std::function<void(TzoCustomPDFDocument* sender, int64_t bytes)>;
 using TzoOnCalcVariablesEvent =
     std::function<void(TzoCustomPDFDocument* sender, const std::u16string& variable,
                        std::u16string& value, int32_t pageNo)>;
@@ -482,6 +488,7 @@ class TzoCustomPDFDocument : public TzoComponent {
   TzoOnRenameFieldEvent OnRenameField;
   rtl::TNotifyEvent OnBeginRead;
   rtl::TNotifyEvent OnEndRead;
+  TzoLoadMemoryEvent OnLoadMemory;
 
   bool IsLoaded() const { return isLoaded_; }
   bool IsEncrypted() const { return isEncrypted_; }
@@ -881,6 +888,10 @@ class TzoCustomPDFDocument : public TzoComponent {
                                                          const TzoPDFObject* decodeParms);
   // Takes bytes from the load budget; ELoadBudgetError when less is left.
   void ChargeLoad(int64_t bytes);
+  // A new load budget, for a file of size bytes of data; the readers charge it for what they make.
+  void StartLoadBudget(int64_t size);
+  // LoadDocumentStream within the budget already started.
+  void ParseDocumentStream(rtl::TStream& stream);
   // Where the first object after offset starts (from the cross-reference data); -1 when none.
   int64_t NextObjectOffset(int64_t offset) const;
 
@@ -986,8 +997,9 @@ class TzoCustomPDFDocument : public TzoComponent {
   std::vector<TzoPDFObject*> walkWork_;
   // The largest /Size of the cross-reference data.
   int64_t xrefSize_ = 0;
-  // What is left of the load budget.
+  // What is left of the load budget, and the size of data it was given for.
   int64_t loadBudget_ = 0;
+  int64_t loadBudgetSize_ = 0;
   // The offsets of the objects in the cross-reference data, in ascending order (once read).
   std::vector<int64_t> objectOffsets_;
 

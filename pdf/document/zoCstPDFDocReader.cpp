@@ -110,11 +110,24 @@ namespace {
   throw ELoadBudgetError(rtl::Format(SLoadBudgetExceeded, LoadBudgetFor(fileSize)));
 }
 
+// The readers hand what they made to the budget in steps of this many bytes.
+constexpr int64_t kChargeStep = 64 * 1024;
+// A cross-reference entry in use, its slot and its offset.
+constexpr int64_t kXRefEntryCost = 64;
+// The bytes at the start of a file in which its header is looked for before the file is read.
+constexpr int64_t kHeaderProbe = 1024;
+
 }  // namespace
 
 void TzoCustomPDFDocument::ChargeLoad(int64_t bytes) {
-  if (bytes > loadBudget_) RaiseLoadBudget(reader_ ? reader_->Size() : 0);
+  if (bytes > loadBudget_) RaiseLoadBudget(loadBudgetSize_);
+  if (OnLoadMemory) OnLoadMemory(this, bytes);
   loadBudget_ -= bytes;
+}
+
+void TzoCustomPDFDocument::StartLoadBudget(int64_t size) {
+  loadBudgetSize_ = std::max<int64_t>(size, 0);
+  loadBudget_ = LoadBudgetFor(loadBudgetSize_);
 }
 
 std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::DecodeWithinBudget(
@@ -130,7 +143,7 @@ std::unique_ptr<rtl::TMemoryStream> TzoCustomPDFDocument::DecodeWithinBudget(
       decoded = DecodeStreamFilters(data, filter, decodeParms);
     } catch (const rtl::Exception& e) {
       if (budgetBinds && e.Message() == rtl::Format(SDecodedSizeLimit, limit))
-        RaiseLoadBudget(reader_ ? reader_->Size() : 0);
+        RaiseLoadBudget(loadBudgetSize_);
       throw;
     }
   }
@@ -166,13 +179,28 @@ bool TzoCustomPDFDocument::LoadFrom(rtl::TStream& file, const std::string& fileN
   workFileName_ = fileName;
   if (filename_.empty()) filename_ = workFileName_;
   try {
+    // The header is checked before anything else is read.
+    {
+      rtl::TMemoryStream head;
+      file.SetPosition(0);
+      head.SetSize(kHeaderProbe);
+      head.SetSize(std::max<int64_t>(file.Read(head.Memory(), kHeaderProbe), 0));
+      TzoPDFStreamReader(documentNumber_, &head).ReadHeader();
+    }
+    // The budget follows the file's data; a file larger than that (the holes of a sparse file)
+    // is refused before it is copied.
+    auto* handle = dynamic_cast<rtl::THandleStream*>(&file);
+    StartLoadBudget(handle ? handle->DataSize() : file.Size());
+    const int64_t size = file.Size();
+    if (size > loadBudget_) RaiseLoadBudget(loadBudgetSize_);
+    if (OnLoadMemory) OnLoadMemory(this, size);
     // The whole file is read now: nothing reads it after the load, so saving over it is safe.
     {
       auto data = std::make_unique<rtl::TMemoryStream>();
       data->LoadFromStream(file);
       inputData_ = std::move(data);
     }
-    LoadDocumentStream(*inputData_);
+    ParseDocumentStream(*inputData_);
     if (!isEncrypted_) {
       FinishLoad();
     } else if (OnPassword) {
@@ -215,10 +243,15 @@ void TzoCustomPDFDocument::SetFilename(const std::string& value) {
 }
 
 void TzoCustomPDFDocument::LoadDocumentStream(rtl::TStream& stream) {
-  loadBudget_ = LoadBudgetFor(stream.Size());
+  StartLoadBudget(stream.Size());
+  ParseDocumentStream(stream);
+}
+
+void TzoCustomPDFDocument::ParseDocumentStream(rtl::TStream& stream) {
   objectOffsets_.clear();
   try {
     reader_ = std::make_unique<TzoPDFStreamReader>(documentNumber_, &stream);
+    reader_->SetCharge(kChargeStep, [this](int64_t bytes) { ChargeLoad(bytes); });
     pdfVersion_ = reader_->ReadHeader();
     reader_->SetPosition(reader_->FindStartXRef());
     ReadCrossReference();
@@ -253,6 +286,7 @@ void TzoCustomPDFDocument::FinishLoad() {
   // Object streams are unpacked once a decryptor (if any) is in place.
   LoadObjectStreams();
   ReadCatalog();
+  if (reader_) reader_->ChargeMade();
   isLoaded_ = true;
   catalogRead_ = true;
   StatusMessage(FmtLoadMessage(SDocumentReadComplete, PageCount()));
@@ -280,15 +314,23 @@ void TzoCustomPDFDocument::SetXRefEntry(int32_t n, std::unique_ptr<TzoXRefItem> 
                                         std::vector<uint8_t>& decided) {
   if (n < 0 || n > MaxObjectNumber()) Corrupted();
   size_t i = static_cast<size_t>(n);
-  if (decided.size() <= i) decided.resize(i + 1, 0);
+  // The slots up to a number cost their bytes, each entry in use its own.
+  auto grow = [this, i](auto& slots, int64_t slotBytes) {
+    if (slots.size() > i) return;
+    ChargeLoad(static_cast<int64_t>(i + 1 - slots.size()) * slotBytes);
+    slots.resize(i + 1);
+  };
+  grow(decided, 1);
   // Sections are applied newest first: the first entry for a number is its current one.
   if (decided[i]) return;
   decided[i] = 1;
   if (classic) {
-    if (xrefItems_.size() <= i) xrefItems_.resize(i + 1);
+    grow(xrefItems_, static_cast<int64_t>(sizeof(xrefItems_[0])));
+    ChargeLoad(kXRefEntryCost);
     xrefItems_[i] = std::move(classic);
   } else if (stream) {
-    if (xrefStmItems_.size() <= i) xrefStmItems_.resize(i + 1);
+    grow(xrefStmItems_, static_cast<int64_t>(sizeof(xrefStmItems_[0])));
+    ChargeLoad(kXRefEntryCost);
     xrefStmItems_[i] = std::move(stream);
   }
 }
@@ -931,6 +973,7 @@ void TzoCustomPDFDocument::UnpackObjectStream(int32_t s) {
   const int64_t first = IntegerOf(dict.GetValue("/First"), -1);
   if (n < 0 || first < 0 || first > data->Size() || n > data->Size() / 2 + 1) Corrupted();
   objectStreamReader_ = std::make_unique<TzoPDFStreamReader>(documentNumber_, data.get());
+  objectStreamReader_->SetCharge(kChargeStep, [this](int64_t bytes) { ChargeLoad(bytes); });
   TzoPDFStreamReader& r = *objectStreamReader_;
   std::vector<std::pair<int64_t, int64_t>> pairs;
   r.SetPosition(0);
@@ -953,6 +996,7 @@ void TzoCustomPDFDocument::UnpackObjectStream(int32_t s) {
     if (!x) x = std::make_unique<TzoPDFNullObject>();
     inputStore_->Add(std::make_unique<TzoPDFIndirectObject>(documentNumber_, on, 0, std::move(x)));
   }
+  r.ChargeMade();
   objectStreamReader_.reset();
 }
 

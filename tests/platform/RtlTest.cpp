@@ -102,6 +102,53 @@ TEST(FileStream, RegularOnlyOpensWithoutWaitingAndRefusesEverythingButAFile) {
   EXPECT_NO_THROW(TFileStream("/dev/null", TFileStream::fmOpenRead));
 }
 
+// The data of a file leave out the holes of a sparse one, whatever its size claims.
+TEST(FileStream, DataSizeLeavesOutTheHolesOfASparseFile) {
+  sv::test::TempDir dir;
+  constexpr int64_t kGiB = int64_t{1} << 30;
+  const std::string block(4096, 'd');
+  struct {
+    const char* what;
+    int64_t size;
+    std::vector<int64_t> blocks;  // offsets of the 4 KiB blocks written
+  } cases[] = {
+      {"empty", 0, {}},
+      {"plain", 10000, {}},
+      {"all holes", 6 * kGiB, {}},
+      {"data at both ends and in the middle", 2 * kGiB, {0, kGiB, 2 * kGiB - 4096}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = dir / "f.bin";
+    TFileStream f(name, TFileStream::fmCreate);
+    if (c.blocks.empty() && c.size < kGiB) {
+      f.WriteString(std::string(static_cast<size_t>(c.size), 'p'));
+    } else {
+      f.SetSize(c.size);
+      for (int64_t at : c.blocks) {
+        f.SetPosition(at);
+        f.WriteString(block);
+      }
+    }
+    struct stat st;
+    ASSERT_EQ(::fstat(f.Handle(), &st), 0);
+    const bool holes = int64_t{st.st_blocks} * 512 < c.size;
+    if (c.size >= kGiB && !holes) GTEST_SKIP() << "this file system keeps no holes";
+    f.SetPosition(3);
+    const int64_t data = f.DataSize();
+    EXPECT_EQ(f.Position(), 3);
+    EXPECT_EQ(f.Size(), c.size);
+    if (c.size < kGiB) {
+      EXPECT_EQ(data, c.size);
+    } else {
+      // Whole blocks of data (the file system may give each a little more room).
+      const int64_t written = 4096 * static_cast<int64_t>(c.blocks.size());
+      EXPECT_GE(data, written);
+      EXPECT_LE(data, written + 1024 * 1024);
+    }
+  }
+}
+
 TEST(StringList, TextLinesAndBounds) {
   TStringList l;
   l.SetText("a\r\nb\nc\rd");

@@ -358,13 +358,14 @@ TEST_F(LibraryEngine, APoolReportThatThrowsIsNotMadeAgainAndAPoolGoneMidwayLeave
   EXPECT_EQ(f.Entries(), 7u);
 }
 
-// A file larger than the pool's byte limit is rewritten alone: handed over at once when nothing
-// else is in flight, and the next file waits for it; under the limit the two run at once.
-TEST_F(LibraryEngine, APoolHandsOverAFileLargerThanItsByteLimitAloneInsteadOfWaiting) {
+// A file whose load takes more than the pool's load memory is rewritten alone: it goes on at once
+// when it is the oldest in flight, and the next file's load waits for it; under the limit the two
+// run at once.
+TEST_F(LibraryEngine, APoolHandsOverAFileLargerThanItsLoadMemoryAloneInsteadOfWaiting) {
   SV_REQUIRE_JUDGES("pdfinfo");
   PoolFixture f(Prog() + "job/");
   const int64_t size = static_cast<int64_t>(f.original.size());
-  for (const int64_t limit : {size - 1, TRewritePool::kBusyBytes}) {
+  for (const int64_t limit : {size - 1, TRewritePool::kLoadMemory}) {
     SCOPED_TRACE("limit " + std::to_string(limit));
     std::mutex m;
     std::condition_variable changed;
