@@ -184,6 +184,9 @@ constexpr size_t kLineLength = 16;
 // thread's part of the heap would keep it otherwise.
 constexpr int64_t kReleaseAfter = int64_t{8} * 1024 * 1024;
 
+// The job of the rewrite the thread runs.
+thread_local const TJobSettings* t_currentJob = nullptr;
+
 }  // namespace
 
 struct TRewritePool::TTask {
@@ -217,6 +220,10 @@ TRewritePool::~TRewritePool() {
   queued_.notify_all();
   for (const std::unique_ptr<TWorker>& w : workers_)
     w->thread.join();  // each thread ends the rewrite it holds first
+}
+
+const TJobSettings* TRewritePool::CurrentJob() {
+  return t_currentJob;
 }
 
 size_t TRewritePool::DefaultThreads() {
@@ -256,9 +263,11 @@ void TRewritePool::Hand(std::shared_ptr<TTask> task) {
     auto worker = std::make_unique<TWorker>();
     worker->doc = makeDocument_();
     TWorker* w = worker.get();
-    worker->doc->OnPassword = [w](rtl::TObject*, std::string& password, bool& cont, int tries) {
-      AnswerOpenPassword(w->task->job.OpenPassWord, password, cont, tries);
-    };
+    // A document made without a password handler answers from the job of its file.
+    if (!worker->doc->OnPassword)
+      worker->doc->OnPassword = [](rtl::TObject*, std::string& password, bool& cont, int tries) {
+        AnswerOpenPassword(CurrentJob()->OpenPassWord, password, cont, tries);
+      };
     worker->doc->OnLoadMemory = [this, w](TzoCustomPDFDocument*, int64_t bytes) {
       TakeLoadMemory(*w->task, bytes);
     };
@@ -313,6 +322,7 @@ void TRewritePool::Loop(TWorker& worker) {
     TzoCustomPDFDocument& doc = *worker.doc;
     TOutcome& o = task->outcome;
     worker.task = task.get();
+    t_currentJob = &task->job;
     std::unique_ptr<TLibraryRewrite> rewrite;
     try {
       o.result = task->file ? OpenWithLibrary(doc, *task->file, task->job, rewrite)
@@ -338,6 +348,7 @@ void TRewritePool::Loop(TWorker& worker) {
     }
     if (task->held > kReleaseAfter) platform::ReleaseFreedHeapMemory();
     worker.task = nullptr;
+    t_currentJob = nullptr;
     lock.lock();
     loadBytes_ -= task->held;
     running_.erase(task->number);

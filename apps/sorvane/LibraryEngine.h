@@ -143,6 +143,9 @@ class TRewritePool {
   void Finish();
   // A rewrite was started and has not been reported yet.
   bool Busy() const { return !line_.empty(); }
+  // The job of the rewrite that runs on the calling thread (a thread of a pool), as it was handed
+  // over; null on any other thread.
+  static const TJobSettings* CurrentJob();
   // Called on the caller's thread after each hand-over with the number of files handed over so
   // far (for tests).
   void SetHandOverHook(std::function<void(size_t handedOver)> hook) { handOver_ = std::move(hook); }

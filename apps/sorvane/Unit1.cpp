@@ -871,15 +871,12 @@ std::unique_ptr<TzoCustomPDFDocument> TForm1::MakeRunDocument() {
   doc->OnWarning = PDFDoc->OnWarning;
   doc->OnIOProgress = PDFDoc->OnIOProgress;
   doc->OnOperationProgress = PDFDoc->OnOperationProgress;
+  doc->OnPassword = PDFDoc->OnPassword;
   return doc;
 }
 
 void TForm1::FinishCommit() {
   pool_->Finish();
-}
-
-int32_t TForm1::LockWithLibrary(const std::string& path) {
-  return ::LockWithLibrary(*PDFDoc, path);
 }
 
 // ---- handlers ----
@@ -1077,5 +1074,8 @@ void TForm1::SpeedButtonAllClick(rtl::TObject*) {
 }
 
 void TForm1::PDFDocPassword(rtl::TObject*, std::string& password, bool& cont, int tries) {
-  AnswerOpenPassword(JobSettings.OpenPassWord, password, cont, tries);
+  // A rewrite of the pool answers from the job its file was handed over with, whatever job the
+  // window shows by then.
+  const TJobSettings* job = TRewritePool::CurrentJob();
+  AnswerOpenPassword((job ? *job : JobSettings).OpenPassWord, password, cont, tries);
 }

@@ -171,8 +171,6 @@ class TForm1 : public ui::TForm {
   void ProcessFolder(const std::string& dir);
   // The result log line of one file.
   std::string ProcessFile(std::string path);
-  // Rewrites one file through the PDF library; 0 on success, -1 when the open password is refused.
-  int32_t LockWithLibrary(const std::string& path);
 
   // Handlers.
   void FormCreate(rtl::TObject* sender);
@@ -189,6 +187,8 @@ class TForm1 : public ui::TForm {
   void mmCheckClick(rtl::TObject* sender);
   void SpeedButtonSelClick(rtl::TObject* sender);
   void SpeedButtonAllClick(rtl::TObject* sender);
+  // The open password event of PDFDoc and of every document of the pool: answered from the job
+  // of the file being loaded.
   void PDFDocPassword(rtl::TObject* sender, std::string& password, bool& cont, int tries);
 
  private:
@@ -219,8 +219,7 @@ class TForm1 : public ui::TForm {
   void FolderNg(const std::string& dir, const std::string& why);
   // Shows the file and lets the window's pending events run.
   void ShowFile(const std::string& path);
-  // A document for a thread of the pool: made as PDFDoc, with its events (the pool answers the
-  // open password).
+  // A document for a thread of the pool: made as PDFDoc, with its events.
   std::unique_ptr<TzoCustomPDFDocument> MakeRunDocument();
   // Waits for the rewrites in flight and writes their lines; called before any other line or
   // report, so that the lines stay in the walk's order.

@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <regex>
+#include <thread>
 
 #include "apps/sorvane/ToolEngine.h"
+#include "pdf/document/zoPDFDoc.h"
 #include "platform/IniFiles.h"
 #include "platform/Process.h"
 #include "tests/apps/sorvane/SorvaneTestSupport.h"
@@ -577,4 +580,72 @@ TEST_F(BatchRun, AListedJobWhoseFolderIsGoneAtItsRunIsNg) {
   EXPECT_EQ(Log(ResultLogPath()), Lines({a + "/,NG(FileNotFound)", file + ",OK"}));
   EXPECT_EQ(Log(CheckLogPath()), Lines({file + ",user,owner,1.7"}));
   EXPECT_TRUE(FileExists(JobIniPath(a)));
+}
+
+// The library's rewrites run on the pool's threads, and each open password is asked of the
+// window's handler, answered from the job of the file being loaded (not the job the window has
+// moved on to).
+TEST_F(BatchRun, TheWindowsPasswordHandlerAnswersEachRewriteFromItsOwnJob) {
+  SV_REQUIRE_JUDGES("qpdf", "pdfinfo");
+  // Files protected with the job's open password as their owner password.
+  struct Case {
+    std::string folder, open, user;
+  };
+  const std::vector<Case> cases = {{Folder("first"), "open1", "u1"},
+                                   {Folder("second"), "open2", "u2"}};
+  V files;
+  for (const Case& c : cases) {
+    for (const char* name : {"a.pdf", "b.pdf", "c.pdf"}) {
+      const std::string file = c.folder + "/" + name;
+      ASSERT_EQ(RunCommand({"qpdf", "--allow-weak-crypto", "--encrypt", "reader", c.open, "128",
+                            "--use-aes=n", "--", SourceDir() + "examples/plain.pdf",
+                            platform::AnsiToUtf8(file)})
+                    .exitCode,
+                0);
+      files.push_back(file);
+    }
+    Job(c.folder, [&c](TJobSettings& j) {
+      j.Ver = 1;
+      j.OpenPassWord = c.open;
+      j.UserPassWord = c.user;
+      j.MasterPassWord = "owner";
+    });
+  }
+  auto form = Form();
+  std::mutex m;
+  std::vector<std::pair<std::string, std::string>> answered;  // file, password
+  bool onMainThread = false;
+  const std::thread::id main = std::this_thread::get_id();
+  TForm1* f = form.get();
+  form->PDFDoc->OnPassword = [&, f](rtl::TObject* sender, std::string& password, bool& cont,
+                                    int tries) {
+    f->PDFDocPassword(sender, password, cont, tries);
+    std::lock_guard<std::mutex> lock(m);
+    onMainThread = onMainThread || std::this_thread::get_id() == main;
+    if (tries == 0)
+      answered.emplace_back(
+          rtl::ExtractFileName(dynamic_cast<TzoCustomPDFDocument*>(sender)->WorkFileName()) + "@" +
+              rtl::ExtractFileName(rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(
+                  dynamic_cast<TzoCustomPDFDocument*>(sender)->WorkFileName()))),
+          password);
+  };
+  EXPECT_EQ(form->RunAllJobs(), TRunOutcome::kAllOk);
+  V result;
+  for (const std::string& file : files)
+    result.push_back(file + ",OK");
+  EXPECT_EQ(Log(ResultLogPath()), Lines(result));
+  EXPECT_FALSE(onMainThread);
+  std::sort(answered.begin(), answered.end());
+  EXPECT_EQ(answered,
+            (std::vector<std::pair<std::string, std::string>>{{"a.pdf@first", "open1"},
+                                                              {"a.pdf@second", "open2"},
+                                                              {"b.pdf@first", "open1"},
+                                                              {"b.pdf@second", "open2"},
+                                                              {"c.pdf@first", "open1"},
+                                                              {"c.pdf@second", "open2"}}));
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& user = cases[i / 3].user;
+    EXPECT_NE(Info(files[i], user).find("Encrypted:       yes"), std::string::npos) << files[i];
+    EXPECT_EQ(Info(files[i], cases[i / 3].open), "") << files[i];
+  }
 }
