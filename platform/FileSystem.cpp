@@ -227,7 +227,6 @@ FileIdentity IdentityOf(const struct stat& st) {
   id.inode = st.st_ino;
   id.size = static_cast<int64_t>(st.st_size);
   id.modified = st.st_mtim;
-  id.changed = st.st_ctim;
   return id;
 }
 

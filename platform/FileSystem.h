@@ -61,13 +61,9 @@ struct FileIdentity {
   ino_t inode = 0;
   int64_t size = -1;
   timespec modified{};
-  // The inode's change time: a file removed and made again under the same inode, or given back
-  // its old modification time, differs here.
-  timespec changed{};
   friend bool operator==(const FileIdentity& a, const FileIdentity& b) {
     return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec &&
-           a.changed.tv_sec == b.changed.tv_sec && a.changed.tv_nsec == b.changed.tv_nsec;
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
   }
 };
 
