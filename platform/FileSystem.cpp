@@ -378,16 +378,15 @@ bool ForcePrivateDirectories(const std::string& path, std::string* error) {
   return true;
 }
 
-bool ReadFileBytes(const std::string& path, std::string& bytes, std::string* error) {
-  Fd fd(::open(Os(path).c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) return Fail(error, "cannot open " + path, errno);
-  struct stat st;
-  if (::fstat(fd.Get(), &st) != 0) return Fail(error, "cannot read " + path, errno);
-  if (S_ISDIR(st.st_mode)) return Fail(error, "cannot read " + path, EISDIR);
+namespace {
+
+// Reads the open file fd (named path in messages) to its end into bytes; bytes stays as it was
+// on an error.
+bool ReadAll(int fd, const std::string& path, std::string& bytes, std::string* error) {
   std::string out;
   char buf[65536];
   for (;;) {
-    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+    ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Fail(error, "cannot read " + path, errno);
     if (n == 0) break;
@@ -395,6 +394,17 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string* err
   }
   bytes = std::move(out);
   return true;
+}
+
+}  // namespace
+
+bool ReadFileBytes(const std::string& path, std::string& bytes, std::string* error) {
+  Fd fd(::open(Os(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return Fail(error, "cannot open " + path, errno);
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0) return Fail(error, "cannot read " + path, errno);
+  if (S_ISDIR(st.st_mode)) return Fail(error, "cannot read " + path, EISDIR);
+  return ReadAll(fd.Get(), path, bytes, error);
 }
 
 bool AppendToFile(const std::string& path, std::string_view bytes, std::string* error,
@@ -769,17 +779,7 @@ bool ReadFileBytesIn(const FolderHandle& folder, const std::string& name, std::s
     if (error) *error = "cannot read " + path + ": the file is not a regular file";
     return false;
   }
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Fail(error, "cannot read " + path, errno);
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  bytes = std::move(out);
-  return true;
+  return ReadAll(fd.Get(), path, bytes, error);
 }
 
 bool WriteOwnFileIn(const FolderHandle& folder, const std::string& name, std::string_view bytes,

@@ -582,16 +582,6 @@ void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream, bool encodedOnly) {
   for (auto [glyph, code] : encodedCharOfGlyph_)
     charOf[glyph] = code;
 
-  auto utf16 = [](uint32_t c) {
-    std::string s;
-    if (c >= 0x10000) {
-      AppendHex4(s, 0xD800 + ((c - 0x10000) >> 10));
-      AppendHex4(s, 0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      AppendHex4(s, c);
-    }
-    return s;
-  };
   // Runs of consecutive glyphs with consecutive characters below U+0100, within one high byte
   // of the glyph, become bfrange entries; all others are bfchar entries (Ghostscript reads
   // bfrange destinations above U+00FF wrongly).
@@ -613,11 +603,11 @@ void TzoPDFFont::BuildToUnicodeCMap(rtl::TStream& stream, bool encodedOnly) {
     std::string src;
     AppendHex4(src, g0);
     if (n == 1) {
-      chars.push_back("<" + src + "> <" + utf16(c0) + ">");
+      chars.push_back("<" + src + "> <" + Utf16Hex(c0) + ">");
     } else {
       std::string end;
       AppendHex4(end, last->first);
-      ranges.push_back("<" + src + "> <" + end + "> <" + utf16(c0) + ">");
+      ranges.push_back("<" + src + "> <" + end + "> <" + Utf16Hex(c0) + ">");
     }
     it = std::next(last);
   }
