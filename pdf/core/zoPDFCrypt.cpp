@@ -571,18 +571,28 @@ void TzoBasePDFCrypt::CryptObject(const void* source, void* destination, size_t 
 
 // ---- TzoPDFEncryption ----
 
-TzoPDFEncryption::TzoPDFEncryption(std::string_view seed1, std::string_view seed2,
-                                   const TzoPDFEncryptionSettings& settings)
-    : ownerPassword_(settings.ownerPassword_), userPassword_(settings.userPassword_) {
-  SetLevel(settings.level_ == el40bit ? 0 : 1);
-  permissions_ = settings.userPermissions_;
+namespace {
 
+// An /ID word: the MD5 of the two seeds one after the other.
+TMD5Digest IdOf(std::string_view seed1, std::string_view seed2) {
   TMD5Context c;
   Md5Init(c);
   Md5Update(c, seed1.data(), seed1.size());
   Md5Update(c, seed2.data(), seed2.size());
   TMD5Digest id;
   Md5Final(c, id);
+  return id;
+}
+
+}  // namespace
+
+TzoPDFEncryption::TzoPDFEncryption(std::string_view seed1, std::string_view seed2,
+                                   const TzoPDFEncryptionSettings& settings)
+    : ownerPassword_(settings.ownerPassword_), userPassword_(settings.userPassword_) {
+  SetLevel(settings.level_ == el40bit ? 0 : 1);
+  permissions_ = settings.userPermissions_;
+
+  const TMD5Digest id = IdOf(seed1, seed2);
   fileID_.assign(id.begin(), id.end());
 
   paddedOwner_ =
@@ -615,12 +625,7 @@ TzoPDFEncryption::TzoPDFEncryption(const TzoPDFDecrypt& opened, std::string_view
   keptP_ = true;
   p_ = opened.P();
 
-  TMD5Context c;
-  Md5Init(c);
-  Md5Update(c, seed1.data(), seed1.size());
-  Md5Update(c, seed2.data(), seed2.size());
-  TMD5Digest update;
-  Md5Final(c, update);
+  const TMD5Digest update = IdOf(seed1, seed2);
   updateID_.assign(update.begin(), update.end());
 }
 
